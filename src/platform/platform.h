@@ -1,0 +1,63 @@
+// The one door to the operating system. Everything else in the library speaks in Windows paths
+// (either separator, case-insensitive) and calls these functions; posix.cpp and win32.cpp
+// implement them. Nothing outside this folder includes <windows.h> or <dlfcn.h>.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zk::platform {
+
+using ModuleHandle = void*;
+
+// Modules. LoadModule takes a file name (with or without a directory) as LoadLibraryA does;
+// returns null on failure. FindSymbol returns null when the name is absent.
+ModuleHandle LoadModule(const std::string& fileName);
+void* FindSymbol(ModuleHandle module, const char* name);
+void FreeModule(ModuleHandle module);
+// The module of a given file name already loaded in the process (GetModuleHandleA), or null.
+ModuleHandle FindLoadedModule(const std::string& name);
+// Full file name of the host executable and of this library's own module; empty on failure.
+std::string HostExecutableFileName();
+std::string LibraryFileName();
+
+// Environment of the process.
+bool GetEnv(const std::string& name, std::string& value);
+bool SetEnv(const std::string& name, const std::string& value);
+
+// Files and directories. Paths are Windows paths; on POSIX both separators are accepted and a
+// path that does not exist with its exact case is resolved component by component ignoring case.
+std::string NativePath(const std::string& path);
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+bool IsFile(const std::string& path);
+
+struct DirEntry {
+  std::string name;  // the file name only
+  bool isDirectory = false;
+};
+// Lists a directory without "." and ".."; false when it cannot be read.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries);
+bool RemoveFile(const std::string& path);
+bool MoveFileTo(const std::string& from, const std::string& to);  // fails if `to` exists
+bool MakeDirectory(const std::string& path);
+// Size of a file in bytes, or -1 when it cannot be opened.
+int64_t FileSize(const std::string& path);
+// Whole-file read with an upper bound: false when the file cannot be read or is larger than maxSize.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t maxSize = SIZE_MAX);
+// Creates or replaces the file with exactly these bytes.
+bool WriteWholeFile(const std::string& path, const void* data, size_t size);
+
+// Time. Now is the local date-time as days since 1899-12-30 with the time of day as the fraction.
+double Now();
+// A clock that never goes back, in milliseconds, for time-outs.
+uint64_t MonotonicMilliseconds();
+void SleepMilliseconds(uint32_t ms);
+uint32_t CurrentThreadId();
+
+// File version from the version resource (major.minor in ms, release.build in ls); false when the
+// file has none.
+bool FileVersion(const std::string& path, uint32_t& versionMS, uint32_t& versionLS);
+
+}  // namespace zk::platform
