@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Fresh machine to every test: installs packages, builds Linux and Win32, runs the Linux suite,
+# the same suite under AddressSanitizer+UndefinedBehaviorSanitizer, the concurrency suites under
+# ThreadSanitizer, and the Win32 test programs under Wine. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+JOBS=${JOBS:-$(nproc)}
+export WINEDEBUG=-all
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "Installing packages"
+bash scripts/install-deps.sh --with-win32
+
+step "Linux build and tests"
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ninja -C build/linux -j "$JOBS"
+bash scripts/check-exports.sh build/linux
+(cd build/linux && ctest --output-on-failure -j "$JOBS")
+
+step "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address,undefined \
+      -DCMAKE_CXX_FLAGS="-fno-sanitize-recover=undefined"
+ninja -C build/asan -j "$JOBS"
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$JOBS")
+
+step "Concurrency tests under ThreadSanitizer"
+bash scripts/tsan.sh build/tsan
+
+step "Win32 build and tests under Wine"
+cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
+ninja -C build/win32 -j "$JOBS"
+bash scripts/check-exports.sh build/win32
+wineboot --init >/dev/null 2>&1 || true
+(cd build/win32 && ctest --output-on-failure -j 1)
+
+step "All tests passed"

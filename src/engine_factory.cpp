@@ -1,0 +1,60 @@
+#include "engine_factory.h"
+
+#include <cstring>
+
+#include "engines/emulation/ce_emul1.h"
+
+namespace zk {
+
+namespace {
+
+using EngineConstructor = TCryptoEngine* (*)();
+
+template <typename Engine>
+TCryptoEngine* Make() {
+  return new Engine();
+}
+
+struct EngineType {
+  const char* name;
+  EngineConstructor construct;  // null: listed, but no engine is built
+};
+
+// Listing order. Adapters not yet in this build have no constructor.
+constexpr EngineType kEngineTypes[kEngineTypeCount] = {
+    {"Emulation/1.0", Make<TEmu1CryptoEngine>},
+    {"Emulation/2.0", Make<TEmu1CryptoEngine>},
+    {"Excellence/4.0", nullptr},
+    {"LAN Crypto/2.35", nullptr},
+    {"Verba-OW/4", nullptr},
+    {"Message-PRO 1.1", nullptr},
+    {"Crypto COM/2.2", nullptr},
+    {"CryptoPro CSP/1.1", nullptr},
+    {"Ms Crypto API 2.0", nullptr},
+    {"M-Pro v2.x", nullptr},
+    {"M-Pro v1.34 (GOST PSE)", nullptr},
+    {"Vove Darav", Make<TEmu1CryptoEngine>},
+    {"OpenSSL", nullptr},
+    {"Domain-K (c) Infotecs JSC.", Make<TEmu1CryptoEngine>},
+    {"Validata Crypto Engine", nullptr},
+    {"Crypto-C", nullptr},
+    {"Tumar CSP", nullptr},
+    {"CryptoCom 32x", nullptr},
+};
+
+}  // namespace
+
+const char* EngineTypeName(int32_t index) {
+  return index >= 1 && index <= kEngineTypeCount ? kEngineTypes[index - 1].name : nullptr;
+}
+
+TCryptoEngine* CreateEngine(const char* typeName) {
+  if (typeName == nullptr || typeName[0] == '\0') return nullptr;
+  // Type strings are unique, so the order of comparison does not change which class is built.
+  for (const EngineType& type : kEngineTypes) {
+    if (std::strcmp(type.name, typeName) == 0) return type.construct ? type.construct() : nullptr;
+  }
+  return nullptr;
+}
+
+}  // namespace zk
