@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/crypto_engine.h"
 #include "frame/zexroot.h"
 #include "zk_mint.h"
 
