@@ -56,6 +56,24 @@ TEST(ModulesTest, OwnFileNamesNameTheRunningProgram) {
   EXPECT_EQ(fs::equivalent(LibraryFileName(), host), true);
 }
 
+class FileVersionTest : public testing::TempDirTest {};
+
+TEST_F(FileVersionTest, OnlyFilesWithAVersionResourceHaveOne) {
+  uint32_t ms = 7;
+  uint32_t ls = 7;
+  MakeFile("plain.dll", "not a module");
+  EXPECT_FALSE(FileVersion(Win("plain.dll"), ms, ls));
+  EXPECT_FALSE(FileVersion(Win("absent.dll"), ms, ls));
+  EXPECT_EQ(ms, 7u);
+  EXPECT_EQ(ls, 7u);
+#ifdef _WIN32
+  std::string systemRoot;
+  ASSERT_TRUE(GetEnv("SystemRoot", systemRoot));
+  ASSERT_TRUE(FileVersion(systemRoot + "\\system32\\kernel32.dll", ms, ls));
+  EXPECT_GE(ms >> 16, 5u);  // every kernel32 since Windows 2000
+#endif
+}
+
 #ifndef _WIN32
 // A copy of a system library under a toolkit-like name in a directory of our own.
 class LocalModuleTest : public testing::TempDirTest {
