@@ -55,27 +55,57 @@ void AddRevoked(X509_CRL* crl, const Bytes& serial_bytes, const ASN1_TIME* date)
   entry.release();  // owned by the CRL now
 }
 
-}  // namespace
-
-X509Ptr MakeCert(const CertSpec& spec, EVP_PKEY* subject_key, const X509* issuer, EVP_PKEY* signing_key) {
+// Everything but the public key, the extensions and the signature.
+X509Ptr NewCertBody(const CertSpec& spec, const X509* issuer) {
   X509Ptr cert(Check(X509_new(), "X509_new"));
   Check(X509_set_version(cert.get(), X509_VERSION_3), "X509_set_version");
-
   ASN1_INTEGER* serial = detail::NewSerial(spec.serial);
   const int serial_set = X509_set_serialNumber(cert.get(), serial);
   ASN1_INTEGER_free(serial);
   Check(serial_set, "X509_set_serialNumber");
-
   Check(X509_gmtime_adj(X509_getm_notBefore(cert.get()), spec.not_before_offset), "notBefore");
   Check(X509_gmtime_adj(X509_getm_notAfter(cert.get()), spec.not_after_offset), "notAfter");
   SetCommonName(cert.get(), spec.common_name);
   const X509_NAME* issuer_name = X509_get_subject_name(issuer ? issuer : cert.get());
   Check(X509_set_issuer_name(cert.get(), issuer_name), "X509_set_issuer_name");
-  Check(X509_set_pubkey(cert.get(), subject_key), "X509_set_pubkey");
-  AddExtensions(cert.get(), issuer, spec.is_ca);
-  Check(X509_sign(cert.get(), signing_key, EVP_sha256()), "X509_sign");
   return cert;
 }
+
+void SignCert(X509* cert, const CertSpec& spec, const X509* issuer, EVP_PKEY* signing_key) {
+  AddExtensions(cert, issuer, spec.is_ca);
+  Check(X509_sign(cert, signing_key, EVP_sha256()), "X509_sign");
+}
+
+}  // namespace
+
+X509Ptr MakeCert(const CertSpec& spec, EVP_PKEY* subject_key, const X509* issuer, EVP_PKEY* signing_key) {
+  X509Ptr cert = NewCertBody(spec, issuer);
+  Check(X509_set_pubkey(cert.get(), subject_key), "X509_set_pubkey");
+  SignCert(cert.get(), spec, issuer, signing_key);
+  return cert;
+}
+
+namespace detail {
+
+X509Ptr MakeCertCopyingKey(const CertSpec& spec, const X509* key_source, const X509* issuer, EVP_PKEY* signing_key) {
+  X509Ptr cert = NewCertBody(spec, issuer);
+  ASN1_OBJECT* algorithm = nullptr;
+  const unsigned char* key_bits = nullptr;
+  int key_len = 0;
+  Check(X509_PUBKEY_get0_param(&algorithm, &key_bits, &key_len, nullptr, X509_get_X509_PUBKEY(key_source)),
+        "X509_PUBKEY_get0_param");
+  if (OBJ_obj2nid(algorithm) != NID_rsaEncryption) throw Error("MakeCertCopyingKey: not an RSA key");
+  auto* copy = static_cast<unsigned char*>(Check(OPENSSL_memdup(key_bits, size_t(key_len)), "OPENSSL_memdup"));
+  if (!X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(cert.get()), OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL,
+                              nullptr, copy, key_len)) {
+    OPENSSL_free(copy);
+    ThrowOpenSsl("X509_PUBKEY_set0_param");
+  }
+  SignCert(cert.get(), spec, issuer, signing_key);
+  return cert;
+}
+
+}  // namespace detail
 
 X509Ptr MakeCaCert(EVP_PKEY* ca_key, const std::string& common_name, const Bytes& serial) {
   CertSpec spec;

@@ -83,13 +83,16 @@ X509Ptr Sandbox::Issue(const CertSpec& spec, EVP_PKEY* key) const {
 std::vector<std::string> Sandbox::AddAbonents(size_t count, EVP_PKEY* shared_key) {
   std::vector<std::string> uids;
   uids.reserve(count);
+  X509Ptr first;
   for (size_t i = 0; i < count; ++i) {
     CertSpec spec;
     spec.serial = NextSerial();
     spec.common_name = "Abonent " + std::to_string(i + 1);
-    X509Ptr cert = Issue(spec, shared_key);
+    X509Ptr cert = first ? detail::MakeCertCopyingKey(spec, first.get(), ca_cert_.get(), ca_key_.get())
+                         : Issue(spec, shared_key);
     uids.push_back(SerialUid(cert.get()));
     WriteCert(Join(abonents_dir_, "a" + uids.back() + ".cer"), cert.get(), cert_format_);
+    if (!first) first = std::move(cert);
   }
   return uids;
 }
