@@ -7,6 +7,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -47,15 +48,33 @@ bool ReadSecretLine(const std::string& prompt, std::string& line) {
 
 #else
 
+namespace {
+
+// The terminal's settings while echo is off, so that Ctrl+C does not leave it silent.
+int quietTerminal = -1;
+termios savedSettings;
+struct sigaction savedInterrupt;
+
+void RestoreAndInterrupt(int signal) {
+  tcsetattr(quietTerminal, TCSANOW, &savedSettings);
+  sigaction(SIGINT, &savedInterrupt, nullptr);
+  raise(signal);
+}
+
+}  // namespace
+
 bool ReadSecretLine(const std::string& prompt, std::string& line) {
   // The controlling terminal, not standard input: the password is asked of the person even when
   // the data arrives through a pipe.
   int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (tty < 0) return false;
-  termios saved{};
-  bool isTerminal = tcgetattr(tty, &saved) == 0;
+  bool isTerminal = tcgetattr(tty, &savedSettings) == 0;
   if (isTerminal) {
-    termios quiet = saved;
+    quietTerminal = tty;
+    struct sigaction restore {};
+    restore.sa_handler = RestoreAndInterrupt;
+    sigaction(SIGINT, &restore, &savedInterrupt);
+    termios quiet = savedSettings;
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     quiet.c_lflag |= ECHONL;
     isTerminal = tcsetattr(tty, TCSAFLUSH, &quiet) == 0;
@@ -70,8 +89,12 @@ bool ReadSecretLine(const std::string& prompt, std::string& line) {
     while ((got = read(tty, &c, 1)) == 1 && c != '\n') line += c;
     ok = got == 1;  // a line end, not end of input or an error
     c = 0;
-    tcsetattr(tty, TCSAFLUSH, &saved);
     if (!ok) WipeString(line);
+  }
+  if (quietTerminal >= 0) {
+    tcsetattr(tty, TCSAFLUSH, &savedSettings);
+    sigaction(SIGINT, &savedInterrupt, nullptr);
+    quietTerminal = -1;
   }
   close(tty);
   return ok;
