@@ -1,0 +1,140 @@
+#include "engines/openssl/ossl_formats.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "engines/openssl/ossl_codes.h"
+#include "engines/openssl/sha0.h"
+
+namespace zk::ossl {
+
+namespace {
+
+// DER DigestInfo up to the digest bytes: SEQUENCE { AlgorithmIdentifier { OID, NULL }, OCTET STRING }.
+const uint8_t kSha0DigestInfoPrefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
+                                         0x03, 0x02, 0x12, 0x05, 0x00, 0x04, 0x14};
+const uint8_t kMd5DigestInfoPrefix[] = {0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48,
+                                        0x86, 0xF7, 0x0D, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+void PutUint32(std::vector<uint8_t>& Out, uint32_t Value) {
+  for (int shift = 0; shift < 32; shift += 8) Out.push_back(static_cast<uint8_t>(Value >> shift));
+}
+
+uint32_t GetUint32(const uint8_t* Data) {
+  return static_cast<uint32_t>(Data[0]) | static_cast<uint32_t>(Data[1]) << 8 | static_cast<uint32_t>(Data[2]) << 16 |
+         static_cast<uint32_t>(Data[3]) << 24;
+}
+
+uint8_t HashIdByName(const std::string& Name) {
+  const std::string upper = Upper(Name);
+  if (upper == "SHA") return kHashSha;
+  if (upper == "MD5") return kHashMd5;
+  return 0;
+}
+
+uint32_t CipherIdByName(const std::string& Name) {
+  static const char* const kNames[] = {"RC4", "RC2_ECB", "RC2_CBC", "RC5_ECB", "RC5_CBC"};
+  const std::string upper = Upper(Name);
+  for (uint32_t i = 0; i < 5; ++i) {
+    if (upper == kNames[i]) return i + 1;
+  }
+  return 0;
+}
+
+void Md5Of(const uint8_t* Data, size_t Len, uint8_t Digest[kMd5Bytes]) {
+  static const uint8_t kNothing = 0;
+  TOpenSSLLibrary::Api().MD5(Data != nullptr ? Data : &kNothing, Len, Digest);
+}
+
+std::vector<uint8_t> DigestInfoOf(uint8_t HashId, const uint8_t* Data, size_t Len) {
+  std::vector<uint8_t> info;
+  static const uint8_t kNothing = 0;
+  if (Data == nullptr) Data = &kNothing;
+  if (HashId == kHashSha) {
+    info.assign(std::begin(kSha0DigestInfoPrefix), std::end(kSha0DigestInfoPrefix));
+    info.resize(info.size() + kSha0DigestSize);
+    Sha0(Data, Len, info.data() + sizeof(kSha0DigestInfoPrefix));
+  } else if (HashId == kHashMd5) {
+    info.assign(std::begin(kMd5DigestInfoPrefix), std::end(kMd5DigestInfoPrefix));
+    info.resize(info.size() + kMd5Bytes);
+    Md5Of(Data, Len, info.data() + sizeof(kMd5DigestInfoPrefix));
+  }
+  return info;
+}
+
+int32_t RsaSignDigestInfo(RsaKey* Key, const std::vector<uint8_t>& DigestInfo, std::vector<uint8_t>& Signature) {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  const int size = api.RSA_size(Key);
+  if (size <= 0) return kErrRsaSign;
+  Signature.assign(static_cast<size_t>(size), 0);
+  const int written = api.RSA_private_encrypt(static_cast<int>(DigestInfo.size()), DigestInfo.data(),
+                                              Signature.data(), Key, kRsaPkcs1Padding);
+  if (written != size) return OpenSSLFailure(api.ERR_get_error(), kErrRsaSign);
+  return kOk;
+}
+
+int32_t RsaVerifyDigestInfo(RsaKey* Key, const uint8_t* Signature, size_t Len,
+                            const std::vector<uint8_t>& DigestInfo) {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  const int size = api.RSA_size(Key);
+  if (size <= 0 || Len != static_cast<size_t>(size)) return kErrBadSignature;
+  std::vector<uint8_t> recovered(static_cast<size_t>(size));
+  const int length = api.RSA_public_decrypt(size, Signature, recovered.data(), Key, kRsaPkcs1Padding);
+  if (length < 0) return OpenSSLFailure(api.ERR_get_error(), kErrSignatureFailed);
+  const bool same = static_cast<size_t>(length) == DigestInfo.size() &&
+                    std::memcmp(recovered.data(), DigestInfo.data(), DigestInfo.size()) == 0;
+  return same ? kOk : kErrSignatureFailed;
+}
+
+int32_t ParseSignature(const uint8_t* Signature, int32_t Len, SignatureView& View) {
+  if (Signature == nullptr || Len < 4) return kErrBadSignature;
+  const auto* end = static_cast<const uint8_t*>(std::memchr(Signature, 0, static_cast<size_t>(Len)));
+  if (end == nullptr || end == Signature) return kErrBadSignature;
+  const size_t uidLen = static_cast<size_t>(end - Signature);
+  if (static_cast<size_t>(Len) < uidLen + 3) return kErrBadSignature;
+  View.UID.assign(reinterpret_cast<const char*>(Signature), uidLen);
+  View.HashId = Signature[uidLen + 1];
+  View.RsaPart = Signature + uidLen + 2;
+  View.RsaPartLen = static_cast<size_t>(Len) - uidLen - 2;
+  return kOk;
+}
+
+int32_t ParseEnvelope(uint8_t* Data, int32_t Len, EnvelopeView& View) {
+  if (Data == nullptr || Len < 12) return kErrBadEnvelope;
+  const size_t total = static_cast<size_t>(Len);
+  View.RecipientCount = GetUint32(Data);
+  View.Cipher = GetUint32(Data + 4);
+  View.HeaderLen = GetUint32(Data + total - 4);
+  if (View.RecipientCount < 1 || View.HeaderLen < 8 || View.HeaderLen > total - 4) return kErrBadEnvelope;
+  View.CipherText = Data + View.HeaderLen;
+  View.CipherTextLen = total - 4 - View.HeaderLen;
+  // Only RC4 keeps the plaintext's length, so only RC4 carries empty data in an empty ciphertext.
+  if (View.CipherTextLen == 0 && View.Cipher != kRc4) return kErrBadEnvelope;
+  View.Entries.clear();
+  size_t offset = 8;
+  while (offset < View.HeaderLen) {
+    const auto* nul = static_cast<const uint8_t*>(std::memchr(Data + offset, 0, View.HeaderLen - offset));
+    if (nul == nullptr) return kErrBadEnvelope;
+    EnvelopeEntryView entry;
+    entry.UID.assign(reinterpret_cast<const char*>(Data + offset), static_cast<size_t>(nul - (Data + offset)));
+    offset = static_cast<size_t>(nul - Data) + 1;
+    if (View.HeaderLen - offset < 4) return kErrBadEnvelope;
+    entry.KeyBlockLen = GetUint32(Data + offset);
+    offset += 4;
+    if (entry.KeyBlockLen < 1 || entry.KeyBlockLen > View.HeaderLen - offset) return kErrBadEnvelope;
+    entry.KeyBlock = Data + offset;
+    offset += entry.KeyBlockLen;
+    View.Entries.push_back(std::move(entry));
+  }
+  if (View.Entries.size() != View.RecipientCount) return kErrBadEnvelope;
+  return kOk;
+}
+
+}  // namespace zk::ossl

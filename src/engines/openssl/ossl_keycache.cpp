@@ -1,0 +1,96 @@
+#include "engines/openssl/ossl_keycache.h"
+
+#include <atomic>
+#include <vector>
+
+#include "engines/openssl/ossl_codes.h"
+#include "frame/mimecode.h"
+#include "platform/platform.h"
+
+namespace zk::ossl {
+
+namespace {
+
+constexpr size_t kMaxKeyFileBytes = 2048;
+
+std::atomic<TOSSLKeyCache::Clock> g_clock{&platform::MonotonicMilliseconds};
+
+bool Elapsed(uint64_t since, int32_t seconds, uint64_t now) {
+  return now - since > static_cast<uint64_t>(seconds) * 1000u;
+}
+
+}  // namespace
+
+void TOSSLKeyCache::SetClockForTesting(Clock clock) {
+  g_clock.store(clock != nullptr ? clock : &platform::MonotonicMilliseconds);
+}
+
+bool TOSSLKeyCache::Expired(int32_t KeyTimeout, int32_t LastOpTimeout, uint64_t now) const {
+  // Both the time-outs of this call and those in force when the key was read must allow reuse.
+  for (int32_t timeout : {KeyTimeout, KeyTimeout_}) {
+    if (timeout <= 0 || Elapsed(KeyLoadTime_, timeout, now)) return true;
+  }
+  for (int32_t timeout : {LastOpTimeout, LastOpTimeout_}) {
+    if (timeout <= 0 || Elapsed(LastOpTime_, timeout, now)) return true;
+  }
+  return false;
+}
+
+int32_t TOSSLKeyCache::ReadKeyFile(const std::string& SecretKeyFile) {
+  SecureBytes text;
+  {
+    std::vector<uint8_t> file;
+    if (!platform::ReadWholeFile(SecretKeyFile, file, kMaxKeyFileBytes)) return kErrFileIo;
+    text.Assign(file.data(), file.size());
+    SecureWipe(file.data(), file.size());
+  }
+  // Line breaks ("\r\n" or "\n") are not part of the Base64 text.
+  size_t kept = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool crlf = text.data()[i] == '\r' && i + 1 < text.size() && text.data()[i + 1] == '\n';
+    if (crlf || text.data()[i] == '\n') continue;
+    text.data()[kept++] = text.data()[i];
+  }
+  uint8_t* der = nullptr;
+  int32_t derLen = 0;
+  MimeDecode(text.data(), static_cast<int32_t>(kept), &der, &derLen);
+  if (der == nullptr) return kErrKeyFileFormat;
+  KeyData_.Assign(der, static_cast<size_t>(derLen));
+  SecureWipe(der, static_cast<size_t>(derLen));
+  MimeFree(der);
+  KeyFileName_ = SecretKeyFile;
+  return kOk;
+}
+
+int32_t TOSSLKeyCache::LoadPrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
+                                      PkeyPtr& Key) {
+  if (SecretKeyFile.empty()) return kErrNoKeyFile;
+  const uint64_t now = g_clock.load()();
+  if (!KeyData_.empty() && (KeyFileName_ != SecretKeyFile || Expired(KeyTimeout, LastOpTimeout, now))) Clear();
+  if (KeyData_.empty()) {
+    const int32_t code = ReadKeyFile(SecretKeyFile);
+    if (code != kOk) return code;
+    KeyTimeout_ = KeyTimeout;
+    KeyLoadTime_ = now;
+  }
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  const unsigned char* cursor = KeyData_.data();
+  Key.reset(api.d2i_PrivateKey(kEvpPkeyRsa, nullptr, &cursor, static_cast<long>(KeyData_.size())));
+  if (!Key) {
+    api.ERR_clear_error();
+    Clear();
+    return kErrKeyFileFormat;
+  }
+  LastOpTimeout_ = LastOpTimeout;
+  LastOpTime_ = now;
+  return kOk;
+}
+
+void TOSSLKeyCache::Clear() {
+  KeyData_.Clear();
+  KeyFileName_.clear();
+  KeyLoadTime_ = LastOpTime_ = 0;
+  KeyTimeout_ = LastOpTimeout_ = 0;
+}
+
+}  // namespace zk::ossl

@@ -1,0 +1,39 @@
+// The private-key cache of one configuration: the decoded content of the secret key file, kept
+// between operations for as long as both time-outs allow. Every method expects the caller to hold
+// OSSLKeyLock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engines/openssl/ossl_objects.h"
+#include "engines/openssl/ossl_secure.h"
+
+namespace zk::ossl {
+
+class TOSSLKeyCache {
+ public:
+  // The key of SecretKeyFile (the Base64 text of a DER RSA private key). KeyTimeout counts from
+  // the file's reading, LastOpTimeout from the last successful use; 0 means "read every time".
+  // 0, -28 (no file named), -29 (unreadable), -23 (not a key).
+  int32_t LoadPrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
+                         PkeyPtr& Key);
+  void Clear();
+
+  // Milliseconds of a clock that never goes back; replaceable so that tests need not sleep.
+  using Clock = uint64_t (*)();
+  static void SetClockForTesting(Clock clock);
+
+ private:
+  bool Expired(int32_t KeyTimeout, int32_t LastOpTimeout, uint64_t now) const;
+  int32_t ReadKeyFile(const std::string& SecretKeyFile);
+
+  std::string KeyFileName_;
+  SecureBytes KeyData_;
+  uint64_t KeyLoadTime_ = 0;
+  uint64_t LastOpTime_ = 0;
+  int32_t KeyTimeout_ = 0;
+  int32_t LastOpTimeout_ = 0;
+};
+
+}  // namespace zk::ossl

@@ -1,0 +1,16 @@
+// The adapter's process-wide locks. Order when several are taken: OSSLApiCacheLock, then
+// OSSLStoreLock, then OSSLKeyLock.
+#pragma once
+
+#include "frame/rwsyncs.h"
+
+namespace zk::ossl {
+
+// The cache of bindings by settings.
+TCriticalSection& OSSLApiCacheLock();
+// Every binding's certificate model and the directories it mirrors.
+TCriticalSection& OSSLStoreLock();
+// Every binding's private-key cache.
+TCriticalSection& OSSLKeyLock();
+
+}  // namespace zk::ossl

@@ -1,0 +1,212 @@
+#include "engines/openssl/ossl_model.h"
+
+#include <cctype>
+
+#include "engines/openssl/ossl_codes.h"
+#include "frame/fileutils.h"
+
+namespace zk::ossl {
+
+namespace {
+
+// X509_STORE_CTX_set_flags / set_purpose arguments the engine has always used: the issuer-check
+// flag and the "any purpose" purpose.
+constexpr unsigned long kVerifyFlags = 1;
+constexpr int kPurposeAny = 7;
+
+std::vector<std::string> FilesWithExtension(const std::string& Dir, const char* Ext) {
+  std::vector<std::string> files;
+  if (!Dir.empty()) FindFilesByExtension(Dir, Ext, files, false);
+  return files;
+}
+
+}  // namespace
+
+const char kSelfUserUID[] = "SELF_USER_UID";
+
+std::string OSSLSettings::CacheKey() const {
+  const char separator = '\0';
+  return SecretKeyFile + separator + CertFile + separator + AbonentsDir + separator + CADir + separator + CRLDir;
+}
+
+std::string UpperUID(const std::string& UID) {
+  std::string upper = UID;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+int32_t TOSSLCertModel::InitPublicKeyObjects(const OSSLSettings& Settings) {
+  if (!settingsCached_ || !(cachedSettings_ == Settings) || !ownCert_) LoadOwnCert(Settings);
+  if (!abonentsLoaded_) LoadAbonents(Settings.AbonentsDir);
+  // CA certificates come before CRLs: a CRL counts only when a CA vouches for it.
+  if (!caLoaded_) LoadCaCerts(Settings.CADir);
+  if (!crlsLoaded_) LoadCrls(Settings.CRLDir);
+  return ownCertError_;
+}
+
+void TOSSLCertModel::LoadOwnCert(const OSSLSettings& Settings) {
+  const bool settingsChanged = !settingsCached_ || !(cachedSettings_ == Settings);
+  cachedSettings_ = Settings;
+  settingsCached_ = true;
+  X509Ptr cert;
+  std::string uid;
+  int32_t code = LoadCertFile(Settings.CertFile, cert);
+  if (code == kOk) {
+    uid = CertUID(cert.get());
+    if (uid.empty()) {
+      cert.reset();
+      code = kErrNoSerial;
+    }
+  }
+  // The correspondents list holds the own certificate under its UID: rebuild it when that changes.
+  // A file that is still missing changes nothing, so a verify-only setup does not reload it each time.
+  if (settingsChanged || ownCert_ || cert) DropAbonents();
+  ownCert_ = std::move(cert);
+  ownUID_ = uid;
+  ownCertError_ = code;
+}
+
+void TOSSLCertModel::LoadAbonents(const std::string& Dir) {
+  abonents_.clear();
+  abonentsLoaded_ = true;
+  if (X509Ptr own = ShareCert(ownCert_.get())) abonents_.emplace(UpperUID(ownUID_), std::move(own));
+  for (const std::string& file : FilesWithExtension(Dir, "cer")) {
+    X509Ptr cert;
+    if (LoadCertFile(file, cert) != kOk) continue;  // one unreadable file does not hide the others
+    const std::string uid = CertUID(cert.get());
+    if (!uid.empty()) abonents_.emplace(UpperUID(uid), std::move(cert));  // the first of a UID wins
+  }
+}
+
+void TOSSLCertModel::LoadCaCerts(const std::string& Dir) {
+  caCerts_.clear();
+  store_.reset();
+  caLoaded_ = true;
+  for (const std::string& file : FilesWithExtension(Dir, "cer")) {
+    X509Ptr cert;
+    if (LoadCertFile(file, cert) == kOk) caCerts_.push_back(std::move(cert));
+  }
+}
+
+void TOSSLCertModel::LoadCrls(const std::string& Dir) {
+  crls_.clear();
+  store_.reset();
+  crlsLoaded_ = true;
+  for (const std::string& file : FilesWithExtension(Dir, "crl")) {
+    CrlPtr crl;
+    if (LoadCrlFile(file, crl) != kOk) continue;
+    const bool trusted = CrlSignedByCa(crl.get());
+    crls_.push_back(LoadedCrl{std::move(crl), trusted});
+  }
+}
+
+bool TOSSLCertModel::CrlSignedByCa(X509Crl* Crl) const {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  const X509Name* issuer = api.X509_CRL_get_issuer(Crl);
+  for (const X509Ptr& ca : caCerts_) {
+    if (issuer == nullptr || api.X509_NAME_cmp(api.X509_get_subject_name(ca.get()), issuer) != 0) continue;
+    PkeyPtr key(api.X509_get_pubkey(ca.get()));
+    if (key && api.X509_CRL_verify(Crl, key.get()) > 0) return true;
+  }
+  api.ERR_clear_error();
+  return false;
+}
+
+int32_t TOSSLCertModel::OwnUID(const OSSLSettings& Settings, std::string& UID) {
+  const int32_t code = InitPublicKeyObjects(Settings);
+  if (code != kOk) return code;
+  UID = ownUID_;
+  return kOk;
+}
+
+int32_t TOSSLCertModel::FindCertByUID(const OSSLSettings& Settings, const std::string& UID, X509Ptr& Cert,
+                                      bool Verify) {
+  if (UID.empty()) return kErrBadUid;
+  const int32_t ownCode = InitPublicKeyObjects(Settings);
+  X509Cert* found = nullptr;
+  if (UID == kSelfUserUID) {
+    if (ownCode != kOk) return ownCode;
+    found = ownCert_.get();
+  } else {
+    const auto entry = abonents_.find(UpperUID(UID));
+    if (entry == abonents_.end()) return kErrUnknownUid;
+    found = entry->second.get();
+  }
+  Cert = ShareCert(found);
+  if (!Cert) return OpenSSLFailure(TOpenSSLLibrary::Api().ERR_get_error(), kErrCertDup);
+  if (!Verify) return kOk;
+  const int32_t code = VerifyCertificate(Cert.get());
+  if (code != kOk) Cert.reset();
+  return code;
+}
+
+X509Store* TOSSLCertModel::Store() {
+  if (store_) return store_.get();
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  StorePtr store(api.X509_STORE_new());
+  if (!store) return nullptr;
+  // Duplicates are refused by some releases; that changes nothing for verification.
+  for (const X509Ptr& ca : caCerts_) api.X509_STORE_add_cert(store.get(), ca.get());
+  for (const LoadedCrl& entry : crls_) api.X509_STORE_add_crl(store.get(), entry.crl.get());
+  api.ERR_clear_error();
+  store_ = std::move(store);
+  return store_.get();
+}
+
+int32_t TOSSLCertModel::VerifyCertificate(X509Cert* Cert) {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  X509Store* store = Store();
+  if (store == nullptr) return OpenSSLFailure(api.ERR_get_error(), kErrNoMemory);
+  StoreCtxPtr ctx(api.X509_STORE_CTX_new());
+  if (!ctx) return OpenSSLFailure(api.ERR_get_error(), kErrNoMemory);
+  if (api.X509_STORE_CTX_init(ctx.get(), store, Cert, nullptr) != 1) {
+    return OpenSSLFailure(api.ERR_get_error(), kErrCertUnverifiable);
+  }
+  api.X509_STORE_CTX_set_flags(ctx.get(), kVerifyFlags);
+  api.X509_STORE_CTX_set_purpose(ctx.get(), kPurposeAny);
+  if (api.X509_verify_cert(ctx.get()) != 1) {
+    const int error = api.X509_STORE_CTX_get_error(ctx.get());
+    api.ERR_clear_error();
+    return error > 0 ? VerifyErrorCode(error) : kErrCertUnverifiable;
+  }
+  return IsRevoked(Cert) ? kErrRevoked : kOk;
+}
+
+bool TOSSLCertModel::IsRevoked(X509Cert* Cert) const {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  const X509Name* issuer = api.X509_get_issuer_name(Cert);
+  const Asn1Integer* serial = api.X509_get_serialNumber(Cert);
+  for (const LoadedCrl& entry : crls_) {
+    if (!entry.signedByCa || api.X509_NAME_cmp(api.X509_CRL_get_issuer(entry.crl.get()), issuer) != 0) continue;
+    X509Revoked* revoked = nullptr;
+    if (api.X509_CRL_get0_by_serial(entry.crl.get(), &revoked, serial) > 0) return true;
+  }
+  return false;
+}
+
+void TOSSLCertModel::PutAbonent(const std::string& UID, X509Ptr Cert) { abonents_[UpperUID(UID)] = std::move(Cert); }
+
+void TOSSLCertModel::DropAbonents() {
+  abonents_.clear();
+  abonentsLoaded_ = false;
+}
+
+void TOSSLCertModel::DropCrls() {
+  crls_.clear();
+  store_.reset();
+  crlsLoaded_ = false;
+}
+
+void TOSSLCertModel::Clear() {
+  store_.reset();
+  crls_.clear();
+  caCerts_.clear();
+  abonents_.clear();
+  ownCert_.reset();
+  ownUID_.clear();
+  ownCertError_ = kOk;
+  abonentsLoaded_ = caLoaded_ = crlsLoaded_ = settingsCached_ = false;
+  cachedSettings_ = OSSLSettings();
+}
+
+}  // namespace zk::ossl

@@ -1,0 +1,88 @@
+// The certificate model of one configuration: the user's own certificate, the correspondents'
+// certificates by UID, the trusted CA certificates and the CRLs, loaded lazily from the files and
+// directories the settings name. Every method expects the caller to hold OSSLStoreLock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engines/openssl/ossl_objects.h"
+
+namespace zk::ossl {
+
+// The five paths an operation works with (already expanded).
+struct OSSLSettings {
+  std::string SecretKeyFile;
+  std::string CertFile;
+  std::string AbonentsDir;
+  std::string CADir;
+  std::string CRLDir;
+
+  // Joined with a byte that no path contains, so that different settings never share a key.
+  std::string CacheKey() const;
+  bool operator==(const OSSLSettings& other) const { return CacheKey() == other.CacheKey(); }
+};
+
+// The UID that names the user's own certificate in lookups.
+extern const char kSelfUserUID[];
+
+class TOSSLCertModel {
+ public:
+  TOSSLCertModel() = default;
+  ~TOSSLCertModel() { Clear(); }
+  TOSSLCertModel(const TOSSLCertModel&) = delete;
+  TOSSLCertModel& operator=(const TOSSLCertModel&) = delete;
+
+  // Loads whatever is missing: the own certificate (again when the settings changed), the
+  // correspondents, the CA certificates and the CRLs. Returns 0 or the own certificate's code.
+  int32_t InitPublicKeyObjects(const OSSLSettings& Settings);
+  // A certificate by UID (kSelfUserUID: the own one), optionally verified against the CAs and CRLs.
+  int32_t FindCertByUID(const OSSLSettings& Settings, const std::string& UID, X509Ptr& Cert, bool Verify);
+  // 0, -(200 + n) for OpenSSL verification error n, -56 when revoked, -51 when unverifiable.
+  int32_t VerifyCertificate(X509Cert* Cert);
+  // The own UID (after InitPublicKeyObjects); 0 or the own certificate's code.
+  int32_t OwnUID(const OSSLSettings& Settings, std::string& UID);
+  // True when a CA certificate whose subject is the CRL's issuer verifies the CRL's signature.
+  bool CrlSignedByCa(X509Crl* Crl) const;
+  bool HasCaCertificates() const { return !caCerts_.empty(); }
+
+  // Puts a correspondent's certificate in place of any with the same UID.
+  void PutAbonent(const std::string& UID, X509Ptr Cert);
+  // Empty a list so that the next operation reloads it from its directory.
+  void DropAbonents();
+  void DropCrls();
+  void Clear();
+
+ private:
+  struct LoadedCrl {
+    CrlPtr crl;
+    bool signedByCa;  // only CRLs whose signature a trusted CA vouches for revoke anything
+  };
+
+  void LoadOwnCert(const OSSLSettings& Settings);
+  void LoadAbonents(const std::string& Dir);
+  void LoadCaCerts(const std::string& Dir);
+  void LoadCrls(const std::string& Dir);
+  X509Store* Store();
+  bool IsRevoked(X509Cert* Cert) const;
+
+  bool settingsCached_ = false;
+  OSSLSettings cachedSettings_;
+  X509Ptr ownCert_;
+  std::string ownUID_;
+  int32_t ownCertError_ = 0;
+  bool abonentsLoaded_ = false;
+  std::unordered_map<std::string, X509Ptr> abonents_;  // keyed by upper-case UID
+  bool caLoaded_ = false;
+  std::vector<X509Ptr> caCerts_;
+  bool crlsLoaded_ = false;
+  std::vector<LoadedCrl> crls_;
+  StorePtr store_;  // built from caCerts_ and crls_, dropped whenever they change
+};
+
+// Upper-cases ASCII letters: UIDs are compared ignoring case.
+std::string UpperUID(const std::string& UID);
+
+}  // namespace zk::ossl

@@ -1,0 +1,125 @@
+#include "engines/openssl/ossl_random.h"
+
+#include <vector>
+
+#include "engines/openssl/ossl_api.h"
+#include "engines/openssl/ossl_codes.h"
+#include "engines/openssl/ossl_secure.h"
+#include "platform/platform.h"
+
+namespace zk::ossl {
+
+namespace {
+
+// The secret key file is at most this long; its bytes seed the generator when no seed file works.
+constexpr size_t kMaxKeyFileBytes = 2048;
+// Only the first 1024 bytes of a seed file count; larger files than this are not read at all.
+constexpr size_t kMaxSeedFileBytes = 1 << 20;
+
+TCriticalSection& InstanceLock() {
+  static TCriticalSection* lock = new TCriticalSection();  // outlives the exit-time finalisation
+  return *lock;
+}
+
+TOpenSSLRandomGenerator*& Instance() {
+  static TOpenSSLRandomGenerator* instance = nullptr;
+  return instance;
+}
+
+}  // namespace
+
+TOpenSSLRandomGenerator::~TOpenSSLRandomGenerator() {
+  WriteLock hold(lock_);
+  WriteSeedFile();
+  platform::FreeModule(module_);
+}
+
+void TOpenSSLRandomGenerator::Load() {
+  WriteLock hold(lock_);
+  if (LibLoaded) return;
+  module_ = LoadLibcrypto();
+  if (module_ == nullptr) return;
+  LibLoaded = true;
+  PrepareLibraryOnce(module_);
+  FunctionsPresent = true;
+  Resolve(module_, "RAND_bytes", RAND_bytes_);
+  Resolve(module_, "RAND_seed", RAND_seed_);
+}
+
+bool TOpenSSLRandomGenerator::SeedFromFile(const std::string& FileName) {
+  WriteLock hold(lock_);
+  if (!SeedFile_.empty()) return true;
+  if (!FunctionsPresent || FileName.empty()) return false;
+  // The file is read through the platform layer, which knows the library's Windows paths.
+  std::vector<uint8_t> seed;
+  if (!platform::ReadWholeFile(FileName, seed, kMaxSeedFileBytes)) return false;
+  const bool enough = seed.size() >= static_cast<size_t>(kSeedFileBytes);
+  if (enough) {
+    RAND_seed_(seed.data(), kSeedFileBytes);
+    SeedFile_ = FileName;
+  }
+  SecureWipe(seed.data(), seed.size());
+  return enough;
+}
+
+void TOpenSSLRandomGenerator::SeedFromData(const uint8_t* Data, int32_t Len, const std::string& FileName) {
+  WriteLock hold(lock_);
+  if (!SeedFile_.empty() || !FunctionsPresent || Data == nullptr || Len <= 0) return;
+  RAND_seed_(Data, Len);
+  SeedFile_ = FileName;
+}
+
+bool TOpenSSLRandomGenerator::AddTimeEntropy() {
+  ReadLock hold(lock_);
+  if (!FunctionsPresent) return true;
+  const uint32_t ticks = static_cast<uint32_t>(platform::MonotonicMilliseconds() ^
+                                               static_cast<uint64_t>(platform::Now() * 86400000.0));
+  RAND_seed_(&ticks, sizeof(ticks));
+  return true;
+}
+
+bool TOpenSSLRandomGenerator::RandomBytes(uint8_t* Buffer, int32_t Len) {
+  ReadLock hold(lock_);
+  return FunctionsPresent && Buffer != nullptr && Len >= 0 && RAND_bytes_(Buffer, Len) == 1;
+}
+
+void TOpenSSLRandomGenerator::WriteSeedFile() {
+  if (!FunctionsPresent || SeedFile_.empty()) return;
+  uint8_t state[kSeedFileBytes];
+  // A generator that cannot deliver leaves the old file alone rather than writing a weak one.
+  if (RAND_bytes_(state, kSeedFileBytes) == 1) platform::WriteWholeFile(SeedFile_, state, sizeof(state));
+  SecureWipe(state, sizeof(state));
+}
+
+TOpenSSLRandomGenerator& OSSLRandom() {
+  SectionLock hold(InstanceLock());
+  TOpenSSLRandomGenerator*& instance = Instance();
+  if (instance == nullptr) instance = new TOpenSSLRandomGenerator();
+  return *instance;
+}
+
+void FinalizeOSSLRandom() {
+  SectionLock hold(InstanceLock());
+  delete Instance();
+  Instance() = nullptr;
+}
+
+int32_t EnsureRandomReady(const std::string& SeedFileName, const std::string& SecretKeyFile) {
+  TOpenSSLRandomGenerator& generator = OSSLRandom();
+  generator.Load();
+  if (!generator.LibLoaded) return kErrRandomLibraryMissing;
+  if (!generator.FunctionsPresent) return kErrRandomFunctionsMissing;
+  if (!generator.SeedFromFile(SeedFileName)) {
+    std::vector<uint8_t> keyBytes;
+    if (SecretKeyFile.empty() || !platform::ReadWholeFile(SecretKeyFile, keyBytes, kMaxKeyFileBytes) ||
+        keyBytes.empty()) {
+      return kErrRandomNotSeeded;
+    }
+    generator.SeedFromData(keyBytes.data(), static_cast<int32_t>(keyBytes.size()), SeedFileName);
+    SecureWipe(keyBytes.data(), keyBytes.size());
+  }
+  generator.AddTimeEntropy();
+  return 0;
+}
+
+}  // namespace zk::ossl

@@ -1,0 +1,44 @@
+// Memory for secrets (key file contents, session keys, key schedules): wiped before release.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace zk::ossl {
+
+// Overwrites with zeros in a way the compiler may not drop.
+inline void SecureWipe(void* data, size_t size) {
+  volatile uint8_t* p = static_cast<volatile uint8_t*>(data);
+  for (size_t i = 0; i < size; ++i) p[i] = 0;
+}
+
+// A byte buffer that wipes itself when it is destroyed or cleared.
+class SecureBytes {
+ public:
+  SecureBytes() = default;
+  explicit SecureBytes(size_t size) : bytes_(size) {}
+  SecureBytes(const uint8_t* data, size_t size) : bytes_(data, data + size) {}
+  ~SecureBytes() { Clear(); }
+  SecureBytes(const SecureBytes&) = delete;
+  SecureBytes& operator=(const SecureBytes&) = delete;
+
+  void Clear() {
+    SecureWipe(bytes_.data(), bytes_.size());
+    bytes_.clear();
+  }
+  // Replaces the content; the old bytes are wiped first.
+  void Assign(const uint8_t* data, size_t size) {
+    Clear();
+    bytes_.assign(data, data + size);
+  }
+  uint8_t* data() { return bytes_.data(); }
+  const uint8_t* data() const { return bytes_.data(); }
+  size_t size() const { return bytes_.size(); }
+  bool empty() const { return bytes_.empty(); }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace zk::ossl

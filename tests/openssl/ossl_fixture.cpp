@@ -1,0 +1,241 @@
+#include "openssl/ossl_fixture.h"
+
+#include <openssl/md5.h>
+#include <openssl/objects.h>
+#include <openssl/rc2.h>
+#include <openssl/rc4.h>
+#include <openssl/x509.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "engines/openssl/rc5.h"
+#include "engines/openssl/sha0.h"
+#include "frame/cp1251.h"
+
+namespace ossltest {
+
+namespace fs = std::filesystem;
+
+std::string MakeTestDir() {
+  std::string pattern = (fs::temp_directory_path() / "zk_ossl_XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value) {
+  ASSERT_EQ(engine.SetCryptoParamValue(index, value.c_str()), 0) << index;
+}
+
+std::unique_ptr<zk::TOSSLEngine> EngineFor(const kit::Sandbox& box, const std::string& user) {
+  auto engine = std::make_unique<zk::TOSSLEngine>();
+  const kit::SandboxUser& who = box.user(user);
+  Configure(*engine, kSecretKey, who.key_path);
+  Configure(*engine, kCertificate, who.cert_path);
+  Configure(*engine, kAbonentsDir, box.abonents_dir());
+  Configure(*engine, kCADir, box.ca_dir());
+  Configure(*engine, kCRLDir, box.crl_dir());
+  Configure(*engine, kRandFile, box.root() + "/rand.seed");
+  return engine;
+}
+
+SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data) {
+  Bytes signature(static_cast<size_t>(engine.GetMaxSignatureLength()) + 16, 0xCC);
+  int32_t length = -1;
+  const int32_t code =
+      engine.SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(), &length, nullptr);
+  for (size_t i = static_cast<size_t>(engine.GetMaxSignatureLength()); i < signature.size(); ++i) {
+    EXPECT_EQ(signature[i], 0xCC) << "written past GetMaxSignatureLength";
+  }
+  signature.resize(code == 0 ? static_cast<size_t>(length) : 0);
+  return {code, signature};
+}
+
+VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature) {
+  std::string signer(static_cast<size_t>(engine.GetMaxUIDLength()) + 8, '\x7F');
+  const int32_t code = engine.VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(),
+                                         static_cast<int32_t>(signature.size()), signer.data());
+  for (size_t i = static_cast<size_t>(engine.GetMaxUIDLength()); i < signer.size(); ++i) {
+    EXPECT_EQ(signer[i], '\x7F') << "written past GetMaxUIDLength";
+  }
+  return {code, code == 0 ? std::string(signer.c_str()) : std::string()};
+}
+
+CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& data, const char* recipients) {
+  const int32_t addition = engine.GetMaxEncodeAddition();
+  EXPECT_GT(addition, 0);
+  const size_t capacity = data.size() + static_cast<size_t>(addition);
+  Bytes buffer(capacity + 32, 0xEE);
+  std::copy(data.begin(), data.end(), buffer.begin());
+  int32_t length = static_cast<int32_t>(data.size());
+  const int32_t code = engine.EncodeData(buffer.data(), &length, recipients);
+  for (size_t i = capacity; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xEE) << "written past the buffer";
+  if (code != 0) {
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin())) << "a refused encode changed the data";
+    return {code, {}};
+  }
+  buffer.resize(static_cast<size_t>(length));
+  return {code, buffer};
+}
+
+CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope) {
+  Bytes buffer(envelope);
+  buffer.push_back(0xEE);
+  int32_t length = static_cast<int32_t>(envelope.size());
+  char sender[64] = "untouched";
+  const int32_t code = engine.DecodeData(buffer.data(), &length, sender);
+  EXPECT_EQ(buffer.back(), 0xEE) << "written past the envelope";
+  if (code != 0) {
+    EXPECT_TRUE(std::equal(envelope.begin(), envelope.end(), buffer.begin())) << "a failed decode changed the data";
+    return {code, {}};
+  }
+  EXPECT_STREQ(sender, "") << "the envelope names no sender";
+  buffer.resize(static_cast<size_t>(length));
+  return {code, buffer};
+}
+
+std::string ErrorString(zk::TCryptoEngine& engine, int32_t code) {
+  std::string text(static_cast<size_t>(engine.GetMaxErrorStringLength()), '\x7F');
+  engine.GetCryptoErrorString(code, text.data());
+  return std::string(text.c_str());
+}
+
+std::string Cp1251(const char* utf8) { return zk::Utf8ToCp1251(utf8); }
+
+Bytes RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 gen(seed);
+  Bytes bytes(n);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(gen());
+  return bytes;
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+SignatureFields SplitSignature(const Bytes& signature) {
+  SignatureFields fields;
+  const auto nul = std::find(signature.begin(), signature.end(), 0);
+  if (nul == signature.end() || nul + 1 == signature.end()) return fields;
+  fields.uid.assign(signature.begin(), nul);
+  fields.hash_id = *(nul + 1);
+  fields.rsa.assign(nul + 2, signature.end());
+  return fields;
+}
+
+EnvelopeFields SplitEnvelope(const Bytes& envelope) {
+  EnvelopeFields fields;
+  if (envelope.size() < 12) return fields;
+  fields.count = Le32(envelope.data());
+  fields.algorithm = Le32(envelope.data() + 4);
+  fields.header_len = Le32(envelope.data() + envelope.size() - 4);
+  size_t at = 8;
+  for (uint32_t i = 0; i < fields.count && at < fields.header_len; ++i) {
+    EnvelopeEntry entry;
+    while (envelope.at(at) != 0) entry.uid += static_cast<char>(envelope[at++]);
+    ++at;
+    if (at + 4 > envelope.size()) break;
+    const uint32_t length = Le32(envelope.data() + at);
+    at += 4;
+    if (at + length > envelope.size()) break;
+    entry.key_block.assign(envelope.begin() + static_cast<std::ptrdiff_t>(at),
+                           envelope.begin() + static_cast<std::ptrdiff_t>(at + length));
+    at += length;
+    fields.entries.push_back(entry);
+  }
+  EXPECT_EQ(at, fields.header_len) << "entries end where the ciphertext starts";
+  fields.ciphertext.assign(envelope.begin() + fields.header_len, envelope.end() - 4);
+  return fields;
+}
+
+Bytes RsaDecryptKeyBlock(EVP_PKEY* key, const Bytes& block) {
+  RSA* rsa = EVP_PKEY_get1_RSA(key);
+  Bytes out(static_cast<size_t>(RSA_size(rsa)));
+  const int n = RSA_private_decrypt(static_cast<int>(block.size()), block.data(), out.data(), rsa, RSA_PKCS1_PADDING);
+  RSA_free(rsa);
+  out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+  return out;
+}
+
+Bytes DecryptIndependently(uint32_t algorithm, const uint8_t* session_key, const Bytes& ciphertext) {
+  Bytes plain(ciphertext.size());
+  unsigned char iv[8];
+  std::memcpy(iv, session_key, 8);
+  if (algorithm == 1) {
+    RC4_KEY key;
+    RC4_set_key(&key, 16, session_key);
+    RC4(&key, ciphertext.size(), ciphertext.data(), plain.data());
+    return plain;
+  }
+  if (ciphertext.empty() || ciphertext.size() % 8 != 0) ADD_FAILURE() << "not whole blocks: " << ciphertext.size();
+  if (algorithm == 2 || algorithm == 3) {
+    RC2_KEY key;
+    RC2_set_key(&key, 16, session_key, 1024);
+    if (algorithm == 2) {
+      for (size_t i = 0; i + 8 <= ciphertext.size(); i += 8)
+        RC2_ecb_encrypt(ciphertext.data() + i, plain.data() + i, &key, RC2_DECRYPT);
+    } else {
+      RC2_cbc_encrypt(ciphertext.data(), plain.data(), static_cast<long>(ciphertext.size()), &key, iv, RC2_DECRYPT);
+    }
+  } else {
+    const zk::ossl::Rc5Key key(session_key, 16, 16);
+    if (algorithm == 4) zk::ossl::Rc5EcbDecrypt(key, ciphertext.data(), plain.data(), ciphertext.size());
+    else zk::ossl::Rc5CbcDecrypt(key, ciphertext.data(), plain.data(), ciphertext.size(), iv);
+  }
+  const uint32_t length = Le32(plain.data());
+  const size_t padding = plain.size() - 4 - length;
+  EXPECT_TRUE(length + 4 <= plain.size() && padding >= 1 && padding <= 8) << "length prefix " << length;
+  return Bytes(plain.begin() + 4, plain.begin() + 4 + std::min<size_t>(length, plain.size() - 4));
+}
+
+std::string CheckSignatureIndependently(X509* cert, uint8_t hash_id, const Bytes& data, const Bytes& rsa_part) {
+  EVP_PKEY* pub = X509_get0_pubkey(cert);
+  const RSA* rsa = EVP_PKEY_get0_RSA(pub);
+  if (rsa_part.size() != static_cast<size_t>(RSA_size(rsa))) return "RSA part is not the modulus size";
+  Bytes info(rsa_part.size());
+  const int n = RSA_public_decrypt(static_cast<int>(rsa_part.size()), rsa_part.data(), info.data(),
+                                   const_cast<RSA*>(rsa), RSA_PKCS1_PADDING);
+  if (n <= 0) return "not a PKCS#1 v1.5 signature under the certificate's key";
+  const unsigned char* cursor = info.data();
+  X509_SIG* sig = d2i_X509_SIG(nullptr, &cursor, n);
+  if (sig == nullptr || cursor != info.data() + n) return "not a DigestInfo";
+  const X509_ALGOR* alg = nullptr;
+  const ASN1_OCTET_STRING* digest = nullptr;
+  X509_SIG_get0(sig, &alg, &digest);
+  char oid[64] = {};
+  OBJ_obj2txt(oid, sizeof(oid), alg->algorithm, 1);
+  Bytes expected(hash_id == 1 ? 20 : 16);
+  if (hash_id == 1) zk::ossl::Sha0(data.data(), data.size(), expected.data());
+  else MD5(data.data(), data.size(), expected.data());
+  std::string problem;
+  const std::string wanted_oid = hash_id == 1 ? "1.3.14.3.2.18" : "1.2.840.113549.2.5";
+  if (oid != wanted_oid) problem = std::string("digest OID ") + oid;
+  else if (Bytes(digest->data, digest->data + digest->length) != expected) problem = "digest differs";
+  X509_SIG_free(sig);
+  return problem;
+}
+
+kit::SandboxOptions OsslTest::Options() const {
+  kit::SandboxOptions options;
+  options.users = {{"alice", 1024}, {"bob", 2048}, {"carol", 1024, {0x2A}}};
+  return options;
+}
+
+void OsslTest::SetUp() {
+  dir_ = MakeTestDir();
+  box_ = std::make_unique<kit::Sandbox>(dir_ + "/box", Options());
+}
+
+void OsslTest::TearDown() {
+  box_.reset();
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+}  // namespace ossltest
