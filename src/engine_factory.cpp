@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engines/emulation/ce_emul1.h"
+#include "engines/openssl/ossl_engine.h"
 
 namespace zk {
 
@@ -34,7 +35,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"M-Pro v2.x", nullptr},
     {"M-Pro v1.34 (GOST PSE)", nullptr},
     {"Vove Darav", Make<TEmu1CryptoEngine>},
-    {"OpenSSL", nullptr},
+    {"OpenSSL", Make<TOSSLEngine>},
     {"Domain-K (c) Infotecs JSC.", Make<TEmu1CryptoEngine>},
     {"Validata Crypto Engine", nullptr},
     {"Crypto-C", nullptr},
