@@ -29,24 +29,53 @@ class TRWCriticalSection {
     uint32_t threadId = 0;  // 0 marks a free entry
     int32_t count = 0;
   };
-  // Implementation details are private to rwsyncs.cpp.
-  std::recursive_mutex guard_;
-  std::mutex eventMutex_;
-  std::condition_variable_any eventChanged_;
-  bool noReaders_ = true;
-  std::atomic<int32_t> readerCount_{0};
-  int32_t savedReaderCount_ = 0;
-  std::vector<ActiveThread> readers_;
-  std::atomic<uint32_t> waiterThreadId_{0};
-  std::atomic<uint32_t> spinLock_{0};
-  std::atomic<bool> writing_{false};
 
-  void TakeSpinLock();
-  void ReleaseSpinLock();
-  bool AllEntriesBelongTo(uint32_t threadId) const;
-  void SignalNoReaders();
-  void ResetNoReaders();
-  void WaitNoReaders();
+  // Wakes threads that wait for readers to leave. Waiters pass the condition they need and
+  // re-check it on every wake-up, so a stale signal never lets a writer in and a signal given
+  // before the wait starts is never lost.
+  class ReadersGoneEvent {
+   public:
+    void Signal();
+    template <class Ready>
+    void WaitUntil(Ready ready) {
+      std::unique_lock<std::mutex> hold(mutex_);
+      changed_.wait(hold, ready);
+    }
+
+   private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+  };
+
+  class SpinHold;
+
+  // Held by a writer from BeginWrite to EndWrite and briefly by a thread taking its first read,
+  // so new readers wait while a writer waits or writes.
+  std::recursive_mutex guard_;
+  ReadersGoneEvent noReaders_;
+  // The sum of the counts in readers_; while a writer holds the lock, its nesting depth instead.
+  std::atomic<int32_t> readerCount_{0};
+  int32_t savedReaderCount_ = 0;  // the writer's own reads, put aside while it writes
+  std::vector<ActiveThread> readers_;
+  uint32_t waiterThreadId_ = 0;    // the thread inside BeginWrite waiting for readers to leave
+  uint32_t upgraderThreadId_ = 0;  // a thread that holds reads and asked for the write lock
+  // Taken by an atomic exchange with the own thread id, 0 when free. readers_, waiterThreadId_,
+  // upgraderThreadId_, savedReaderCount_ and the reader count change only under it (the writer's
+  // own nesting depth excepted).
+  std::atomic<uint32_t> spinLock_{0};
+  std::atomic<uint32_t> writerThreadId_{0};  // 0 when nobody writes
+  int32_t readsInsideWrite_ = 0;             // owned by the writer; not recorded in readers_
+
+  ActiveThread* FindEntry(uint32_t threadId);
+  // True when every recorded read belongs to threadId (or there is none).
+  bool OnlyReadsOf(uint32_t threadId);
+  void RecordReads(uint32_t threadId, int32_t count);
+  bool ClaimUpgrade(uint32_t self);
+  bool WaitForOtherReaders(uint32_t self, bool upgrading);
+  void WaitForUpgradeToFinish(uint32_t self);
+  void BecomeWriter(uint32_t self, bool upgrading);
+  void EndReadInsideWrite(uint32_t self);
+  void StopWriting(uint32_t self);
 };
 
 class TSynchroObject {
