@@ -58,7 +58,8 @@ int ShowUID(Engine& engine, const Options&) {
 
 int Sign(Engine& engine, const Options& options) {
   const std::string& input = options.operands[0];
-  std::string out = options.out.empty() ? input + ".sig" : options.out, error;
+  // Data read from standard input have no name to derive the signature's file name from.
+  std::string out = !options.out.empty() ? options.out : input == "-" ? "-" : input + ".sig", error;
   Bytes data, signature;
   if (!ReadInput(input, data, error)) return Complain(error, kExitFailed);
   int32_t code = engine.Sign(data, options.signer, signature);
@@ -70,6 +71,8 @@ int Sign(Engine& engine, const Options& options) {
 
 int Verify(Engine& engine, const Options& options) {
   const std::string& input = options.operands[0];
+  if (input == "-" && options.signature.empty())
+    return Complain("verify of standard input needs --signature FILE", kExitUsage);
   std::string signatureFile = options.signature.empty() ? input + ".sig" : options.signature, error;
   Bytes data, signature;
   if (!ReadInput(input, data, error) || !ReadInput(signatureFile, signature, error))

@@ -124,7 +124,7 @@ Commands:
   engines                     list the 18 engine types and whether each can be created
   params                      list the engine's parameters: index, name, current value
   uid                         print the current user's UID
-  sign FILE                   detached signature of FILE (to --out, default FILE.sig)
+  sign FILE                   detached signature of FILE (to --out, default FILE.sig; "-": stdout)
   verify FILE                 verify FILE against --signature (default FILE.sig); prints the signer
   encrypt FILE                encrypt FILE for --recipients (to --out, default standard output)
   decrypt FILE                decrypt FILE (to --out, default standard output); prints the sender
