@@ -132,7 +132,9 @@ int32_t TOSSLCertModel::FindCertByUID(const OSSLSettings& Settings, const std::s
     if (entry == abonents_.end()) return kErrUnknownUid;
     found = entry->second.get();
   }
-  Cert = ShareCert(found);
+  // The caller gets a copy of its own: the model's objects are touched only under the store lock,
+  // even when the model frees them while the caller still works.
+  Cert.reset(TOpenSSLLibrary::Api().X509_dup(found));
   if (!Cert) return OpenSSLFailure(TOpenSSLLibrary::Api().ERR_get_error(), kErrCertDup);
   if (!Verify) return kOk;
   const int32_t code = VerifyCertificate(Cert.get());
