@@ -73,7 +73,8 @@ TEST_F(OsslStock, IncludePublicKeyRefusals) {
 
 TEST_F(OsslStock, RemoveCertificateDeletesFilesAndEveryCachedCopy) {
   auto alice = EngineFor(*box_, "alice");
-  auto carol = EngineFor(*box_, "carol");  // other settings, same directory
+  auto carol = EngineFor(*box_, "carol");  // other settings, same directory spelled otherwise
+  Configure(*carol, kAbonentsDir, box_->abonents_dir() + "//");
   ASSERT_EQ(EncodeFor(*alice, User("bob").uid), 0);
   ASSERT_EQ(EncodeFor(*carol, User("bob").uid), 0);
 

@@ -1,5 +1,6 @@
 #include "engines/openssl/ossl_dll.h"
 
+#include <cstdint>
 #include <cstring>
 #include <map>
 
@@ -145,7 +146,8 @@ int32_t TOpenSSL_DLL::EncryptBuffer(const uint8_t* Data, size_t Len, const std::
   }
   const size_t cipherLen = CipherTextLength(Cipher, Len);
   // The caller's buffer holds Capacity bytes: a longer envelope is refused before anything is written.
-  if (headerLen + cipherLen + 4 > Capacity) return kErrBadPointer;
+  const uint64_t total = static_cast<uint64_t>(headerLen) + cipherLen + 4;
+  if (total > Capacity || total > static_cast<uint64_t>(INT32_MAX)) return kErrBadPointer;
 
   SecureBytes keyBlock(kKeyBlockBytes);
   if (!OSSLRandom().RandomBytes(keyBlock.data(), static_cast<int32_t>(kSessionKeyBytes))) return kErrRandomNotSeeded;

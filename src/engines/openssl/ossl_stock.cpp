@@ -12,6 +12,18 @@ namespace {
 
 bool UsableDir(const std::string& Dir) { return !Dir.empty() && DirectoryExists(Dir); }
 
+// One directory however its separators are written; case is ignored, so at worst a list that did
+// not need it is reloaded.
+std::string DirectoryKey(const std::string& Dir) {
+  std::string key;
+  for (char c : UpperUID(Dir)) {
+    if (c == '\\') c = '/';
+    if (c != '/' || key.empty() || key.back() != '/') key += c;
+  }
+  while (key.size() > 1 && key.back() == '/') key.pop_back();
+  return key;
+}
+
 std::vector<std::string> FilesOf(const std::string& Dir, const char* Ext) {
   std::vector<std::string> files;
   FindFilesByExtension(Dir, Ext, files, false);
@@ -109,12 +121,12 @@ int32_t TOpenSSL_DLL::IncludeCrlFile(const std::string& FileName, X509Crl* Crl) 
 
 void TOpenSSL_DLL::DropAbonentsIfDir(const std::string& Dir) {
   SectionLock hold(OSSLStoreLock());
-  if (UpperUID(settings_.AbonentsDir) == UpperUID(Dir)) model_.DropAbonents();
+  if (DirectoryKey(settings_.AbonentsDir) == DirectoryKey(Dir)) model_.DropAbonents();
 }
 
 void TOpenSSL_DLL::DropCrlsIfDir(const std::string& Dir) {
   SectionLock hold(OSSLStoreLock());
-  if (UpperUID(settings_.CRLDir) == UpperUID(Dir)) model_.DropCrls();
+  if (DirectoryKey(settings_.CRLDir) == DirectoryKey(Dir)) model_.DropCrls();
 }
 
 }  // namespace zk::ossl
