@@ -16,8 +16,14 @@ const char* const kLibraryNames[] = {"libcrypto-3.dll", "libeay32.dll", nullptr}
 const char* const kLibraryNames[] = {"libcrypto.so.3", nullptr};
 #endif
 
-// OPENSSL_init_crypto options: error texts, all ciphers and digests.
+// OPENSSL_init_crypto options: error texts, all ciphers and digests. On Windows every DLL runs its
+// exit handlers at its own detach, and libcrypto, loaded after this library, detaches first: it
+// must not shut itself down then, or the finalisation could not write the seed file back.
+#if defined(_WIN32)
+constexpr uint64_t kInitOptions = 0x00000002 | 0x00000004 | 0x00000008 | 0x00080000;
+#else
 constexpr uint64_t kInitOptions = 0x00000002 | 0x00000004 | 0x00000008;
+#endif
 
 TCriticalSection& LibraryLock() {
   static TCriticalSection* lock = new TCriticalSection();  // outlives the exit-time finalisation
@@ -36,6 +42,16 @@ platform::ModuleHandle LoadLibcrypto() {
     if (platform::ModuleHandle module = LoadToolkitLibrary(*name)) return module;
   }
   return nullptr;
+}
+
+void ReleaseLibcrypto(platform::ModuleHandle module) {
+#if defined(_WIN32)
+  // The finalisation runs inside this library's detach, where unloading another DLL is unsafe;
+  // the reference simply lapses with the process or stays with the loaded library.
+  (void)module;
+#else
+  platform::FreeModule(module);
+#endif
 }
 
 void PrepareLibraryOnce(platform::ModuleHandle module) {
@@ -64,7 +80,7 @@ void TOpenSSLLibrary::Finalize() {
   SectionLock hold(LibraryLock());
   TOpenSSLLibrary*& instance = Instance();
   if (instance == nullptr) return;
-  platform::FreeModule(instance->module_);
+  ReleaseLibcrypto(instance->module_);
   delete instance;
   instance = nullptr;
 }

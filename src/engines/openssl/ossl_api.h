@@ -111,6 +111,8 @@ class TOpenSSLLibrary : public TCrypto_DLL {
 
 // Loads libcrypto under the names of this platform, in order; null when none loads.
 platform::ModuleHandle LoadLibcrypto();
+// Gives back a reference taken by LoadLibcrypto, at unload.
+void ReleaseLibcrypto(platform::ModuleHandle module);
 
 // Called once a module is in place: lets libcrypto initialise itself, then arranges for
 // FinalizeOpenSSLAdapter to run at unload. Registered after libcrypto's own exit handler, it runs

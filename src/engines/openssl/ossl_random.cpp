@@ -31,7 +31,7 @@ TOpenSSLRandomGenerator*& Instance() {
 TOpenSSLRandomGenerator::~TOpenSSLRandomGenerator() {
   WriteLock hold(lock_);
   WriteSeedFile();
-  platform::FreeModule(module_);
+  ReleaseLibcrypto(module_);
 }
 
 void TOpenSSLRandomGenerator::Load() {
