@@ -78,14 +78,15 @@ int32_t TOpenSSL_DLL::GetOwnUID(std::string& UID) {
   return model_.OwnUID(settings_, UID);
 }
 
-int32_t TOpenSSL_DLL::FindCertByUID(const std::string& UID, X509Ptr& Cert, bool Verify) {
+int32_t TOpenSSL_DLL::UseVerifiedKey(const std::string& UID, const TOSSLCertModel::KeyOperation& Operation) {
   SectionLock hold(OSSLStoreLock());
-  return model_.FindCertByUID(settings_, UID, Cert, Verify);
+  return model_.UseVerifiedKey(settings_, UID, Operation);
 }
 
-int32_t TOpenSSL_DLL::LoadPrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout, PkeyPtr& Key) {
+int32_t TOpenSSL_DLL::UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout,
+                                    const TOSSLKeyCache::KeyOperation& Operation) {
   SectionLock hold(OSSLKeyLock());
-  return keys_.LoadPrivateKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, Key);
+  return keys_.UsePrivateKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, Operation);
 }
 
 void TOpenSSL_DLL::ClearCache() {
@@ -107,67 +108,53 @@ int32_t TOpenSSL_DLL::SignBuffer(uint8_t HashId, const uint8_t* Data, size_t Len
                                  int32_t LastOpTimeout, std::vector<uint8_t>& RsaPart) {
   const std::vector<uint8_t> digestInfo = DigestInfoOf(HashId, Data, Len);
   if (digestInfo.empty()) return kErrBadHashName;
-  PkeyPtr key;
-  const int32_t code = LoadPrivateKey(KeyTimeout, LastOpTimeout, key);
-  if (code != kOk) return code;
-  RsaPtr rsa(TOpenSSLLibrary::Api().EVP_PKEY_get1_RSA(key.get()));
-  if (!rsa) return kErrRsaKeyBroken;
-  return RsaSignDigestInfo(rsa.get(), digestInfo, RsaPart);
+  return UsePrivateKey(KeyTimeout, LastOpTimeout,
+                       [&](RsaKey* key) { return RsaSignDigestInfo(key, digestInfo, RsaPart); });
 }
 
 int32_t TOpenSSL_DLL::VerifySign(const SignatureView& Signature, const uint8_t* Data, size_t Len) {
   const std::vector<uint8_t> digestInfo = DigestInfoOf(Signature.HashId, Data, Len);
   if (digestInfo.empty()) return kErrBadHashName;
-  X509Ptr cert;
-  int32_t code = FindCertByUID(Signature.UID, cert, true);
-  if (code != kOk) return code;
-  RsaPtr rsa = CertRsaKey(cert.get());
-  if (!rsa) return kErrNoRsaPublicKey;
-  return RsaVerifyDigestInfo(rsa.get(), Signature.RsaPart, Signature.RsaPartLen, digestInfo);
-}
-
-int32_t TOpenSSL_DLL::RecipientKey(const std::string& UID, RsaPtr& Key) {
-  X509Ptr cert;
-  const int32_t code = FindCertByUID(UID, cert, true);
-  if (code != kOk) return code;
-  Key = CertRsaKey(cert.get());
-  return Key ? kOk : kErrNoRsaPublicKey;
+  return UseVerifiedKey(Signature.UID, [&](RsaKey* key) {
+    return RsaVerifyDigestInfo(key, Signature.RsaPart, Signature.RsaPartLen, digestInfo);
+  });
 }
 
 int32_t TOpenSSL_DLL::EncryptBuffer(const uint8_t* Data, size_t Len, const std::vector<std::string>& UIDs,
                                     uint32_t Cipher, size_t Capacity, std::vector<uint8_t>& Envelope) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
-  std::vector<RsaPtr> keys(UIDs.size());
+  SecureBytes keyBlock(kKeyBlockBytes);
+  if (!OSSLRandom().RandomBytes(keyBlock.data(), static_cast<int32_t>(kSessionKeyBytes))) return kErrRandomNotSeeded;
+  Md5Of(Data, Len, keyBlock.data() + kSessionKeyBytes);
+
+  std::vector<std::vector<uint8_t>> blocks(UIDs.size());
   size_t headerLen = 8;
   for (size_t i = 0; i < UIDs.size(); ++i) {
-    const int32_t code = RecipientKey(UIDs[i], keys[i]);
+    const int32_t code = UseVerifiedKey(UIDs[i], [&](RsaKey* key) -> int32_t {
+      const int size = api.RSA_size(key);
+      blocks[i].resize(static_cast<size_t>(size));
+      const int written = api.RSA_public_encrypt(static_cast<int>(kKeyBlockBytes), keyBlock.data(), blocks[i].data(),
+                                                 key, kRsaPkcs1Padding);
+      if (written < 0) return OpenSSLFailure(api.ERR_get_error(), kErrRsaEncryptSize);
+      return written == size ? kOk : kErrRsaEncryptSize;
+    });
     if (code != kOk) return code;
-    headerLen += EntryBytes(UIDs[i], static_cast<size_t>(api.RSA_size(keys[i].get())));
+    headerLen += EntryBytes(UIDs[i], blocks[i].size());
   }
   const size_t cipherLen = CipherTextLength(Cipher, Len);
   // The caller's buffer holds Capacity bytes: a longer envelope is refused before anything is written.
   const uint64_t total = static_cast<uint64_t>(headerLen) + cipherLen + 4;
   if (total > Capacity || total > static_cast<uint64_t>(INT32_MAX)) return kErrBadPointer;
 
-  SecureBytes keyBlock(kKeyBlockBytes);
-  if (!OSSLRandom().RandomBytes(keyBlock.data(), static_cast<int32_t>(kSessionKeyBytes))) return kErrRandomNotSeeded;
-  Md5Of(Data, Len, keyBlock.data() + kSessionKeyBytes);
-
   Envelope.clear();
-  Envelope.reserve(headerLen + cipherLen + 4);
+  Envelope.reserve(static_cast<size_t>(total));
   PutUint32(Envelope, static_cast<uint32_t>(UIDs.size()));
   PutUint32(Envelope, Cipher);
   for (size_t i = 0; i < UIDs.size(); ++i) {
-    const int size = api.RSA_size(keys[i].get());
     Envelope.insert(Envelope.end(), UIDs[i].begin(), UIDs[i].end());
     Envelope.push_back(0);
-    PutUint32(Envelope, static_cast<uint32_t>(size));
-    const size_t at = Envelope.size();
-    Envelope.resize(at + static_cast<size_t>(size));
-    const int written = api.RSA_public_encrypt(static_cast<int>(kKeyBlockBytes), keyBlock.data(), Envelope.data() + at,
-                                               keys[i].get(), kRsaPkcs1Padding);
-    if (written < 0) return OpenSSLFailure(api.ERR_get_error(), kErrRsaEncryptSize);
-    if (written != size) return kErrRsaEncryptSize;
+    PutUint32(Envelope, static_cast<uint32_t>(blocks[i].size()));
+    Envelope.insert(Envelope.end(), blocks[i].begin(), blocks[i].end());
   }
   Envelope.resize(headerLen + cipherLen);
   EncryptSession(Cipher, keyBlock.data(), Data, Len, Envelope.data() + headerLen);
@@ -193,17 +180,16 @@ int32_t TOpenSSL_DLL::DecryptBuffer(uint8_t* Data, int32_t Len, int32_t KeyTimeo
   }
   if (own == nullptr) return kErrNotForUs;
 
-  PkeyPtr key;
-  code = LoadPrivateKey(KeyTimeout, LastOpTimeout, key);
+  SecureBytes keyBlock;
+  code = UsePrivateKey(KeyTimeout, LastOpTimeout, [&](RsaKey* key) -> int32_t {
+    const int size = api.RSA_size(key);
+    if (static_cast<int64_t>(own->KeyBlockLen) != size) return kErrWrongKeySize;
+    keyBlock.Allocate(static_cast<size_t>(size));
+    const int recovered = api.RSA_private_decrypt(size, own->KeyBlock, keyBlock.data(), key, kRsaPkcs1Padding);
+    api.ERR_clear_error();
+    return recovered == static_cast<int>(kKeyBlockBytes) ? kOk : kErrBadEnvelope;
+  });
   if (code != kOk) return code;
-  RsaPtr rsa(api.EVP_PKEY_get1_RSA(key.get()));
-  if (!rsa) return kErrRsaKeyBroken;
-  const int size = api.RSA_size(rsa.get());
-  if (static_cast<int64_t>(own->KeyBlockLen) != size) return kErrWrongKeySize;
-  SecureBytes keyBlock(static_cast<size_t>(size));
-  const int recovered = api.RSA_private_decrypt(size, own->KeyBlock, keyBlock.data(), rsa.get(), kRsaPkcs1Padding);
-  api.ERR_clear_error();
-  if (recovered != static_cast<int>(kKeyBlockBytes)) return kErrBadEnvelope;
 
   // The envelope stays as it was until the plaintext has proved intact.
   Plain.resize(envelope.CipherTextLen);

@@ -20,8 +20,10 @@ class TOpenSSL_DLL : public TCrypto_DLL {
   const OSSLSettings& Settings() const { return settings_; }
 
   int32_t GetOwnUID(std::string& UID);
-  int32_t FindCertByUID(const std::string& UID, X509Ptr& Cert, bool Verify);
-  int32_t LoadPrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout, PkeyPtr& Key);
+  // Runs an operation with a verified correspondent's public key, under OSSLStoreLock.
+  int32_t UseVerifiedKey(const std::string& UID, const TOSSLCertModel::KeyOperation& Operation);
+  // Runs an operation with the own private key, under OSSLKeyLock.
+  int32_t UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout, const TOSSLKeyCache::KeyOperation& Operation);
   void ClearCache();
 
   // The RSA part of a signature of the data under the own key.
@@ -49,7 +51,6 @@ class TOpenSSL_DLL : public TCrypto_DLL {
   void DropCrlsIfDir(const std::string& Dir);
 
  private:
-  int32_t RecipientKey(const std::string& UID, RsaPtr& Key);
   void DeleteAbonentFiles(const std::string& UID);
   void RetireCrlsOfIssuer(X509Crl* Crl, const std::string& Keep);
 

@@ -62,8 +62,8 @@ int32_t TOSSLKeyCache::ReadKeyFile(const std::string& SecretKeyFile) {
   return kOk;
 }
 
-int32_t TOSSLKeyCache::LoadPrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
-                                      PkeyPtr& Key) {
+int32_t TOSSLKeyCache::UsePrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
+                                     const KeyOperation& Operation) {
   if (SecretKeyFile.empty()) return kErrNoKeyFile;
   const uint64_t now = g_clock.load()();
   if (!KeyData_.empty() && (KeyFileName_ != SecretKeyFile || Expired(KeyTimeout, LastOpTimeout, now))) Clear();
@@ -73,20 +73,33 @@ int32_t TOSSLKeyCache::LoadPrivateKey(const std::string& SecretKeyFile, int32_t 
     KeyTimeout_ = KeyTimeout;
     KeyLoadTime_ = now;
   }
-  const OpenSSLApi& api = TOpenSSLLibrary::Api();
-  const unsigned char* cursor = KeyData_.data();
-  Key.reset(api.d2i_PrivateKey(kEvpPkeyRsa, nullptr, &cursor, static_cast<long>(KeyData_.size())));
-  if (!Key) {
-    api.ERR_clear_error();
-    Clear();
-    return kErrKeyFileFormat;
+  if (!Key_) {
+    const int32_t code = ParseKey();
+    if (code != kOk) {
+      Clear();
+      return code;
+    }
   }
   LastOpTimeout_ = LastOpTimeout;
   LastOpTime_ = now;
-  return kOk;
+  return Operation(Key_.get());
+}
+
+int32_t TOSSLKeyCache::ParseKey() {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  const unsigned char* cursor = KeyData_.data();
+  PkeyPtr key(api.d2i_PrivateKey(kEvpPkeyRsa, nullptr, &cursor, static_cast<long>(KeyData_.size())));
+  if (!key) {
+    api.ERR_clear_error();
+    return kErrKeyFileFormat;
+  }
+  Key_.reset(api.EVP_PKEY_get1_RSA(key.get()));
+  api.ERR_clear_error();
+  return Key_ ? kOk : kErrRsaKeyBroken;
 }
 
 void TOSSLKeyCache::Clear() {
+  Key_.reset();
   KeyData_.Clear();
   KeyFileName_.clear();
   KeyLoadTime_ = LastOpTime_ = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engines/openssl/ossl_objects.h"
@@ -13,11 +14,14 @@ namespace zk::ossl {
 
 class TOSSLKeyCache {
  public:
-  // The key of SecretKeyFile (the Base64 text of a DER RSA private key). KeyTimeout counts from
-  // the file's reading, LastOpTimeout from the last successful use; 0 means "read every time".
-  // 0, -28 (no file named), -29 (unreadable), -23 (not a key).
-  int32_t LoadPrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
-                         PkeyPtr& Key);
+  using KeyOperation = std::function<int32_t(RsaKey* Key)>;
+  // Runs Operation with the key of SecretKeyFile (the Base64 text of a DER RSA private key).
+  // KeyTimeout counts from the file's reading, LastOpTimeout from the last successful use; 0 means
+  // "read every time". The parsed key is kept with the file's content, so that a signature does not
+  // pay for parsing and precomputation each time. 0 or the operation's code; -28 (no file named),
+  // -29 (unreadable), -23 (not a key), -9 (not an RSA key).
+  int32_t UsePrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
+                        const KeyOperation& Operation);
   void Clear();
 
   // Milliseconds of a clock that never goes back; replaceable so that tests need not sleep.
@@ -27,9 +31,11 @@ class TOSSLKeyCache {
  private:
   bool Expired(int32_t KeyTimeout, int32_t LastOpTimeout, uint64_t now) const;
   int32_t ReadKeyFile(const std::string& SecretKeyFile);
+  int32_t ParseKey();
 
   std::string KeyFileName_;
   SecureBytes KeyData_;
+  RsaPtr Key_;  // parsed from KeyData_, dropped with it
   uint64_t KeyLoadTime_ = 0;
   uint64_t LastOpTime_ = 0;
   int32_t KeyTimeout_ = 0;

@@ -36,7 +36,7 @@ std::string UpperUID(const std::string& UID) {
 }
 
 int32_t TOSSLCertModel::InitPublicKeyObjects(const OSSLSettings& Settings) {
-  if (!settingsCached_ || !(cachedSettings_ == Settings) || !ownCert_) LoadOwnCert(Settings);
+  if (!settingsCached_ || !(cachedSettings_ == Settings) || !own_.cert) LoadOwnCert(Settings);
   if (!abonentsLoaded_) LoadAbonents(Settings.AbonentsDir);
   // CA certificates come before CRLs: a CRL counts only when a CA vouches for it.
   if (!caLoaded_) LoadCaCerts(Settings.CADir);
@@ -60,8 +60,9 @@ void TOSSLCertModel::LoadOwnCert(const OSSLSettings& Settings) {
   }
   // The correspondents list holds the own certificate under its UID: rebuild it when that changes.
   // A file that is still missing changes nothing, so a verify-only setup does not reload it each time.
-  if (settingsChanged || ownCert_ || cert) DropAbonents();
-  ownCert_ = std::move(cert);
+  if (settingsChanged || own_.cert || cert) DropAbonents();
+  own_.key.reset();
+  own_.cert = std::move(cert);
   ownUID_ = uid;
   ownCertError_ = code;
 }
@@ -69,12 +70,12 @@ void TOSSLCertModel::LoadOwnCert(const OSSLSettings& Settings) {
 void TOSSLCertModel::LoadAbonents(const std::string& Dir) {
   abonents_.clear();
   abonentsLoaded_ = true;
-  if (X509Ptr own = ShareCert(ownCert_.get())) abonents_.emplace(UpperUID(ownUID_), std::move(own));
+  if (X509Ptr own = ShareCert(own_.cert.get())) abonents_.emplace(UpperUID(ownUID_), CertEntry{std::move(own), nullptr});
   for (const std::string& file : FilesWithExtension(Dir, "cer")) {
     X509Ptr cert;
     if (LoadCertFile(file, cert) != kOk) continue;  // one unreadable file does not hide the others
     const std::string uid = CertUID(cert.get());
-    if (!uid.empty()) abonents_.emplace(UpperUID(uid), std::move(cert));  // the first of a UID wins
+    if (!uid.empty()) abonents_.emplace(UpperUID(uid), CertEntry{std::move(cert), nullptr});  // the first wins
   }
 }
 
@@ -119,27 +120,23 @@ int32_t TOSSLCertModel::OwnUID(const OSSLSettings& Settings, std::string& UID) {
   return kOk;
 }
 
-int32_t TOSSLCertModel::FindCertByUID(const OSSLSettings& Settings, const std::string& UID, X509Ptr& Cert,
-                                      bool Verify) {
+int32_t TOSSLCertModel::UseVerifiedKey(const OSSLSettings& Settings, const std::string& UID,
+                                       const KeyOperation& Operation) {
   if (UID.empty()) return kErrBadUid;
   const int32_t ownCode = InitPublicKeyObjects(Settings);
-  X509Cert* found = nullptr;
+  CertEntry* entry = &own_;
   if (UID == kSelfUserUID) {
     if (ownCode != kOk) return ownCode;
-    found = ownCert_.get();
   } else {
-    const auto entry = abonents_.find(UpperUID(UID));
-    if (entry == abonents_.end()) return kErrUnknownUid;
-    found = entry->second.get();
+    const auto found = abonents_.find(UpperUID(UID));
+    if (found == abonents_.end()) return kErrUnknownUid;
+    entry = &found->second;
   }
-  // The caller gets a copy of its own: the model's objects are touched only under the store lock,
-  // even when the model frees them while the caller still works.
-  Cert.reset(TOpenSSLLibrary::Api().X509_dup(found));
-  if (!Cert) return OpenSSLFailure(TOpenSSLLibrary::Api().ERR_get_error(), kErrCertDup);
-  if (!Verify) return kOk;
-  const int32_t code = VerifyCertificate(Cert.get());
-  if (code != kOk) Cert.reset();
-  return code;
+  const int32_t code = VerifyCertificate(entry->cert.get());
+  if (code != kOk) return code;
+  if (!entry->key) entry->key = CertRsaKey(entry->cert.get());
+  if (!entry->key) return kErrNoRsaPublicKey;
+  return Operation(entry->key.get());
 }
 
 X509Store* TOSSLCertModel::Store() {
@@ -186,7 +183,9 @@ bool TOSSLCertModel::IsRevoked(X509Cert* Cert) const {
   return false;
 }
 
-void TOSSLCertModel::PutAbonent(const std::string& UID, X509Ptr Cert) { abonents_[UpperUID(UID)] = std::move(Cert); }
+void TOSSLCertModel::PutAbonent(const std::string& UID, X509Ptr Cert) {
+  abonents_[UpperUID(UID)] = CertEntry{std::move(Cert), nullptr};
+}
 
 void TOSSLCertModel::DropAbonents() {
   abonents_.clear();
@@ -204,7 +203,7 @@ void TOSSLCertModel::Clear() {
   crls_.clear();
   caCerts_.clear();
   abonents_.clear();
-  ownCert_.reset();
+  own_ = CertEntry();
   ownUID_.clear();
   ownCertError_ = kOk;
   abonentsLoaded_ = caLoaded_ = crlsLoaded_ = settingsCached_ = false;

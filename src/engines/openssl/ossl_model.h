@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -38,8 +39,12 @@ class TOSSLCertModel {
   // Loads whatever is missing: the own certificate (again when the settings changed), the
   // correspondents, the CA certificates and the CRLs. Returns 0 or the own certificate's code.
   int32_t InitPublicKeyObjects(const OSSLSettings& Settings);
-  // A certificate by UID (kSelfUserUID: the own one), optionally verified against the CAs and CRLs.
-  int32_t FindCertByUID(const OSSLSettings& Settings, const std::string& UID, X509Ptr& Cert, bool Verify);
+  using KeyOperation = std::function<int32_t(RsaKey* Key)>;
+  // Runs Operation with the RSA key of the certificate of UID (kSelfUserUID: the own one) once the
+  // certificate has verified against the CAs and CRLs. The key is kept with the certificate, so
+  // that each use does not pay for extracting it. 0 or the operation's code; -31 (no UID), -32
+  // (unknown), -16 (no RSA key), or a verification code.
+  int32_t UseVerifiedKey(const OSSLSettings& Settings, const std::string& UID, const KeyOperation& Operation);
   // 0, -(200 + n) for OpenSSL verification error n, -56 when revoked, -51 when unverifiable.
   int32_t VerifyCertificate(X509Cert* Cert);
   // The own UID (after InitPublicKeyObjects); 0 or the own certificate's code.
@@ -56,6 +61,10 @@ class TOSSLCertModel {
   void Clear();
 
  private:
+  struct CertEntry {
+    X509Ptr cert;
+    RsaPtr key;  // taken from cert on first use
+  };
   struct LoadedCrl {
     CrlPtr crl;
     bool signedByCa;  // only CRLs whose signature a trusted CA vouches for revoke anything
@@ -70,11 +79,11 @@ class TOSSLCertModel {
 
   bool settingsCached_ = false;
   OSSLSettings cachedSettings_;
-  X509Ptr ownCert_;
+  CertEntry own_;
   std::string ownUID_;
   int32_t ownCertError_ = 0;
   bool abonentsLoaded_ = false;
-  std::unordered_map<std::string, X509Ptr> abonents_;  // keyed by upper-case UID
+  std::unordered_map<std::string, CertEntry> abonents_;  // keyed by upper-case UID
   bool caLoaded_ = false;
   std::vector<X509Ptr> caCerts_;
   bool crlsLoaded_ = false;

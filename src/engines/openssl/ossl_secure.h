@@ -27,6 +27,11 @@ class SecureBytes {
     SecureWipe(bytes_.data(), bytes_.size());
     bytes_.clear();
   }
+  // Replaces the content with Size zero bytes; the old bytes are wiped first.
+  void Allocate(size_t size) {
+    Clear();
+    bytes_.assign(size, 0);
+  }
   // Replaces the content; the old bytes are wiped first.
   void Assign(const uint8_t* data, size_t size) {
     Clear();
