@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "engines/openssl/ossl_locks.h"
 #include "frame/rwsyncs.h"
 
 namespace zk::ossl {
@@ -26,8 +27,8 @@ constexpr uint64_t kInitOptions = 0x00000002 | 0x00000004 | 0x00000008;
 #endif
 
 TCriticalSection& LibraryLock() {
-  static TCriticalSection* lock = new TCriticalSection();  // outlives the exit-time finalisation
-  return *lock;
+  static TCriticalSection lock;
+  return lock;
 }
 
 TOpenSSLLibrary*& Instance() {
@@ -62,6 +63,7 @@ void PrepareLibraryOnce(platform::ModuleHandle module) {
     if (auto init = reinterpret_cast<InitFn>(platform::FindSymbol(module, "OPENSSL_init_crypto"))) {
       init(kInitOptions, nullptr);
     }
+    PrepareAdapterStatics();
     std::atexit(FinalizeOpenSSLAdapter);
   });
 }

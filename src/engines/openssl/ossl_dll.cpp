@@ -15,25 +15,25 @@ namespace {
 using BindingCache = std::map<std::string, std::shared_ptr<TOpenSSL_DLL>>;
 
 BindingCache& OSSLApiCache() {
-  static BindingCache* cache = new BindingCache();  // emptied by FinalizeOpenSSLAdapter, never destroyed
-  return *cache;
+  static BindingCache cache;
+  return cache;
 }
 
 }  // namespace
 
 TCriticalSection& OSSLApiCacheLock() {
-  static TCriticalSection* lock = new TCriticalSection();  // outlives the exit-time finalisation
-  return *lock;
+  static TCriticalSection lock;
+  return lock;
 }
 
 TCriticalSection& OSSLStoreLock() {
-  static TCriticalSection* lock = new TCriticalSection();  // outlives the exit-time finalisation
-  return *lock;
+  static TCriticalSection lock;
+  return lock;
 }
 
 TCriticalSection& OSSLKeyLock() {
-  static TCriticalSection* lock = new TCriticalSection();  // outlives the exit-time finalisation
-  return *lock;
+  static TCriticalSection lock;
+  return lock;
 }
 
 int32_t GetCryptoAPI(const OSSLSettings& Settings, std::shared_ptr<TOpenSSL_DLL>& Binding) {
@@ -54,6 +54,14 @@ std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() {
   std::vector<std::shared_ptr<TOpenSSL_DLL>> bindings;
   for (const auto& entry : OSSLApiCache()) bindings.push_back(entry.second);
   return bindings;
+}
+
+void PrepareAdapterStatics() {
+  OSSLApiCache();
+  OSSLApiCacheLock();
+  OSSLStoreLock();
+  OSSLKeyLock();
+  OSSLRandomInstanceLock();
 }
 
 void FinalizeOpenSSLAdapter() {

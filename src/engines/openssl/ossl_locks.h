@@ -12,5 +12,11 @@ TCriticalSection& OSSLApiCacheLock();
 TCriticalSection& OSSLStoreLock();
 // Every binding's private-key cache.
 TCriticalSection& OSSLKeyLock();
+// The process-wide random generator's instance.
+TCriticalSection& OSSLRandomInstanceLock();
+
+// Constructs every process-wide object the exit-time finalisation uses. Called before that
+// step is registered, so the objects are destroyed only after it has run.
+void PrepareAdapterStatics();
 
 }  // namespace zk::ossl

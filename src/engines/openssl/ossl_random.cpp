@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engines/openssl/ossl_api.h"
+#include "engines/openssl/ossl_locks.h"
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/ossl_secure.h"
 #include "platform/platform.h"
@@ -16,10 +17,14 @@ constexpr size_t kMaxKeyFileBytes = 2048;
 // Only the first 1024 bytes of a seed file count; larger files than this are not read at all.
 constexpr size_t kMaxSeedFileBytes = 1 << 20;
 
-TCriticalSection& InstanceLock() {
-  static TCriticalSection* lock = new TCriticalSection();  // outlives the exit-time finalisation
-  return *lock;
+}  // namespace
+
+TCriticalSection& OSSLRandomInstanceLock() {
+  static TCriticalSection lock;
+  return lock;
 }
+
+namespace {
 
 TOpenSSLRandomGenerator*& Instance() {
   static TOpenSSLRandomGenerator* instance = nullptr;
@@ -92,14 +97,14 @@ void TOpenSSLRandomGenerator::WriteSeedFile() {
 }
 
 TOpenSSLRandomGenerator& OSSLRandom() {
-  SectionLock hold(InstanceLock());
+  SectionLock hold(OSSLRandomInstanceLock());
   TOpenSSLRandomGenerator*& instance = Instance();
   if (instance == nullptr) instance = new TOpenSSLRandomGenerator();
   return *instance;
 }
 
 void FinalizeOSSLRandom() {
-  SectionLock hold(InstanceLock());
+  SectionLock hold(OSSLRandomInstanceLock());
   delete Instance();
   Instance() = nullptr;
 }
