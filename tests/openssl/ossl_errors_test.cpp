@@ -214,7 +214,7 @@ TEST_F(OsslErrors, ParametersAreCheckedWhenUsed) {
   Configure(*alice, kHashMethod, "SHA1");
   EXPECT_EQ(Sign(*alice, data_).code, -30);
   Configure(*alice, kEncryptMethod, "AES");
-  EXPECT_EQ(Encode(*alice, data_, User("bob").uid.c_str()).code, -35);
+  EXPECT_EQ(Encode(*alice, data_, User("bob").uid.c_str()).code, -34);
   EXPECT_EQ(ErrorString(*alice, -35),
             Cp1251("Задан неверный алгоритм шифрования. Допустимые значения: RC4,RC2_ECB,RC2_CBC,RC5_ECB,RC5_CBC."));
   Configure(*alice, kEncryptMethod, "RC4");

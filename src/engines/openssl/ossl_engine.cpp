@@ -241,7 +241,9 @@ int32_t TOSSLEngine::DoEncodeData(uint8_t* Data, int32_t* DataLen, const char* R
                                      : Trim(ParamValue(kRecipientParam));
   if (recipients.empty()) return kErrBadRecipient;
   const uint32_t cipher = CipherIdByName(ParamValue(kCipherParam));
-  if (cipher == 0) return kErrBadCipherName;
+  // Callers know an unusable "Encrypt Method" by this code; -35 is kept for envelopes that name
+  // an unknown algorithm.
+  if (cipher == 0) return kErrBadRecipient;
   Binding api;
   int32_t code = GetCryptoAPI(api);
   if (code != kOk || (code = RandomReady()) != kOk) return code;
