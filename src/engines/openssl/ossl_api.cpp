@@ -130,6 +130,9 @@ void TOpenSSLLibrary::ResolveAll() {
   Resolve(m, "X509_NAME_cmp", a.X509_NAME_cmp);
   Resolve(m, "ASN1_STRING_get0_data", a.ASN1_STRING_get0_data);
   Resolve(m, "ASN1_STRING_length", a.ASN1_STRING_length);
+  Resolve(m, "X509_get0_notBefore", a.X509_get0_notBefore);
+  Resolve(m, "X509_get0_notAfter", a.X509_get0_notAfter);
+  Resolve(m, "ASN1_TIME_to_tm", a.ASN1_TIME_to_tm);
   Resolve(m, "d2i_X509_CRL", a.d2i_X509_CRL);
   Resolve(m, "X509_CRL_free", a.X509_CRL_free);
   Resolve(m, "X509_CRL_verify", a.X509_CRL_verify);
@@ -146,6 +149,9 @@ void TOpenSSLLibrary::ResolveAll() {
   Resolve(m, "X509_STORE_CTX_set_purpose", a.X509_STORE_CTX_set_purpose);
   Resolve(m, "X509_verify_cert", a.X509_verify_cert);
   Resolve(m, "X509_STORE_CTX_get_error", a.X509_STORE_CTX_get_error);
+  Resolve(m, "X509_STORE_CTX_get0_chain", a.X509_STORE_CTX_get0_chain);
+  Resolve(m, "OPENSSL_sk_num", a.OPENSSL_sk_num);
+  Resolve(m, "OPENSSL_sk_value", a.OPENSSL_sk_value);
 }
 
 }  // namespace zk::ossl

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 
 #include "frame/zexroot.h"
 
@@ -19,6 +20,8 @@ struct X509Store;
 struct X509StoreCtx;
 struct X509Revoked;
 struct Asn1Integer;
+struct Asn1Time;
+struct X509Stack;  // STACK_OF(X509)
 struct EvpPkey;
 struct RsaKey;
 
@@ -69,6 +72,9 @@ struct OpenSSLApi {
   int (*X509_NAME_cmp)(const X509Name* a, const X509Name* b);
   const unsigned char* (*ASN1_STRING_get0_data)(const Asn1Integer* x);
   int (*ASN1_STRING_length)(const Asn1Integer* x);
+  const Asn1Time* (*X509_get0_notBefore)(const X509Cert* x);
+  const Asn1Time* (*X509_get0_notAfter)(const X509Cert* x);
+  int (*ASN1_TIME_to_tm)(const Asn1Time* s, struct tm* tm);
   // revocation lists
   X509Crl* (*d2i_X509_CRL)(X509Crl** a, const unsigned char** in, long len);
   void (*X509_CRL_free)(X509Crl* a);
@@ -87,6 +93,9 @@ struct OpenSSLApi {
   int (*X509_STORE_CTX_set_purpose)(X509StoreCtx* ctx, int purpose);
   int (*X509_verify_cert)(X509StoreCtx* ctx);
   int (*X509_STORE_CTX_get_error)(const X509StoreCtx* ctx);
+  X509Stack* (*X509_STORE_CTX_get0_chain)(const X509StoreCtx* ctx);
+  int (*OPENSSL_sk_num)(const X509Stack* st);
+  void* (*OPENSSL_sk_value)(const X509Stack* st, int i);
 };
 
 // The process-wide libcrypto module and its function table.

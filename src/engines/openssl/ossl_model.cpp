@@ -1,9 +1,11 @@
 #include "engines/openssl/ossl_model.h"
 
+#include <atomic>
 #include <cctype>
 
 #include "engines/openssl/ossl_codes.h"
 #include "frame/fileutils.h"
+#include "platform/platform.h"
 
 namespace zk::ossl {
 
@@ -14,6 +16,9 @@ namespace {
 constexpr unsigned long kVerifyFlags = 1;
 constexpr int kPurposeAny = 7;
 
+std::atomic<TOSSLCertModel::Clock> g_clock{&platform::MonotonicMilliseconds};
+std::atomic<uint64_t> g_chainVerifications{0};
+
 std::vector<std::string> FilesWithExtension(const std::string& Dir, const char* Ext) {
   std::vector<std::string> files;
   if (!Dir.empty()) FindFilesByExtension(Dir, Ext, files, false);
@@ -21,6 +26,12 @@ std::vector<std::string> FilesWithExtension(const std::string& Dir, const char* 
 }
 
 }  // namespace
+
+uint64_t TOSSLCertModel::ChainVerificationCount() { return g_chainVerifications.load(); }
+
+void TOSSLCertModel::SetClockForTesting(Clock clock) {
+  g_clock.store(clock != nullptr ? clock : &platform::MonotonicMilliseconds);
+}
 
 const char kSelfUserUID[] = "SELF_USER_UID";
 
@@ -61,8 +72,12 @@ void TOSSLCertModel::LoadOwnCert(const OSSLSettings& Settings) {
   // The correspondents list holds the own certificate under its UID: rebuild it when that changes.
   // A file that is still missing changes nothing, so a verify-only setup does not reload it each time.
   if (settingsChanged || own_.cert || cert) DropAbonents();
-  own_.key.reset();
-  own_.cert = std::move(cert);
+  if (settingsChanged) {
+    // Other directories: what was trusted under the old ones proves nothing now.
+    caLoaded_ = crlsLoaded_ = false;
+    TrustChanged();
+  }
+  own_ = CertEntry{std::move(cert), nullptr, VerifiedChain()};
   ownUID_ = uid;
   ownCertError_ = code;
 }
@@ -70,18 +85,18 @@ void TOSSLCertModel::LoadOwnCert(const OSSLSettings& Settings) {
 void TOSSLCertModel::LoadAbonents(const std::string& Dir) {
   abonents_.clear();
   abonentsLoaded_ = true;
-  if (X509Ptr own = ShareCert(own_.cert.get())) abonents_.emplace(UpperUID(ownUID_), CertEntry{std::move(own), nullptr});
+  if (X509Ptr own = ShareCert(own_.cert.get())) abonents_.emplace(UpperUID(ownUID_), CertEntry{std::move(own), nullptr, VerifiedChain()});
   for (const std::string& file : FilesWithExtension(Dir, "cer")) {
     X509Ptr cert;
     if (LoadCertFile(file, cert) != kOk) continue;  // one unreadable file does not hide the others
     const std::string uid = CertUID(cert.get());
-    if (!uid.empty()) abonents_.emplace(UpperUID(uid), CertEntry{std::move(cert), nullptr});  // the first wins
+    if (!uid.empty()) abonents_.emplace(UpperUID(uid), CertEntry{std::move(cert), nullptr, VerifiedChain()});  // the first wins
   }
 }
 
 void TOSSLCertModel::LoadCaCerts(const std::string& Dir) {
   caCerts_.clear();
-  store_.reset();
+  TrustChanged();
   caLoaded_ = true;
   for (const std::string& file : FilesWithExtension(Dir, "cer")) {
     X509Ptr cert;
@@ -91,7 +106,7 @@ void TOSSLCertModel::LoadCaCerts(const std::string& Dir) {
 
 void TOSSLCertModel::LoadCrls(const std::string& Dir) {
   crls_.clear();
-  store_.reset();
+  TrustChanged();
   crlsLoaded_ = true;
   for (const std::string& file : FilesWithExtension(Dir, "crl")) {
     CrlPtr crl;
@@ -132,7 +147,7 @@ int32_t TOSSLCertModel::UseVerifiedKey(const OSSLSettings& Settings, const std::
     if (found == abonents_.end()) return kErrUnknownUid;
     entry = &found->second;
   }
-  const int32_t code = VerifyCertificate(entry->cert.get());
+  const int32_t code = VerifyEntry(*entry);
   if (code != kOk) return code;
   if (!entry->key) entry->key = CertRsaKey(entry->cert.get());
   if (!entry->key) return kErrNoRsaPublicKey;
@@ -152,8 +167,35 @@ X509Store* TOSSLCertModel::Store() {
   return store_.get();
 }
 
+void TOSSLCertModel::TrustChanged() {
+  store_.reset();
+  ++trustGeneration_;
+}
+
+int32_t TOSSLCertModel::VerifyEntry(CertEntry& Entry) {
+  const uint64_t nowMs = g_clock.load()();
+  if (!Entry.verified.Holds(trustGeneration_, nowMs, UnixNow())) {
+    Entry.verified = VerifiedChain();
+    VerifiedChain verified;
+    const int32_t code = VerifyChain(Entry.cert.get(), &verified);
+    if (code != kOk) return code;
+    verified.generation = trustGeneration_;
+    verified.checkedAtMs = nowMs;
+    Entry.verified = verified;
+  }
+  // Cheap next to the chain check, and revocation must never wait for a remembered result to lapse.
+  return IsRevoked(Entry.cert.get()) ? kErrRevoked : kOk;
+}
+
 int32_t TOSSLCertModel::VerifyCertificate(X509Cert* Cert) {
+  const int32_t code = VerifyChain(Cert, nullptr);
+  if (code != kOk) return code;
+  return IsRevoked(Cert) ? kErrRevoked : kOk;
+}
+
+int32_t TOSSLCertModel::VerifyChain(X509Cert* Cert, VerifiedChain* Verified) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  ++g_chainVerifications;
   X509Store* store = Store();
   if (store == nullptr) return OpenSSLFailure(api.ERR_get_error(), kErrNoMemory);
   StoreCtxPtr ctx(api.X509_STORE_CTX_new());
@@ -168,7 +210,10 @@ int32_t TOSSLCertModel::VerifyCertificate(X509Cert* Cert) {
     api.ERR_clear_error();
     return error > 0 ? VerifyErrorCode(error) : kErrCertUnverifiable;
   }
-  return IsRevoked(Cert) ? kErrRevoked : kOk;
+  if (Verified != nullptr) {
+    Verified->known = ChainValidity(ctx.get(), Verified->validFrom, Verified->validUntil);
+  }
+  return kOk;
 }
 
 bool TOSSLCertModel::IsRevoked(X509Cert* Cert) const {
@@ -184,7 +229,7 @@ bool TOSSLCertModel::IsRevoked(X509Cert* Cert) const {
 }
 
 void TOSSLCertModel::PutAbonent(const std::string& UID, X509Ptr Cert) {
-  abonents_[UpperUID(UID)] = CertEntry{std::move(Cert), nullptr};
+  abonents_[UpperUID(UID)] = CertEntry{std::move(Cert), nullptr, VerifiedChain()};
 }
 
 void TOSSLCertModel::DropAbonents() {
@@ -194,12 +239,12 @@ void TOSSLCertModel::DropAbonents() {
 
 void TOSSLCertModel::DropCrls() {
   crls_.clear();
-  store_.reset();
+  TrustChanged();
   crlsLoaded_ = false;
 }
 
 void TOSSLCertModel::Clear() {
-  store_.reset();
+  TrustChanged();
   crls_.clear();
   caCerts_.clear();
   abonents_.clear();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engines/openssl/ossl_objects.h"
+#include "engines/openssl/ossl_verified.h"
 
 namespace zk::ossl {
 
@@ -42,10 +43,12 @@ class TOSSLCertModel {
   using KeyOperation = std::function<int32_t(RsaKey* Key)>;
   // Runs Operation with the RSA key of the certificate of UID (kSelfUserUID: the own one) once the
   // certificate has verified against the CAs and CRLs. The key is kept with the certificate, so
-  // that each use does not pay for extracting it. 0 or the operation's code; -31 (no UID), -32
-  // (unknown), -16 (no RSA key), or a verification code.
+  // that each use does not pay for extracting it; so is a successful chain check, while it holds
+  // (ossl_verified.h). The CRL look-up runs every time. 0 or the operation's code; -31 (no UID),
+  // -32 (unknown), -16 (no RSA key), or a verification code.
   int32_t UseVerifiedKey(const OSSLSettings& Settings, const std::string& UID, const KeyOperation& Operation);
-  // 0, -(200 + n) for OpenSSL verification error n, -56 when revoked, -51 when unverifiable.
+  // A full check, nothing remembered: 0, -(200 + n) for OpenSSL verification error n, -56 when
+  // revoked, -51 when unverifiable.
   int32_t VerifyCertificate(X509Cert* Cert);
   // The own UID (after InitPublicKeyObjects); 0 or the own certificate's code.
   int32_t OwnUID(const OSSLSettings& Settings, std::string& UID);
@@ -60,10 +63,17 @@ class TOSSLCertModel {
   void DropCrls();
   void Clear();
 
+  // Chain verifications run by every model of the process (remembered ones not counted), and a
+  // replaceable monotonic millisecond clock for the age of remembered ones: for tests.
+  static uint64_t ChainVerificationCount();
+  using Clock = uint64_t (*)();
+  static void SetClockForTesting(Clock clock);
+
  private:
   struct CertEntry {
     X509Ptr cert;
-    RsaPtr key;  // taken from cert on first use
+    RsaPtr key;               // taken from cert on first use
+    VerifiedChain verified;   // starts unknown with every new entry
   };
   struct LoadedCrl {
     CrlPtr crl;
@@ -75,6 +85,11 @@ class TOSSLCertModel {
   void LoadCaCerts(const std::string& Dir);
   void LoadCrls(const std::string& Dir);
   X509Store* Store();
+  // Forgets the store and every remembered verification: the trusted lists changed.
+  void TrustChanged();
+  int32_t VerifyEntry(CertEntry& Entry);
+  // The chain check alone; on success fills Verified's validity window when it can be read.
+  int32_t VerifyChain(X509Cert* Cert, VerifiedChain* Verified);
   bool IsRevoked(X509Cert* Cert) const;
 
   bool settingsCached_ = false;
@@ -89,6 +104,7 @@ class TOSSLCertModel {
   bool crlsLoaded_ = false;
   std::vector<LoadedCrl> crls_;
   StorePtr store_;  // built from caCerts_ and crls_, dropped whenever they change
+  uint64_t trustGeneration_ = 0;  // raised whenever caCerts_ or crls_ change
 };
 
 // Upper-cases ASCII letters: UIDs are compared ignoring case.
