@@ -128,50 +128,54 @@ int32_t TOpenSSL_DLL::VerifySign(const SignatureView& Signature, const uint8_t* 
   });
 }
 
-int32_t TOpenSSL_DLL::EncryptBuffer(const uint8_t* Data, size_t Len, const std::vector<std::string>& UIDs,
-                                    uint32_t Cipher, size_t Capacity, std::vector<uint8_t>& Envelope) {
-  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+int32_t TOpenSSL_DLL::EncryptBuffer(uint8_t* Data, size_t Len, const std::vector<std::string>& UIDs,
+                                    uint32_t Cipher, size_t Capacity, size_t& EnvelopeLen) {
   SecureBytes keyBlock(kKeyBlockBytes);
   if (!OSSLRandom().RandomBytes(keyBlock.data(), static_cast<int32_t>(kSessionKeyBytes))) return kErrRandomNotSeeded;
   Md5Of(Data, Len, keyBlock.data() + kSessionKeyBytes);
+  std::vector<uint8_t> header;
+  const int32_t code = BuildEnvelopeHeader(UIDs, Cipher, keyBlock.data(), header);
+  if (code != kOk) return code;
+  const size_t cipherLen = CipherTextLength(Cipher, Len);
+  // The caller's buffer holds Capacity bytes: a longer envelope is refused before anything is written.
+  const uint64_t total = static_cast<uint64_t>(header.size()) + cipherLen + 4;
+  if (total > Capacity || total > static_cast<uint64_t>(INT32_MAX)) return kErrBadPointer;
 
-  std::vector<std::vector<uint8_t>> blocks(UIDs.size());
-  size_t headerLen = 8;
-  for (size_t i = 0; i < UIDs.size(); ++i) {
-    const int32_t code = UseVerifiedKey(UIDs[i], [&](RsaKey* key) -> int32_t {
+  // Nothing below can fail: the data is encrypted where the envelope wants it, behind the header.
+  EncryptSession(Cipher, keyBlock.data(), Data, Len, Data + header.size());
+  std::memcpy(Data, header.data(), header.size());
+  const uint32_t headerLen = static_cast<uint32_t>(header.size());
+  for (int i = 0; i < 4; ++i) Data[header.size() + cipherLen + i] = static_cast<uint8_t>(headerLen >> (8 * i));
+  EnvelopeLen = static_cast<size_t>(total);
+  return kOk;
+}
+
+int32_t TOpenSSL_DLL::BuildEnvelopeHeader(const std::vector<std::string>& UIDs, uint32_t Cipher,
+                                          const uint8_t* KeyBlock, std::vector<uint8_t>& Header) {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  PutUint32(Header, static_cast<uint32_t>(UIDs.size()));
+  PutUint32(Header, Cipher);
+  for (const std::string& uid : UIDs) {
+    const int32_t code = UseVerifiedKey(uid, [&](RsaKey* key) -> int32_t {
       const int size = api.RSA_size(key);
-      blocks[i].resize(static_cast<size_t>(size));
-      const int written = api.RSA_public_encrypt(static_cast<int>(kKeyBlockBytes), keyBlock.data(), blocks[i].data(),
-                                                 key, kRsaPkcs1Padding);
+      if (size <= 0) return kErrRsaEncryptSize;
+      Header.insert(Header.end(), uid.begin(), uid.end());
+      Header.push_back(0);
+      PutUint32(Header, static_cast<uint32_t>(size));
+      const size_t at = Header.size();
+      Header.resize(at + static_cast<size_t>(size));
+      const int written =
+          api.RSA_public_encrypt(static_cast<int>(kKeyBlockBytes), KeyBlock, Header.data() + at, key, kRsaPkcs1Padding);
       if (written < 0) return OpenSSLFailure(api.ERR_get_error(), kErrRsaEncryptSize);
       return written == size ? kOk : kErrRsaEncryptSize;
     });
     if (code != kOk) return code;
-    headerLen += EntryBytes(UIDs[i], blocks[i].size());
   }
-  const size_t cipherLen = CipherTextLength(Cipher, Len);
-  // The caller's buffer holds Capacity bytes: a longer envelope is refused before anything is written.
-  const uint64_t total = static_cast<uint64_t>(headerLen) + cipherLen + 4;
-  if (total > Capacity || total > static_cast<uint64_t>(INT32_MAX)) return kErrBadPointer;
-
-  Envelope.clear();
-  Envelope.reserve(static_cast<size_t>(total));
-  PutUint32(Envelope, static_cast<uint32_t>(UIDs.size()));
-  PutUint32(Envelope, Cipher);
-  for (size_t i = 0; i < UIDs.size(); ++i) {
-    Envelope.insert(Envelope.end(), UIDs[i].begin(), UIDs[i].end());
-    Envelope.push_back(0);
-    PutUint32(Envelope, static_cast<uint32_t>(blocks[i].size()));
-    Envelope.insert(Envelope.end(), blocks[i].begin(), blocks[i].end());
-  }
-  Envelope.resize(headerLen + cipherLen);
-  EncryptSession(Cipher, keyBlock.data(), Data, Len, Envelope.data() + headerLen);
-  PutUint32(Envelope, static_cast<uint32_t>(headerLen));
   return kOk;
 }
 
 int32_t TOpenSSL_DLL::DecryptBuffer(uint8_t* Data, int32_t Len, int32_t KeyTimeout, int32_t LastOpTimeout,
-                                    std::vector<uint8_t>& Plain, size_t& PlainOffset, size_t& PlainLen) {
+                                    std::unique_ptr<uint8_t[]>& Plain, size_t& PlainOffset, size_t& PlainLen) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
   std::string ownUID;
   int32_t code = GetOwnUID(ownUID);
@@ -199,13 +203,14 @@ int32_t TOpenSSL_DLL::DecryptBuffer(uint8_t* Data, int32_t Len, int32_t KeyTimeo
   });
   if (code != kOk) return code;
 
-  // The envelope stays as it was until the plaintext has proved intact.
-  Plain.resize(envelope.CipherTextLen);
-  code = DecryptSession(envelope.Cipher, keyBlock.data(), envelope.CipherText, Plain.data(), envelope.CipherTextLen,
+  // The envelope stays as it was until the plaintext has proved intact. Every byte of the scratch
+  // buffer is written by the decryption, so it is not zero-filled first.
+  Plain.reset(new uint8_t[envelope.CipherTextLen > 0 ? envelope.CipherTextLen : 1]);
+  code = DecryptSession(envelope.Cipher, keyBlock.data(), envelope.CipherText, Plain.get(), envelope.CipherTextLen,
                         PlainOffset, PlainLen);
   if (code != kOk) return code;
   uint8_t digest[kMd5Bytes];
-  Md5Of(Plain.data() + PlainOffset, PlainLen, digest);
+  Md5Of(Plain.get() + PlainOffset, PlainLen, digest);
   if (std::memcmp(digest, keyBlock.data() + kSessionKeyBytes, kMd5Bytes) != 0) return kErrIntegrity;
   return kOk;
 }

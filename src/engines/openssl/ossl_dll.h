@@ -31,12 +31,14 @@ class TOpenSSL_DLL : public TCrypto_DLL {
                      std::vector<uint8_t>& RsaPart);
   // Verifies a parsed signature against the signer's verified certificate.
   int32_t VerifySign(const SignatureView& Signature, const uint8_t* Data, size_t Len);
-  // The whole envelope for the recipients; refused with -25 when longer than Capacity.
-  int32_t EncryptBuffer(const uint8_t* Data, size_t Len, const std::vector<std::string>& UIDs, uint32_t Cipher,
-                        size_t Capacity, std::vector<uint8_t>& Envelope);
-  // The plaintext of an envelope meant for the own UID; Data is not changed.
+  // Replaces the Len bytes of Data with their envelope for the recipients (EnvelopeLen bytes).
+  // Refused with -25 when longer than Capacity; Data is changed only on success.
+  int32_t EncryptBuffer(uint8_t* Data, size_t Len, const std::vector<std::string>& UIDs, uint32_t Cipher,
+                        size_t Capacity, size_t& EnvelopeLen);
+  // The plaintext of an envelope meant for the own UID, at Plain[PlainOffset, + PlainLen); Data is
+  // not changed.
   int32_t DecryptBuffer(uint8_t* Data, int32_t Len, int32_t KeyTimeout, int32_t LastOpTimeout,
-                        std::vector<uint8_t>& Plain, size_t& PlainOffset, size_t& PlainLen);
+                        std::unique_ptr<uint8_t[]>& Plain, size_t& PlainOffset, size_t& PlainLen);
 
   // The certificate stock (directories on disk and the model that mirrors them).
   int32_t StoreAbonentCert(X509Cert* Cert, const std::string& UID);
@@ -51,6 +53,9 @@ class TOpenSSL_DLL : public TCrypto_DLL {
   void DropCrlsIfDir(const std::string& Dir);
 
  private:
+  // RecipientCount, Algorithm and one entry per recipient, the key block encrypted for each.
+  int32_t BuildEnvelopeHeader(const std::vector<std::string>& UIDs, uint32_t Cipher, const uint8_t* KeyBlock,
+                              std::vector<uint8_t>& Header);
   void DeleteAbonentFiles(const std::string& UID);
   void RetireCrlsOfIssuer(X509Crl* Crl, const std::string& Keep);
 

@@ -250,11 +250,10 @@ int32_t TOSSLEngine::DoEncodeData(uint8_t* Data, int32_t* DataLen, const char* R
   std::vector<std::string> uids;
   if (ParseSemicolonList(recipients.c_str(), uids) < 1) return kErrBadRecipient;
   const size_t capacity = static_cast<size_t>(*DataLen) + kMaxEncodeAddition;
-  std::vector<uint8_t> envelope;
-  code = api->EncryptBuffer(Data, static_cast<size_t>(*DataLen), uids, cipher, capacity, envelope);
+  size_t envelopeLen = 0;
+  code = api->EncryptBuffer(Data, static_cast<size_t>(*DataLen), uids, cipher, capacity, envelopeLen);
   if (code != kOk) return code;
-  std::memcpy(Data, envelope.data(), envelope.size());
-  *DataLen = static_cast<int32_t>(envelope.size());
+  *DataLen = static_cast<int32_t>(envelopeLen);
   return kOk;
 }
 
@@ -274,11 +273,11 @@ int32_t TOSSLEngine::DoDecodeData(uint8_t* Data, int32_t* DataLen) {
   if (code != kOk) return code;
   Binding api;
   if ((code = GetCryptoAPI(api)) != kOk) return code;
-  std::vector<uint8_t> plain;
+  std::unique_ptr<uint8_t[]> plain;
   size_t offset = 0, length = 0;
   code = api->DecryptBuffer(Data, *DataLen, keyTimeout, lastOpTimeout, plain, offset, length);
   if (code != kOk) return code;
-  if (length > 0) std::memcpy(Data, plain.data() + offset, length);
+  if (length > 0) std::memcpy(Data, plain.get() + offset, length);
   *DataLen = static_cast<int32_t>(length);
   return kOk;
 }

@@ -54,8 +54,9 @@ int32_t ParseSignature(const uint8_t* Signature, int32_t Len, SignatureView& Vie
 // Length of the ciphertext for a plaintext of Len bytes: Len for RC4, else the length-prefixed,
 // padded block (1 to 8 bytes of padding are always added).
 size_t CipherTextLength(uint32_t Cipher, size_t Len);
-// Encrypts Plain into Out (CipherTextLength bytes); Plain and Out may be the same buffer only
-// for RC4.
+// Encrypts Plain into Out (CipherTextLength bytes). Out may overlap Plain when it starts at or
+// after it (an envelope is built in the caller's buffer, the ciphertext after the header). Makes
+// no allocation, so it cannot fail half-way.
 void EncryptSession(uint32_t Cipher, const uint8_t* Key, const uint8_t* Plain, size_t Len, uint8_t* Out);
 // Decrypts Len bytes of In into Out (Len bytes; may be In); the plaintext is then
 // Out[Offset .. Offset + PlainLen). 0, -35 (unknown algorithm), -11/-12/-36 (not whole blocks),

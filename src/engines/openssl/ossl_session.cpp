@@ -22,13 +22,27 @@ void PutLength(uint8_t* Out, uint32_t Value) {
   for (int i = 0; i < 4; ++i) Out[i] = static_cast<uint8_t>(Value >> (8 * i));
 }
 
+// An RC2/RC4 key schedule on the stack: an envelope being written into the caller's buffer
+// must not meet an allocation failure half-way.
+class KeySchedule {
+ public:
+  KeySchedule() = default;
+  ~KeySchedule() { SecureWipe(bytes_, sizeof(bytes_)); }
+  KeySchedule(const KeySchedule&) = delete;
+  KeySchedule& operator=(const KeySchedule&) = delete;
+  void* data() { return bytes_; }
+
+ private:
+  alignas(16) uint8_t bytes_[kCipherKeyScheduleBytes];
+};
+
 // Runs the block cipher over Len bytes (a multiple of 8); In and Out may be the same buffer.
 void BlockCipher(uint32_t Cipher, const uint8_t* Key, const uint8_t* In, uint8_t* Out, size_t Len, bool Encrypt) {
   uint8_t iv[kCipherBlockBytes];
   std::memcpy(iv, Key, sizeof(iv));
   if (IsRc2(Cipher)) {
     const OpenSSLApi& api = TOpenSSLLibrary::Api();
-    SecureBytes schedule(kCipherKeyScheduleBytes);
+    KeySchedule schedule;
     api.RC2_set_key(schedule.data(), static_cast<int>(kSessionKeyBytes), Key, kRc2EffectiveBits);
     const int direction = Encrypt ? kRc2Encrypt : kRc2Decrypt;
     if (IsEcb(Cipher)) {
@@ -51,9 +65,15 @@ void BlockCipher(uint32_t Cipher, const uint8_t* Key, const uint8_t* In, uint8_t
 
 void Rc4(const uint8_t* Key, const uint8_t* In, uint8_t* Out, size_t Len) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
-  SecureBytes schedule(kCipherKeyScheduleBytes);
+  KeySchedule schedule;
   api.RC4_set_key(schedule.data(), static_cast<int>(kSessionKeyBytes), Key);
   if (Len > 0) api.RC4(schedule.data(), Len, In, Out);
+}
+
+// Compared as addresses: the two may belong to different objects.
+bool Overlap(const uint8_t* A, const uint8_t* B, size_t Len) {
+  const uintptr_t a = reinterpret_cast<uintptr_t>(A), b = reinterpret_cast<uintptr_t>(B);
+  return Len > 0 && a < b + Len && b < a + Len;
 }
 
 }  // namespace
@@ -66,12 +86,18 @@ size_t CipherTextLength(uint32_t Cipher, size_t Len) {
 
 void EncryptSession(uint32_t Cipher, const uint8_t* Key, const uint8_t* Plain, size_t Len, uint8_t* Out) {
   if (!IsBlockCipher(Cipher)) {
+    // RC4 may run from one buffer into itself, not into a shifted copy of it.
+    if (Out != Plain && Overlap(Plain, Out, Len)) {
+      std::memmove(Out, Plain, Len);
+      Plain = Out;
+    }
     Rc4(Key, Plain, Out, Len);
     return;
   }
   const size_t padded = CipherTextLength(Cipher, Len);
+  // The data first: Out may overlap it, and its length prefix goes where the data may have been.
+  if (Len > 0) std::memmove(Out + 4, Plain, Len);
   PutLength(Out, static_cast<uint32_t>(Len));
-  if (Len > 0) std::memcpy(Out + 4, Plain, Len);
   std::memset(Out + 4 + Len, 0, padded - 4 - Len);
   BlockCipher(Cipher, Key, Out, Out, padded, true);
 }
