@@ -3,7 +3,8 @@
 //   sign       MD5 of the data; RSA_sign (DigestInfo, PKCS#1 v1.5 private-key operation)
 //   verify     MD5 of the data; RSA_verify with the signer's public key
 //   raw_chain  the same, plus X509_verify_cert of the signer's certificate against the CA and a
-//              look-up in the CA's CRL, which the engine also does on every verification
+//              look-up in the CA's CRL on every verification (the engine looks in the CRLs every
+//              time, but runs the chain check again only when its remembered result has lapsed)
 //   encode     16 random bytes; MD5 of the data; PKCS#1 v1.5 public-key encryption of session key
 //              and MD5 for the recipient; RC4 of the data into the output buffer
 //   decode     PKCS#1 v1.5 private-key decryption of the key block; RC4 of the ciphertext; MD5 of
