@@ -2,25 +2,18 @@
 
 #include <ctime>
 
+#include "platform/calendar.h"
+
 namespace zk::ossl {
 
 namespace {
-
-// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12): timegm is not portable.
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
 
 bool UnixTimeOf(const Asn1Time* Time, int64_t& Seconds) {
   // A null time would make libcrypto report the current time instead.
   struct tm parts {};
   if (Time == nullptr || TOpenSSLLibrary::Api().ASN1_TIME_to_tm(Time, &parts) != 1) return false;
-  Seconds = DaysFromCivil(parts.tm_year + 1900LL, parts.tm_mon + 1LL, parts.tm_mday) * 86400 +
+  Seconds = platform::DaysFromCivil(parts.tm_year + 1900LL, static_cast<unsigned>(parts.tm_mon + 1),
+                                    static_cast<unsigned>(parts.tm_mday)) * 86400 +
             parts.tm_hour * 3600LL + parts.tm_min * 60LL + parts.tm_sec;
   return true;
 }
