@@ -2,7 +2,13 @@
 # Installs what building, testing and the demo need on Debian 12 (run as root, or with sudo).
 set -euo pipefail
 SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "install-deps.sh: installing packages needs root; run this as root (sudo is not installed)" >&2
+    exit 1
+  fi
+  SUDO="sudo"
+fi
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(build-essential cmake ninja-build pkg-config libssl-dev openssl libgtest-dev libgmock-dev
