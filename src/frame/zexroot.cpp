@@ -46,6 +46,8 @@ void SetZEXRoot(const std::string& Path) {
       if (State().root == withDelimiter) return;
       throw Exception("Could not set ZEXRoot to '" + Path + "'. Already set to '" + State().root + "'.");
     }
+    // No directory at all: taking "\" would fix the root to the drive's root for the whole process.
+    if (Path.empty()) return;
     State().root = withDelimiter;
     State().searchDirs = {withDelimiter + "EXE\\", withDelimiter + "SYSTEM\\", withDelimiter + "USER\\"};
     dirs = State().searchDirs;

@@ -11,7 +11,7 @@ namespace zk {
 
 // Fixes the root directory on the first call; a later different value raises
 // "Could not set ZEXRoot to '<Path>'. Already set to '<ZEXRoot>'.". The first call also puts the
-// root's USER\, SYSTEM\ and EXE\ in front of the process "Path".
+// root's USER\, SYSTEM\ and EXE\ in front of the process "Path". An empty Path sets nothing.
 void SetZEXRoot(const std::string& Path);
 std::string GetZEXRoot();
 std::vector<std::string> GetToolkitSearchDirs();

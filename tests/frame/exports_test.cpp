@@ -127,4 +127,15 @@ TEST_F(ExportSetRootPath, SecondDifferentRootChangesNeitherProcessNorEngine) {
   DoneCryptoEngine(second);
 }
 
+TEST_F(ExportSetRootPath, NullOrEmptyPathDoesNotTakeTheProcessRoot) {
+  ZkEngine engine = InitCryptoEngine("Emulation/1.0");
+  SetRootPath(engine, nullptr);
+  SetRootPath(engine, "");
+  EXPECT_EQ(zk::GetZEXRoot(), "");
+  SetRootPath(engine, "C:\\Bank");
+  EXPECT_EQ(zk::GetZEXRoot(), "C:\\Bank\\");
+  EXPECT_EQ(static_cast<zk::TCryptoEngine*>(engine)->RootPath(), "C:\\Bank\\");
+  DoneCryptoEngine(engine);
+}
+
 }  // namespace

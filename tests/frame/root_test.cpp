@@ -73,6 +73,21 @@ TEST_F(RootDirectory, SearchDirectoriesAreInFrontOfPathUserFirst) {
   EXPECT_EQ(path.find("D:\\Other"), std::string::npos);
 }
 
+TEST_F(RootDirectory, EmptyPathLeavesTheRootUnsetAndPathAlone) {
+  // Fixed once per process: an empty value would pin it to the drive's root for good.
+  zk::platform::SetEnv("Path", "C:\\Windows");
+  EXPECT_NO_THROW(zk::SetZEXRoot(""));
+  EXPECT_EQ(zk::GetZEXRoot(), "");
+  EXPECT_TRUE(zk::GetToolkitSearchDirs().empty());
+  std::string path;
+  ASSERT_TRUE(zk::platform::GetEnv("Path", path));
+  EXPECT_EQ(path, "C:\\Windows");
+  EXPECT_NO_THROW(zk::SetZEXRoot("C:\\Bank"));
+  EXPECT_EQ(zk::GetZEXRoot(), "C:\\Bank\\");
+  // Once set, an empty value differs from it like any other.
+  EXPECT_EQ(ThrownMessage(""), "Could not set ZEXRoot to ''. Already set to 'C:\\Bank\\'.");
+}
+
 TEST_F(RootDirectory, NamesWithADirectoryAreReturnedUnchanged) {
   EXPECT_EQ(zk::FindLibraryFile("D:\\x\\a.dll"), "D:\\x\\a.dll");
   EXPECT_EQ(zk::FindLibraryFile("D:a.dll"), "D:a.dll");
