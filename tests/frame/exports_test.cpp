@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "engines/emulation/ce_emul1.h"
 #include "frame/crypto_engine.h"
 #include "frame/zexroot.h"
 #include "zk_mint.h"
@@ -104,6 +105,30 @@ TEST(ExportUpdateCertificateCash, UnsupportedUpdateClearsTheCacheAndSucceeds) {
   EXPECT_EQ(RemoveCertificate(engine, "x"), -1);
   EXPECT_EQ(IncludeCRL(engine, "x.crl"), -1);
   DoneCryptoEngine(engine);
+}
+
+// An engine that reports what the export asked of its cache.
+class CacheProbeEngine : public zk::TEmu1CryptoEngine {
+ public:
+  explicit CacheProbeEngine(int32_t updateResult) : updateResult_(updateResult) {}
+  void ClearCash() override { ++clears; }
+  int32_t UpdateCertificateCash(const char*) override { return updateResult_; }
+  int clears = 0;
+
+ private:
+  int32_t updateResult_;
+};
+
+TEST(ExportUpdateCertificateCash, OnlyTheNotSupportedAnswerClearsTheCache) {
+  CacheProbeEngine unsupported(-1);
+  EXPECT_EQ(UpdateCertificateCash(&unsupported, "anyone"), 0);
+  EXPECT_EQ(unsupported.clears, 1);
+  CacheProbeEngine updated(0);
+  EXPECT_EQ(UpdateCertificateCash(&updated, "anyone"), 0);
+  EXPECT_EQ(updated.clears, 0);
+  CacheProbeEngine failed(-7);
+  EXPECT_EQ(UpdateCertificateCash(&failed, "anyone"), -7);
+  EXPECT_EQ(failed.clears, 0);
 }
 
 class ExportSetRootPath : public ::testing::Test {
