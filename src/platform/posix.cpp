@@ -215,7 +215,9 @@ std::string HostExecutableFileName() {
   }
 }
 
-std::string LibraryFileName() {
+namespace {
+
+std::string ResolveOwnFileName() {
   Dl_info info{};
   if (::dladdr(reinterpret_cast<void*>(&LibraryFileName), &info) == 0) return {};
   // The main program has no name of its own in the loader's list.
@@ -223,6 +225,21 @@ std::string LibraryFileName() {
     return HostExecutableFileName();
   }
   return AbsolutePath(info.dli_fname);
+}
+
+// The loader keeps a module's name as the host passed it; a relative name means something else
+// once the host changes its working directory, so it is made absolute while this module loads.
+const std::string& OwnFileNameAtLoad() {
+  static const std::string name = ResolveOwnFileName();
+  return name;
+}
+[[maybe_unused]] const bool kOwnFileNameResolved = !OwnFileNameAtLoad().empty();
+
+}  // namespace
+
+std::string LibraryFileName() {
+  const std::string& atLoad = OwnFileNameAtLoad();
+  return atLoad.empty() ? ResolveOwnFileName() : atLoad;
 }
 
 // --- Environment ---------------------------------------------------------------------------

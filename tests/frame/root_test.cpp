@@ -120,6 +120,49 @@ TEST_F(RootDirectory, HostDirectoryComesBeforeTheRoot) {
   EXPECT_EQ(zk::platform::NativePath(found), (hostDir / name).string());
 }
 
+// The probe module (its own copy of the frame) sits in "probe" beside this program, with a
+// stand-in toolkit next to it that nothing else points at.
+class ToolkitBesideModule : public RootDirectory {
+ protected:
+  using LoadToolkit = int (*)(const char*);
+
+  void SetUp() override {
+    RootDirectory::SetUp();
+    savedCwd_ = fs::current_path();
+    probeDir_ = fs::path(zk::platform::NativePath(zk::platform::HostExecutableFileName())).parent_path() / "probe";
+    ASSERT_TRUE(fs::exists(probeDir_ / ZK_PROBE_TOOLKIT));
+  }
+  void TearDown() override {
+    if (module_ != nullptr) zk::platform::FreeModule(module_);
+    fs::current_path(savedCwd_);
+    RootDirectory::TearDown();
+  }
+  // What the module's LoadToolkitLibrary finds for the toolkit's bare name, asked from a working
+  // directory where the toolkit is not.
+  int AskModuleFromElsewhere() {
+    auto load = reinterpret_cast<LoadToolkit>(zk::platform::FindSymbol(module_, "ZkProbeLoadToolkit"));
+    if (load == nullptr) return -2;
+    fs::current_path(fs::temp_directory_path());
+    return load(ZK_PROBE_TOOLKIT);
+  }
+
+  fs::path savedCwd_, probeDir_;
+  zk::platform::ModuleHandle module_ = nullptr;
+};
+
+TEST_F(ToolkitBesideModule, FoundThroughTheModulesOwnDirectory) {
+  module_ = zk::platform::LoadModule((probeDir_ / ZK_PROBE_MODULE).string());
+  ASSERT_NE(module_, nullptr);
+  EXPECT_EQ(AskModuleFromElsewhere(), 42);
+}
+
+TEST_F(ToolkitBesideModule, FoundWhenTheModuleWasLoadedByARelativeNameAndTheHostMovedOn) {
+  fs::current_path(probeDir_);
+  module_ = zk::platform::LoadModule(std::string(".\\") + ZK_PROBE_RELATIVE_MODULE);
+  ASSERT_NE(module_, nullptr);
+  EXPECT_EQ(AskModuleFromElsewhere(), 42);
+}
+
 TEST_F(RootDirectory, MissingToolkitGivesNullHandle) {
   EXPECT_EQ(zk::LoadToolkitLibrary("zk_no_such_toolkit.dll"), nullptr);
 }
