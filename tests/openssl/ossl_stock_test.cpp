@@ -152,6 +152,10 @@ TEST_F(OsslStock, IncludeCrlRefusals) {
   kit::WriteCrl(good, kit::MakeCrl(kit::CrlSpec{}, box_->ca_cert(), box_->ca_key()).get());
   Configure(*alice, kCADir, dir_ + "/no ca");
   EXPECT_EQ(alice->IncludeCRL(good.c_str()), -54);
+  // The directory is there but holds no issuer for the CRL: that is the CRL's fault, not the setting's.
+  fs::create_directories(dir_ + "/empty ca");
+  Configure(*alice, kCADir, dir_ + "/empty ca");
+  EXPECT_EQ(alice->IncludeCRL(good.c_str()), -57);
   Configure(*alice, kCADir, box_->ca_dir());
   Configure(*alice, kCRLDir, dir_ + "/no crl");
   EXPECT_EQ(alice->IncludeCRL(good.c_str()), -55);

@@ -54,7 +54,6 @@ class TOSSLCertModel {
   int32_t OwnUID(const OSSLSettings& Settings, std::string& UID);
   // True when a CA certificate whose subject is the CRL's issuer verifies the CRL's signature.
   bool CrlSignedByCa(X509Crl* Crl) const;
-  bool HasCaCertificates() const { return !caCerts_.empty(); }
 
   // Puts a correspondent's certificate in place of any with the same UID.
   void PutAbonent(const std::string& UID, X509Ptr Cert);

@@ -110,7 +110,8 @@ int32_t TOpenSSL_DLL::IncludeCrlFile(const std::string& FileName, X509Crl* Crl) 
   SectionLock hold(OSSLStoreLock());
   if (!UsableDir(settings_.CRLDir)) return kErrNoCrlDir;
   model_.InitPublicKeyObjects(settings_);
-  if (!UsableDir(settings_.CADir) || !model_.HasCaCertificates()) return kErrNoCaDir;
+  // A CA directory that exists but holds no issuer of this CRL is the CRL's failure (-57).
+  if (!UsableDir(settings_.CADir)) return kErrNoCaDir;
   if (!model_.CrlSignedByCa(Crl)) return kErrCrlSignature;
   RetireCrlsOfIssuer(Crl, FileName);
   const std::string target = NextNumberedFile(settings_.CRLDir, "crl");
