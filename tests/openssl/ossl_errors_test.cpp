@@ -2,6 +2,7 @@
 // signatures that are damaged or meant for someone else, bad parameters, missing files.
 #include <cstring>
 
+#include "engines/openssl/ossl_api.h"
 #include "openssl/ossl_fixture.h"
 
 namespace ossltest {
@@ -240,7 +241,7 @@ TEST_F(OsslErrors, KeyAndCertificateFiles) {
   EXPECT_EQ(Sign(*engine, data_).code, -23);
   kit::WriteFile(dir_ + "/big.key", std::string(3000, 'A'));
   Configure(*engine, kSecretKey, dir_ + "/big.key");
-  EXPECT_EQ(Sign(*engine, data_).code, -29) << "key files are at most 2048 bytes";
+  EXPECT_EQ(Sign(*engine, data_).code, -23) << "only the first 2048 bytes are read, and they are no key";
 
   char uid[64];
   Configure(*engine, kCertificate, dir_ + "/missing.cer");
@@ -248,6 +249,26 @@ TEST_F(OsslErrors, KeyAndCertificateFiles) {
   kit::WriteFile(dir_ + "/garbage.cer", std::string("-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n"));
   Configure(*engine, kCertificate, dir_ + "/garbage.cer");
   EXPECT_EQ(engine->GetCurrentUID(uid), -40);
+}
+
+TEST_F(OsslErrors, OnlyTheFirst2048BytesOfAKeyFileCount) {
+  // A key file with a long tail after the Base64 text: the key itself lies in the first 2048 bytes.
+  const std::string padded = dir_ + "/padded.key";
+  kit::WriteKeyFile(padded, User("alice").key.get());
+  const Bytes key_text = ReadFileBytes(padded);
+  std::string text(key_text.begin(), key_text.end());
+  text += std::string(3000, '\n');
+  kit::WriteFile(padded, text);
+  zk::ossl::FinalizeOpenSSLAdapter();  // a process whose generator is not seeded yet
+  auto alice = EngineFor(*box_, "alice");
+  Configure(*alice, kSecretKey, padded);
+  Configure(*alice, kRandFile, dir_ + "/no seed yet");  // seeded from the key file's bytes
+  const SignResult signed_ = Sign(*alice, data_);
+  ASSERT_EQ(signed_.code, 0);
+  EXPECT_EQ(Verify(*alice, data_, signed_.signature).code, 0);
+  const CodecResult encoded = Encode(*alice, data_, User("alice").uid.c_str());
+  ASSERT_EQ(encoded.code, 0);
+  EXPECT_EQ(Decode(*alice, encoded.data).data, data_);
 }
 
 TEST_F(OsslErrors, NullPointersAndLimits) {

@@ -40,7 +40,7 @@ int32_t TOSSLKeyCache::ReadKeyFile(const std::string& SecretKeyFile) {
   SecureBytes text;
   {
     std::vector<uint8_t> file;
-    if (!platform::ReadWholeFile(SecretKeyFile, file, kMaxKeyFileBytes)) return kErrFileIo;
+    if (!ReadFileHead(SecretKeyFile, kMaxKeyFileBytes, file)) return kErrFileIo;
     text.Assign(file.data(), file.size());
     SecureWipe(file.data(), file.size());
   }

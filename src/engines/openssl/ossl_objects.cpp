@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 
 #include "engines/openssl/ossl_codes.h"
@@ -103,6 +104,19 @@ int32_t LoadCrlFile(const std::string& FileName, CrlPtr& crl) {
   if (!platform::ReadWholeFile(FileName, file, static_cast<size_t>(kMaxCrlFileBytes))) return kErrCrlIo;
   crl.reset(ParseDerOrPem(TOpenSSLLibrary::Api().d2i_X509_CRL, file, kCrlBegin, kCrlEnd));
   return crl ? kOk : kErrUnsupportedCrl;
+}
+
+bool ReadFileHead(const std::string& FileName, size_t MaxBytes, std::vector<uint8_t>& Data) {
+  Data.clear();
+  if (!platform::IsFile(FileName)) return false;
+  std::ifstream in;
+  in.rdbuf()->pubsetbuf(nullptr, 0);
+  in.open(platform::NativePath(FileName), std::ios::binary);
+  if (!in.is_open()) return false;
+  Data.resize(MaxBytes);
+  in.read(reinterpret_cast<char*>(Data.data()), static_cast<std::streamsize>(MaxBytes));
+  Data.resize(static_cast<size_t>(in.gcount()));
+  return !in.bad();
 }
 
 std::vector<uint8_t> CertToDer(X509Cert* cert) {

@@ -55,6 +55,10 @@ int32_t LoadCertFile(const std::string& FileName, X509Ptr& cert);
 // A CRL file, DER first, else PEM. 0, -53 (unreadable) or -52 (format).
 int32_t LoadCrlFile(const std::string& FileName, CrlPtr& crl);
 
+// The first MaxBytes bytes of a file (all of a shorter one); false when it cannot be read. Nothing
+// is kept in a stream buffer, so a secret read this way is only in Data.
+bool ReadFileHead(const std::string& FileName, size_t MaxBytes, std::vector<uint8_t>& Data);
+
 // DER encoding of a certificate (empty on failure).
 std::vector<uint8_t> CertToDer(X509Cert* cert);
 

@@ -5,6 +5,7 @@
 #include "engines/openssl/ossl_api.h"
 #include "engines/openssl/ossl_locks.h"
 #include "engines/openssl/ossl_codes.h"
+#include "engines/openssl/ossl_objects.h"
 #include "engines/openssl/ossl_secure.h"
 #include "platform/platform.h"
 
@@ -14,8 +15,6 @@ namespace {
 
 // The secret key file is at most this long; its bytes seed the generator when no seed file works.
 constexpr size_t kMaxKeyFileBytes = 2048;
-// Only the first 1024 bytes of a seed file count; larger files than this are not read at all.
-constexpr size_t kMaxSeedFileBytes = 1 << 20;
 
 }  // namespace
 
@@ -57,7 +56,7 @@ bool TOpenSSLRandomGenerator::SeedFromFile(const std::string& FileName) {
   if (!FunctionsPresent || FileName.empty()) return false;
   // The file is read through the platform layer, which knows the library's Windows paths.
   std::vector<uint8_t> seed;
-  if (!platform::ReadWholeFile(FileName, seed, kMaxSeedFileBytes)) return false;
+  if (!ReadFileHead(FileName, static_cast<size_t>(kSeedFileBytes), seed)) return false;
   const bool enough = seed.size() >= static_cast<size_t>(kSeedFileBytes);
   if (enough) {
     RAND_seed_(seed.data(), kSeedFileBytes);
@@ -116,7 +115,7 @@ int32_t EnsureRandomReady(const std::string& SeedFileName, const std::string& Se
   if (!generator.FunctionsPresent) return kErrRandomFunctionsMissing;
   if (!generator.SeedFromFile(SeedFileName)) {
     std::vector<uint8_t> keyBytes;
-    if (SecretKeyFile.empty() || !platform::ReadWholeFile(SecretKeyFile, keyBytes, kMaxKeyFileBytes) ||
+    if (SecretKeyFile.empty() || !ReadFileHead(SecretKeyFile, kMaxKeyFileBytes, keyBytes) ||
         keyBytes.empty()) {
       return kErrRandomNotSeeded;
     }
