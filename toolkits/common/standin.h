@@ -1,0 +1,28 @@
+// What every stand-in toolkit shares: the scripted behaviour that tests drive through the control
+// entry, and the bookkeeping of calls.
+//
+// Control commands (one per call of the stand-in's StandIn_Control export; answers -1 when a
+// command is not understood):
+//   "reset"                       forget every script and every call count; answers 0
+//   "answer <function> <code> <n>" the next n calls of <function> answer <code>; answers 0
+//   "fail <function> <k> <code>"  the k-th call of <function> from now answers <code>; answers 0
+//   "calls <function>"            answers how often <function> was called since the last reset
+// How a code is answered is the toolkit's own: a status return, or a failure value with the
+// toolkit's last error set.
+#pragma once
+
+#include <cstddef>
+
+namespace standin {
+
+// Called first by every export. Counts the call and answers 0 to go on, or the scripted code.
+int Hook(const char* function);
+int Control(const char* command);
+
+}  // namespace standin
+
+#if defined(_WIN32)
+#define STANDIN_EXPORT extern "C"
+#else
+#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
