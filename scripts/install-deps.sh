@@ -12,10 +12,11 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(build-essential cmake ninja-build pkg-config libssl-dev openssl libgtest-dev libgmock-dev
-          libbenchmark-dev googletest)
+          libbenchmark-dev googletest libgcrypt20-dev)
 if [ "${1:-}" = "--with-win32" ]; then
   $SUDO dpkg --add-architecture i386
-  packages+=(g++-mingw-w64-i686 gcc-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32)
+  packages+=(g++-mingw-w64-i686 gcc-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32
+             libgcrypt-mingw-w64-dev)
 fi
 
 missing=()

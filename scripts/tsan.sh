@@ -11,7 +11,7 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${1:-$ROOT/build/tsan}
-PATTERNS=${ZK_TSAN_TARGETS:-"zk_locks_tests zk_openssl_concurrency_tests"}
+PATTERNS=${ZK_TSAN_TARGETS:-"zk_locks_tests zk_*_concurrency_tests"}
 JOBS=${JOBS:-2}
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_TESTS=ON

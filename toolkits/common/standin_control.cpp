@@ -7,6 +7,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace standin {
 namespace {
@@ -27,34 +28,30 @@ std::map<std::string, Script>& Scripts() {
   return *scripts;
 }
 
-bool ReadInt(std::istringstream& in, long& value) {
-  std::string word;
-  if (!(in >> word)) return false;
+bool ToInt(const std::string& word, long& value) {
   char* end = nullptr;
   value = std::strtol(word.c_str(), &end, 10);
-  return end != word.c_str() && *end == '\0';
+  return !word.empty() && *end == '\0';
 }
 
-int Apply(const std::string& verb, std::istringstream& in) {
-  if (verb == "reset") {
+// Words are checked in full before anything changes, so a malformed command has no effect.
+int Apply(const std::vector<std::string>& words) {
+  const std::string& verb = words[0];
+  if (verb == "reset" && words.size() == 1) {
     Scripts().clear();
     return 0;
   }
-  std::string function;
-  if (!(in >> function)) return -1;
-  Script& script = Scripts()[function];
-  if (verb == "calls") return static_cast<int>(script.calls);
+  if (verb == "calls" && words.size() == 2) return static_cast<int>(Scripts()[words[1]].calls);
   long a = 0, b = 0;
-  if (!ReadInt(in, a) || !ReadInt(in, b)) return -1;
-  if (verb == "answer") {  // code a, n = b times
-    if (b < 0 || b > 100000) return -1;
-    script.answers.assign(static_cast<size_t>(b), static_cast<int>(a));
+  if (words.size() != 4 || !ToInt(words[2], a) || !ToInt(words[3], b)) return -1;
+  if (verb == "answer" && b >= 0 && b <= 100000) {  // code a, n = b times
+    Scripts()[words[1]].answers.assign(static_cast<size_t>(b), static_cast<int>(a));
     return 0;
   }
-  if (verb == "fail") {  // the a-th call answers code b
-    if (a < 1 || a > 100000 || b == 0) return -1;
-    if (script.answers.size() < static_cast<size_t>(a)) script.answers.resize(static_cast<size_t>(a), 0);
-    script.answers[static_cast<size_t>(a - 1)] = static_cast<int>(b);
+  if (verb == "fail" && a >= 1 && a <= 100000 && b != 0) {  // the a-th call answers code b
+    std::deque<int>& answers = Scripts()[words[1]].answers;
+    if (answers.size() < static_cast<size_t>(a)) answers.resize(static_cast<size_t>(a), 0);
+    answers[static_cast<size_t>(a - 1)] = static_cast<int>(b);
     return 0;
   }
   return -1;
@@ -75,12 +72,11 @@ int Hook(const char* function) {
 int Control(const char* command) {
   if (command == nullptr) return -1;
   std::istringstream in(command);
-  std::string verb;
-  if (!(in >> verb)) return -1;
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  if (words.empty()) return -1;
   std::lock_guard<std::mutex> guard(Lock());
-  int result = Apply(verb, in);
-  std::string rest;
-  return (result >= 0 && (in >> rest)) ? -1 : result;  // trailing words: not understood
+  return Apply(words);
 }
 
 }  // namespace standin
