@@ -115,4 +115,20 @@ void ZkLibrary::Close() {
   fileName_.clear();
 }
 
+HostModule::~HostModule() { Close(); }
+
+bool HostModule::Open(const std::string& fileName, std::string& error) {
+  Close();
+  module_ = LoadModuleFile(fileName, error);
+  if (!module_) error = "cannot load " + fileName + ": " + error;
+  return module_ != nullptr;
+}
+
+void HostModule::Close() {
+  if (module_) FreeModuleFile(module_);
+  module_ = nullptr;
+}
+
+void* HostModule::Symbol(const char* name) const { return module_ ? ModuleSymbol(module_, name) : nullptr; }
+
 }  // namespace zkhost

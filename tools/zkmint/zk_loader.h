@@ -58,4 +58,27 @@ class ZkLibrary {
   std::string fileName_;
 };
 
+// Any other module a host loads by file name, such as a stand-in toolkit whose provisioning
+// exports the demo and the tests call to make keys.
+class HostModule {
+ public:
+  HostModule() = default;
+  ~HostModule();
+  HostModule(const HostModule&) = delete;
+  HostModule& operator=(const HostModule&) = delete;
+
+  bool Open(const std::string& fileName, std::string& error);
+  void Close();
+  bool IsOpen() const { return module_ != nullptr; }
+  // The export's address, or null when the module is not open or lacks it.
+  void* Symbol(const char* name) const;
+  template <typename Fn>
+  Fn Function(const char* name) const {
+    return reinterpret_cast<Fn>(Symbol(name));
+  }
+
+ private:
+  void* module_ = nullptr;
+};
+
 }  // namespace zkhost
