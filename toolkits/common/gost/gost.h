@@ -147,6 +147,10 @@ int Verify(Curve curve, const Point& q, const uint8_t digest[32], const uint8_t 
 int Multiply(Curve curve, const uint8_t k[32], const Point& p, Point& out);
 }  // namespace r3410_2001
 
+// Initialises libgcrypt once per process (thread-safe; leaves a set-up made by the host program
+// alone). Every function here calls it; code that calls libgcrypt directly calls it first too.
+void InitLibgcrypt();
+
 // Strong random bytes from the system (libgcrypt).
 void SystemRandom(uint8_t* out, size_t len);
 
