@@ -91,7 +91,9 @@ class R3411Hash {
   bool Init(const uint8_t sbox[kSboxSize]);  // false for any other table
   bool InitCryptoPro();
   void Update(const uint8_t* data, size_t len);
-  void Final(uint8_t out[32]);  // the digest as libgcrypt and RFC 5831 print it
+  // The digest as libgcrypt and RFC 5831 print it; ends the computation (Init starts anew).
+  // All zero bytes when no Init succeeded.
+  void Final(uint8_t out[32]);
   void Clear();
 
  private:
