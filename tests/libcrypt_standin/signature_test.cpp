@@ -195,6 +195,28 @@ TEST_F(SignatureTest, AShortSignatureIsCheckedWithItsMissingBytesAsZero) {
   }
 }
 
+TEST_F(SignatureTest, SignatureComponentsOutOfRangeAreNamed) {
+  for (int type : {0, 1}) {
+    SCOPED_TRACE(type);
+    const KeyPair k = Make(type, "range");
+    auto digest = RandomBytes(32);
+    uint8_t signature[64];
+    ASSERT_EQ(Sign(k, digest.data(), signature), 0);
+    uint8_t bad[64];
+    std::memcpy(bad, signature, 64);
+    std::memset(bad, 0, 32);
+    EXPECT_EQ(Verify(type, k.signPublic(), digest.data(), bad), 6);  // r zero
+    std::memset(bad, 0xFF, 32);
+    EXPECT_EQ(Verify(type, k.signPublic(), digest.data(), bad), 8);  // r not below q
+    std::memcpy(bad, signature, 64);
+    std::memset(bad + 32, 0, 32);
+    EXPECT_EQ(Verify(type, k.signPublic(), digest.data(), bad), 7);  // s zero
+    EXPECT_EQ(Verify(type, k.signPublic(), digest.data(), signature, 32), 7) << "s missing altogether";
+    std::memset(bad + 32, 0xFF, 32);
+    EXPECT_EQ(Verify(type, k.signPublic(), digest.data(), bad), 9);  // s not below q
+  }
+}
+
 TEST_F(SignatureTest, KeySlotsMustBeFilledOnceAndBeforeUse) {
   uint8_t digest[32] = {1}, signature[64] = {}, out[128];
   {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "libcrypt_module.h"
 
@@ -375,6 +376,28 @@ TEST_F(SymmetricTest, OnlyTheContextHeaderOfTheBlockIsWritten) {
     ASSERT_EQ(f.clear(work.data()), 0);
     EXPECT_TRUE(std::equal(work.begin() + 128, work.begin() + 144, std::vector<uint8_t>(16, 0).begin()));
   }
+}
+
+// The table of live contexts is shared by all blocks: threads with blocks of their own must not
+// disturb each other. Contexts without cryptography keep the table busy.
+TEST_F(SymmetricTest, BlocksOfDifferentThreadsWorkSideBySide) {
+  std::vector<int> failures(4, 0);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < failures.size(); ++t) {
+    threads.emplace_back([&, t] {
+      auto work = WorkBlock();
+      for (int round = 0; round < 20000; ++round) {
+        const bool ok = L().CrypC_LR34_10_2001_set_parms(work.data(), nullptr, 32, 32) == 0 &&
+                        L().CrypC_LR34_10_2001_clear_public_key(work.data()) == 0 &&
+                        L().CrypC_LDH_PKA_clear(work.data()) == 2 &&
+                        L().CrypC_LR34_10_2001_clear(work.data()) == 0 &&
+                        L().CrypC_LR34_10_2001_clear_public_key(work.data()) == 1;
+        if (!ok) ++failures[t];
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(failures, std::vector<int>(failures.size(), 0));
 }
 
 TEST_F(SymmetricTest, NullPointersAreRefusedAndEmptyDataIsNot) {
