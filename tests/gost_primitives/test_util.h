@@ -33,6 +33,20 @@ inline std::vector<uint8_t> LeFromBeHex(const std::string& h, size_t len) {
   return le;
 }
 
+// A decimal number (as RFC 5832 prints them) to little-endian bytes of a fixed length.
+inline std::vector<uint8_t> LeFromDecimal(const std::string& dec, size_t len) {
+  std::vector<uint8_t> le(len, 0);
+  for (char ch : dec) {
+    unsigned carry = unsigned(ch - '0');
+    for (size_t i = 0; i < len; ++i) {
+      unsigned v = le[i] * 10u + carry;
+      le[i] = uint8_t(v);
+      carry = v >> 8;
+    }
+  }
+  return le;
+}
+
 inline std::vector<uint8_t> Bytes(std::mt19937& rng, size_t n) {
   std::vector<uint8_t> v(n);
   for (auto& b : v) b = uint8_t(rng());
