@@ -215,6 +215,11 @@ TEST(CcomCipher, GammaAndFeedbackRoundTripInAnyPieces) {
   EXPECT_EQ(kit.ERR_get_last_error(), 1);
   Bytes out(8);
   EXPECT_EQ(kit.GOSTE_update(ctx.get(), out.data(), plain.data(), 8), 0);  // never initialised
+  // A refused init leaves no earlier key in use.
+  ASSERT_EQ(kit.GOSTE_init(ctx.get(), 1, 1, key.data(), iv.data()), 1);
+  EXPECT_EQ(kit.GOSTE_init(ctx.get(), 1, 5, key.data(), iv.data()), 0);
+  EXPECT_EQ(kit.ERR_get_last_error(), 1);
+  EXPECT_EQ(kit.GOSTE_update(ctx.get(), out.data(), plain.data(), 8), 0);
   ASSERT_EQ(kit.GOSTE_init(ctx.get(), 0, 1, key.data(), nullptr), 1);
   EXPECT_EQ(kit.GOSTE_update(ctx.get(), out.data(), plain.data(), 8), 0);  // a MAC context
   EXPECT_EQ(kit.ERR_get_last_error(), 10);

@@ -50,10 +50,16 @@ TEST_F(CcomPse, MadeUserHasAWellFormedSelfSignedPublicKeyFile) {
 
 TEST_F(CcomPse, PublicKeyFileTextLimits) {
   const std::string uid254(254, 'u'), desc734(734, 'd');
-  const User longest = MakeUser(Root(), uid254, desc734);
-  const PublicFile f = ParsePublicFile(ReadBytes(longest.publicFile));
+  const fs::path longest = Root() / "longest.pub";
+  ASSERT_EQ(kit.CCOM_StandIn_MakeUser(Native(Root() / "longest").c_str(), Native(longest).c_str(), uid254.c_str(),
+                                      desc734.c_str()),
+            1);
+  const PublicFile f = ParsePublicFile(ReadBytes(longest));
   ASSERT_TRUE(f.ok);
   EXPECT_EQ(f.raw.size(), 1143u);  // the largest file the adapter accepts
+  EXPECT_EQ(f.text, "\r\n" + uid254 + "\r\n" + desc734 + "\r\n");
+  EXPECT_EQ(Verify(f.key, Bytes(f.raw.begin(), f.raw.begin() + static_cast<std::ptrdiff_t>(f.signedLen)), f.signature),
+            1);
 
   const std::string secret = Native(Root() / "limits_secret");
   const std::string pub = Native(Root() / "limits.pub");
