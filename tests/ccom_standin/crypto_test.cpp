@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 
 Bytes FromHex(const std::string& hex) {
   Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 

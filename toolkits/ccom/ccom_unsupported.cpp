@@ -3,11 +3,11 @@
 // pass any arguments, and none of them is read.
 #include "ccom_internal.h"
 
-#define CCOM_NOT_SUPPORTED(name)                         \
-  STANDIN_EXPORT int name(void) {                        \
-    int code = standin::Hook(#name);                     \
+#define CCOM_NOT_SUPPORTED(name)                                   \
+  STANDIN_EXPORT int name(void) {                                  \
+    int code = standin::Hook(#name);                               \
     ccom::SetLastError(code != 0 ? code : ccom::kErrNotSupported); \
-    return 0;                                            \
+    return 0;                                                      \
   }
 
 CCOM_NOT_SUPPORTED(ECGOST_generate_key)
