@@ -1,4 +1,5 @@
 // The stand-in's exports, its variants, the scripting entry and the last error.
+#include <cstdint>
 #include <set>
 #include <string>
 #include <thread>
@@ -76,10 +77,10 @@ TEST(CcomExports, UnimplementedNamesAnswerNotSupported) {
   int count = 0;
   for (const std::string& name : BindingNames()) {
     if (kImplemented.count(name) != 0) continue;
-    auto call = reinterpret_cast<int (*)()>(zk::platform::FindSymbol(kit.module, name.c_str()));
+    auto call = reinterpret_cast<intptr_t (*)()>(zk::platform::FindSymbol(kit.module, name.c_str()));
     ASSERT_NE(call, nullptr) << name;
     kit.ERR_set_last_error(0);
-    EXPECT_EQ(call(), 0) << name;
+    EXPECT_EQ(call(), intptr_t{0}) << name;
     EXPECT_EQ(kit.ERR_get_last_error(), zk::ccom3x::kErrNotSupported) << name;
     ++count;
   }
@@ -120,12 +121,12 @@ TEST(CcomControl, ScriptsAnswersFailuresAndCountsCalls) {
   kit.GOSTH_free(hash);
 
   // A scripted code replaces "not supported" on an unimplemented name.
-  auto keyMesh = reinterpret_cast<int (*)()>(zk::platform::FindSymbol(kit.module, "CP_GOSTE_key_mesh"));
+  auto keyMesh = reinterpret_cast<intptr_t (*)()>(zk::platform::FindSymbol(kit.module, "CP_GOSTE_key_mesh"));
   ASSERT_NE(keyMesh, nullptr);
   ASSERT_EQ(kit.StandIn_Control("answer CP_GOSTE_key_mesh 28 1"), 0);
-  EXPECT_EQ(keyMesh(), 0);
+  EXPECT_EQ(keyMesh(), intptr_t{0});
   EXPECT_EQ(kit.ERR_get_last_error(), 28);
-  EXPECT_EQ(keyMesh(), 0);
+  EXPECT_EQ(keyMesh(), intptr_t{0});
   EXPECT_EQ(kit.ERR_get_last_error(), 30);
 
   EXPECT_EQ(kit.StandIn_Control("version 1"), -1);
