@@ -32,7 +32,23 @@ class TCryptoCEngine : public TCryptoEngine {
   int32_t UpdateCertificateCash(const char* UID) override;
   int32_t RemoveCertificate(const char* UID) override;
 
+  // Room for 100 recipients and a sender with UIDs of 254 characters.
+  static constexpr int32_t kMaxEncodeAddition = 100 * 303 + 279;
+
  private:
+  enum ParamIndex : size_t {
+    kPublicKeyParam = 0,
+    kSecretKeyParam = 1,
+    kAbonentsDirParam = 2,
+    kCADirParam = 3,
+    kMethodParam = 4,
+    kRecipientParam = 5,
+    kKeyTimeoutParam = 6,
+    kLastOpTimeoutParam = 7,
+    kHashParam = 12,
+  };
+  // RecipientUIDs, or the trimmed "Encrypt for UID" when it is null or empty.
+  std::string Recipients(const char* RecipientUIDs) const;
   // What every operation reads first: the expanded file settings and the numbers.
   struct Settings {
     cryptoc::KeySettings Keys;

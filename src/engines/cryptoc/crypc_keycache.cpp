@@ -10,11 +10,6 @@ namespace zk::cryptoc {
 
 namespace {
 
-uint32_t Word(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
 // A UID can name its own file only when it is a plain file name: no directory part, no device
 // or wildcard characters, nothing that Windows would trim or read as a parent directory.
 bool UsableAsFileName(const std::string& UID) {

@@ -19,11 +19,6 @@ bool Within(int32_t seconds, uint64_t since, uint64_t now) {
   return seconds > 0 && now >= since && now - since <= static_cast<uint64_t>(seconds) * 1000u;
 }
 
-uint32_t Word(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
 void PutWord(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
