@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engines/cryptoc/crypc_engine.h"
 #include "engines/emulation/ce_emul1.h"
 #include "engines/openssl/ossl_engine.h"
 
@@ -38,7 +39,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"OpenSSL", Make<TOSSLEngine>},
     {"Domain-K (c) Infotecs JSC.", Make<TEmu1CryptoEngine>},
     {"Validata Crypto Engine", nullptr},
-    {"Crypto-C", nullptr},
+    {"Crypto-C", Make<TCryptoCEngine>},
     {"Tumar CSP", nullptr},
     {"CryptoCom 32x", nullptr},
 };

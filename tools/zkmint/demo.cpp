@@ -1,4 +1,5 @@
 #include "demo.h"
+#include "demo_cryptoc.h"
 
 #include <filesystem>
 #include <random>
@@ -118,6 +119,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunEmulationDemo(context, type);
     else if (type == "OpenSSL")
       RunOpenSSLDemo(context);
+    else if (type == "Crypto-C")
+      RunCryptoCDemo(context);
     else
       RunGenericRow(context, type);
   }

@@ -1,0 +1,172 @@
+// The user's own keys: the UID, the secret key held under its time-outs (the signature part
+// masked), and the pairwise keys agreed with correspondents.
+#include <atomic>
+#include <cstring>
+
+#include "engines/cryptoc/crypc_codes.h"
+#include "engines/cryptoc/crypc_dll.h"
+#include "engines/cryptoc/crypc_secure.h"
+#include "frame/fileutils.h"
+
+namespace zk::cryptoc {
+
+namespace {
+
+std::atomic<TCryptoC_DLL::Clock> g_clock{&platform::MonotonicMilliseconds};
+
+// Within the time-out: a non-zero number of seconds not yet exceeded.
+bool Within(int32_t seconds, uint64_t since, uint64_t now) {
+  return seconds > 0 && now >= since && now - since <= static_cast<uint64_t>(seconds) * 1000u;
+}
+
+void PutWord(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+void TCryptoC_DLL::SetClockForTesting(Clock clock) {
+  g_clock.store(clock != nullptr ? clock : &platform::MonotonicMilliseconds);
+}
+
+int32_t ImageUIDLength(const uint8_t* Image, int32_t Size) {
+  if (Image == nullptr || Size < 2) return -1;
+  const size_t window = std::min<size_t>(static_cast<size_t>(Size), kMaxUIDChars + 1);
+  const void* zero = std::memchr(Image, 0, window);
+  if (zero == nullptr) return -1;
+  const int32_t length = static_cast<int32_t>(static_cast<const uint8_t*>(zero) - Image);
+  return length >= 1 ? length : -1;
+}
+
+int32_t TCryptoC_DLL::GetUID(std::string& UID) {
+  SectionLock hold(keyLock_);
+  const int32_t code = LoadUID();
+  if (code == kOk) UID = uid_;
+  return code;
+}
+
+int32_t TCryptoC_DLL::LoadUID() {
+  if (!uid_.empty()) return kOk;
+  uint8_t image[kMaxPublicKeyFileSize];
+  int32_t size = sizeof(image);
+  if (!ReadFileToBuffer(settings_.PublicKeyFile, image, size)) return kErrPublicKey;
+  const int32_t length = ImageUIDLength(image, size);
+  if (length < 0) return kErrPublicKey;
+  uid_.assign(reinterpret_cast<const char*>(image), static_cast<size_t>(length));
+  return kOk;
+}
+
+bool TCryptoC_DLL::SecretKeyExpired(int32_t KeyTimeout, int32_t LastOpTimeout, uint64_t Now) const {
+  // The time-outs of this call and those in force when the key was stored must all allow reuse.
+  return !(Within(KeyTimeout, loadTime_, Now) && Within(LastOpTimeout, lastUseTime_, Now) &&
+           Within(storedKeyTimeout_, loadTime_, Now) && Within(storedLastOpTimeout_, lastUseTime_, Now));
+}
+
+void TCryptoC_DLL::DropSecretKey() {
+  SecureWipe(secretKey_, sizeof(secretKey_));
+  SecureWipe(mask_, sizeof(mask_));
+  secretType_ = -1;
+  uid_.clear();
+  // Pairwise keys are derived from the secret key and go with it: they neither outlive its
+  // time-outs nor survive a change of the key files.
+  for (auto& entry : cache_) entry.second.ForgetPairKey();
+}
+
+int32_t TCryptoC_DLL::LoadKeyPair() {
+  DropSecretKey();
+  SecretBlock<kSecretKeyFileSize> file;
+  int32_t size = kSecretKeyFileSize;
+  if (!ReadFileToBuffer(settings_.SecretKeyFile, file.data(), size) || size != kSecretKeyFileSize) {
+    return kErrSecretKey;
+  }
+  const int32_t type = static_cast<int32_t>(Word(file.data()));
+  if (type != 0 && type != 1) return kErrSecretKey;
+
+  SecretBlock<sizeof(mask_)> mask;
+  int32_t code = Random(mask.data(), static_cast<uint32_t>(mask.size()));
+  if (code != kOk) return code;
+  std::memcpy(secretKey_, file.data() + 4, sizeof(secretKey_));
+  for (size_t i = 0; i < kSecretSignKeySize / 4; ++i) {
+    mask_[i] = Word(mask.data() + 4 * i);
+    PutWord(secretKey_ + 4 * i, Word(secretKey_ + 4 * i) - mask_[i]);
+  }
+  secretType_ = type;
+
+  uint8_t image[kMaxPublicKeyFileSize];
+  size = sizeof(image);
+  const int32_t uidLength = ReadFileToBuffer(settings_.PublicKeyFile, image, size) ? ImageUIDLength(image, size) : -1;
+  if (uidLength < 0) code = kErrPublicKey;
+  else if (size < uidLength + 5) code = kErrPublicKey;
+  else if (static_cast<int32_t>(Word(image + uidLength + 1)) != type) code = kErrKeyMismatch;
+  else if (size != uidLength + 5 + SignPublicKeySize(type) + kAgreementKeySize) code = kErrPublicKey;
+  if (code != kOk) {
+    DropSecretKey();
+    return code;
+  }
+  uid_.assign(reinterpret_cast<const char*>(image), static_cast<size_t>(uidLength));
+  return kOk;
+}
+
+int32_t TCryptoC_DLL::KeepSecretKey(int32_t KeyTimeout, int32_t LastOpTimeout, KeyPart Part, uint8_t* Out,
+                                    int32_t& Type) {
+  const uint64_t now = g_clock.load()();
+  if (secretType_ >= 0 && SecretKeyExpired(KeyTimeout, LastOpTimeout, now)) DropSecretKey();
+  if (secretType_ < 0) {
+    const int32_t code = LoadKeyPair();
+    if (code != kOk) return code;
+    storedKeyTimeout_ = KeyTimeout;
+    loadTime_ = now;
+  }
+  if (Out != nullptr) {
+    if (Part == KeyPart::Exchange) {
+      std::memcpy(Out, secretKey_ + kSecretSignKeySize, kAgreementKeySize);
+    } else {
+      for (size_t i = 0; i < kSecretSignKeySize / 4; ++i) PutWord(Out + 4 * i, Word(secretKey_ + 4 * i) + mask_[i]);
+    }
+  }
+  Type = secretType_;
+  storedLastOpTimeout_ = LastOpTimeout;
+  lastUseTime_ = now;
+  return kOk;
+}
+
+int32_t TCryptoC_DLL::PairwiseKey(const std::string& UID, int32_t KeyTimeout, int32_t LastOpTimeout,
+                                  uint8_t Key[kSessionKeySize]) {
+  SectionLock hold(keyLock_);
+  BuildCache();
+  // Using a key derived from the secret key is a use of it: the time-outs apply, and an expired
+  // secret key takes its pairwise keys with it.
+  SecretBlock<kAgreementKeySize> own;
+  int32_t type = -1;
+  int32_t code = KeepSecretKey(KeyTimeout, LastOpTimeout, KeyPart::Exchange, own.data(), type);
+  if (code != kOk) return code;
+  TCryptoC_CashNode4* node = FindNode(UID);
+  if (node == nullptr) return kErrPublicKey;
+  if (!node->PairKeyKnown && (code = AgreeKey(*node, own.data())) != kOk) return code;
+  std::memcpy(Key, node->PairKey, kSessionKeySize);
+  return kOk;
+}
+
+int32_t TCryptoC_DLL::AgreeKey(TCryptoC_CashNode4& Node, const uint8_t* OwnSecret) {
+  uint8_t peer[kAgreementKeySize];
+  int32_t peerType = -1;
+  int32_t code = ServeFromNode(Node, KeyPart::Exchange, peer, peerType);
+  if (code != kOk) return code;
+  SecretBlock<kAgreementKeySize> agreed;
+  {
+    SecretBlock<kWorkBlockSize> work;
+    PrepareWork(work.data());
+    code = api_.CrypC_LDH_PKA_set_parms(work.data(), nullptr, kAgreementKeySize);
+    if (code == kOk) code = api_.CrypC_LDH_PKA_set_secret_key(work.data(), OwnSecret);
+    if (code == kOk) code = api_.CrypC_LDH_PKA_gen_mutual_key(work.data(), peer, agreed.data());
+    api_.CrypC_LDH_PKA_clear(work.data());
+  }
+  if (code != kOk) return code;
+  SecretBlock<kDigestSize> key;
+  if ((code = Digest(agreed.data(), kAgreementKeySize, false, key.data())) != kOk) return code;
+  std::memcpy(Node.PairKey, key.data(), kSessionKeySize);
+  Node.PairKeyKnown = true;
+  return kOk;
+}
+
+}  // namespace zk::cryptoc
