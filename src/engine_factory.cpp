@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engines/ccom3x/ccom_engine.h"
 #include "engines/emulation/ce_emul1.h"
 #include "engines/openssl/ossl_engine.h"
 
@@ -40,7 +41,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Validata Crypto Engine", nullptr},
     {"Crypto-C", nullptr},
     {"Tumar CSP", nullptr},
-    {"CryptoCom 32x", nullptr},
+    {"CryptoCom 32x", Make<TCryptoCom3xEngine>},
 };
 
 }  // namespace
