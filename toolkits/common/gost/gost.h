@@ -91,7 +91,9 @@ class R3411Hash {
   bool Init(const uint8_t sbox[kSboxSize]);  // false for any other table
   bool InitCryptoPro();
   void Update(const uint8_t* data, size_t len);
-  void Final(uint8_t out[32]);  // the digest as libgcrypt and RFC 5831 print it
+  // The digest as libgcrypt and RFC 5831 print it; ends the computation (Init starts anew).
+  // All zero bytes when no Init succeeded.
+  void Final(uint8_t out[32]);
   void Clear();
 
  private:
@@ -146,6 +148,10 @@ int Verify(Curve curve, const Point& q, const uint8_t digest[32], const uint8_t 
 // k * P; kSignBadKey when P is not on the curve or the result is the point at infinity.
 int Multiply(Curve curve, const uint8_t k[32], const Point& p, Point& out);
 }  // namespace r3410_2001
+
+// Initialises libgcrypt once per process (thread-safe; leaves a set-up made by the host program
+// alone). Every function here calls it; code that calls libgcrypt directly calls it first too.
+void InitLibgcrypt();
 
 // Strong random bytes from the system (libgcrypt).
 void SystemRandom(uint8_t* out, size_t len);
