@@ -186,14 +186,17 @@ STANDIN_EXPORT void GOSTE_free(CCOM_GOSTE_CTX* ctx) {
 STANDIN_EXPORT int GOSTE_init(CCOM_GOSTE_CTX* ctx, int mode, int encrypt, const unsigned char* key32,
                               const unsigned char* iv8) {
   CCOM_HOOK(0);
-  if (Cipher(ctx) == nullptr || key32 == nullptr || (encrypt != 0 && encrypt != 1)) CCOM_FAIL(kErrParams, 0);
+  if (Cipher(ctx) == nullptr) CCOM_FAIL(kErrParams, 0);
+  ctx->mode = -1;  // a refused init must not leave an earlier key usable
+  ctx->gamma.Wipe();
+  ctx->feedback.Wipe();
+  ctx->mac.Wipe();
+  ctx->cipher.Wipe();
+  if (key32 == nullptr || (encrypt != 0 && encrypt != 1)) CCOM_FAIL(kErrParams, 0);
   if (mode != zk::ccom3x::kGosteModeMac && mode != zk::ccom3x::kGosteModeGamma &&
       mode != zk::ccom3x::kGosteModeGammaFeedback)
     CCOM_FAIL(kErrMode, 0);
   if (mode != zk::ccom3x::kGosteModeMac && iv8 == nullptr) CCOM_FAIL(kErrParams, 0);
-  ctx->gamma.Wipe();
-  ctx->feedback.Wipe();
-  ctx->mac.Wipe();
   ctx->cipher.SetKey(key32, gost::kSboxR3411TestParams);
   ctx->mode = mode;
   ctx->encrypt = encrypt == zk::ccom3x::kGosteEncrypt;
@@ -375,9 +378,9 @@ STANDIN_EXPORT void ECGOST_SIGN_free(CCOM_ECGOST_SIGN* ctx) {
 STANDIN_EXPORT int ECGOST_sign_init(CCOM_ECGOST_SIGN* ctx, CCOM_PSE* pse) {
   CCOM_HOOK(0);
   if (Signer(ctx) == nullptr) CCOM_FAIL(kErrParams, 0);
+  ctx->Reset();  // a refused init must not leave an earlier operation usable
   const CCOM_PSE* key = ValidKey(pse);
   if (key == nullptr) CCOM_FAIL(kErrPrivateKey, 0);
-  ctx->Reset();
   if (!ctx->hash.InitCryptoPro()) CCOM_FAIL(kErrMemory, 0);
   std::memcpy(ctx->d, key->d, sizeof ctx->d);  // the signer outlives nothing it borrowed
   ctx->state = CCOM_ECGOST_SIGN::State::kSigning;
@@ -387,9 +390,9 @@ STANDIN_EXPORT int ECGOST_sign_init(CCOM_ECGOST_SIGN* ctx, CCOM_PSE* pse) {
 STANDIN_EXPORT int ECGOST_verify_init(CCOM_ECGOST_SIGN* ctx, const unsigned char* public65, int publicLen) {
   CCOM_HOOK(0);
   if (Signer(ctx) == nullptr) CCOM_FAIL(kErrParams, 0);
+  ctx->Reset();  // a refused init must not leave an earlier operation usable
   gost::r3410_2001::Point q;
   if (!DecodePublic(public65, publicLen, q)) CCOM_FAIL(kErrPublicKey, 0);
-  ctx->Reset();
   if (!ctx->hash.InitCryptoPro()) CCOM_FAIL(kErrMemory, 0);
   ctx->q = q;
   ctx->state = CCOM_ECGOST_SIGN::State::kVerifying;
