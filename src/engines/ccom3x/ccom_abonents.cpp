@@ -112,13 +112,19 @@ int32_t TCCom3x_DLL::IncludePublicKey(const TCCom3x_UserParam& P, const std::str
   SectionLock hold(cacheLock_);
   BuildCacheIfNeeded(P);
   if ((code = RemoveEntries(node.UID)) != kOk) return code;
-  std::string target = P.AbonentsDir + node.UID + ".pub";
-  if (!UsableAsFileName(node.UID) || platform::PathExists(target)) {
+  auto numbered = [&] {
     const int32_t number = NextNumberInMask(P.AbonentsDir, "pk*.pub");
-    if (number <= 0) return kErrAbonentsDir;
-    target = P.AbonentsDir + "pk" + std::to_string(number) + ".pub";
-  }
-  if (!WriteBufferToFile(target, image.data(), static_cast<int32_t>(image.size()))) return kErrWritePublicKey;
+    return number > 0 ? P.AbonentsDir + "pk" + std::to_string(number) + ".pub" : std::string();
+  };
+  std::string target = P.AbonentsDir + node.UID + ".pub";
+  const bool named = UsableAsFileName(node.UID) && !platform::PathExists(target);
+  if (!named) target = numbered();
+  if (target.empty()) return kErrAbonentsDir;
+  const auto size = static_cast<int32_t>(image.size());
+  bool written = WriteBufferToFile(target, image.data(), size);
+  // A UID the file system will not take as a name (too long, say) gets a numbered name.
+  if (!written && named && !(target = numbered()).empty()) written = WriteBufferToFile(target, image.data(), size);
+  if (!written) return kErrWritePublicKey;
   node.FilePath = target;
   cache_.emplace(node.UID, std::move(node));
   return kOk;
