@@ -1,4 +1,5 @@
 #include "demo.h"
+#include "demo_ccom3x.h"
 
 #include <filesystem>
 #include <random>
@@ -118,6 +119,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunEmulationDemo(context, type);
     else if (type == "OpenSSL")
       RunOpenSSLDemo(context);
+    else if (type == "CryptoCom 32x")
+      RunCCom3xDemo(context);
     else
       RunGenericRow(context, type);
   }

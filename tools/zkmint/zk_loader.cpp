@@ -80,6 +80,12 @@ std::string LocateLibrary(const std::string& explicitPath) {
   return ExecutableDirectory() + DefaultLibraryFileName();
 }
 
+void* OpenModule(const std::string& fileName, std::string& error) { return LoadModuleFile(fileName, error); }
+void* ModuleFunction(void* module, const char* name) { return module ? ModuleSymbol(module, name) : nullptr; }
+void CloseModule(void* module) {
+  if (module) FreeModuleFile(module);
+}
+
 ZkLibrary::~ZkLibrary() { Close(); }
 
 bool ZkLibrary::Open(const std::string& fileName, std::string& error) {

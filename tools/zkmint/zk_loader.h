@@ -36,6 +36,11 @@ std::string ExecutableDirectory();
 // environment variable when set, else DefaultLibraryFileName() next to the executable.
 std::string LocateLibrary(const std::string& explicitPath);
 
+// Any other module by file name (the demo's stand-in toolkits): null with a reason on failure.
+void* OpenModule(const std::string& fileName, std::string& error);
+void* ModuleFunction(void* module, const char* name);
+void CloseModule(void* module);
+
 // An opened library with all 30 exports resolved. Opening fails, with a readable reason, when
 // the file cannot be loaded or any export is missing; the library stays loaded until Close or
 // destruction.
