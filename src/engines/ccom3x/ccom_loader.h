@@ -23,6 +23,7 @@ namespace zk::ccom3x {
 
 #define ZK_CCOM_COUNT_ONE(name) +1
 constexpr size_t kToolkitFunctionCount = 0 ZK_CCOM_FUNCTION_NAMES(ZK_CCOM_COUNT_ONE);
+static_assert(kToolkitFunctionCount == 158, "the binding resolves 158 names");
 #undef ZK_CCOM_COUNT_ONE
 
 struct CComApi {
