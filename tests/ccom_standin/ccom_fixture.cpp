@@ -69,8 +69,8 @@ void WriteBytes(const std::filesystem::path& p, const Bytes& data) {
 User MakeUser(const std::filesystem::path& root, const std::string& name, const std::string& description) {
   User user{root / (name + "_secret"), root / "pub" / (name + ".pub"), name};
   Toolkit& kit = Ccom();
-  EXPECT_EQ(kit.CCOM_StandIn_MakeUser(Native(user.secretDir).c_str(), Native(user.publicFile).c_str(),
-                                      name.c_str(), description.c_str()),
+  EXPECT_EQ(kit.CCOM_StandIn_MakeUser(Native(user.secretDir).c_str(), Native(user.publicFile).c_str(), name.c_str(),
+                                      description.c_str()),
             1)
       << kit.ERR_get_last_error();
   return user;

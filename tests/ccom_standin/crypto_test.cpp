@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 
 Bytes FromHex(const std::string& hex) {
   Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -152,6 +153,14 @@ TEST_F(CcomKeys, KeyAgreementAgreesInBothDirections) {
   const Bytes es = agree(ephemeral.get(), publicB);
   EXPECT_EQ(es, agree(ownB.get(), senderValue));
   EXPECT_NE(es, ab);
+  // The agreed value is a whole point, X then Y: as a public value it lies on the curve.
+  for (const Bytes& point : {ab, es}) {
+    Bytes asPublic = {0x04};
+    asPublic.insert(asPublic.end(), point.begin(), point.end());
+    CCOM_ECGOST_SIGN* check = kit.ECGOST_SIGN_new();
+    EXPECT_EQ(kit.ECGOST_verify_init(check, asPublic.data(), 65), 1);
+    kit.ECGOST_SIGN_free(check);
+  }
   EXPECT_NE(agree(ephemeral.get(), publicA), es);
   // A fresh ephemeral key differs.
   EXPECT_NE(generate(other.get(), nullptr), senderValue);

@@ -66,8 +66,8 @@ TEST_F(CcomPse, PublicKeyFileTextLimits) {
   struct Case {
     std::string uid, description;
   };
-  const Case refused[] = {{std::string(255, 'u'), "d"}, {"u", std::string(735, 'd')}, {"", "d"},
-                          {"a\r\nb", "d"},             {"u", "line\nbreak"}};
+  const Case refused[] = {
+      {std::string(255, 'u'), "d"}, {"u", std::string(735, 'd')}, {"", "d"}, {"a\r\nb", "d"}, {"u", "line\nbreak"}};
   for (const Case& c : refused) {
     kit.ERR_set_last_error(0);
     EXPECT_EQ(kit.CCOM_StandIn_MakeUser(secret.c_str(), pub.c_str(), c.uid.c_str(), c.description.c_str()), 0)
@@ -83,8 +83,7 @@ TEST_F(CcomPse, AdapterSequenceUnwrapsTheKeyThatMatchesThePublicFile) {
   const User second = [&] {  // a second key in the same PSE
     User u = user;
     u.publicFile = Root() / "pub" / "bob2.pub";
-    EXPECT_EQ(kit.CCOM_StandIn_MakeUser(Native(u.secretDir).c_str(), Native(u.publicFile).c_str(), "bob", "again"),
-              1);
+    EXPECT_EQ(kit.CCOM_StandIn_MakeUser(Native(u.secretDir).c_str(), Native(u.publicFile).c_str(), "bob", "again"), 1);
     return u;
   }();
   ASSERT_TRUE(fs::exists(user.secretDir / "KEYS" / "1.sec"));
@@ -166,8 +165,7 @@ TEST_F(CcomPse, MissingOrDamagedPseIsRefused) {
     fs::remove(file);
     EXPECT_EQ(readDir(user.secretDir), 5) << name << " missing";
     // Provisioning does not overwrite a damaged PSE.
-    EXPECT_EQ(kit.CCOM_StandIn_MakeUser(Native(user.secretDir).c_str(), Native(Root() / "x.pub").c_str(), "x", ""),
-              0);
+    EXPECT_EQ(kit.CCOM_StandIn_MakeUser(Native(user.secretDir).c_str(), Native(Root() / "x.pub").c_str(), "x", ""), 0);
     EXPECT_EQ(kit.ERR_get_last_error(), 5);
     WriteBytes(file, original);
     EXPECT_EQ(readDir(user.secretDir), 0) << name << " restored";

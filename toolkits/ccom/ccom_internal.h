@@ -38,12 +38,12 @@ void SetLastError(int code);
 
 // Every handle starts with a tag, so that a handle of the wrong kind is refused instead of used.
 enum : uint32_t {
-  kTagPse = 0x45535043u,       // "CPSE"
-  kTagPseCtx = 0x58545043u,    // "CPTX"
-  kTagSign = 0x4e475343u,      // "CSGN"
-  kTagDh = 0x48444343u,        // "CCDH"
-  kTagCipher = 0x45544743u,    // "CGTE"
-  kTagHash = 0x48544743u,      // "CGTH"
+  kTagPse = 0x45535043u,     // "CPSE"
+  kTagPseCtx = 0x58545043u,  // "CPTX"
+  kTagSign = 0x4e475343u,    // "CSGN"
+  kTagDh = 0x48444343u,      // "CCDH"
+  kTagCipher = 0x45544743u,  // "CGTE"
+  kTagHash = 0x48544743u,    // "CGTH"
   kTagDead = 0xdeadc0deu,
 };
 
@@ -91,20 +91,20 @@ void SeedGenerator(const uint8_t seed[64]);
   do {                                       \
     int scripted_ = standin::Hook(__func__); \
     if (scripted_ != 0) {                    \
-      ccom::SetLastError(scripted_);               \
+      ccom::SetLastError(scripted_);         \
       return failure;                        \
     }                                        \
   } while (0)
 
 // Release calls cannot fail: a scripted code only lands in the last error.
-#define CCOM_HOOK_VOID()                     \
-  do {                                       \
-    int scripted_ = standin::Hook(__func__); \
+#define CCOM_HOOK_VOID()                               \
+  do {                                                 \
+    int scripted_ = standin::Hook(__func__);           \
     if (scripted_ != 0) ccom::SetLastError(scripted_); \
   } while (0)
 
 #define CCOM_FAIL(code, failure) \
   do {                           \
-    ccom::SetLastError(code);          \
+    ccom::SetLastError(code);    \
     return failure;              \
   } while (0)

@@ -294,8 +294,7 @@ STANDIN_EXPORT CCOM_PSE* PSE_CTX_get_pse(CCOM_PSE_CTX* ctx) {
 }
 
 namespace {
-int GetPart(CCOM_PSE_CTX* ctx, unsigned char* out, bool CCOM_PSE_CTX::*has, uint8_t* (*part)(Secrets&),
-            size_t size) {
+int GetPart(CCOM_PSE_CTX* ctx, unsigned char* out, bool CCOM_PSE_CTX::*has, uint8_t* (*part)(Secrets&), size_t size) {
   if (Context(ctx) == nullptr || out == nullptr) CCOM_FAIL(kErrParams, 0);
   if (!(ctx->*has)) CCOM_FAIL(kErrContainer, 0);
   std::memcpy(out, part(ctx->secrets), size);
@@ -379,8 +378,7 @@ int MakeUser(const char* secretKeyDir, const char* publicKeyFile, const char* ui
   const size_t uidLen = std::strlen(uid);
   const size_t descriptionLen = std::strlen(description);
   // The public-key file's text block is split at its line breaks.
-  if (uidLen == 0 || uidLen > kMaxUid || descriptionLen > kMaxDescription || !PlainText(uid) ||
-      !PlainText(description))
+  if (uidLen == 0 || uidLen > kMaxUid || descriptionLen > kMaxDescription || !PlainText(uid) || !PlainText(description))
     return kErrParams;
 
   const std::string dir = Trimmed(secretKeyDir);
@@ -416,8 +414,8 @@ int MakeUser(const char* secretKeyDir, const char* publicKeyFile, const char* ui
   const std::string text = "\r\n" + std::string(uid) + "\r\n" + description + "\r\n";
   uint8_t publicKey[zk::ccom3x::kPublicValueSize];
   EncodePublic(q, publicKey);
-  const uint32_t total = static_cast<uint32_t>(8 + text.size() + 4 + 4 + sizeof publicKey + 4 +
-                                               zk::ccom3x::kSignatureSize);
+  const uint32_t total =
+      static_cast<uint32_t>(8 + text.size() + 4 + 4 + sizeof publicKey + 4 + zk::ccom3x::kSignatureSize);
   std::vector<uint8_t> file;
   PutLe32(file, total);
   PutLe32(file, static_cast<uint32_t>(text.size()));

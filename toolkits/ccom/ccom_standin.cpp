@@ -1,12 +1,13 @@
 // The CryptoCom 3.x stand-in: last error, loader calls, random generator, GOST 28147-89 cipher and
 // MAC, GOST R 34.11-94 hash, and GOST R 34.10-2001 signatures and key agreement on the CryptoPro-A
 // curve. The PSE and provisioning are in ccom_pse.cpp.
+#include "ccom_standin.h"
+
 #include <cstring>
 #include <mutex>
 #include <new>
 
 #include "ccom_internal.h"
-#include "ccom_standin.h"
 
 namespace ccom {
 namespace {
@@ -14,17 +15,13 @@ namespace {
 thread_local int t_lastError = 0;
 
 // The curve's field prime p and group order q, big-endian.
-const uint8_t kP[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFD, 0x97};
-const uint8_t kQ[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x6C, 0x61, 0x10, 0x70, 0x99, 0x5A,
-                        0xD1, 0x00, 0x45, 0x84, 0x1B, 0x09, 0xB7, 0x61, 0xB8, 0x93};
+const uint8_t kP[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                        0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFD, 0x97};
+const uint8_t kQ[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                        0x6C, 0x61, 0x10, 0x70, 0x99, 0x5A, 0xD1, 0x00, 0x45, 0x84, 0x1B, 0x09, 0xB7, 0x61, 0xB8, 0x93};
 
 // a < b for 32-byte big-endian numbers.
-bool LessThan(const uint8_t* a, const uint8_t* b) {
-  return std::memcmp(a, b, 32) < 0;
-}
+bool LessThan(const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, 32) < 0; }
 
 struct Generator {
   std::mutex lock;
@@ -41,9 +38,7 @@ Generator& TheGenerator() {
 
 void SetLastError(int code) { t_lastError = code; }
 
-const CCOM_PSE* ValidKey(const CCOM_PSE* pse) {
-  return (pse != nullptr && pse->tag == kTagPse) ? pse : nullptr;
-}
+const CCOM_PSE* ValidKey(const CCOM_PSE* pse) { return (pse != nullptr && pse->tag == kTagPse) ? pse : nullptr; }
 
 void Reverse32(const uint8_t* in, uint8_t* out) {
   uint8_t copy[32];
@@ -166,9 +161,7 @@ struct CCOM_GOSTE_CTX {
 };
 
 namespace {
-CCOM_GOSTE_CTX* Cipher(CCOM_GOSTE_CTX* ctx) {
-  return (ctx != nullptr && ctx->tag == kTagCipher) ? ctx : nullptr;
-}
+CCOM_GOSTE_CTX* Cipher(CCOM_GOSTE_CTX* ctx) { return (ctx != nullptr && ctx->tag == kTagCipher) ? ctx : nullptr; }
 }  // namespace
 
 STANDIN_EXPORT CCOM_GOSTE_CTX* GOSTE_new(void) {
@@ -347,9 +340,7 @@ struct CCOM_ECGOST_SIGN {
 };
 
 namespace {
-CCOM_ECGOST_SIGN* Signer(CCOM_ECGOST_SIGN* ctx) {
-  return (ctx != nullptr && ctx->tag == kTagSign) ? ctx : nullptr;
-}
+CCOM_ECGOST_SIGN* Signer(CCOM_ECGOST_SIGN* ctx) { return (ctx != nullptr && ctx->tag == kTagSign) ? ctx : nullptr; }
 }  // namespace
 
 STANDIN_EXPORT int ECGOST_generate_public_key(CCOM_PSE* pse, unsigned char* public65) {
@@ -485,7 +476,8 @@ STANDIN_EXPORT int ECGOST_DH_generate_key(CCOM_ECGOST_DH* dh, CCOM_PSE* pse, uns
   return 1;
 }
 
-STANDIN_EXPORT int ECGOST_DH_compute_key(CCOM_ECGOST_DH* dh, const unsigned char* peerPublic65, unsigned char* agreed64) {
+STANDIN_EXPORT int ECGOST_DH_compute_key(CCOM_ECGOST_DH* dh, const unsigned char* peerPublic65,
+                                         unsigned char* agreed64) {
   CCOM_HOOK(0);
   if (Agreement(dh) == nullptr || !dh->hasKey || agreed64 == nullptr) CCOM_FAIL(kErrParams, 0);
   gost::r3410_2001::Point peer;

@@ -1,13 +1,16 @@
 // Toolkit calls the adapter resolves but never makes. They exist so that the binding is complete,
 // and answer "not supported" (30) whatever they are given: the C calling convention lets the caller
-// pass any arguments, and none of them is read.
+// pass any arguments, and none of them is read. The answer is pointer-sized, so that it reads as 0
+// or null whether the caller expects a status or an object.
+#include <cstdint>
+
 #include "ccom_internal.h"
 
-#define CCOM_NOT_SUPPORTED(name)                         \
-  STANDIN_EXPORT int name(void) {                        \
-    int code = standin::Hook(#name);                     \
+#define CCOM_NOT_SUPPORTED(name)                                   \
+  STANDIN_EXPORT intptr_t name(void) {                             \
+    int code = standin::Hook(#name);                               \
     ccom::SetLastError(code != 0 ? code : ccom::kErrNotSupported); \
-    return 0;                                            \
+    return 0;                                                      \
   }
 
 CCOM_NOT_SUPPORTED(ECGOST_generate_key)

@@ -33,8 +33,11 @@ class Gost28147 {
   uint32_t table_[4][256] = {};  // substitution and rotation by 11 folded together
 };
 
+// The modes below keep a pointer to a keyed cipher: it must outlive their use.
+
 // Counter ("gamma") mode: the gamma is E(S) stepped by C2 = 0x1010101 (mod 2^32) and
-// C1 = 0x1010104 (mod 2^32 - 1). Data may be fed in pieces of any length.
+// C1 = 0x1010104 (mod 2^32 - 1, with the end-around carry of the standard's adder). Data may be
+// fed in pieces of any length; in and out may be the same buffer.
 class GammaMode {
  public:
   void Init(const Gost28147* cipher, const uint8_t iv[8]);
@@ -48,7 +51,8 @@ class GammaMode {
   size_t used_ = 8;
 };
 
-// Gamma with feedback (64-bit cipher feedback). Data may be fed in pieces of any length.
+// Gamma with feedback (64-bit cipher feedback). Data may be fed in pieces of any length; in and
+// out may be the same buffer.
 class GammaFeedbackMode {
  public:
   void Init(const Gost28147* cipher, const uint8_t iv[8]);
@@ -64,7 +68,9 @@ class GammaFeedbackMode {
 };
 
 // MAC (imitovstavka): Final gives the whole 64-bit result; callers keep its leading bytes.
-// Data shorter than 16 bytes is still run through two blocks (zero padding).
+// Data shorter than 16 bytes is still run through two blocks (zero padding) -- the empty message
+// too, so that its MAC depends on the key (libgcrypt answers zero bytes there; for 1 byte and
+// more the two agree).
 class MacMode {
  public:
   void Init(const Gost28147* cipher);
