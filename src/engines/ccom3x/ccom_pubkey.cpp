@@ -3,21 +3,17 @@
 #include <cstring>
 
 #include "engines/ccom3x/ccom_codes.h"
+#include "engines/ccom3x/ccom_envelope.h"
 #include "frame/fileutils.h"
 
 namespace zk::ccom3x {
 
 namespace {
 
-uint32_t GetUint32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
 // Reads a 4-byte field at `at` when it fits; advances `at`.
 bool Field(const uint8_t* data, size_t size, size_t& at, uint32_t& value) {
   if (size - at < 4) return false;
-  value = GetUint32(data + at);
+  value = GetUint32LE(data + at);
   at += 4;
   return true;
 }
