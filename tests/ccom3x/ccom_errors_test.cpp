@@ -123,7 +123,7 @@ TEST_F(CcomErrors, NoMatchingKeyIsMinus10AndOddSizedKeyFilesAreIgnored) {
   fs::remove(keys + "/1.sec");
   EXPECT_EQ(Sign(*alice, Text("x")).code, kErrNoMatchingKey);
   // Bob's key under alice's PSE does not unwrap; carol's PSE with alice's key does not match.
-  fs::copy_file(box_.SecretDir("bob") + "/KEYS/1.sec", keys + "/5.sec");
+  CopyFileBytes(box_.SecretDir("bob") + "/KEYS/1.sec", keys + "/5.sec");
   EXPECT_EQ(Sign(*alice, Text("x")).code, kErrNoMatchingKey);
   Configure(*alice, kSecretKeyDir, box_.SecretDir("carol"));
   EXPECT_EQ(Sign(*alice, Text("x")).code, kErrNoMatchingKey);

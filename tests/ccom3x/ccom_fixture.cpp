@@ -77,7 +77,7 @@ void Sandbox::AddUser(const std::string& name, const std::string& uid, const std
 
 void Sandbox::GiveKey(const std::string& holder, const std::string& owner, const std::string& fileName) const {
   const std::string name = fileName.empty() ? owner + ".pub" : fileName;
-  fs::copy_file(PublicKeyFile(owner), AbonentsDir(holder) + "/" + name, fs::copy_options::overwrite_existing);
+  CopyFileBytes(PublicKeyFile(owner), AbonentsDir(holder) + "/" + name);
 }
 
 std::unique_ptr<zk::TCryptoCom3xEngine> EngineFor(const Sandbox& box, const std::string& user) {
@@ -187,6 +187,8 @@ void WriteFileBytes(const std::string& path, const Bytes& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
+
+void CopyFileBytes(const std::string& from, const std::string& to) { WriteFileBytes(to, ReadFileBytes(from)); }
 
 uint32_t Le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |

@@ -113,6 +113,8 @@ std::string Cp1251(const char* utf8);
 Bytes RandomBytes(size_t n, uint32_t seed);
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& data);
+// Creates or replaces `to` (std::filesystem::copy_file cannot replace a file on MinGW).
+void CopyFileBytes(const std::string& from, const std::string& to);
 uint32_t Le32(const uint8_t* p);
 void PutLe32(Bytes& out, uint32_t value);
 Bytes Text(const std::string& s);

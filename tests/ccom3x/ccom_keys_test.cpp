@@ -123,8 +123,7 @@ TEST_F(CcomKeys, ReplacedCorrespondentKeyGetsANewPairwiseKey) {
   // Bob gets a new key pair; alice's file is replaced and her cache dropped.
   Sandbox other;
   other.AddUser("bob", "Bob UID");
-  std::filesystem::copy_file(other.PublicKeyFile("bob"), box_.AbonentsDir("alice") + "/bob.pub",
-                             std::filesystem::copy_options::overwrite_existing);
+  CopyFileBytes(other.PublicKeyFile("bob"), box_.AbonentsDir("alice") + "/bob.pub");
   alice->ClearCash();
   CodecResult e = Encode(*alice, Text("for the new bob"), "Bob UID");
   ASSERT_EQ(e.code, 0);

@@ -108,7 +108,7 @@ TEST_F(CcomStock, RefreshRereadsOneUid) {
   // Bob's file replaced on disk by a new key: the cached one serves until the refresh.
   Sandbox other;
   other.AddUser("bob", "Bob UID");
-  fs::copy_file(other.PublicKeyFile("bob"), box_.AbonentsDir("alice") + "/bob.pub", fs::copy_options::overwrite_existing);
+  CopyFileBytes(other.PublicKeyFile("bob"), box_.AbonentsDir("alice") + "/bob.pub");
   SignResult fresh = Sign(*EngineFor(other, "bob"), Text("doc"));
   EXPECT_EQ(Verify(*alice_, Text("doc"), fresh.signature).code, kErrBadSignature);
   ASSERT_EQ(alice_->UpdateCertificateCash("Bob UID"), 0);
