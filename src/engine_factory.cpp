@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engines/cryptoc/crypc_engine.h"
+#include "engines/ccom3x/ccom_engine.h"
 #include "engines/emulation/ce_emul1.h"
 #include "engines/openssl/ossl_engine.h"
 
@@ -41,7 +42,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Validata Crypto Engine", nullptr},
     {"Crypto-C", Make<TCryptoCEngine>},
     {"Tumar CSP", nullptr},
-    {"CryptoCom 32x", nullptr},
+    {"CryptoCom 32x", Make<TCryptoCom3xEngine>},
 };
 
 }  // namespace

@@ -153,7 +153,10 @@ void RunCryptoCDemo(const DemoContext& context) {
     return;
   }
   const std::string standIn = zkhost::ExecutableDirectory() + "libcrypt.dll";
-  auto write = reinterpret_cast<WriteKeyFilesFn>(zkhost::LoadModuleSymbol(standIn, "CrypC_StandIn_WriteKeyFiles"));
+  zkhost::HostModule module;
+  std::string loadError;
+  auto write =
+      module.Open(standIn, loadError) ? module.Function<WriteKeyFilesFn>("CrypC_StandIn_WriteKeyFiles") : nullptr;
   if (write == nullptr) {
     steps.NotAvailable("provisioning", "no stand-in key writer in " + standIn);
     return;

@@ -41,12 +41,6 @@ void FreeModuleFile(void* module) { dlclose(module); }
 
 }  // namespace
 
-void* LoadModuleSymbol(const std::string& fileName, const char* symbol) {
-  std::string error;
-  void* module = LoadModuleFile(fileName, error);
-  return module ? ModuleSymbol(module, symbol) : nullptr;
-}
-
 const char* DefaultLibraryFileName() {
 #if defined(_WIN32)
   return "zk_mint.dll";

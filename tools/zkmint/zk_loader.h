@@ -36,9 +36,6 @@ std::string ExecutableDirectory();
 // environment variable when set, else DefaultLibraryFileName() next to the executable.
 std::string LocateLibrary(const std::string& explicitPath);
 
-// Loads another module by file name (a stand-in toolkit whose key writer the demo uses) and
-// resolves one of its symbols; null when either fails. The module stays loaded for the process.
-void* LoadModuleSymbol(const std::string& fileName, const char* symbol);
 
 // An opened library with all 30 exports resolved. Opening fails, with a readable reason, when
 // the file cannot be loaded or any export is missing; the library stays loaded until Close or

@@ -1,0 +1,500 @@
+// The CryptoCom 3.x engine (through the exports, as a host calls them) against the stand-in
+// toolkit's raw primitives doing the same work: EncodeData and DecodeData of 1 MiB, SignData and
+// VerifyData of 1 KiB; then the VerifyData rate with 10 and with 10,000 correspondents' public
+// keys in the directory. Tables of ratios end the output.
+//
+// The raw side makes the calls the engine's format needs and nothing else: for an envelope the
+// 40 random bytes, the session key wrapped and MACed under a pairwise key (kept, as the engine
+// keeps it), the MAC and the encryption of the body; for decryption the key agreement with the
+// user's private key, the derivation, the unwrapping and both MACs. Only the operation is timed:
+// restoring a buffer that an in-place operation overwrote is not counted on either side.
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench_report.h"
+#include "engines/ccom3x/ccom_api.h"
+#include "platform/platform.h"
+#include "zk_mint.h"
+
+extern "C" int CCOM_StandIn_MakeUser(const char*, const char*, const char*, const char*);
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+constexpr int64_t kSmall = 1024, kLarge = 1 << 20;
+constexpr int64_t kFew = 10, kMany = 10000;
+
+void Check(bool ok, const std::string& what) {
+  if (!ok) throw std::runtime_error(what);
+}
+
+Bytes RandomData(size_t n) {
+  std::mt19937 generator(42);
+  Bytes data(n);
+  for (auto& b : data) b = static_cast<uint8_t>(generator());
+  return data;
+}
+
+// The stand-in's calls, from the module the engine uses as well.
+struct Toolkit {
+#define BENCH_FN(name) decltype(&::name) name = nullptr;
+  BENCH_FN(CCOM_StandIn_MakeUser) BENCH_FN(GOSTE_new) BENCH_FN(GOSTE_free) BENCH_FN(GOSTE_init)
+  BENCH_FN(GOSTE_update) BENCH_FN(GOSTE_mac_update) BENCH_FN(GOSTE_mac_final) BENCH_FN(GOSTH_new)
+  BENCH_FN(GOSTH_free) BENCH_FN(GOSTH_hash_init) BENCH_FN(GOSTH_update) BENCH_FN(GOSTH_final)
+  BENCH_FN(ECGOST_DH_new) BENCH_FN(ECGOST_DH_free) BENCH_FN(ECGOST_DH_generate_key) BENCH_FN(ECGOST_DH_compute_key)
+  BENCH_FN(ECGOST_SIGN_new) BENCH_FN(ECGOST_SIGN_free) BENCH_FN(ECGOST_sign_init) BENCH_FN(ECGOST_verify_init)
+  BENCH_FN(ECGOST_update) BENCH_FN(ECGOST_sign_final) BENCH_FN(ECGOST_verify_final) BENCH_FN(PSE_CTX_new)
+  BENCH_FN(PSE_CTX_free) BENCH_FN(PSE_CTX_set_path) BENCH_FN(PSE_CTX_read) BENCH_FN(PSE_CTX_get_pse)
+  BENCH_FN(PSE_CTX_get_mkey) BENCH_FN(PSE_CTX_get_masks) BENCH_FN(PSE_CTX_get_kek) BENCH_FN(PSE_CTX_get_rand)
+  BENCH_FN(PSE_CTX_set_mkey) BENCH_FN(PSE_CTX_set_masks) BENCH_FN(PSE_CTX_set_kek) BENCH_FN(PSE_CTX_set_rand)
+  BENCH_FN(RAND_bytes)
+#undef BENCH_FN
+
+  static const Toolkit& Get() {
+    static const Toolkit toolkit = [] {
+      Toolkit t;
+      // Loaded by its full name first: the engine's search for "ccom.dll" then finds this module.
+      zk::platform::ModuleHandle m = zk::platform::LoadModule(ZK_CCOM_STANDIN);
+      Check(m != nullptr, "cannot load " ZK_CCOM_STANDIN);
+#define BENCH_BIND(name) \
+  t.name = reinterpret_cast<decltype(t.name)>(zk::platform::FindSymbol(m, #name)); \
+  Check(t.name != nullptr, #name);
+      BENCH_BIND(CCOM_StandIn_MakeUser) BENCH_BIND(GOSTE_new) BENCH_BIND(GOSTE_free) BENCH_BIND(GOSTE_init)
+      BENCH_BIND(GOSTE_update) BENCH_BIND(GOSTE_mac_update) BENCH_BIND(GOSTE_mac_final) BENCH_BIND(GOSTH_new)
+      BENCH_BIND(GOSTH_free) BENCH_BIND(GOSTH_hash_init) BENCH_BIND(GOSTH_update) BENCH_BIND(GOSTH_final)
+      BENCH_BIND(ECGOST_DH_new) BENCH_BIND(ECGOST_DH_free) BENCH_BIND(ECGOST_DH_generate_key)
+      BENCH_BIND(ECGOST_DH_compute_key) BENCH_BIND(ECGOST_SIGN_new) BENCH_BIND(ECGOST_SIGN_free)
+      BENCH_BIND(ECGOST_sign_init) BENCH_BIND(ECGOST_verify_init) BENCH_BIND(ECGOST_update)
+      BENCH_BIND(ECGOST_sign_final) BENCH_BIND(ECGOST_verify_final) BENCH_BIND(PSE_CTX_new) BENCH_BIND(PSE_CTX_free)
+      BENCH_BIND(PSE_CTX_set_path) BENCH_BIND(PSE_CTX_read) BENCH_BIND(PSE_CTX_get_pse) BENCH_BIND(PSE_CTX_get_mkey)
+      BENCH_BIND(PSE_CTX_get_masks) BENCH_BIND(PSE_CTX_get_kek) BENCH_BIND(PSE_CTX_get_rand)
+      BENCH_BIND(PSE_CTX_set_mkey) BENCH_BIND(PSE_CTX_set_masks) BENCH_BIND(PSE_CTX_set_kek)
+      BENCH_BIND(PSE_CTX_set_rand) BENCH_BIND(RAND_bytes)
+#undef BENCH_BIND
+      return t;
+    }();
+    return toolkit;
+  }
+};
+
+Bytes ReadAll(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  Check(f != nullptr, "cannot read " + path);
+  Bytes data;
+  uint8_t chunk[4096];
+  for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) data.insert(data.end(), chunk, chunk + n);
+  std::fclose(f);
+  return data;
+}
+
+// A user's private key opened with the toolkit, as the engine opens it.
+struct PrivateKey {
+  CCOM_PSE_CTX* pse = nullptr;
+  CCOM_PSE_CTX* work = nullptr;
+  explicit PrivateKey(const std::string& secretDir) {
+    const Toolkit& t = Toolkit::Get();
+    pse = t.PSE_CTX_new();
+    work = t.PSE_CTX_new();
+    uint8_t mkey[32], masks[32], kek[32], rand[64];
+    const std::string file = secretDir + "/KEYS/1.sec";
+    Check(t.PSE_CTX_set_path(pse, secretDir.c_str()) == 1 && t.PSE_CTX_read(pse) == 1 &&
+              t.PSE_CTX_get_mkey(pse, mkey) == 1 && t.PSE_CTX_get_masks(pse, masks) == 1 &&
+              t.PSE_CTX_get_kek(pse, kek) == 1 && t.PSE_CTX_get_rand(pse, rand) == 1 &&
+              t.PSE_CTX_set_mkey(work, mkey) == 1 && t.PSE_CTX_set_masks(work, masks) == 1 &&
+              t.PSE_CTX_set_kek(work, kek) == 1 && t.PSE_CTX_set_rand(work, rand) == 1 &&
+              t.PSE_CTX_set_path(work, file.c_str()) == 1 && t.PSE_CTX_read(work) == 1,
+          "cannot open the key of " + secretDir);
+  }
+  CCOM_PSE* Key() const { return Toolkit::Get().PSE_CTX_get_pse(work); }
+};
+
+// <dir>/alice, <dir>/bob (each SK/, self.pub, ABONENTS/); bob's directory holds alice's key and
+// `correspondents - 1` others, self-signed keys of a third user under distinct UIDs.
+class World {
+ public:
+  explicit World(int64_t correspondents) {
+    dir_ = (fs::temp_directory_path() / ("zk_bench_ccom3x_" + std::to_string(correspondents))).string();
+    fs::remove_all(dir_);
+    const Toolkit& t = Toolkit::Get();
+    for (const char* user : {"alice", "bob", "other"}) {
+      fs::create_directories(dir_ + "/" + user + "/ABONENTS");
+      Check(t.CCOM_StandIn_MakeUser((dir_ + "/" + user + "/SK").c_str(), (dir_ + "/" + user + "/self.pub").c_str(),
+                                    user, "benchmark user") == 1,
+            "provisioning failed");
+    }
+    fs::copy_file(dir_ + "/alice/self.pub", dir_ + "/bob/ABONENTS/alice.pub");
+    fs::copy_file(dir_ + "/bob/self.pub", dir_ + "/alice/ABONENTS/bob.pub");
+    WriteOthers(correspondents - 1);
+    alice_ = Open("alice");
+    bob_ = Open("bob");
+  }
+  ~World() {
+    DoneCryptoEngine(alice_);
+    DoneCryptoEngine(bob_);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  ZkEngine alice() const { return alice_; }
+  ZkEngine bob() const { return bob_; }
+  const std::string& dir() const { return dir_; }
+  Bytes PublicKeyOf(const std::string& user) const {
+    const Bytes file = ReadAll(dir_ + "/" + user + "/self.pub");
+    const uint32_t t = file[4] | file[5] << 8 | file[6] << 16 | static_cast<uint32_t>(file[7]) << 24;
+    return Bytes(file.begin() + 16 + t, file.begin() + 16 + t + 65);
+  }
+
+ private:
+  ZkEngine Open(const std::string& user) {
+    ZkEngine engine = InitCryptoEngine("CryptoCom 32x");
+    Check(engine != nullptr, "no CryptoCom 32x engine");
+    const std::string base = dir_ + "/" + user;
+    SetCryptoParamValue(engine, 1, (base + "/self.pub").c_str());
+    SetCryptoParamValue(engine, 2, (base + "/SK").c_str());
+    SetCryptoParamValue(engine, 4, (base + "/ABONENTS").c_str());
+    return engine;
+  }
+
+  // The file layout of the stand-in's own provisioning, signed with "other"'s key.
+  void WriteOthers(int64_t count) {
+    const Toolkit& t = Toolkit::Get();
+    PrivateKey key(dir_ + "/other/SK");
+    const Bytes publicKey = PublicKeyOf("other");
+    for (int64_t i = 0; i < count; ++i) {
+      const std::string uid = "correspondent " + std::to_string(i);
+      const std::string text = "\r\n" + uid + "\r\nbenchmark correspondent\r\n";
+      Bytes file;
+      auto put = [&file](uint32_t v) {
+        for (int k = 0; k < 4; ++k) file.push_back(static_cast<uint8_t>(v >> (8 * k)));
+      };
+      put(static_cast<uint32_t>(text.size() + 149));
+      put(static_cast<uint32_t>(text.size()));
+      file.insert(file.end(), text.begin(), text.end());
+      put(1);
+      put(65);
+      file.insert(file.end(), publicKey.begin(), publicKey.end());
+      put(64);
+      uint8_t signature[64];
+      CCOM_ECGOST_SIGN* ctx = t.ECGOST_SIGN_new();
+      Check(t.ECGOST_sign_init(ctx, key.Key()) == 1 && t.ECGOST_update(ctx, file.data(), file.size()) == 1 &&
+                t.ECGOST_sign_final(ctx, signature) == 1,
+            "signing a correspondent's file failed");
+      t.ECGOST_SIGN_free(ctx);
+      file.insert(file.end(), signature, signature + 64);
+      std::FILE* f = std::fopen((dir_ + "/bob/ABONENTS/c" + std::to_string(i) + ".pub").c_str(), "wb");
+      Check(f != nullptr && std::fwrite(file.data(), 1, file.size(), f) == file.size(), "cannot write a key file");
+      std::fclose(f);
+    }
+  }
+
+  std::string dir_;
+  ZkEngine alice_ = nullptr, bob_ = nullptr;
+};
+
+const World& WorldOf(int64_t correspondents) {
+  static std::map<int64_t, std::unique_ptr<World>> worlds;
+  auto& world = worlds[correspondents];
+  if (!world) world = std::make_unique<World>(correspondents);
+  return *world;
+}
+
+// CPU time of the calling thread: on a busy machine the fairer of the two measures.
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+const char kCpuSecondsPerOp[] = "cpu_seconds_per_op";
+
+template <typename Prepare, typename Op>
+void TimeEach(benchmark::State& state, int64_t bytesPerOp, Prepare prepare, Op op) {
+  using Clock = std::chrono::steady_clock;
+  prepare();
+  if (const int32_t code = op(); code != 0) {
+    state.SkipWithError(("warm-up failed with code " + std::to_string(code)).c_str());
+    return;
+  }
+  double cpuSeconds = 0;
+  for (auto _ : state) {
+    prepare();
+    const double cpuStart = ThreadCpuSeconds();
+    const Clock::time_point start = Clock::now();
+    const int32_t code = op();
+    const Clock::time_point end = Clock::now();
+    cpuSeconds += ThreadCpuSeconds() - cpuStart;
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    if (code != 0) {
+      state.SkipWithError(("operation failed with code " + std::to_string(code)).c_str());
+      break;
+    }
+  }
+  state.counters[kCpuSecondsPerOp] = benchmark::Counter(cpuSeconds, benchmark::Counter::kAvgIterations);
+  state.SetItemsProcessed(state.iterations());
+  state.SetBytesProcessed(state.iterations() * bytesPerOp);
+}
+
+void NoPrepare() {}
+
+// ---- the engine ------------------------------------------------------------------------------
+
+void EncodeEngine(benchmark::State& state) {
+  const World& w = WorldOf(kFew);
+  const Bytes data = RandomData(kLarge);
+  Bytes buffer(data.size() + static_cast<size_t>(GetMaxEncodeAddition(w.alice())));
+  int32_t length = 0;
+  TimeEach(
+      state, kLarge,
+      [&] {
+        std::memcpy(buffer.data(), data.data(), data.size());
+        length = static_cast<int32_t>(data.size());
+      },
+      [&] { return EncodeData(w.alice(), buffer.data(), &length, "bob"); });
+}
+
+Bytes EngineEnvelope(const World& w, const Bytes& data) {
+  Bytes buffer(data.size() + static_cast<size_t>(GetMaxEncodeAddition(w.alice())));
+  std::memcpy(buffer.data(), data.data(), data.size());
+  int32_t length = static_cast<int32_t>(data.size());
+  Check(EncodeData(w.alice(), buffer.data(), &length, "bob") == 0, "EncodeData failed");
+  buffer.resize(static_cast<size_t>(length));
+  return buffer;
+}
+
+void DecodeEngine(benchmark::State& state) {
+  const World& w = WorldOf(kFew);
+  const Bytes envelope = EngineEnvelope(w, RandomData(kLarge));
+  Bytes buffer(envelope.size());
+  int32_t length = 0;
+  char sender[256];
+  TimeEach(
+      state, kLarge,
+      [&] {
+        std::memcpy(buffer.data(), envelope.data(), envelope.size());
+        length = static_cast<int32_t>(envelope.size());
+      },
+      [&] { return DecodeData(w.bob(), buffer.data(), &length, sender); });
+}
+
+void SignEngine(benchmark::State& state) {
+  const World& w = WorldOf(kFew);
+  const Bytes data = RandomData(kSmall);
+  uint8_t signature[400];
+  int32_t length = 0;
+  TimeEach(state, kSmall, NoPrepare,
+           [&] { return SignData(w.alice(), data.data(), kSmall, signature, &length, nullptr); });
+}
+
+Bytes EngineSignature(const World& w, const Bytes& data) {
+  Bytes signature(400);
+  int32_t length = 0;
+  Check(SignData(w.alice(), data.data(), static_cast<int32_t>(data.size()), signature.data(), &length, nullptr) == 0,
+        "SignData failed");
+  signature.resize(static_cast<size_t>(length));
+  return signature;
+}
+
+void VerifyEngine(benchmark::State& state) {
+  const World& w = WorldOf(state.range(0));
+  const Bytes data = RandomData(kSmall);
+  const Bytes signature = EngineSignature(w, data);
+  char signer[256];
+  TimeEach(state, kSmall, NoPrepare, [&] {
+    return VerifyData(w.bob(), data.data(), kSmall, signature.data(), static_cast<int32_t>(signature.size()), signer);
+  });
+}
+
+// ---- the raw toolkit -------------------------------------------------------------------------
+
+int32_t RawCrypt(const Toolkit& t, int encrypt, const uint8_t* key, const uint8_t* iv, const uint8_t* in,
+                 uint8_t* out, size_t len) {
+  CCOM_GOSTE_CTX* ctx = t.GOSTE_new();
+  const bool ok = t.GOSTE_init(ctx, zk::ccom3x::kGosteModeGamma, encrypt, key, iv) == 1 &&
+                  t.GOSTE_update(ctx, out, in, len) == 1;
+  t.GOSTE_free(ctx);
+  return ok ? 0 : 1;
+}
+
+int32_t RawMac(const Toolkit& t, const uint8_t* key, const uint8_t* data, size_t len, uint8_t* mac) {
+  CCOM_GOSTE_CTX* ctx = t.GOSTE_new();
+  const bool ok = t.GOSTE_init(ctx, zk::ccom3x::kGosteModeMac, 1, key, nullptr) == 1 &&
+                  t.GOSTE_mac_update(ctx, data, len) == 1 && t.GOSTE_mac_final(ctx, mac) == 1;
+  t.GOSTE_free(ctx);
+  return ok ? 0 : 1;
+}
+
+void EncodeRaw(benchmark::State& state) {
+  const Toolkit& t = Toolkit::Get();
+  WorldOf(kFew);
+  const Bytes data = RandomData(kLarge);
+  const Bytes pairwise = RandomData(32);  // kept between envelopes, as the engine keeps it
+  Bytes out(data.size() + 200);
+  TimeEach(state, kLarge, NoPrepare, [&] {
+    uint8_t random[40], wrapped[32], mac[4];
+    int32_t failed = t.RAND_bytes(random, 40) == 1 ? 0 : 1;
+    failed |= RawCrypt(t, 1, pairwise.data(), random + 32, random, wrapped, 32);
+    failed |= RawMac(t, pairwise.data(), random, 32, mac);
+    failed |= RawMac(t, random, data.data(), data.size(), out.data());
+    failed |= RawCrypt(t, 1, random, random + 32, data.data(), out.data() + 100, data.size());
+    return failed;
+  });
+}
+
+void DecodeRaw(benchmark::State& state) {
+  const Toolkit& t = Toolkit::Get();
+  const World& w = WorldOf(kFew);
+  const PrivateKey bobKey(w.dir() + "/bob/SK");
+  const Bytes data = RandomData(kLarge);
+  uint8_t senderValue[65];
+  {
+    CCOM_ECGOST_DH* dh = t.ECGOST_DH_new();
+    Check(t.ECGOST_DH_generate_key(dh, nullptr, senderValue) == 1, "ephemeral key");
+    t.ECGOST_DH_free(dh);
+  }
+  const Bytes session = RandomData(32), vector = RandomData(8);
+  Bytes cipher(data.size()), plain(data.size());
+  Check(RawCrypt(t, 1, session.data(), vector.data(), data.data(), cipher.data(), data.size()) == 0, "encrypt");
+  TimeEach(state, kLarge, NoPrepare, [&] {
+    uint8_t own[65], agreed[64], pairwise[32], key[32], mac[4];
+    static const uint8_t zeros[32] = {};
+    CCOM_ECGOST_DH* dh = t.ECGOST_DH_new();
+    int32_t failed = t.ECGOST_DH_generate_key(dh, bobKey.Key(), own) == 1 &&
+                             t.ECGOST_DH_compute_key(dh, senderValue, agreed) == 1
+                         ? 0
+                         : 1;
+    t.ECGOST_DH_free(dh);
+    CCOM_GOSTH_CTX* h = t.GOSTH_new();
+    failed |= t.GOSTH_hash_init(h, 21) == 1 && t.GOSTH_update(h, agreed, 64) == 1 &&
+                      t.GOSTH_update(h, zeros, 32) == 1 && t.GOSTH_final(h, pairwise) == 1
+                  ? 0
+                  : 1;
+    t.GOSTH_free(h);
+    failed |= RawCrypt(t, 0, pairwise, vector.data(), session.data(), key, 32);
+    failed |= RawMac(t, pairwise, key, 32, mac);
+    failed |= RawCrypt(t, 0, session.data(), vector.data(), cipher.data(), plain.data(), cipher.size());
+    failed |= RawMac(t, session.data(), plain.data(), plain.size(), mac);
+    return failed;
+  });
+}
+
+void SignRaw(benchmark::State& state) {
+  const Toolkit& t = Toolkit::Get();
+  const World& w = WorldOf(kFew);
+  const PrivateKey aliceKey(w.dir() + "/alice/SK");
+  const Bytes data = RandomData(kSmall);
+  TimeEach(state, kSmall, NoPrepare, [&] {
+    uint8_t signature[64];
+    CCOM_ECGOST_SIGN* ctx = t.ECGOST_SIGN_new();
+    const bool ok = t.ECGOST_sign_init(ctx, aliceKey.Key()) == 1 && t.ECGOST_update(ctx, "alice", 6) == 1 &&
+                    t.ECGOST_update(ctx, data.data(), data.size()) == 1 && t.ECGOST_sign_final(ctx, signature) == 1;
+    t.ECGOST_SIGN_free(ctx);
+    return ok ? 0 : 1;
+  });
+}
+
+void VerifyRaw(benchmark::State& state) {
+  const Toolkit& t = Toolkit::Get();
+  const World& w = WorldOf(kFew);
+  const Bytes data = RandomData(kSmall);
+  const Bytes signature = EngineSignature(w, data);
+  const Bytes key = w.PublicKeyOf("alice");
+  TimeEach(state, kSmall, NoPrepare, [&] {
+    CCOM_ECGOST_SIGN* ctx = t.ECGOST_SIGN_new();
+    const bool ok = t.ECGOST_verify_init(ctx, key.data(), 65) == 1 && t.ECGOST_update(ctx, "alice", 6) == 1 &&
+                    t.ECGOST_update(ctx, data.data(), data.size()) == 1 &&
+                    t.ECGOST_verify_final(ctx, signature.data() + 6, 64) == 1;
+    t.ECGOST_SIGN_free(ctx);
+    return ok ? 0 : 1;
+  });
+}
+
+// ---- registration and the summary ------------------------------------------------------------
+
+void RegisterAll() {
+  const std::pair<const char*, void (*)(benchmark::State&)> large[] = {
+      {"encode/engine", EncodeEngine}, {"encode/raw", EncodeRaw}, {"decode/engine", DecodeEngine},
+      {"decode/raw", DecodeRaw}};
+  for (const auto& [name, fn] : large) {
+    benchmark::RegisterBenchmark(name, fn)->UseManualTime()->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("sign/engine", SignEngine)->UseManualTime()->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("sign/raw", SignRaw)->UseManualTime()->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("verify/raw", VerifyRaw)->UseManualTime()->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("verify/engine", VerifyEngine)
+      ->Arg(kFew)
+      ->Arg(kMany)
+      ->UseManualTime()
+      ->Unit(benchmark::kMicrosecond);
+}
+
+struct Rates {
+  double wall = 0, cpu = 0;
+};
+
+void PrintTables(const zkbench::MedianReporter& r) {
+  auto rates = [&](const std::string& name, const std::string& args) {
+    const double cpuSeconds = r.Median(name, args, kCpuSecondsPerOp);
+    return Rates{r.Median(name, args, "items_per_second"), cpuSeconds > 0 ? 1 / cpuSeconds : 0};
+  };
+  auto verdict = [](double value, double goal) { return value >= goal ? "met" : "MISSED"; };
+  struct Row {
+    const char* op;
+    const char* size;
+    std::string engineArgs;
+    double goal;
+  };
+  const Row rows[] = {{"encode", "1 MiB", "", 0.95},
+                      {"decode", "1 MiB", "", 0.95},
+                      {"sign", "1 KiB", "", 0},
+                      {"verify", "1 KiB", std::to_string(kFew), 0}};
+  std::printf("\n%-7s %6s %12s %12s %8s %8s   %s\n", "op", "size", "engine op/s", "raw op/s", "ratio", "cpu",
+              "goal: real, cpu");
+  for (const Row& row : rows) {
+    const Rates engine = rates(std::string(row.op) + "/engine", row.engineArgs);
+    const Rates raw = rates(std::string(row.op) + "/raw", "");
+    if (engine.wall <= 0 || raw.wall <= 0 || engine.cpu <= 0 || raw.cpu <= 0) continue;
+    const double wall = engine.wall / raw.wall, cpu = engine.cpu / raw.cpu;
+    std::printf("%-7s %6s %12.2f %12.2f %8.3f %8.3f", row.op, row.size, engine.wall, raw.wall, wall, cpu);
+    if (row.goal > 0) std::printf("   >=%.2f %s, %s", row.goal, verdict(wall, row.goal), verdict(cpu, row.goal));
+    std::printf("\n");
+  }
+  const Rates few = rates("verify/engine", std::to_string(kFew)), many = rates("verify/engine", std::to_string(kMany));
+  if (few.cpu > 0 && many.cpu > 0) {
+    const double wall = many.wall / few.wall, cpu = many.cpu / few.cpu;
+    std::printf("\nVerifyData/s with %lld correspondents: %.1f (cpu %.1f); with %lld: %.1f (cpu %.1f);\n"
+                "ratio %.3f (cpu %.3f), goal >=0.90 %s, %s\n",
+                static_cast<long long>(kFew), few.wall, few.cpu, static_cast<long long>(kMany), many.wall, many.cpu,
+                wall, cpu, verdict(wall, 0.9), verdict(cpu, 0.9));
+  }
+  std::printf("(medians over repetitions; ratio = engine / raw throughput in real time, cpu = the same in CPU time\n"
+              " of the operation's thread)\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RegisterAll();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  int status = 0;
+  try {
+    zkbench::MedianReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintTables(reporter);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "benchmark set-up failed: %s\n", e.what());
+    status = 1;
+  }
+  benchmark::Shutdown();
+  return status;
+}

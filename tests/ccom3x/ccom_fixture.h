@@ -1,0 +1,152 @@
+// Shared helpers of the CryptoCom 3.x engine's tests: the stand-in toolkit loaded beside the test
+// program (its provisioning, control entry and raw primitives), sandboxes of users provisioned at
+// test time, engines configured for one user, and independent readers of the engine's formats.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engines/ccom3x/ccom_api.h"
+#include "engines/ccom3x/ccom_engine.h"
+#include "utils/temp_dir.h"
+
+extern "C" {
+int CCOM_StandIn_MakeUser(const char* secretKeyDir, const char* publicKeyFile, const char* uid,
+                          const char* description);
+int StandIn_Control(const char* command);
+}
+
+namespace ccomtest {
+
+using Bytes = std::vector<uint8_t>;
+
+// Engine parameter numbers as the exports count them (1-based).
+enum Param : int32_t {
+  kPublicKeyFile = 1,
+  kSecretKeyDir = 2,
+  kKeyDevice = 3,
+  kAbonentsDir = 4,
+  kEncryptMethod = 5,
+  kEncryptForUID = 6,
+  kKeyTimeout = 7,
+  kLastOpTimeout = 8,
+};
+
+// The stand-in "ccom.dll" beside the test program, the same module the engine loads.
+struct StandIn {
+#define CCOM_TEST_FN(name) decltype(&::name) name = nullptr;
+  CCOM_TEST_FN(CCOM_StandIn_MakeUser)
+  CCOM_TEST_FN(StandIn_Control)
+  CCOM_TEST_FN(GOSTE_new) CCOM_TEST_FN(GOSTE_free) CCOM_TEST_FN(GOSTE_init) CCOM_TEST_FN(GOSTE_update)
+  CCOM_TEST_FN(GOSTE_mac_update) CCOM_TEST_FN(GOSTE_mac_final)
+  CCOM_TEST_FN(GOSTH_new) CCOM_TEST_FN(GOSTH_free) CCOM_TEST_FN(GOSTH_hash_init) CCOM_TEST_FN(GOSTH_update)
+  CCOM_TEST_FN(GOSTH_final)
+  CCOM_TEST_FN(ECGOST_DH_new) CCOM_TEST_FN(ECGOST_DH_free) CCOM_TEST_FN(ECGOST_DH_generate_key)
+  CCOM_TEST_FN(ECGOST_DH_compute_key)
+  CCOM_TEST_FN(ECGOST_SIGN_new) CCOM_TEST_FN(ECGOST_SIGN_free) CCOM_TEST_FN(ECGOST_sign_init)
+  CCOM_TEST_FN(ECGOST_verify_init) CCOM_TEST_FN(ECGOST_update) CCOM_TEST_FN(ECGOST_sign_final)
+  CCOM_TEST_FN(ECGOST_verify_final)
+  CCOM_TEST_FN(PSE_CTX_new) CCOM_TEST_FN(PSE_CTX_free) CCOM_TEST_FN(PSE_CTX_set_path) CCOM_TEST_FN(PSE_CTX_read)
+  CCOM_TEST_FN(PSE_CTX_get_pse) CCOM_TEST_FN(PSE_CTX_get_mkey) CCOM_TEST_FN(PSE_CTX_get_masks)
+  CCOM_TEST_FN(PSE_CTX_get_kek) CCOM_TEST_FN(PSE_CTX_get_rand) CCOM_TEST_FN(PSE_CTX_set_mkey)
+  CCOM_TEST_FN(PSE_CTX_set_masks) CCOM_TEST_FN(PSE_CTX_set_kek) CCOM_TEST_FN(PSE_CTX_set_rand)
+  CCOM_TEST_FN(RAND_bytes) CCOM_TEST_FN(ERR_get_last_error)
+#undef CCOM_TEST_FN
+
+  // Loaded once per process; a test fails when the module or a name is missing.
+  static const StandIn& Get();
+  // How often the function was called since the last reset.
+  int Calls(const std::string& function) const;
+  void Control(const std::string& command) const;
+};
+
+// A directory of users: <dir>/<name>/SK (PSE and KEYS), <name>/self.pub, <name>/ABONENTS.
+class Sandbox {
+ public:
+  Sandbox() = default;
+  const std::string& Dir() const { return dirPath_; }
+  std::string UserDir(const std::string& name) const { return dirPath_ + "/" + name; }
+  std::string PublicKeyFile(const std::string& name) const { return UserDir(name) + "/self.pub"; }
+  std::string SecretDir(const std::string& name) const { return UserDir(name) + "/SK"; }
+  std::string AbonentsDir(const std::string& name) const { return UserDir(name) + "/ABONENTS"; }
+  // Provisions a user (UID = name unless given).
+  void AddUser(const std::string& name, const std::string& uid = "", const std::string& description = "test user");
+  // Puts the public-key file of `owner` into the correspondents' directory of `holder`.
+  void GiveKey(const std::string& holder, const std::string& owner, const std::string& fileName = "") const;
+
+ private:
+  zk::test::TempDir dir_;
+  std::string dirPath_ = dir_.Dir();
+};
+
+std::unique_ptr<zk::TCryptoCom3xEngine> EngineFor(const Sandbox& box, const std::string& user);
+void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value);
+
+struct SignResult {
+  int32_t code;
+  Bytes signature;
+};
+SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data);
+struct VerifyResult {
+  int32_t code;
+  std::string signer;
+};
+VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature);
+struct CodecResult {
+  int32_t code;
+  Bytes data;
+};
+// EncodeData in a buffer of exactly input + GetMaxEncodeAddition bytes, guarded behind; a refused
+// encode must leave the data as it was.
+CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& data, const char* recipients);
+// DecodeData of an exactly sized heap copy (ASan sees any read past it); a failed decode must
+// leave the data as it was.
+CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope);
+std::string CurrentUID(zk::TCryptoEngine& engine, int32_t* code = nullptr);
+std::string ErrorString(zk::TCryptoEngine& engine, int32_t code);
+std::string Cp1251(const char* utf8);
+
+Bytes RandomBytes(size_t n, uint32_t seed);
+Bytes ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const Bytes& data);
+// Creates or replaces `to` (std::filesystem::copy_file cannot replace a file on MinGW).
+void CopyFileBytes(const std::string& from, const std::string& to);
+uint32_t Le32(const uint8_t* p);
+void PutLe32(Bytes& out, uint32_t value);
+Bytes Text(const std::string& s);
+
+// A public-key file read independently: the UID and the 65-byte key.
+struct PublicKeyFields {
+  std::string uid;
+  Bytes key;
+};
+PublicKeyFields ReadPublicKey(const std::string& path);
+
+// An envelope split by an independent reader.
+struct EnvelopeEntry {
+  std::string uid;
+  Bytes mac, wrapped;
+};
+struct EnvelopeFields {
+  bool ok = false;
+  uint32_t count = 0, method = 0;
+  std::string sender;
+  std::vector<EnvelopeEntry> entries;
+  Bytes vector, mac, value, cipher;
+  size_t tailAt = 0;  // offset of the vector
+};
+EnvelopeFields SplitEnvelope(const Bytes& envelope);
+
+// The raw primitives, straight from the stand-in.
+Bytes RawDerive(const Bytes& agreed);
+Bytes RawCrypt(int method, bool encrypt, const Bytes& key, const Bytes& vector, const Bytes& data);
+Bytes RawMac(const Bytes& key, const Bytes& data);
+// The agreed value between a user's private key (from the PSE) and a public value.
+Bytes AgreeWithUser(const Sandbox& box, const std::string& user, const Bytes& publicValue);
+bool RawVerify(const Bytes& publicKey, const Bytes& message, const Bytes& signature);
+
+}  // namespace ccomtest
