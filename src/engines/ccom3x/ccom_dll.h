@@ -14,7 +14,7 @@
 
 #include "engines/ccom3x/ccom_loader.h"
 #include "engines/ccom3x/ccom_pubkey.h"
-#include "engines/ccom3x/ccom_secure.h"
+#include "frame/secure.h"
 #include "frame/crypto_engine.h"
 #include "frame/rwsyncs.h"
 

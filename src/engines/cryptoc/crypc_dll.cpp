@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "engines/cryptoc/crypc_codes.h"
-#include "engines/cryptoc/crypc_secure.h"
+#include "frame/secure.h"
 
 namespace zk::cryptoc {
 
@@ -27,7 +27,7 @@ TCriticalSection& ModuleLock() {
 }
 
 // A work block that never outlives its key schedules.
-using WorkBlock = SecretBlock<kWorkBlockSize>;
+using WorkBlock = Secret<kWorkBlockSize>;
 
 bool SameBytes(const uint8_t* a, const uint8_t* b, size_t n) {
   uint8_t diff = 0;
@@ -116,7 +116,7 @@ int32_t TCryptoC_DLL::Sign(const uint8_t* Data, int32_t Len, bool Compatibility,
   uint8_t digest[kDigestSize];
   int32_t code = Digest(Data, Len, Compatibility, digest);
   if (code != kOk) return code;
-  SecretBlock<kSecretSignKeySize> key;
+  Secret<kSecretSignKeySize> key;
   int32_t type = -1;
   std::string uid;
   {

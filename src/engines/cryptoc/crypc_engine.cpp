@@ -6,7 +6,7 @@
 
 #include "engines/cryptoc/crypc_codes.h"
 #include "engines/cryptoc/crypc_registry.h"
-#include "engines/cryptoc/crypc_secure.h"
+#include "frame/secure.h"
 #include "frame/cp1251.h"
 #include "frame/errors.h"
 #include "frame/fileutils.h"

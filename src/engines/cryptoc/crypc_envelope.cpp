@@ -16,7 +16,7 @@
 #include "engines/cryptoc/crypc_codes.h"
 #include "engines/cryptoc/crypc_engine.h"
 #include "engines/cryptoc/crypc_registry.h"
-#include "engines/cryptoc/crypc_secure.h"
+#include "frame/secure.h"
 #include "frame/fileutils.h"
 
 namespace zk {
@@ -80,7 +80,7 @@ int32_t TCryptoCEngine::DoEncodeData(uint8_t* Data, int32_t* DataLen, const char
   const int64_t total = headerLen + 2 * kVectorSize + plainLen;
   if (total - plainLen > kMaxEncodeAddition || total > INT32_MAX) return kErrBadData;
 
-  SecretBlock<kSessionKeySize> session;
+  Secret<kSessionKeySize> session;
   if ((code = binding->Random(session.data(), kSessionKeySize)) != kOk) return code;
   std::vector<uint8_t> header;
   header.reserve(static_cast<size_t>(headerLen));
@@ -88,7 +88,7 @@ int32_t TCryptoCEngine::DoEncodeData(uint8_t* Data, int32_t* DataLen, const char
   PutWord(header, static_cast<uint32_t>(settings.Method));
   header.insert(header.end(), own.c_str(), own.c_str() + own.size() + 1);
   for (const std::string& uid : uids) {
-    SecretBlock<kSessionKeySize> pairKey;
+    Secret<kSessionKeySize> pairKey;
     code = binding->PairwiseKey(uid, settings.KeyTimeout, settings.LastOpTimeout, pairKey.data());
     if (code != kOk) return code;
     uint8_t s[kVectorSize], m[kMacSize], wrapped[kSessionKeySize];
@@ -143,7 +143,7 @@ int32_t TCryptoCEngine::DoDecodeData(uint8_t* Data, int32_t* DataLen) {
   if (mine < 0) return kErrNotForUs;
   if (at + 2 * kVectorSize > len) return kErrBadData;
 
-  SecretBlock<kSessionKeySize> pairKey, session;
+  Secret<kSessionKeySize> pairKey, session;
   code = binding->PairwiseKey(sender, settings.KeyTimeout, settings.LastOpTimeout, pairKey.data());
   if (code != kOk) return code;
   const int32_t mode = method <= 1 ? static_cast<int32_t>(method) + 2 : -1;

@@ -5,7 +5,7 @@
 
 #include "engines/cryptoc/crypc_codes.h"
 #include "engines/cryptoc/crypc_dll.h"
-#include "engines/cryptoc/crypc_secure.h"
+#include "frame/secure.h"
 #include "frame/fileutils.h"
 
 namespace zk::cryptoc {
@@ -74,7 +74,7 @@ void TCryptoC_DLL::DropSecretKey() {
 
 int32_t TCryptoC_DLL::LoadKeyPair() {
   DropSecretKey();
-  SecretBlock<kSecretKeyFileSize> file;
+  Secret<kSecretKeyFileSize> file;
   int32_t size = kSecretKeyFileSize;
   if (!ReadFileToBuffer(settings_.SecretKeyFile, file.data(), size) || size != kSecretKeyFileSize) {
     return kErrSecretKey;
@@ -82,7 +82,7 @@ int32_t TCryptoC_DLL::LoadKeyPair() {
   const int32_t type = static_cast<int32_t>(Word(file.data()));
   if (type != 0 && type != 1) return kErrSecretKey;
 
-  SecretBlock<sizeof(mask_)> mask;
+  Secret<sizeof(mask_)> mask;
   int32_t code = Random(mask.data(), static_cast<uint32_t>(mask.size()));
   if (code != kOk) return code;
   std::memcpy(secretKey_, file.data() + 4, sizeof(secretKey_));
@@ -136,7 +136,7 @@ int32_t TCryptoC_DLL::PairwiseKey(const std::string& UID, int32_t KeyTimeout, in
   BuildCache();
   // Using a key derived from the secret key is a use of it: the time-outs apply, and an expired
   // secret key takes its pairwise keys with it.
-  SecretBlock<kAgreementKeySize> own;
+  Secret<kAgreementKeySize> own;
   int32_t type = -1;
   int32_t code = KeepSecretKey(KeyTimeout, LastOpTimeout, KeyPart::Exchange, own.data(), type);
   if (code != kOk) return code;
@@ -152,9 +152,9 @@ int32_t TCryptoC_DLL::AgreeKey(TCryptoC_CashNode4& Node, const uint8_t* OwnSecre
   int32_t peerType = -1;
   int32_t code = ServeFromNode(Node, KeyPart::Exchange, peer, peerType);
   if (code != kOk) return code;
-  SecretBlock<kAgreementKeySize> agreed;
+  Secret<kAgreementKeySize> agreed;
   {
-    SecretBlock<kWorkBlockSize> work;
+    Secret<kWorkBlockSize> work;
     PrepareWork(work.data());
     code = api_.CrypC_LDH_PKA_set_parms(work.data(), nullptr, kAgreementKeySize);
     if (code == kOk) code = api_.CrypC_LDH_PKA_set_secret_key(work.data(), OwnSecret);
@@ -162,7 +162,7 @@ int32_t TCryptoC_DLL::AgreeKey(TCryptoC_CashNode4& Node, const uint8_t* OwnSecre
     api_.CrypC_LDH_PKA_clear(work.data());
   }
   if (code != kOk) return code;
-  SecretBlock<kDigestSize> key;
+  Secret<kDigestSize> key;
   if ((code = Digest(agreed.data(), kAgreementKeySize, false, key.data())) != kOk) return code;
   std::memcpy(Node.PairKey, key.data(), kSessionKeySize);
   Node.PairKeyKnown = true;

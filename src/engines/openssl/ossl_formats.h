@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engines/openssl/ossl_objects.h"
-#include "engines/openssl/ossl_secure.h"
+#include "frame/secure.h"
 
 namespace zk::ossl {
 

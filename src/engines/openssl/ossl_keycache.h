@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engines/openssl/ossl_objects.h"
-#include "engines/openssl/ossl_secure.h"
+#include "frame/secure.h"
 
 namespace zk::ossl {
 

@@ -6,7 +6,7 @@
 #include "engines/openssl/ossl_locks.h"
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/ossl_objects.h"
-#include "engines/openssl/ossl_secure.h"
+#include "frame/secure.h"
 #include "platform/platform.h"
 
 namespace zk::ossl {

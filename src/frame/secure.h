@@ -1,11 +1,12 @@
-// Memory for secrets (key file contents, session keys, key schedules): wiped before release.
+// Memory for secrets (key file contents, session keys, pairwise keys, key schedules, agreed
+// values): wiped before it is released.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-namespace zk::ossl {
+namespace zk {
 
 // Overwrites with zeros in a way the compiler may not drop.
 inline void SecureWipe(void* data, size_t size) {
@@ -46,4 +47,25 @@ class SecureBytes {
   std::vector<uint8_t> bytes_;
 };
 
-}  // namespace zk::ossl
+// A fixed-size secret on the stack or in a member, wiped when it goes.
+template <size_t N>
+struct Secret {
+  uint8_t bytes[N] = {};
+  Secret() = default;
+  Secret(const Secret& other) { Copy(other); }
+  Secret& operator=(const Secret& other) {
+    Copy(other);
+    return *this;
+  }
+  ~Secret() { SecureWipe(bytes, N); }
+  uint8_t* data() { return bytes; }
+  const uint8_t* data() const { return bytes; }
+  static constexpr size_t size() { return N; }
+
+ private:
+  void Copy(const Secret& other) {
+    for (size_t i = 0; i < N; ++i) bytes[i] = other.bytes[i];
+  }
+};
+
+}  // namespace zk
