@@ -308,6 +308,14 @@ bool HexToBytesReversed(const std::string& Hex, uint8_t* Buffer, int32_t& Size) 
   return true;
 }
 
+bool IsPlainFileName(const std::string& Name) {
+  if (Name.empty() || Name == "." || Name == ".." || Name.back() == '.' || Name.back() == ' ') return false;
+  for (unsigned char c : Name) {
+    if (c < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
+  }
+  return true;
+}
+
 std::string CertCachePath(const std::string& Name, const std::string& Dir) {
   const size_t dot = Name.find('.');
   if (Name.empty() || Dir.empty() || dot == std::string::npos) return std::string();

@@ -31,6 +31,9 @@ std::string BytesToHex(const uint8_t* Data, int32_t Len, int32_t GroupLen, int32
 std::string BytesToHexReversed(const uint8_t* Data, int32_t Len);
 bool HexToBytes(const std::string& Hex, uint8_t* Buffer, int32_t& Size);
 bool HexToBytesReversed(const std::string& Hex, uint8_t* Buffer, int32_t& Size);
+// True when Name can stand as a file name in a directory itself: no directory part, no device or
+// wildcard characters, nothing that Windows would trim or read as a parent directory.
+bool IsPlainFileName(const std::string& Name);
 std::string CertCachePath(const std::string& Name, const std::string& Dir);
 std::string ConvertCertDate(const std::string& Text);
 std::string SwappedWideToString(uint8_t* Data, int32_t Len);

@@ -149,3 +149,14 @@ TEST(TimeoutElapsed, ComparesWholeDateTimes) {
 
 }  // namespace
 }  // namespace zk
+
+// UIDs become file names of correspondents' keys; none may leave the directory or name a device.
+TEST(IsPlainFileName, RefusesEverythingThatIsNotOneNameInTheDirectory) {
+  EXPECT_TRUE(IsPlainFileName("Bank client A"));
+  EXPECT_TRUE(IsPlainFileName("a.b"));
+  EXPECT_TRUE(IsPlainFileName("\xCF\xF0\xE8\xEC\xE5\xF0"));  // Windows-1251 letters
+  for (const char* bad : {"", ".", "..", "..\\x", "../x", "a/b", "a\\b", "C:x", "a*", "a?", "a\"", "a<", "a>", "a|",
+                          "trailing.", "trailing ", "tab\there"}) {
+    EXPECT_FALSE(IsPlainFileName(bad)) << bad;
+  }
+}

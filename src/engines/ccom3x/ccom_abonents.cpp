@@ -9,20 +9,6 @@
 
 namespace zk::ccom3x {
 
-namespace {
-
-// A UID that can stand as a file name in the directory itself; anything else (separators, "..",
-// characters Windows refuses) is stored under a numbered name instead.
-bool UsableAsFileName(const std::string& UID) {
-  if (UID.empty() || UID == "." || UID == ".." || UID.back() == '.' || UID.back() == ' ') return false;
-  for (unsigned char c : UID) {
-    if (c < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 void TCCom3x_DLL::DropPublicKeyCache() {
   SectionLock hold(cacheLock_);
   cache_.clear();
@@ -117,7 +103,7 @@ int32_t TCCom3x_DLL::IncludePublicKey(const TCCom3x_UserParam& P, const std::str
     return number > 0 ? P.AbonentsDir + "pk" + std::to_string(number) + ".pub" : std::string();
   };
   std::string target = P.AbonentsDir + node.UID + ".pub";
-  const bool named = UsableAsFileName(node.UID) && !platform::PathExists(target);
+  const bool named = IsPlainFileName(node.UID) && !platform::PathExists(target);
   if (!named) target = numbered();
   if (target.empty()) return kErrAbonentsDir;
   const auto size = static_cast<int32_t>(image.size());
@@ -167,7 +153,7 @@ int32_t TCCom3x_DLL::RefreshPublicKey(const TCCom3x_UserParam& P, const std::str
   }
   // Not cached: the file named after the UID first, then every file of the tree.
   std::vector<std::string> files;
-  if (UsableAsFileName(UID)) files.push_back(P.AbonentsDir + UID + ".pub");
+  if (IsPlainFileName(UID)) files.push_back(P.AbonentsDir + UID + ".pub");
   FindFilesByExtension(P.AbonentsDir, "pub", files, true);
   for (const std::string& file : files) {
     TCCom3x_CashNode fresh;

@@ -10,16 +10,6 @@ namespace zk::cryptoc {
 
 namespace {
 
-// A UID can name its own file only when it is a plain file name: no directory part, no device
-// or wildcard characters, nothing that Windows would trim or read as a parent directory.
-bool UsableAsFileName(const std::string& UID) {
-  if (UID.empty() || UID == "." || UID == ".." || UID.back() == '.' || UID.back() == ' ') return false;
-  for (unsigned char c : UID) {
-    if (c < 0x20 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
-  }
-  return true;
-}
-
 struct FileImage {
   uint8_t bytes[kMaxPublicKeyFileSize];
   int32_t size = kMaxPublicKeyFileSize;
@@ -108,7 +98,7 @@ int32_t TCryptoC_DLL::IncludePublicKey(const uint8_t* Image, int32_t Size) {
   BuildCache();
   if ((code = RemoveEntries(uid)) != kOk) return code;
   const std::string& dir = settings_.AbonentsDir;
-  std::string file = UsableAsFileName(uid) ? dir + uid + ".pub" : std::string();
+  std::string file = IsPlainFileName(uid) ? dir + uid + ".pub" : std::string();
   if (file.empty() || platform::PathExists(file)) {
     const int32_t number = NextNumberInMask(dir, "pk*.pub");
     if (number <= 0) return kErrWriteKeyFile;
@@ -142,7 +132,7 @@ int32_t TCryptoC_DLL::RefreshPublicKey(const std::string& UID) {
       }
     } else {
       std::vector<std::string> files;
-      if (UsableAsFileName(UID)) files.push_back(settings_.AbonentsDir + UID + ".pub");
+      if (IsPlainFileName(UID)) files.push_back(settings_.AbonentsDir + UID + ".pub");
       FindFilesByExtension(settings_.AbonentsDir, "pub", files, true);
       for (const std::string& file : files) {
         if (ReadImage(file, image) && image.UID() == UID) {
