@@ -152,11 +152,11 @@ TEST(TimeoutElapsed, ComparesWholeDateTimes) {
 
 // UIDs become file names of correspondents' keys; none may leave the directory or name a device.
 TEST(IsPlainFileName, RefusesEverythingThatIsNotOneNameInTheDirectory) {
-  EXPECT_TRUE(IsPlainFileName("Bank client A"));
-  EXPECT_TRUE(IsPlainFileName("a.b"));
-  EXPECT_TRUE(IsPlainFileName("\xCF\xF0\xE8\xEC\xE5\xF0"));  // Windows-1251 letters
+  EXPECT_TRUE(zk::IsPlainFileName("Bank client A"));
+  EXPECT_TRUE(zk::IsPlainFileName("a.b"));
+  EXPECT_TRUE(zk::IsPlainFileName("\xCF\xF0\xE8\xEC\xE5\xF0"));  // Windows-1251 letters
   for (const char* bad : {"", ".", "..", "..\\x", "../x", "a/b", "a\\b", "C:x", "a*", "a?", "a\"", "a<", "a>", "a|",
                           "trailing.", "trailing ", "tab\there"}) {
-    EXPECT_FALSE(IsPlainFileName(bad)) << bad;
+    EXPECT_FALSE(zk::IsPlainFileName(bad)) << bad;
   }
 }
