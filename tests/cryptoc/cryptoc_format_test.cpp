@@ -160,33 +160,53 @@ TEST(CryptoCDigest, VariantsAgreeUpToOnePieceAndDifferBeyond) {
 
 class CryptoCFormat : public ::testing::TestWithParam<int> {};
 
-TEST_P(CryptoCFormat, SignatureBlockIsUidZeroAndTheSignatureOfTheChosenDigest) {
+// A signature over the compatibility digest, as earlier releases made them, from the toolkit.
+Bytes OlderSignature(const KeyFiles& signer, const std::string& uid, const Bytes& data) {
+  Bytes work = WorkBlock(), signature(64);
+  const Bytes digest = CompatibilityReference(data);
+  const bool v94 = signer.type == 0;
+  EXPECT_EQ(v94 ? Api().CrypC_LR34_10_1994_set_parms(work.data(), nullptr, 32, 128)
+                : Api().CrypC_LR34_10_2001_set_parms(work.data(), nullptr, 32, 32),
+            0);
+  EXPECT_EQ(v94 ? Api().CrypC_LR34_10_1994_set_secret_key(work.data(), signer.signSecret.data())
+                : Api().CrypC_LR34_10_2001_set_secret_key(work.data(), signer.signSecret.data()),
+            0);
+  EXPECT_EQ(v94 ? Api().CrypC_LR34_10_1994_sign(work.data(), digest.data(), signature.data())
+                : Api().CrypC_LR34_10_2001_sign(work.data(), digest.data(), signature.data()),
+            0);
+  v94 ? Api().CrypC_LR34_10_1994_clear(work.data()) : Api().CrypC_LR34_10_2001_clear(work.data());
+  Bytes block(uid.begin(), uid.end());
+  block.push_back(0);
+  block.insert(block.end(), signature.begin(), signature.end());
+  return block;
+}
+
+TEST_P(CryptoCFormat, SignatureBlockIsUidZeroAndTheSignatureOfTheStandardDigest) {
   Sandbox box;
   box.AddUser("Alice", GetParam());
   auto alice = box.Engine("Alice");
   const KeyFiles keys = ReadKeys(box, "Alice");
   const Bytes data = RandomBytes(65536, 7);
-
-  Configure(*alice, kHashMethod, "gost");  // ASCII letters compared upper-cased: standard digest
-  const SignResult standard = Sign(*alice, data);
-  Configure(*alice, kHashMethod, "");
-  const SignResult older = Sign(*alice, data);
-  ASSERT_EQ(standard.code, 0);
-  ASSERT_EQ(older.code, 0);
-  for (const Bytes* block : {&standard.signature, &older.signature}) {
-    ASSERT_EQ(block->size(), 5u + 65u);
-    EXPECT_EQ(std::string(block->begin(), block->begin() + 5), "Alice");
-    EXPECT_EQ((*block)[5], 0);
-  }
   const Bytes digest = ToolkitHash(data), compatibility = CompatibilityReference(data);
-  EXPECT_EQ(VerifyRaw(keys, digest, standard.signature.data() + 6), 0);
-  EXPECT_EQ(VerifyRaw(keys, compatibility, standard.signature.data() + 6), 5);
-  EXPECT_EQ(VerifyRaw(keys, compatibility, older.signature.data() + 6), 0);
-  EXPECT_EQ(VerifyRaw(keys, digest, older.signature.data() + 6), 5);
 
-  // The verifier accepts either, and refuses both once the first piece changes.
+  // Whatever "Hash method" says, the whole data is signed.
+  for (const char* method : {"gost", ""}) {
+    Configure(*alice, kHashMethod, method);
+    const SignResult signed_ = Sign(*alice, data);
+    ASSERT_EQ(signed_.code, 0);
+    ASSERT_EQ(signed_.signature.size(), 5u + 65u);
+    EXPECT_EQ(std::string(signed_.signature.begin(), signed_.signature.begin() + 5), "Alice");
+    EXPECT_EQ(signed_.signature[5], 0);
+    EXPECT_EQ(VerifyRaw(keys, digest, signed_.signature.data() + 6), 0) << method;
+    EXPECT_EQ(VerifyRaw(keys, compatibility, signed_.signature.data() + 6), 5) << method;
+  }
+
+  // The verifier accepts signatures over either digest, and refuses both once the first piece
+  // changes; only the standard digest covers the data beyond it.
+  const SignResult standard = Sign(*alice, data);
+  const Bytes older = OlderSignature(keys, "Alice", data);
   auto bob = box.Engine("Alice");
-  for (const Bytes* block : {&standard.signature, &older.signature}) {
+  for (const Bytes* block : {&standard.signature, &older}) {
     const VerifyResult good = Verify(*bob, data, *block);
     EXPECT_EQ(good.code, 0);
     EXPECT_EQ(good.signer, "Alice");
@@ -194,7 +214,6 @@ TEST_P(CryptoCFormat, SignatureBlockIsUidZeroAndTheSignatureOfTheChosenDigest) {
     changed[100] ^= 1;
     EXPECT_EQ(Verify(*bob, changed, *block).code, 5);
   }
-  // Only the standard digest covers the data beyond the first piece.
   Bytes tail = data;
   tail[65535] ^= 1;
   EXPECT_EQ(Verify(*bob, tail, standard.signature).code, 5);

@@ -53,14 +53,6 @@ bool ParseTimeout(const std::string& text, int32_t defaultValue, int32_t& value)
   return ParseInteger(text, value) && value >= 0;
 }
 
-bool IsGostHash(const std::string& name) {
-  std::string upper = name;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper == "GOST";
-}
-
 }  // namespace
 
 TCryptoCEngine::TCryptoCEngine() {
@@ -165,8 +157,10 @@ int32_t TCryptoCEngine::SignData(const uint8_t* Data, int32_t DataLen, uint8_t* 
     int32_t code = Prepare(settings, binding);
     if (code != kOk) return code;
     std::vector<uint8_t> block;
-    code = binding->Sign(Data, DataLen, !IsGostHash(ParamValue(kHashParam)), settings.KeyTimeout,
-                         settings.LastOpTimeout, block);
+    // Always the standard digest: the compatibility digest leaves everything after the first
+    // 65535 bytes unsigned. Every verifier tries the standard digest first, and below 65536 bytes
+    // the two are equal, so "Hash method" no longer changes what is produced.
+    code = binding->Sign(Data, DataLen, false, settings.KeyTimeout, settings.LastOpTimeout, block);
     if (code != kOk) return code;
     if (block.size() > static_cast<size_t>(GetMaxSignatureLength())) return kErrBadData;
     std::memcpy(Signature, block.data(), block.size());
