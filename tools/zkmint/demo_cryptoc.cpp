@@ -1,5 +1,5 @@
-// The Crypto-C engine between two users. A signs with the standard digest and encrypts with
-// gamma with feedback; B has GOST R 34.10-94 keys, signs with the compatibility digest and
+// The Crypto-C engine between two users. A has GOST R 34.10-2001 keys, "Hash method" GOST and
+// encrypts with gamma with feedback; B has GOST R 34.10-94 keys, an empty "Hash method" and
 // encrypts with plain gamma. Every path parameter uses the %ZEXRoot% macro.
 #include "demo_cryptoc.h"
 
