@@ -30,8 +30,8 @@ struct Generator {
 };
 
 Generator& TheGenerator() {
-  static auto* generator = new Generator;  // never destroyed: exports may run during unload
-  return *generator;
+  static standin::Immortal<Generator> generator;  // never destroyed: exports may run during unload
+  return generator.get();
 }
 
 }  // namespace

@@ -12,8 +12,26 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <utility>
 
 namespace standin {
+
+// Process-lifetime state of a stand-in, kept in the module's own storage and never destroyed: a
+// host's finalisation may still call exports while the process unloads, and once the module is
+// unloaded nothing of it is left on the heap (what T owns is released at unload by its owner).
+template <typename T>
+class Immortal {
+ public:
+  template <typename... Args>
+  explicit Immortal(Args&&... args) {
+    new (storage_) T(std::forward<Args>(args)...);
+  }
+  T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
+
+ private:
+  alignas(T) unsigned char storage_[sizeof(T)];
+};
 
 // Called first by every export. Counts the call and answers 0 to go on, or the scripted code.
 int Hook(const char* function);

@@ -19,14 +19,22 @@ struct Script {
 };
 
 std::mutex& Lock() {
-  static std::mutex* lock = new std::mutex;  // never destroyed: exports may run during unload
-  return *lock;
+  static Immortal<std::mutex> lock;
+  return lock.get();
 }
 
 std::map<std::string, Script>& Scripts() {
-  static auto* scripts = new std::map<std::string, Script>;
-  return *scripts;
+  static Immortal<std::map<std::string, Script>> scripts;
+  return scripts.get();
 }
+
+// At unload the scripts and counts go; the map itself stays usable for a late call.
+struct ReleaseAtUnload {
+  ~ReleaseAtUnload() {
+    std::lock_guard<std::mutex> guard(Lock());
+    Scripts().clear();
+  }
+} releaseAtUnload;
 
 bool ToInt(const std::string& word, long& value) {
   char* end = nullptr;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "gost.h"
+#include "standin.h"
 
 namespace libcrypt {
 namespace {
@@ -18,17 +19,19 @@ struct Registry {
 
 Registry& TheRegistry() {
   // Never destroyed: a host may clear its blocks while the process unloads.
-  static Registry* registry = [] {
-    auto* r = new Registry;
+  static standin::Immortal<Registry> registry;
+  static const bool seeded = [] {
     // Ids start at a random point so that two copies of this module in one process (the
     // variants) do not recognise each other's blocks.
+    Registry& r = registry.get();
     uint8_t seed[8];
     gost::SystemRandom(seed, sizeof seed);
-    for (uint8_t b : seed) r->next = (r->next << 8) | b;
-    r->next = (r->next >> 8) | 1;  // leave room to count up
-    return r;
+    for (uint8_t b : seed) r.next = (r.next << 8) | b;
+    r.next = (r.next >> 8) | 1;  // leave room to count up
+    return true;
   }();
-  return *registry;
+  (void)seeded;
+  return registry.get();
 }
 
 void PutLE32(uint8_t* p, uint32_t v) {
