@@ -16,7 +16,9 @@ JOBS=${JOBS:-2}
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread -DZK_BUILD_TESTS=ON
 
-available=$(ninja -C "$BUILD" -t targets all | sed -n 's/^\(zk_[A-Za-z0-9_]*\): phony$/\1/p')
+# Programs built into the build root are listed by their linker rule, the others as phony.
+available=$(ninja -C "$BUILD" -t targets all |
+            sed -n 's/^\(zk_[A-Za-z0-9_]*\): \(phony\|CXX_EXECUTABLE_LINKER.*\)$/\1/p' | sort -u)
 targets=()
 for pattern in $PATTERNS; do
   matched=0
