@@ -11,6 +11,7 @@
 
 #include "ccom_internal.h"
 #include "ccom_standin.h"
+#include "standin_files.h"
 
 namespace ccom {
 namespace {
@@ -89,13 +90,7 @@ int ReadFile(const std::string& path, size_t maxSize, Bytes& out) {
 }
 
 bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool written = std::fwrite(data, 1, size, f) == size;
-  const bool closed = std::fclose(f) == 0;
-  if (written && closed) return true;
-  std::remove(path.c_str());
-  return false;
+  return standin::WriteWholeFile(path.c_str(), data, size) == standin::WriteResult::kOk;
 }
 
 void Mac4(const uint8_t key[kKeySize], const uint8_t* data, size_t len, uint8_t out[kMacSize]) {

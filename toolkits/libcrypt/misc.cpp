@@ -8,6 +8,7 @@
 #include "gost.h"
 #include "keys.h"
 #include "standin.h"
+#include "standin_files.h"
 
 namespace libcrypt {
 namespace {
@@ -168,12 +169,13 @@ void PutLE32(uint8_t* p, uint32_t v) {
 
 // Writes the whole buffer to a new file; a partly written file is removed.
 int WriteFile(const char* path, const uint8_t* data, size_t size) {
-  std::FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) return kFileOpen;
-  int status = std::fwrite(data, 1, size, f) == size ? kOk : kFileRead;
-  if (std::fclose(f) != 0 && status == kOk) status = kFileClose;
-  if (status != kOk) std::remove(path);
-  return status;
+  switch (standin::WriteWholeFile(path, data, size)) {
+    case standin::WriteResult::kOk: return kOk;
+    case standin::WriteResult::kOpenFailed: return kFileOpen;
+    case standin::WriteResult::kWriteFailed: return kFileRead;
+    case standin::WriteResult::kCloseFailed: return kFileClose;
+  }
+  return kFileRead;
 }
 
 // Signature and agreement key pairs of the given type; secret = type | sign secret | agreement
