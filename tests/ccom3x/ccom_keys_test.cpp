@@ -21,11 +21,11 @@ class CcomKeys : public ::testing::Test {
     box_.AddUser("bob", "Bob UID");
     box_.GiveKey("alice", "bob");
     box_.GiveKey("bob", "alice");
-    TCCom3x_DLL::SetClockForTesting(&FakeClock);
+    zk::TKeyTimeouts::SetClockForTesting(&FakeClock);
     StandIn::Get().Control("reset");
   }
   void TearDown() override {
-    TCCom3x_DLL::SetClockForTesting(nullptr);
+    zk::TKeyTimeouts::SetClockForTesting(nullptr);
     StandIn::Get().Control("reset");
   }
   // PSE reads caused by one signature.

@@ -20,14 +20,14 @@ void Advance(double seconds) { g_now += static_cast<uint64_t>(seconds * 1000); }
 class CryptoCKeys : public ::testing::Test {
  protected:
   void SetUp() override {
-    TCryptoC_DLL::SetClockForTesting(&FakeClock);
+    zk::TKeyTimeouts::SetClockForTesting(&FakeClock);
     Toolkit().Control("reset");
     for (const char* uid : {"Alice", "Bob"}) box.AddUser(uid);
     alice = box.Engine("Alice");
     bob = box.Engine("Bob");
   }
   void TearDown() override {
-    TCryptoC_DLL::SetClockForTesting(nullptr);
+    zk::TKeyTimeouts::SetClockForTesting(nullptr);
     Toolkit().Control("reset");
   }
   // Loading the key pair draws the mask from the generator and nothing else in a signature does,

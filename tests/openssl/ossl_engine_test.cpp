@@ -107,13 +107,13 @@ class OsslKeyCache : public OsslTest {
  protected:
   void SetUp() override {
     OsslTest::SetUp();
-    zk::ossl::TOSSLKeyCache::SetClockForTesting(&FakeClock);
+    zk::TKeyTimeouts::SetClockForTesting(&FakeClock);
     engine_ = EngineFor(*box_, "alice");
     // The generator is seeded from a seed file, so the key file is read only by the key cache.
     kit::WriteFile(box_->root() + "/rand.seed", RandomBytes(1024, 8));
   }
   void TearDown() override {
-    zk::ossl::TOSSLKeyCache::SetClockForTesting(nullptr);
+    zk::TKeyTimeouts::SetClockForTesting(nullptr);
     OsslTest::TearDown();
   }
   void Advance(uint64_t seconds) { g_fake_ms += seconds * 1000; }

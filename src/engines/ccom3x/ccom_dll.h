@@ -14,6 +14,7 @@
 
 #include "engines/ccom3x/ccom_loader.h"
 #include "engines/ccom3x/ccom_pubkey.h"
+#include "frame/keytimeouts.h"
 #include "frame/secure.h"
 #include "frame/crypto_engine.h"
 #include "frame/rwsyncs.h"
@@ -70,11 +71,6 @@ class TCCom3x_DLL : public TCrypto_DLL {
   // The binding's key-agreement value (65 bytes), creating the object on first need.
   int32_t SenderValue(uint8_t* Value);
 
-  // The clock of the time-outs, in milliseconds of a clock that never goes back; replaceable so
-  // that tests need not sleep.
-  using Clock = uint64_t (*)();
-  static void SetClockForTesting(Clock clock);
-
  private:
   struct PairwiseEntry {
     uint8_t PeerKey[kPublicValueSize] = {};
@@ -98,7 +94,6 @@ class TCCom3x_DLL : public TCrypto_DLL {
   int32_t LoadKeys(const TCCom3x_UserParam& P);
   int32_t TryKeyFile(const std::string& File, const uint8_t* Wanted, CCOM_PSE_CTX*& KeyCtx);
   void DropPrivateKey();
-  bool Expired(const TCCom3x_UserParam& P, uint64_t Now) const;
 
   // Correspondents (cacheLock_).
   int32_t BuildCacheIfNeeded(const TCCom3x_UserParam& P);
@@ -118,8 +113,7 @@ class TCCom3x_DLL : public TCrypto_DLL {
   Secret<kOpaqueKeySize> opaqueKey_;
   TCCom3x_CashNode ownRecord_;
   bool keysHeld_ = false;
-  uint64_t loadTime_ = 0, lastUse_ = 0;
-  int32_t keyTimeout_ = 0, lastOpTimeout_ = 0;
+  TKeyTimeouts timeouts_;
 
   TCriticalSection cacheLock_;
   std::multimap<std::string, TCCom3x_CashNode> cache_;

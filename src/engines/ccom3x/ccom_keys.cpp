@@ -9,32 +9,6 @@
 
 namespace zk::ccom3x {
 
-namespace {
-
-std::atomic<TCCom3x_DLL::Clock> g_clock{&platform::MonotonicMilliseconds};
-
-bool Elapsed(uint64_t since, int32_t seconds, uint64_t now) {
-  return now - since > static_cast<uint64_t>(seconds) * 1000u;
-}
-
-}  // namespace
-
-void TCCom3x_DLL::SetClockForTesting(Clock clock) {
-  g_clock.store(clock != nullptr ? clock : &platform::MonotonicMilliseconds);
-}
-
-bool TCCom3x_DLL::Expired(const TCCom3x_UserParam& P, uint64_t Now) const {
-  // The time-outs of this call and those in force when the keys were read and last used must all
-  // allow the reuse; 0 (or less) means "read every time".
-  for (int32_t timeout : {P.KeyTimeout, keyTimeout_}) {
-    if (timeout <= 0 || Elapsed(loadTime_, timeout, Now)) return true;
-  }
-  for (int32_t timeout : {P.LastOpTimeout, lastOpTimeout_}) {
-    if (timeout <= 0 || Elapsed(lastUse_, timeout, Now)) return true;
-  }
-  return false;
-}
-
 void TCCom3x_DLL::DropPrivateKey() {
   SectionLock hold(keyLock_);
   if (keyCtx_ != nullptr) api_.PSE_CTX_free(keyCtx_);
@@ -43,8 +17,7 @@ void TCCom3x_DLL::DropPrivateKey() {
   SecureWipe(opaqueKey_.data(), kOpaqueKeySize);
   ownRecord_ = TCCom3x_CashNode();
   keysHeld_ = false;
-  loadTime_ = lastUse_ = 0;
-  keyTimeout_ = lastOpTimeout_ = 0;
+  timeouts_.Reset();
 }
 
 void TCCom3x_DLL::DropKeys() {
@@ -74,10 +47,10 @@ int32_t TCCom3x_DLL::UsePrivateKey(const TCCom3x_UserParam& P, const KeyOperatio
 }
 
 int32_t TCCom3x_DLL::KeepKeys(const TCCom3x_UserParam& P) {
-  const uint64_t now = g_clock.load()();
+  const uint64_t now = TKeyTimeouts::Now();
   // Keys read for another public-key file (an engine with other settings sharing this binding)
   // are not this user's.
-  if (keysHeld_ && (ownRecord_.FilePath != P.PublicKeyFile || Expired(P, now))) DropPrivateKey();
+  if (keysHeld_ && (ownRecord_.FilePath != P.PublicKeyFile || timeouts_.Expired(P.KeyTimeout, P.LastOpTimeout, now))) DropPrivateKey();
   if (!keysHeld_) {
     const int32_t code = LoadKeys(P);
     if (code != kOk) {
@@ -85,11 +58,9 @@ int32_t TCCom3x_DLL::KeepKeys(const TCCom3x_UserParam& P) {
       return code;
     }
     keysHeld_ = true;
-    keyTimeout_ = P.KeyTimeout;
-    loadTime_ = now;
+    timeouts_.Loaded(P.KeyTimeout, now);
   }
-  lastOpTimeout_ = P.LastOpTimeout;
-  lastUse_ = now;
+  timeouts_.Used(P.LastOpTimeout, now);
   return kOk;
 }
 

@@ -17,6 +17,7 @@
 
 #include "engines/cryptoc/crypc_api.h"
 #include "frame/crypto_engine.h"
+#include "frame/keytimeouts.h"
 #include "frame/rwsyncs.h"
 #include "frame/zexroot.h"
 
@@ -110,10 +111,6 @@ class TCryptoC_DLL : public TCrypto_DLL {
   // Forgets the secret key, the UID and the whole public-key cache.
   void DropAllKeys();
 
-  // Milliseconds of a clock that never goes back; replaceable so that tests need not sleep.
-  using Clock = uint64_t (*)();
-  static void SetClockForTesting(Clock clock);
-
  private:
   enum class KeyPart { Signature, Exchange };
   using Cache = std::multimap<std::string, TCryptoC_CashNode4>;
@@ -122,7 +119,6 @@ class TCryptoC_DLL : public TCrypto_DLL {
   // Everything below expects keyLock_ to be held.
   int32_t LoadUID();
   int32_t KeepSecretKey(int32_t KeyTimeout, int32_t LastOpTimeout, KeyPart Part, uint8_t* Out, int32_t& Type);
-  bool SecretKeyExpired(int32_t KeyTimeout, int32_t LastOpTimeout, uint64_t Now) const;
   int32_t LoadKeyPair();
   void DropSecretKey();
   void BuildCache();
@@ -142,10 +138,7 @@ class TCryptoC_DLL : public TCrypto_DLL {
   uint8_t secretKey_[kSecretSignKeySize + kAgreementKeySize] = {};  // signature part masked
   uint32_t mask_[kSecretSignKeySize / 4] = {};
   std::string uid_;
-  uint64_t loadTime_ = 0;
-  uint64_t lastUseTime_ = 0;
-  int32_t storedKeyTimeout_ = 0;
-  int32_t storedLastOpTimeout_ = 0;
+  TKeyTimeouts timeouts_;
   bool cacheBuilt_ = false;
   Cache cache_;
 

@@ -1,6 +1,5 @@
 // The user's own keys: the UID, the secret key held under its time-outs (the signature part
 // masked), and the pairwise keys agreed with correspondents.
-#include <atomic>
 #include <cstring>
 
 #include "engines/cryptoc/crypc_codes.h"
@@ -12,22 +11,11 @@ namespace zk::cryptoc {
 
 namespace {
 
-std::atomic<TCryptoC_DLL::Clock> g_clock{&platform::MonotonicMilliseconds};
-
-// Within the time-out: a non-zero number of seconds not yet exceeded.
-bool Within(int32_t seconds, uint64_t since, uint64_t now) {
-  return seconds > 0 && now >= since && now - since <= static_cast<uint64_t>(seconds) * 1000u;
-}
-
 void PutWord(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 }  // namespace
-
-void TCryptoC_DLL::SetClockForTesting(Clock clock) {
-  g_clock.store(clock != nullptr ? clock : &platform::MonotonicMilliseconds);
-}
 
 int32_t ImageUIDLength(const uint8_t* Image, int32_t Size) {
   if (Image == nullptr || Size < 2) return -1;
@@ -54,12 +42,6 @@ int32_t TCryptoC_DLL::LoadUID() {
   if (length < 0) return kErrPublicKey;
   uid_.assign(reinterpret_cast<const char*>(image), static_cast<size_t>(length));
   return kOk;
-}
-
-bool TCryptoC_DLL::SecretKeyExpired(int32_t KeyTimeout, int32_t LastOpTimeout, uint64_t Now) const {
-  // The time-outs of this call and those in force when the key was stored must all allow reuse.
-  return !(Within(KeyTimeout, loadTime_, Now) && Within(LastOpTimeout, lastUseTime_, Now) &&
-           Within(storedKeyTimeout_, loadTime_, Now) && Within(storedLastOpTimeout_, lastUseTime_, Now));
 }
 
 void TCryptoC_DLL::DropSecretKey() {
@@ -109,13 +91,12 @@ int32_t TCryptoC_DLL::LoadKeyPair() {
 
 int32_t TCryptoC_DLL::KeepSecretKey(int32_t KeyTimeout, int32_t LastOpTimeout, KeyPart Part, uint8_t* Out,
                                     int32_t& Type) {
-  const uint64_t now = g_clock.load()();
-  if (secretType_ >= 0 && SecretKeyExpired(KeyTimeout, LastOpTimeout, now)) DropSecretKey();
+  const uint64_t now = TKeyTimeouts::Now();
+  if (secretType_ >= 0 && timeouts_.Expired(KeyTimeout, LastOpTimeout, now)) DropSecretKey();
   if (secretType_ < 0) {
     const int32_t code = LoadKeyPair();
     if (code != kOk) return code;
-    storedKeyTimeout_ = KeyTimeout;
-    loadTime_ = now;
+    timeouts_.Loaded(KeyTimeout, now);
   }
   if (Out != nullptr) {
     if (Part == KeyPart::Exchange) {
@@ -125,8 +106,7 @@ int32_t TCryptoC_DLL::KeepSecretKey(int32_t KeyTimeout, int32_t LastOpTimeout, K
     }
   }
   Type = secretType_;
-  storedLastOpTimeout_ = LastOpTimeout;
-  lastUseTime_ = now;
+  timeouts_.Used(LastOpTimeout, now);
   return kOk;
 }
 

@@ -1,6 +1,5 @@
 #include "engines/openssl/ossl_keycache.h"
 
-#include <atomic>
 #include <vector>
 
 #include "engines/openssl/ossl_codes.h"
@@ -13,28 +12,7 @@ namespace {
 
 constexpr size_t kMaxKeyFileBytes = 2048;
 
-std::atomic<TOSSLKeyCache::Clock> g_clock{&platform::MonotonicMilliseconds};
-
-bool Elapsed(uint64_t since, int32_t seconds, uint64_t now) {
-  return now - since > static_cast<uint64_t>(seconds) * 1000u;
-}
-
 }  // namespace
-
-void TOSSLKeyCache::SetClockForTesting(Clock clock) {
-  g_clock.store(clock != nullptr ? clock : &platform::MonotonicMilliseconds);
-}
-
-bool TOSSLKeyCache::Expired(int32_t KeyTimeout, int32_t LastOpTimeout, uint64_t now) const {
-  // Both the time-outs of this call and those in force when the key was read must allow reuse.
-  for (int32_t timeout : {KeyTimeout, KeyTimeout_}) {
-    if (timeout <= 0 || Elapsed(KeyLoadTime_, timeout, now)) return true;
-  }
-  for (int32_t timeout : {LastOpTimeout, LastOpTimeout_}) {
-    if (timeout <= 0 || Elapsed(LastOpTime_, timeout, now)) return true;
-  }
-  return false;
-}
 
 int32_t TOSSLKeyCache::ReadKeyFile(const std::string& SecretKeyFile) {
   SecureBytes text;
@@ -65,13 +43,12 @@ int32_t TOSSLKeyCache::ReadKeyFile(const std::string& SecretKeyFile) {
 int32_t TOSSLKeyCache::UsePrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
                                      const KeyOperation& Operation) {
   if (SecretKeyFile.empty()) return kErrNoKeyFile;
-  const uint64_t now = g_clock.load()();
-  if (!KeyData_.empty() && (KeyFileName_ != SecretKeyFile || Expired(KeyTimeout, LastOpTimeout, now))) Clear();
+  const uint64_t now = TKeyTimeouts::Now();
+  if (!KeyData_.empty() && (KeyFileName_ != SecretKeyFile || Timeouts_.Expired(KeyTimeout, LastOpTimeout, now))) Clear();
   if (KeyData_.empty()) {
     const int32_t code = ReadKeyFile(SecretKeyFile);
     if (code != kOk) return code;
-    KeyTimeout_ = KeyTimeout;
-    KeyLoadTime_ = now;
+    Timeouts_.Loaded(KeyTimeout, now);
   }
   if (!Key_) {
     const int32_t code = ParseKey();
@@ -80,8 +57,7 @@ int32_t TOSSLKeyCache::UsePrivateKey(const std::string& SecretKeyFile, int32_t K
       return code;
     }
   }
-  LastOpTimeout_ = LastOpTimeout;
-  LastOpTime_ = now;
+  Timeouts_.Used(LastOpTimeout, now);
   return Operation(Key_.get());
 }
 
@@ -102,8 +78,7 @@ void TOSSLKeyCache::Clear() {
   Key_.reset();
   KeyData_.Clear();
   KeyFileName_.clear();
-  KeyLoadTime_ = LastOpTime_ = 0;
-  KeyTimeout_ = LastOpTimeout_ = 0;
+  Timeouts_.Reset();
 }
 
 }  // namespace zk::ossl

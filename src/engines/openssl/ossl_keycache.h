@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engines/openssl/ossl_objects.h"
+#include "frame/keytimeouts.h"
 #include "frame/secure.h"
 
 namespace zk::ossl {
@@ -24,22 +25,14 @@ class TOSSLKeyCache {
                         const KeyOperation& Operation);
   void Clear();
 
-  // Milliseconds of a clock that never goes back; replaceable so that tests need not sleep.
-  using Clock = uint64_t (*)();
-  static void SetClockForTesting(Clock clock);
-
  private:
-  bool Expired(int32_t KeyTimeout, int32_t LastOpTimeout, uint64_t now) const;
   int32_t ReadKeyFile(const std::string& SecretKeyFile);
   int32_t ParseKey();
 
   std::string KeyFileName_;
   SecureBytes KeyData_;
   RsaPtr Key_;  // parsed from KeyData_, dropped with it
-  uint64_t KeyLoadTime_ = 0;
-  uint64_t LastOpTime_ = 0;
-  int32_t KeyTimeout_ = 0;
-  int32_t LastOpTimeout_ = 0;
+  TKeyTimeouts Timeouts_;
 };
 
 }  // namespace zk::ossl
