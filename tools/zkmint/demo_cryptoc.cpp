@@ -4,9 +4,8 @@
 #include "demo_cryptoc.h"
 
 #include <filesystem>
-#include <memory>
 
-#include "callbacks.h"
+#include "demo_party.h"
 
 namespace zkmint {
 namespace {
@@ -42,70 +41,36 @@ int Provision(WriteKeyFilesFn write, const std::string& root) {
   return 0;
 }
 
-struct Party {
-  Party(const DemoContext& context, const UserSpec& spec)
-      : user(spec), steps(context.table, kEngineType + " (user " + spec.letter + ")") {}
+struct Party : DemoParty {
+  Party(const DemoContext& context, const UserSpec& spec) : DemoParty(context.table, kEngineType, spec.letter), user(spec) {}
   const UserSpec& user;
-  DemoSteps steps;
-  std::unique_ptr<Engine> engine;
-  std::string uid;
 };
 
 bool OpenParty(const DemoContext& context, Party& party) {
-  party.engine = Engine::Create(context.api, kEngineType);
-  if (!party.engine) {
-    party.steps.Unexpected("InitCryptoEngine", "returned null after succeeding before");
-    return false;
-  }
-  party.engine->SetRootPath(context.root);
-  party.engine->SetCallbacks(PasswordRequest, TouchMemoryRequest);
   const std::string dir = kMacroBase + UserDir(party.user) + "\\";
   const std::vector<NamedValue> params = {
       {"User PKey/Certificate", dir + "self.pub"}, {"User Secret key", dir + "self.sec"},
       {"Abonents dir", dir + "ABONENTS"},          {"CA dir", dir + "CA"},
       {"Encrypt Method", party.user.method},       {"Hash method", party.user.hash}};
   const std::string summary = "keys under " + dir + ", method " + party.user.method + ", hash '" + party.user.hash + "'";
-  if (!SetParamsByName(*party.engine, party.steps, params, summary)) return false;
-  const int32_t code = party.engine->CurrentUID(party.uid);
-  return party.steps.Succeeds(*party.engine, "GetCurrentUserUID", code, "UID " + party.uid,
-                              code == 0 && party.uid != party.user.uid ? "UID reported as " + party.uid : "");
+  return OpenDemoParty(context, kEngineType, party, params, summary, party.user.uid);
 }
 
-Bytes Document(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-void SignAndVerify(Party& signer, Party& verifier, Bytes document) {
-  Bytes signature;
-  int32_t code = signer.engine->Sign(document, "", signature);
-  if (!signer.steps.Succeeds(*signer.engine, "SignData", code, std::to_string(signature.size()) + "-byte signature"))
-    return;
-  std::string name;
-  code = verifier.engine->Verify(document, signature, name);
-  verifier.steps.Succeeds(*verifier.engine, "VerifyData (signed by " + signer.user.letter + ")", code, "signer " + name,
-                          code == 0 && name != signer.uid ? "signer reported as " + name : "");
-  document[document.size() / 2] ^= 0x01;
-  verifier.steps.Fails(*verifier.engine, "VerifyData (one bit of data changed)",
-                       verifier.engine->Verify(document, signature, name), "the data were changed");
+// Signatures and envelopes between the two, with the refusals a changed document and an
+// envelope for someone else must meet.
+void SignBothWays(Party& a, Party& b, const Bytes& order) {
+  const Bytes signature = SignAndVerify(a, b, order);
+  if (!signature.empty()) VerifyTampered(b, order, signature);
+  const Bytes receipt = Document("Receipt for payment order 17, signed by B.");
+  const Bytes reply = SignAndVerify(b, a, receipt);
+  if (!reply.empty()) VerifyTampered(a, receipt, reply);
 }
 
-void EncryptAndDecrypt(Party& sender, Party& recipient, const Bytes& document) {
-  std::string recipientUID;
-  int32_t code = sender.engine->EncodeUID(recipient.uid, recipientUID);
-  if (!sender.steps.Succeeds(*sender.engine, "GetEncodeUIDBySignUID", code, recipient.uid + " -> " + recipientUID))
-    return;
-  Bytes envelope = document;
-  code = sender.engine->Encode(envelope, recipientUID);
-  if (!sender.steps.Succeeds(*sender.engine, "EncodeData (for " + recipient.user.letter + ")", code,
-                             std::to_string(envelope.size()) + "-byte envelope"))
-    return;
-  Bytes foreign = envelope;
-  std::string from;
-  sender.steps.Fails(*sender.engine, "DecodeData (envelope for " + recipient.user.letter + ")",
-                     sender.engine->Decode(foreign, from), "the envelope is for another user");
-  Bytes plain = envelope;
-  code = recipient.engine->Decode(plain, from);
-  recipient.steps.Succeeds(*recipient.engine, "DecodeData (from " + sender.user.letter + ")", code,
-                           std::to_string(plain.size()) + " bytes, equal to the original",
-                           plain == document ? "" : "the decrypted data differ from the original");
+void EncryptBothWays(Party& a, Party& b) {
+  const Bytes forB = EncryptAndDecrypt(a, b, Document("Payment order 18: 250.00 RUB, encrypted for B."), "");
+  if (!forB.empty()) DecodeForeign(a, forB, b.letter);
+  const Bytes forA = EncryptAndDecrypt(b, a, Document("Statement for account 40702810900000000017."), "");
+  if (!forA.empty()) DecodeForeign(b, forA, a.letter);
 }
 
 void IncludeKeyOf(Party& receiver, const Party& owner) {
@@ -119,10 +84,8 @@ void RunScenario(Party& a, Party& b) {
   IncludeKeyOf(b, a);
   a.steps.Fails(*a.engine, "IncludePublicKey (own key)", a.engine->IncludePublicKey(kMacroBase + "USERA\\self.pub"),
                 "the own key is not a correspondent");
-  SignAndVerify(a, b, Document("Payment order 17: 1000.00 RUB from A to B, account 40702810900000000017."));
-  SignAndVerify(b, a, Document("Receipt for payment order 17, signed by B."));
-  EncryptAndDecrypt(a, b, Document("Payment order 18: 250.00 RUB, encrypted for B."));
-  EncryptAndDecrypt(b, a, Document("Statement for account 40702810900000000017."));
+  SignBothWays(a, b, Document("Payment order 17: 1000.00 RUB from A to B, account 40702810900000000017."));
+  EncryptBothWays(a, b);
 
   a.steps.Succeeds(*a.engine, "UpdateCertificateCash (user B)", a.engine->UpdateCertificateCash(b.uid),
                    "B's key read again");
@@ -131,17 +94,8 @@ void RunScenario(Party& a, Party& b) {
   a.steps.Succeeds(*a.engine, "RemoveCertificate (user B)", a.engine->RemoveCertificate(b.uid), "B's key deleted");
   Bytes data = Document("After the removal");
   a.steps.Fails(*a.engine, "EncodeData (for removed B)", a.engine->Encode(data, b.uid), "B's key was removed");
-  a.engine->ClearCash();
-  a.steps.Done("ClearCash", "keys and caches dropped");
-  std::string uid;
-  const int32_t code = a.engine->CurrentUID(uid);
-  a.steps.Succeeds(*a.engine, "GetCurrentUserUID (after ClearCash)", code, "UID " + uid,
-                   code == 0 && uid != a.uid ? "UID changed to " + uid : "");
-  const std::string text = a.engine->ErrorText(-17);
-  if (text.empty())
-    a.steps.Unexpected("GetCryptoErrorString(-17)", "empty text");
-  else
-    a.steps.Done("GetCryptoErrorString(-17)", text);
+  const int32_t kEnvelopeForOther = -17;
+  FinishRound(a, "keys and caches dropped", kEnvelopeForOther);
 }
 
 }  // namespace

@@ -2,10 +2,9 @@
 // user B signs with MD5 and encrypts with RC5 in CBC mode (1024- and 2048-bit keys); user C's
 // certificate is revoked by a CRL that A includes half-way, so that the same signature of C
 // verifies before and fails after. Every path parameter uses the %ZEXRoot% macro.
-#include <memory>
 
-#include "callbacks.h"
 #include "demo.h"
+#include "demo_party.h"
 
 #if defined(ZKMINT_WITH_OSSLKIT)
 #include <filesystem>
@@ -62,13 +61,9 @@ void Provision(const std::string& root) {
   kit::WriteCrl((base / "INBOX" / "ca.crl").string(), list.get(), kit::CertFormat::kPemLf);
 }
 
-struct Party {
-  Party(const DemoContext& context, const UserSpec& spec)
-      : user(spec), steps(context.table, kEngineType + " (user " + spec.letter + ")") {}
+struct Party : DemoParty {
+  Party(const DemoContext& context, const UserSpec& spec) : DemoParty(context.table, kEngineType, spec.letter), user(spec) {}
   const UserSpec& user;
-  DemoSteps steps;
-  std::unique_ptr<Engine> engine;
-  std::string uid;
 };
 
 std::vector<NamedValue> PartyParams(const UserSpec& user) {
@@ -80,68 +75,15 @@ std::vector<NamedValue> PartyParams(const UserSpec& user) {
 }
 
 bool OpenParty(const DemoContext& context, Party& party) {
-  party.engine = Engine::Create(context.api, kEngineType);
-  if (!party.engine) {
-    party.steps.Unexpected("InitCryptoEngine", "returned null after succeeding for another user");
-    return false;
-  }
-  party.engine->SetRootPath(context.root);
-  party.engine->SetCallbacks(PasswordRequest, TouchMemoryRequest);
-  std::string summary = "keys under " + kMacroBase + UserDir(party.user) + ", " + party.user.hash + ", " +
-                        party.user.cipher;
-  if (!SetParamsByName(*party.engine, party.steps, PartyParams(party.user), summary)) return false;
-  int32_t code = party.engine->CurrentUID(party.uid);
-  return party.steps.Succeeds(*party.engine, "GetCurrentUserUID", code, "UID " + party.uid,
-                              party.uid.empty() ? "empty UID" : "");
+  const std::string summary = "keys under " + kMacroBase + UserDir(party.user) + ", " + party.user.hash + ", " +
+                              party.user.cipher;
+  return OpenDemoParty(context, kEngineType, party, PartyParams(party.user), summary);
 }
 
 void IncludeCertificateOf(Party& receiver, const Party& owner) {
   std::string file = kMacroBase + UserDir(owner.user) + "\\self.cer";
   receiver.steps.Succeeds(*receiver.engine, "IncludePublicKey (user " + owner.user.letter + ")",
                           receiver.engine->IncludePublicKey(file), file);
-}
-
-Bytes Document(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// Returns the signature (empty when signing failed).
-Bytes SignAndVerify(Party& signer, Party& verifier, const Bytes& document) {
-  Bytes signature;
-  int32_t code = signer.engine->Sign(document, "", signature);
-  if (!signer.steps.Succeeds(*signer.engine, "SignData (" + signer.user.hash + ")", code,
-                             std::to_string(signature.size()) + "-byte signature"))
-    return {};
-  std::string name;
-  code = verifier.engine->Verify(document, signature, name);
-  verifier.steps.Succeeds(*verifier.engine, "VerifyData (signed by " + signer.user.letter + ")", code,
-                          "signer " + name, code == 0 && name != signer.uid ? "signer reported as " + name : "");
-  return signature;
-}
-
-void VerifyTampered(Party& verifier, Bytes document, const Bytes& signature) {
-  document[document.size() / 2] ^= 0x01;
-  std::string name;
-  verifier.steps.Fails(*verifier.engine, "VerifyData (one bit of data changed)",
-                       verifier.engine->Verify(document, signature, name), "the data were changed");
-}
-
-// Returns the envelope (empty when encoding failed).
-Bytes EncryptAndDecrypt(Party& sender, Party& recipient, const Bytes& document) {
-  std::string recipientUID;
-  int32_t code = sender.engine->EncodeUID(recipient.uid, recipientUID);
-  if (!sender.steps.Succeeds(*sender.engine, "GetEncodeUIDBySignUID", code, recipient.uid + " -> " + recipientUID))
-    return {};
-  Bytes envelope = document;
-  code = sender.engine->Encode(envelope, recipientUID);
-  if (!sender.steps.Succeeds(*sender.engine, "EncodeData (" + sender.user.cipher + ", for " + recipient.user.letter + ")",
-                             code, std::to_string(envelope.size()) + "-byte envelope"))
-    return {};
-  Bytes plain = envelope;
-  std::string from;
-  code = recipient.engine->Decode(plain, from);
-  recipient.steps.Succeeds(*recipient.engine, "DecodeData (from " + sender.user.letter + ")", code,
-                           std::to_string(plain.size()) + " bytes, equal to the original",
-                           plain == document ? "" : "the decrypted data differ from the original");
-  return envelope;
 }
 
 void RunExchange(Party& a, Party& b, Party& c) {
@@ -152,22 +94,18 @@ void RunExchange(Party& a, Party& b, Party& c) {
                 a.engine->IncludePublicKey(kMacroBase + "USERA\\self.cer"), "the own certificate is not a correspondent");
 
   const Bytes order = Document("Payment order 17: 1000.00 RUB from A to B, account 40702810900000000017.");
-  Bytes signature = SignAndVerify(a, b, order);
+  Bytes signature = SignAndVerify(a, b, order, a.user.hash);
   if (!signature.empty()) VerifyTampered(b, order, signature);
-  SignAndVerify(b, a, Document("Receipt for payment order 17, signed by B."));
+  SignAndVerify(b, a, Document("Receipt for payment order 17, signed by B."), b.user.hash);
 
-  Bytes envelope = EncryptAndDecrypt(a, b, order);
-  if (!envelope.empty()) {
-    std::string from;
-    a.steps.Fails(*a.engine, "DecodeData (envelope for B)", a.engine->Decode(envelope, from),
-                  "the envelope is for another user");
-  }
-  EncryptAndDecrypt(b, a, Document("Statement for account 40702810900000000017."));
+  Bytes envelope = EncryptAndDecrypt(a, b, order, a.user.cipher);
+  if (!envelope.empty()) DecodeForeign(a, envelope, "B");
+  EncryptAndDecrypt(b, a, Document("Statement for account 40702810900000000017."), b.user.cipher);
 }
 
 void RunCertificateUpkeep(Party& a, Party& b, Party& c) {
   Bytes statement = Document("Statement signed by C before the CA revoked C's certificate.");
-  Bytes signatureOfC = SignAndVerify(c, a, statement);
+  Bytes signatureOfC = SignAndVerify(c, a, statement, c.user.hash);
   std::string crl = kMacroBase + "INBOX\\ca.crl";
   a.steps.Succeeds(*a.engine, "IncludeCRL (revokes C)", a.engine->IncludeCRL(crl), crl);
   if (!signatureOfC.empty()) {
@@ -182,18 +120,8 @@ void RunCertificateUpkeep(Party& a, Party& b, Party& c) {
   Bytes data = Document("After the removal");
   a.steps.Fails(*a.engine, "EncodeData (for removed B)", a.engine->Encode(data, b.uid),
                 "B's certificate was removed");
-  a.engine->ClearCash();
-  a.steps.Done("ClearCash", "done");
-  std::string uid;
-  int32_t code = a.engine->CurrentUID(uid);
-  a.steps.Succeeds(*a.engine, "GetCurrentUserUID (after ClearCash)", code, "UID " + uid,
-                   code == 0 && uid != a.uid ? "UID changed to " + uid : "");
   const int32_t kEnvelopeForOther = -37;
-  std::string text = a.engine->ErrorText(kEnvelopeForOther);
-  if (text.empty())
-    a.steps.Unexpected("GetCryptoErrorString(-37)", "empty text");
-  else
-    a.steps.Done("GetCryptoErrorString(-37)", text);
+  FinishRound(a, "done", kEnvelopeForOther);
 }
 
 }  // namespace
