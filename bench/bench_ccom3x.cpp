@@ -9,7 +9,6 @@
 // user's private key, the derivation, the unwrapping and both MACs. Only the operation is timed:
 // restoring a buffer that an in-place operation overwrote is not counted on either side.
 #include <benchmark/benchmark.h>
-#include <time.h>
 
 #include <chrono>
 #include <cstdio>
@@ -23,6 +22,7 @@
 #include <vector>
 
 #include "bench_report.h"
+#include "bench_timing.h"
 #include "engines/ccom3x/ccom_api.h"
 #include "platform/platform.h"
 #include "zk_mint.h"
@@ -209,42 +209,9 @@ const World& WorldOf(int64_t correspondents) {
   return *world;
 }
 
-// CPU time of the calling thread: on a busy machine the fairer of the two measures.
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-const char kCpuSecondsPerOp[] = "cpu_seconds_per_op";
-
-template <typename Prepare, typename Op>
-void TimeEach(benchmark::State& state, int64_t bytesPerOp, Prepare prepare, Op op) {
-  using Clock = std::chrono::steady_clock;
-  prepare();
-  if (const int32_t code = op(); code != 0) {
-    state.SkipWithError(("warm-up failed with code " + std::to_string(code)).c_str());
-    return;
-  }
-  double cpuSeconds = 0;
-  for (auto _ : state) {
-    prepare();
-    const double cpuStart = ThreadCpuSeconds();
-    const Clock::time_point start = Clock::now();
-    const int32_t code = op();
-    const Clock::time_point end = Clock::now();
-    cpuSeconds += ThreadCpuSeconds() - cpuStart;
-    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-    if (code != 0) {
-      state.SkipWithError(("operation failed with code " + std::to_string(code)).c_str());
-      break;
-    }
-  }
-  state.counters[kCpuSecondsPerOp] = benchmark::Counter(cpuSeconds, benchmark::Counter::kAvgIterations);
-  state.SetItemsProcessed(state.iterations());
-  state.SetBytesProcessed(state.iterations() * bytesPerOp);
-}
-
-void NoPrepare() {}
+using zkbench::kCpuSecondsPerOp;
+using zkbench::NoPrepare;
+using zkbench::TimeEach;
 
 // ---- the engine ------------------------------------------------------------------------------
 

@@ -1,7 +1,6 @@
 #include "bench_openssl_world.h"
 
 #include <stdlib.h>
-#include <time.h>
 
 #include <cstring>
 #include <filesystem>
@@ -60,12 +59,6 @@ Bytes RandomData(size_t size) {
   Bytes data(size);
   for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
   return data;
-}
-
-double ThreadCpuSeconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 void EngineCloser::operator()(void* engine) const { DoneCryptoEngine(engine); }

@@ -10,9 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "osslkit.h"
 
 namespace zkbench::ossl {
+
+using zkbench::NoPrepare;
+using zkbench::TimeEach;
+using zkbench::kCpuSecondsPerOp;
 
 namespace kit = zk::osslkit;
 using Bytes = std::vector<uint8_t>;
@@ -62,48 +67,6 @@ void ReleaseWorlds();
 // The engine's signature of the data, and alice's envelope of the data for bob.
 Bytes EngineSign(void* engine, const Bytes& data);
 Bytes EngineEnvelope(const World& world, const Bytes& data);
-
-// The name of the counter that holds the CPU time of one operation, in seconds.
-inline const char kCpuSecondsPerOp[] = "cpu_s_per_op";
-
-// This thread's CPU time in seconds.
-double ThreadCpuSeconds();
-
-// Runs op once per iteration and times only op, in real time and in this thread's CPU time (the
-// steadier figure when other programs share the machine); prepare (not timed) restores what op
-// overwrote. op returns 0 on success. One untimed run comes first: whatever the engine loads on
-// first use (its certificate model, the key file), perhaps emptied by the benchmark that ran
-// before, would otherwise land in the first iteration and, with random interleaving, in the
-// iteration count.
-template <typename Prepare, typename Op>
-void TimeEach(benchmark::State& state, int64_t bytesPerOp, Prepare prepare, Op op) {
-  using Clock = std::chrono::steady_clock;
-  prepare();
-  if (const int32_t code = op(); code != 0) {
-    state.SkipWithError(("warm-up failed with code " + std::to_string(code)).c_str());
-    return;
-  }
-  double cpuSeconds = 0;
-  for (auto _ : state) {
-    prepare();
-    // The CPU clock is read outside the real-time interval: it costs a system call.
-    const double cpuStart = ThreadCpuSeconds();
-    const Clock::time_point start = Clock::now();
-    const int32_t code = op();
-    const Clock::time_point end = Clock::now();
-    cpuSeconds += ThreadCpuSeconds() - cpuStart;
-    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
-    if (code != 0) {
-      state.SkipWithError(("operation failed with code " + std::to_string(code)).c_str());
-      break;
-    }
-  }
-  state.counters[kCpuSecondsPerOp] = benchmark::Counter(cpuSeconds, benchmark::Counter::kAvgIterations);
-  state.SetItemsProcessed(state.iterations());
-  state.SetBytesProcessed(state.iterations() * bytesPerOp);
-}
-
-inline void NoPrepare() {}
 
 // Raw libcrypto doing the engine's primitive work (bench_openssl_raw.cpp); range(0) is the size.
 void SignRaw(benchmark::State& state);
