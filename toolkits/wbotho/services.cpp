@@ -53,12 +53,8 @@ void SignatureDigest(const uint8_t* data, size_t len, const uint8_t* signIdAndTi
   hash.Final(digest);
 }
 
-// A signer's public signature key: a loaded key set of its own, else the directory.
+// A signer's public signature key, from the directory (the own key too, once included there).
 int SignerKey(const std::string& dir, const std::string& signId, gost::r3410_2001::Point& q) {
-  KeySet own;
-  if (FindLoadedBySignId(signId, own) == kOk) {
-    return gost::r3410_2001::PublicFromSecret(kCurve, own.dS, q) == gost::kSignOk ? kOk : kCryptoFailure;
-  }
   PublicKeys keys;
   if (int code = ReadDirectoryEntry(dir, KeyNumberOf(signId), keys)) return code;
   if (keys.signId != signId) return kKeyNotInDirectory;
