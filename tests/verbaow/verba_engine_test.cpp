@@ -9,20 +9,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class VerbaEngine : public VerbaTest {
- protected:
-  void SetUp() override {
-    VerbaTest::SetUp();
-    a = &sandbox.AddUser(1);
-    b = &sandbox.AddUser(2);
-    ea = sandbox.Engine(*a);
-    eb = sandbox.Engine(*b);
-    PairUp(*ea, *a, *eb, *b);
-  }
-  const User* a = nullptr;
-  const User* b = nullptr;
-  std::unique_ptr<zk::TVerbaOW4Engine> ea, eb;
-};
+using VerbaEngine = VerbaPair;
 
 TEST_F(VerbaEngine, SignaturesBetweenTwoUsersAndTheirRefusals) {
   const Bytes order = Text("Payment order 17: 1000.00 RUB from 0001 to 0002.");

@@ -119,6 +119,15 @@ void VerbaTest::PairUp(zk::TCryptoEngine& a, const User& ua, zk::TCryptoEngine& 
   ASSERT_EQ(b.IncludePublicKey(ua.publicFile.c_str()), 0);
 }
 
+void VerbaPair::SetUp() {
+  VerbaTest::SetUp();
+  a = &sandbox.AddUser(1);
+  b = &sandbox.AddUser(2);
+  ea = sandbox.Engine(*a);
+  eb = sandbox.Engine(*b);
+  PairUp(*ea, *a, *eb, *b);
+}
+
 void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value) {
   ASSERT_EQ(engine.SetCryptoParamValue(index, value.c_str()), 0) << index;
 }

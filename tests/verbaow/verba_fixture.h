@@ -79,6 +79,15 @@ class VerbaTest : public ::testing::Test {
   Sandbox sandbox;
 };
 
+// Users A (0001) and B (0002) with engines that know each other's public keys.
+class VerbaPair : public VerbaTest {
+ protected:
+  void SetUp() override;
+  const User* a = nullptr;
+  const User* b = nullptr;
+  std::unique_ptr<zk::TVerbaOW4Engine> ea, eb;
+};
+
 void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value);
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& data);

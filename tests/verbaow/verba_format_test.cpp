@@ -25,20 +25,12 @@ gcry_mpi_t MpiLe(const uint8_t* p, size_t n) {
   return m;
 }
 
-class VerbaFormat : public VerbaTest {
+class VerbaFormat : public VerbaPair {
  protected:
   void SetUp() override {
-    VerbaTest::SetUp();
+    VerbaPair::SetUp();
     gost::InitLibgcrypt();
-    a = &sandbox.AddUser(1);
-    b = &sandbox.AddUser(2);
-    ea = sandbox.Engine(*a);
-    eb = sandbox.Engine(*b);
-    PairUp(*ea, *a, *eb, *b);
   }
-  const User* a = nullptr;
-  const User* b = nullptr;
-  std::unique_ptr<zk::TVerbaOW4Engine> ea, eb;
 };
 
 // "VS" | 1 | signer 12 | time 8 | r 32 | s 32 (little-endian), over R 34.11-94 (CryptoPro) of the
