@@ -47,7 +47,7 @@ TEST_F(VerbaEngine, EnvelopesGrowByHeaderAndItemsAndOpenOnlyForRecipients) {
   const Result opened = Decode(*eb, forBoth.data);
   ASSERT_EQ(opened.code, 0);
   EXPECT_EQ(opened.data, plain);
-  EXPECT_EQ(opened.uid, a->encId);
+  EXPECT_EQ(opened.uid, a->signId) << "the sender as its signatures name it";
   EXPECT_EQ(Decode(*ea, forBoth.data).data, plain) << "the sender encrypted for itself too";
 
   // Default recipients; a user that is not among them; every kind of change.

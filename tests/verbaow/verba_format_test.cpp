@@ -69,7 +69,7 @@ TEST_F(VerbaFormat, SignatureHoldsForLibgcrypt) {
   for (gcry_mpi_t x : {e, r, s}) gcry_mpi_release(x);
 }
 
-// Header 37: "VE" | 1 | sender 10 | series 6 | N 2 | IV 8 | MAC 4 | L 4; per recipient 48: key
+// Header 37: "VE" | 1 | sender 12 | N 2 | IV 8 | MAC 4 | L 4 | 0 0 0 0; per recipient 48: key
 // number 2 | identifier 10 | key encrypted under the VKO key 32 | its MAC 4; then the CFB body.
 TEST_F(VerbaFormat, EnvelopeOpenedByHand) {
   const Bytes plain = Text("Statement for account 40702810900000000017, opened by hand.");
@@ -78,11 +78,11 @@ TEST_F(VerbaFormat, EnvelopeOpenedByHand) {
   const Bytes& env = sealed.data;
   ASSERT_EQ(env.size(), plain.size() + 37 + 2 * 48);
   EXPECT_EQ(std::string(env.begin(), env.begin() + 3), std::string("VE\x01", 3));
-  EXPECT_EQ(std::string(env.begin() + 3, env.begin() + 13), a->encId);
-  EXPECT_EQ(std::string(env.begin() + 13, env.begin() + 19), "000777");
-  EXPECT_EQ(Le(env, 19, 2), 2u);
-  EXPECT_EQ(Le(env, 33, 4), plain.size());
-  const uint8_t* iv = env.data() + 21;
+  EXPECT_EQ(std::string(env.begin() + 3, env.begin() + 15), a->signId);
+  EXPECT_EQ(Le(env, 15, 2), 2u);
+  EXPECT_EQ(Le(env, 29, 4), plain.size());
+  EXPECT_EQ(Le(env, 33, 4), 0u);
+  const uint8_t* iv = env.data() + 17;
   const size_t item = 37 + 48;  // the second: B's
   EXPECT_EQ(Le(env, item, 2), 2u);
   EXPECT_EQ(std::string(env.begin() + item + 2, env.begin() + item + 12), b->encId);
@@ -106,14 +106,14 @@ TEST_F(VerbaFormat, EnvelopeOpenedByHand) {
 
   // The MAC covers the header (MAC field as zeros), the items and the plain text.
   Bytes covered(env.begin(), env.begin() + 37 + 96);
-  std::memset(covered.data() + 29, 0, 4);
+  std::memset(covered.data() + 25, 0, 4);
   covered.insert(covered.end(), plain.begin(), plain.end());
   gost::MacMode mac;
   mac.Init(&cipher);
   mac.Update(covered.data(), covered.size());
   uint8_t full[8];
   mac.Final(full);
-  EXPECT_EQ(0, std::memcmp(full, env.data() + 29, 4));
+  EXPECT_EQ(0, std::memcmp(full, env.data() + 25, 4));
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ namespace {
 constexpr size_t kSignatureSize = 87;  // "VS" | count 1 | signId 12 | time 8 | r 32 | s 32
 constexpr size_t kHeader = zk::verbaow::kEncryptHeaderSize;
 constexpr size_t kItem = zk::verbaow::kEncryptItemSize;
-// Header: "VE" | version 1 | sender encId 10 | series 6 | N 2 | IV 8 | data MAC 4 | L 4.
-constexpr size_t kSenderAt = 3, kSeriesAt = 13, kCountAt = 19, kIvAt = 21, kMacAt = 29, kLengthAt = 33;
+// Header: "VE" | version 1 | sender signId 12 | N 2 | IV 8 | data MAC 4 | L 4 | 4 zero bytes.
+constexpr size_t kSenderAt = 3, kCountAt = 15, kIvAt = 17, kMacAt = 25, kLengthAt = 29, kReservedAt = 33;
 // Item: key number 2 | encId 10 | wrapped key 36.
 constexpr size_t kItemIdAt = 2, kItemWrapAt = 12;
 
@@ -62,18 +62,15 @@ int SignerKey(const std::string& dir, const std::string& signId, gost::r3410_200
   return kOk;
 }
 
-// A correspondent's public encryption key: the own key set's for its own number, else the directory.
-int EncryptionKey(const std::string& dir, const KeySet& own, int keyNumber, gost::r3410_2001::Point& q,
-                  std::string& encId) {
+// A correspondent's public encryption key and identifiers: the own key set's for its own number,
+// else the directory's.
+int EncryptionKey(const std::string& dir, const KeySet& own, int keyNumber, PublicKeys& keys) {
   if (keyNumber == own.KeyNumber()) {
-    encId = own.encId;
-    return gost::r3410_2001::PublicFromSecret(kCurve, own.dE, q) == gost::kSignOk ? kOk : kCryptoFailure;
+    keys.encId = own.encId;
+    keys.signId = own.signId;
+    return gost::r3410_2001::PublicFromSecret(kCurve, own.dE, keys.qE) == gost::kSignOk ? kOk : kCryptoFailure;
   }
-  PublicKeys keys;
-  if (int code = ReadDirectoryEntry(dir, keyNumber, keys)) return code;
-  encId = keys.encId;
-  q = keys.qE;
-  return kOk;
+  return ReadDirectoryEntry(dir, keyNumber, keys);
 }
 
 // The data MAC under the session key: header (its MAC field as zeros), items, then the plain data.
@@ -106,7 +103,7 @@ void Cfb(const uint8_t cek[32], const uint8_t iv[8], const uint8_t* in, uint8_t*
 // The header's own checks: 10 for a length that does not add up, 11 for no encrypted block.
 int ParseHeader(const uint8_t* data, uint32_t length, uint16_t& count, uint32_t& plainLen) {
   if (length < kHeader) return kBadLength;
-  if (data[0] != 'V' || data[1] != 'E' || data[2] != 1) return kNotEncrypted;
+  if (data[0] != 'V' || data[1] != 'E' || data[2] != 1 || GetLe(data + kReservedAt, 4) != 0) return kNotEncrypted;
   count = static_cast<uint16_t>(GetLe(data + kCountAt, 2));
   plainLen = static_cast<uint32_t>(GetLe(data + kLengthAt, 4));
   if (count == 0) return kNotEncrypted;
@@ -233,24 +230,22 @@ STANDIN_EXPORT int16_t WB_CALL EnCryptMem(const uint8_t* data, uint32_t length, 
   header[0] = 'V';
   header[1] = 'E';
   header[2] = 1;
-  std::memcpy(header.data() + kSenderAt, own.encId.data(), kEncIdChars);
-  std::memcpy(header.data() + kSeriesAt, own.Series().data(), 6);
+  std::memcpy(header.data() + kSenderAt, own.signId.data(), kSignIdChars);
   PutLe(header.data() + kCountAt, n, 2);
   gost::SystemRandom(header.data() + kIvAt, 8);
   PutLe(header.data() + kLengthAt, length, 4);
   int code = kOk;
   for (size_t i = 0; i < n && code == kOk; ++i) {
     uint8_t* item = items.data() + i * kItem;
-    gost::r3410_2001::Point q;
-    std::string encId;
-    code = EncryptionKey(dir, own, recipients[i], q, encId);
+    PublicKeys keys;
+    code = EncryptionKey(dir, own, recipients[i], keys);
     uint8_t kek[32];
-    if (code == kOk && gost::vko2001::Agree(kCurve, own.dE, q, header.data() + kIvAt, true, kek) != gost::kSignOk) {
+    if (code == kOk && gost::vko2001::Agree(kCurve, own.dE, keys.qE, header.data() + kIvAt, true, kek) != gost::kSignOk) {
       code = kCryptoFailure;
     }
     if (code != kOk) break;
     PutLe(item, recipients[i], 2);
-    std::memcpy(item + kItemIdAt, encId.data(), kEncIdChars);
+    std::memcpy(item + kItemIdAt, keys.encId.data(), kEncIdChars);
     gost::vko2001::Wrap(kek, header.data() + kIvAt, cek, Sbox(), item + kItemWrapAt);
     gost::Wipe(kek, sizeof kek);
   }
@@ -271,8 +266,8 @@ STANDIN_EXPORT int16_t WB_CALL GetMemSenderID(const uint8_t* data, uint32_t leng
   uint16_t count = 0;
   uint32_t plainLen = 0;
   if (int code = ParseHeader(data, length, count, plainLen)) return static_cast<int16_t>(code);
-  std::memcpy(senderId, data + kSenderAt, kEncIdChars);
-  senderId[kEncIdChars] = '\0';
+  std::memcpy(senderId, data + kSenderAt, kSignIdChars);
+  senderId[kSignIdChars] = '\0';
   return kOk;
 }
 
@@ -300,14 +295,13 @@ STANDIN_EXPORT int16_t WB_CALL DeCryptMem(uint8_t* data, uint32_t* length, uint1
     }
   }
   if (mine == nullptr) return kKeyMissing;
-  gost::r3410_2001::Point q;
-  std::string senderId;
-  const int senderNumber = KeyNumberOf(Text(data + kSenderAt, kEncIdChars));
+  const int senderNumber = KeyNumberOf(Text(data + kSenderAt, kSignIdChars));
   if (senderNumber < 0) return kNotEncrypted;
-  if (int code = EncryptionKey(dir, own, senderNumber, q, senderId)) return static_cast<int16_t>(code);
-  if (std::memcmp(senderId.data(), data + kSenderAt, kEncIdChars) != 0) return kMacMismatch;
+  PublicKeys sender;
+  if (int code = EncryptionKey(dir, own, senderNumber, sender)) return static_cast<int16_t>(code);
+  if (std::memcmp(sender.signId.data(), data + kSenderAt, kSignIdChars) != 0) return kMacMismatch;
   uint8_t kek[32], cek[32];
-  if (gost::vko2001::Agree(kCurve, own.dE, q, data + kIvAt, true, kek) != gost::kSignOk) return kCryptoFailure;
+  if (gost::vko2001::Agree(kCurve, own.dE, sender.qE, data + kIvAt, true, kek) != gost::kSignOk) return kCryptoFailure;
   const bool unwrapped = gost::vko2001::Unwrap(kek, data + kIvAt, mine + kItemWrapAt, Sbox(), cek);
   gost::Wipe(kek, sizeof kek);
   if (!unwrapped) return kMacMismatch;

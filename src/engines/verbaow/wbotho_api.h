@@ -73,7 +73,7 @@ int16_t WB_CALL DeCryptMem(uint8_t* data, uint32_t* length, uint16_t ownKeyNumbe
 int16_t WB_CALL EnCryptMem(const uint8_t* data, uint32_t length, uint8_t* out, uint16_t ownKeyNumber,
                            const uint16_t* recipients, const char* keySerial);
 int16_t WB_CALL GetFileSenderID(void);
-// The sender's encryption identifier (10 characters and a zero).
+// The sender's signature key identifier (12 characters and a zero).
 int16_t WB_CALL GetMemSenderID(const uint8_t* data, uint32_t length, char* senderId);
 // Stores a correspondent's public key (a public-key file's bytes) in the directory.
 int16_t WB_CALL AddOpenKey(const char* publicDir, const uint8_t* keyBytes, const char* ownKeyId, const char* kind);
