@@ -3,7 +3,6 @@
 // slot 0 for verification; a full driver; and a touch memory attached while the engine waits.
 #include <filesystem>
 
-#include "frame/devicewait.h"
 #include "verbaow/verba_fixture.h"
 
 namespace vowtest {
@@ -95,39 +94,32 @@ TEST_F(VerbaDriver, DeviceHoldingAnotherKeySetIsNoSuccess) {
   EXPECT_EQ(ErrorText(*ea, 6), "Ключ не найден или искажен");
 }
 
-// The host's touch-memory window, and a device attached on the n-th pause of the wait.
+// The host's touch-memory window.
 std::vector<int32_t> g_states;
-int g_attachAfter = -1;
-std::string g_attachCommand;
 void ZK_STDCALL RecordState(int32_t state) { g_states.push_back(state); }
-void PauseAndMaybeAttach(uint32_t ms) {
-  VerbaTest::Advance(ms);
-  if (g_attachAfter >= 0 && g_attachAfter-- == 0) Toolkit().Control(g_attachCommand.c_str());
-}
 
+// A's key set on the medium of the reader "TM:COM1", which starts detached.
 class VerbaDeviceWait : public VerbaDriver {
  protected:
   void SetUp() override {
     VerbaDriver::SetUp();
-    zk::TDeviceWait::SetSleepForTesting(&PauseAndMaybeAttach);
     g_states.clear();
-    g_attachAfter = -1;
-    g_attachCommand = "attach TM:COM1 " + a->device;
+    ASSERT_EQ(Toolkit().Control(("medium TM:COM1 " + a->device).c_str()), 0);
+    ASSERT_EQ(Toolkit().Control("detach TM:COM1"), 0);
     Configure(*ea, kKeyDevice, "tm:com1");
     ea->TMRequestFunc = &RecordState;
   }
 };
 
 TEST_F(VerbaDeviceWait, TouchMemoryAttachedDuringTheWait) {
-  g_attachAfter = 2;
+  ASSERT_EQ(Toolkit().Control("detach TM:COM1 3"), 0);  // attached at the fourth look
   ASSERT_EQ(Sign(*ea, doc).code, 0);
   EXPECT_EQ(g_states, (std::vector<int32_t>{0, 1}));
   EXPECT_EQ(Loads(), 4) << "first call and three retries, 500 ms apart";
 
   // Taken away after loading: the signature waits for it again.
-  ASSERT_EQ(Toolkit().Control("detach TM:COM1"), 0);
+  ASSERT_EQ(Toolkit().Control("detach TM:COM1 1"), 0);
   g_states.clear();
-  g_attachAfter = 0;
   ASSERT_EQ(Sign(*ea, doc).code, 0);
   EXPECT_EQ(g_states, (std::vector<int32_t>{0, 1}));
   EXPECT_EQ(Toolkit().Calls("SignMemSeparateEx"), 3);
@@ -141,7 +133,7 @@ TEST_F(VerbaDeviceWait, WindowTimeOutEndsTheWaitWithTheDeviceCode) {
   // Without a host callback the wait still polls, silently.
   ea->TMRequestFunc = nullptr;
   g_states.clear();
-  g_attachAfter = 1;
+  ASSERT_EQ(Toolkit().Control("detach TM:COM1 1"), 0);
   EXPECT_EQ(Sign(*ea, doc).code, 0);
   EXPECT_TRUE(g_states.empty());
   // A directory is no touch memory: its absence is answered at once.

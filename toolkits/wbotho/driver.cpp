@@ -1,5 +1,6 @@
-// The key driver: 16 slots of loaded key sets, filled from devices by InitKey. Touch memories and
-// smart cards are directories attached to their names through the control entry.
+// The key driver: 16 slots of loaded key sets, filled from devices by InitKey. The key medium of a
+// touch-memory reader or smart-card slot is a directory named through the control entry; whether
+// it is attached is the control entry's device presence.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -25,7 +26,7 @@ struct Slot {
 struct Driver {
   std::mutex lock;
   std::array<Slot, zk::verbaow::kDriverSlots> slots;
-  std::map<std::string, std::string> attached;  // device name -> directory
+  std::map<std::string, std::string> media;  // device name -> directory of its key sets
   size_t signaturePadding = 0;
 };
 
@@ -61,10 +62,9 @@ std::vector<Bytes> ReadKeySetFiles(const std::string& dir) {
   return files;
 }
 
-// Caller holds the lock.
-int Usable(const Driver& d, const Slot& slot) {
-  if (!slot.device.empty() && d.attached.count(slot.device) == 0) return kDeviceUnreadable;
-  return kOk;
+// A key loaded from a touch memory or smart card serves only while that device is attached.
+int Usable(const Slot& slot) {
+  return slot.device.empty() || standin::DeviceAttached(slot.device.c_str()) ? kOk : kDeviceUnreadable;
 }
 
 template <typename Match>
@@ -73,7 +73,7 @@ int FindLoaded(Match match, KeySet& out) {
   std::lock_guard<std::mutex> hold(d.lock);
   for (const Slot& slot : d.slots) {
     if (!slot.used || !match(slot.set)) continue;
-    if (int code = Usable(d, slot)) return code;
+    if (int code = Usable(slot)) return code;
     out.encId = slot.set.encId;
     out.signId = slot.set.signId;
     std::memcpy(out.dE, slot.set.dE, 32);
@@ -101,10 +101,11 @@ bool IsRemovableDevice(const std::string& device) {
 
 int DeviceDirectory(const std::string& device, std::string& dir) {
   if (IsRemovableDevice(device)) {
+    if (!standin::DeviceAttached(device.c_str())) return kDeviceUnreadable;
     Driver& d = State();
     std::lock_guard<std::mutex> hold(d.lock);
-    auto it = d.attached.find(Upper(device));
-    if (it == d.attached.end()) return kDeviceUnreadable;
+    auto it = d.media.find(Upper(device));
+    if (it == d.media.end()) return kDeviceUnreadable;  // a reader without a key
     dir = it->second;
     return kOk;
   }
@@ -117,12 +118,8 @@ int DeviceDirectory(const std::string& device, std::string& dir) {
 int DeviceControl(const std::vector<std::string>& words) {
   Driver& d = State();
   std::lock_guard<std::mutex> hold(d.lock);
-  if (words.size() == 3 && words[0] == "attach" && IsRemovableDevice(words[1])) {
-    d.attached[Upper(words[1])] = words[2];  // the directory: the rest of the command
-    return 0;
-  }
-  if (words.size() == 2 && words[0] == "detach" && IsRemovableDevice(words[1])) {
-    d.attached.erase(Upper(words[1]));
+  if (words.size() == 3 && words[0] == "medium" && IsRemovableDevice(words[1])) {
+    d.media[Upper(words[1])] = words[2];  // the directory: the rest of the command
     return 0;
   }
   if (words.size() == 2 && words[0] == "siglen") {
@@ -130,9 +127,9 @@ int DeviceControl(const std::vector<std::string>& words) {
     return 0;
   }
   if (words.size() == 1 && words[0] == "reset") {
-    // The control entry's own reset also empties the driver and detaches every device.
+    // The control entry's own reset also empties the driver and forgets every key medium.
     for (Slot& slot : d.slots) Release(slot);
-    d.attached.clear();
+    d.media.clear();
     d.signaturePadding = 0;
   }
   return -2;
@@ -231,12 +228,12 @@ STANDIN_EXPORT int16_t WB_CALL GetDrvInfo(uint8_t* records, int32_t* count) {
 
 STANDIN_EXPORT int StandIn_Control(const char* command) {
   if (command == nullptr) return -1;
-  // Words split at blanks; "attach <device> <directory>" keeps the directory whole.
+  // Words split at blanks; "medium <device> <directory>" keeps the directory whole.
   std::vector<std::string> words;
   for (const char* p = command; *p != '\0';) {
     while (*p == ' ') ++p;
     const char* start = p;
-    const bool rest = words.size() == 2 && words[0] == "attach";
+    const bool rest = words.size() == 2 && words[0] == "medium";
     while (*p != '\0' && (rest || *p != ' ')) ++p;
     if (p > start) words.emplace_back(start, p);
   }

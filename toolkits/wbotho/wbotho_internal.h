@@ -89,9 +89,9 @@ int MakePublicImage(const KeySet& set, int format, Bytes& image);
 // --- devices (driver.cpp) ---
 bool IsRemovableDevice(const std::string& device);
 // The directory a device name stands for: itself for a path; for a touch memory or smart card the
-// directory attached to it (kDeviceUnreadable while detached).
+// directory of its key medium (kDeviceUnreadable while detached or without a medium).
 int DeviceDirectory(const std::string& device, std::string& dir);
-// The control verbs of the devices and "siglen"; -2 when the command is not one of them.
+// The stand-in's own control verbs ("medium", "siglen"); -2 for any other command.
 int DeviceControl(const std::vector<std::string>& words);
 size_t TakeSignaturePadding();
 

@@ -1,5 +1,5 @@
 // The Verba-OW engine between two users, key numbers 0001 and 0002. A's key set lies in a
-// directory, B's on a touch memory that the stand-in's control entry attaches. They include each
+// directory, B's on a touch memory whose medium the stand-in's control entry names. They include each
 // other's public keys, sign and verify, encrypt for each other, remove a key and meet the
 // refusals: a changed document, an envelope for someone else, the own key removed, a removed
 // correspondent. The key paths use the %ZEXRoot% macro.
@@ -27,7 +27,7 @@ const UserSpec kUserA{"A", "0001000777", "000100077701"};
 const UserSpec kUserB{"B", "0002000777", "000200077701"};
 
 // The stand-in beside zkmint: the module the library drives too, kept open for the round so that
-// the touch memory stays attached.
+// the touch memory keeps its medium.
 class StandIn {
  public:
   bool Open(std::string& error) {
@@ -42,7 +42,7 @@ class StandIn {
     const std::string device = (dir / "DEVICE").string(), file = (dir / "self.pk").string();
     return makeKeySet_(device.c_str(), user.encId.c_str(), user.signId.c_str(), file.c_str(), 0) == 0;
   }
-  bool Attach(const fs::path& device) const { return control_(("attach " + kTouchMemory + " " + device.string()).c_str()) == 0; }
+  bool Attach(const fs::path& device) const { return control_(("medium " + kTouchMemory + " " + device.string()).c_str()) == 0; }
 
  private:
   zkhost::HostModule module_;
@@ -103,7 +103,7 @@ void RunVerbaOWDemo(const DemoContext& context) {
   const fs::path base = fs::path(context.root) / "VERBAOW";
   if (!standIn.Provision(base / "USERA", kUserA) || !standIn.Provision(base / "USERB", kUserB) ||
       !standIn.Attach(base / "USERB" / "DEVICE")) {
-    steps.Unexpected("provision users A, B", "VOW_StandIn_MakeKeySet or the attach failed");
+    steps.Unexpected("provision users A, B", "VOW_StandIn_MakeKeySet or the medium failed");
     return;
   }
   steps.Done("provision users A, B", kMacroBase + "{USERA,USERB}\\{DEVICE,SECRET,PUBLIC,self.pk}; B's on " + kTouchMemory);

@@ -5,8 +5,8 @@
 
 namespace zkmint {
 
-// Provisions users A (key set on a directory) and B (key set on a touch memory, attached to the
-// stand-in's "TM:COM1") under <root>\VERBAOW with the stand-in's VOW_StandIn_MakeKeySet (the
+// Provisions users A (key set on a directory) and B (key set on a touch memory in the stand-in's
+// reader "TM:COM1") under <root>\VERBAOW with the stand-in's VOW_StandIn_MakeKeySet (the
 // "wbotho.dll" beside zkmint) and runs every operation between them; prints "not available" rows
 // when the library builds no such engine or the stand-in is missing.
 void RunVerbaOWDemo(const DemoContext& context);

@@ -42,7 +42,7 @@ platform::ModuleHandle LoadToolkit() {
   if (t.module != nullptr) return t.module;
   t.module = LoadToolkitLibrary("wbotho.dll");
   uint32_t ms = 0, ls = 0;
-  if (t.module != nullptr && platform::FileVersion(FindLibraryFile("wbotho.dll"), ms, ls)) {
+  if (t.module != nullptr && platform::FileVersion(platform::ModuleFileName(t.module), ms, ls)) {
     t.generation = GenerationOfVersion(ms);
   }
   return t.module;
