@@ -36,7 +36,9 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
 
   void Provision(const std::string& root) override {
     root_ = root;
-    for (const auto& [user, number] : Numbers()) AddUser(user, number);
+    // The driver is the process's: no key set of an earlier sandbox under the same identifier.
+    Toolkit().Reset();
+    for (const auto& entry : numbers_) AddUser(entry.first);
     const std::vector<std::string> circle = {"alice", "bob", "carol"};
     for (const std::string& owner : circle) Enter(owner, circle);
   }
@@ -59,7 +61,7 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
     for (int i = 0; i < count; ++i) {
       const std::string user = "big" + std::to_string(i);
       numbers_[user] = 100 + i;
-      AddUser(user, numbers_[user]);
+      AddUser(user);
       added.push_back(user);
       uids.push_back(Uid(user));
     }
@@ -73,7 +75,6 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
   }
 
  private:
-  const std::map<std::string, int>& Numbers() const { return numbers_; }
   std::string EncodeId(const std::string& user) const {
     char id[16];
     std::snprintf(id, sizeof id, "%04d000777", numbers_.at(user));
@@ -92,7 +93,7 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
     return reinterpret_cast<Fn>(Toolkit().Symbol(name));
   }
 
-  void AddUser(const std::string& user, int number) {
+  void AddUser(const std::string& user) {
     using MakeKeySet = int (*)(const char*, const char*, const char*, const char*, int);
     const auto make = Function<MakeKeySet>("VOW_StandIn_MakeKeySet");
     ASSERT_NE(make, nullptr);
