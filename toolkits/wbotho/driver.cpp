@@ -123,7 +123,8 @@ int DeviceControl(const std::vector<std::string>& words) {
     return 0;
   }
   if (words.size() == 2 && words[0] == "siglen") {
-    d.signaturePadding = static_cast<size_t>(std::max(0L, std::strtol(words[1].c_str(), nullptr, 10)));
+    // At most 4096 bytes: what a caller of the real toolkit provides for a signature.
+    d.signaturePadding = static_cast<size_t>(std::clamp(std::strtol(words[1].c_str(), nullptr, 10), 0L, 4096L));
     return 0;
   }
   if (words.size() == 1 && words[0] == "reset") {

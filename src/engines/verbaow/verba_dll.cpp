@@ -199,6 +199,9 @@ int32_t TVerbaODLL::AddPublicKey(const std::string& File, const std::string& Pub
   if (!platform::ReadWholeFile(File, key, static_cast<size_t>(size)) || static_cast<int64_t>(key.size()) != size) {
     return kErrKeyFileRead;
   }
+  // The toolkit gets no length: a file whose head announces the larger form must not lead it past
+  // the bytes read.
+  key.resize(static_cast<size_t>(kPublicKeyFileSize5), 0);
   return api_.AddOpenKey(ToolkitPath(PublicDir).c_str(), key.data(), OwnKeyID.c_str(), Kind(IsSignatureKey));
 }
 

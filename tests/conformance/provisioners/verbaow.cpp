@@ -110,6 +110,7 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
     const auto addOpenKey = Function<decltype(&::AddOpenKey)>("AddOpenKey");
     const auto resetKey = Function<decltype(&::ResetKeyEx)>("ResetKeyEx");
     ASSERT_TRUE(initKey && addOpenKey && resetKey);
+    resetKey(EncodeId(owner).c_str(), 1);  // an engine may have it loaded: load it afresh
     ASSERT_EQ(initKey(Dir(owner, "device").c_str(), ""), 0) << owner;
     for (const std::string& user : users) {
       const zk::suite::Bytes key = zk::suite::ReadFileBytes(PublicKeyFile(user));
