@@ -168,10 +168,7 @@ int32_t TCryptoC_DLL::Verify(const uint8_t* Data, int32_t Len, const uint8_t* Bl
   if (code != kOk) return code;
   uint8_t publicKey[kPublicKey1994Size];
   int32_t type = -1;
-  {
-    SectionLock hold(keyLock_);
-    code = ServePublicKey(SignerUID, KeyPart::Signature, publicKey, type);
-  }
+  code = ServePublicKey(SignerUID, KeyPart::Signature, publicKey, type);
   if (code != kOk) return code;
   const bool gost94 = type == 0;
   auto verifyWith = [&](const uint8_t* hash) -> int32_t {
