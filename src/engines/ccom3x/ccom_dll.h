@@ -17,6 +17,7 @@
 #include "frame/keytimeouts.h"
 #include "frame/secure.h"
 #include "frame/crypto_engine.h"
+#include "frame/keydirectory.h"
 #include "frame/rwsyncs.h"
 
 namespace zk::ccom3x {
@@ -95,11 +96,9 @@ class TCCom3x_DLL : public TCrypto_DLL {
   int32_t TryKeyFile(const std::string& File, const uint8_t* Wanted, CCOM_PSE_CTX*& KeyCtx);
   void DropPrivateKey();
 
-  // Correspondents (cacheLock_).
-  int32_t BuildCacheIfNeeded(const TCCom3x_UserParam& P);
+  // Correspondents (the directory's own lock).
   // A copy of the correspondent's record with its self-signature checked: 0, -9, -13.
   int32_t CheckedRecord(const TCCom3x_UserParam& P, const std::string& UID, uint8_t* Key, int32_t& KeyLen);
-  int32_t RemoveEntries(const std::string& UID);
   int32_t PairwiseKeyFor(const TCCom3x_UserParam& P, const std::string& UID, uint8_t* Key);
   int32_t EnsureEphemeral();
 
@@ -115,9 +114,11 @@ class TCCom3x_DLL : public TCrypto_DLL {
   bool keysHeld_ = false;
   TKeyTimeouts timeouts_;
 
-  TCriticalSection cacheLock_;
-  std::multimap<std::string, TCCom3x_CashNode> cache_;
-  bool cacheBuilt_ = false;
+  // The correspondents' "pub" files, named after their UID or "pk<N>.pub".
+  struct PublicKeyDirectory : TKeyDirectory<TCCom3x_CashNode> {
+    PublicKeyDirectory();
+  };
+  PublicKeyDirectory keys_;
 
   TCriticalSection pairLock_;
   std::map<std::string, PairwiseEntry> pairwise_;
