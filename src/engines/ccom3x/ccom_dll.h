@@ -30,6 +30,9 @@ struct TCCom3x_UserParam {
   std::string AbonentsDir;    // correspondents' public keys, with a trailing "\"
   int32_t KeyTimeout = 60;    // seconds since the keys were read
   int32_t LastOpTimeout = 5;  // seconds since their last use
+  // The password request of the engine running the operation. Engines share bindings, so the
+  // binding keeps none of its own: a prompt always reaches the host of the engine that asks.
+  TPasswordRequestFunc PasswordRequest = nullptr;
 
   std::string BindingKey() const { return SecretKeyDir + KeyDevice + AbonentsDir; }
 };
@@ -46,7 +49,6 @@ class TCCom3x_DLL : public TCrypto_DLL {
   const CComApi& Api() const { return api_; }
   // The correspondents' directory of the settings this binding serves (part of its key).
   const std::string& AbonentsDir() const { return abonentsDir_; }
-  void SetPasswordRequestFunc(TPasswordRequestFunc Func) { passwordRequest_.store(Func); }
 
   // The UID of the user's public-key file.
   int32_t OwnUID(const TCCom3x_UserParam& P, std::string& UID);
@@ -57,8 +59,9 @@ class TCCom3x_DLL : public TCrypto_DLL {
   // Builds the envelope of Data[0, Len) for the recipients into Envelope.
   int32_t Encrypt(const TCCom3x_UserParam& P, CipherMethod Method, const std::vector<std::string>& UIDs,
                   const uint8_t* Data, size_t Len, std::vector<uint8_t>& Envelope);
-  // The plaintext of an envelope for the user, into Plain; Data is not changed.
-  int32_t Decrypt(const TCCom3x_UserParam& P, const uint8_t* Data, size_t Len, std::vector<uint8_t>& Plain);
+  // The plaintext of an envelope for the user, into Plain (wiped when it goes, as is whatever a
+  // failed check leaves there); Data is not changed.
+  int32_t Decrypt(const TCCom3x_UserParam& P, const uint8_t* Data, size_t Len, SecureBytes& Plain);
 
   int32_t IncludePublicKey(const TCCom3x_UserParam& P, const std::string& FileName);
   int32_t RemovePublicKey(const TCCom3x_UserParam& P, const std::string& UID);
@@ -104,7 +107,6 @@ class TCCom3x_DLL : public TCrypto_DLL {
 
   CComApi api_;
   const std::string abonentsDir_;
-  std::atomic<TPasswordRequestFunc> passwordRequest_{nullptr};
 
   TCriticalSection keyLock_;
   CCOM_PSE_CTX* pseCtx_ = nullptr;  // the PSE directory as read
@@ -127,9 +129,8 @@ class TCCom3x_DLL : public TCrypto_DLL {
 };
 
 // The binding for these settings from the process-wide registry: 0, -22 (no library), -23 (a
-// function missing). On success the binding receives the engine's password-request function.
-int32_t GetCryptoAPI(const TCCom3x_UserParam& P, TPasswordRequestFunc PasswordRequest,
-                     std::shared_ptr<TCCom3x_DLL>& Binding);
+// function missing).
+int32_t GetCryptoAPI(const TCCom3x_UserParam& P, std::shared_ptr<TCCom3x_DLL>& Binding);
 // Every registered binding (ClearCash, and changes to a directory that several share).
 std::vector<std::shared_ptr<TCCom3x_DLL>> RegisteredBindings();
 
