@@ -47,17 +47,38 @@ INSTANTIATE_TEST_SUITE_P(, OsslSignatureFormat,
                          ::testing::Values(SignCase{"alice", "SHA", 1, 128}, SignCase{"alice", "md5", 2, 128},
                                            SignCase{"bob", "sha", 1, 256}, SignCase{"bob", "MD5", 2, 256}));
 
-TEST_F(OsslTest, Md5SignatureIsAStandardPkcs1SignatureOpenSSLAccepts) {
-  auto signer = EngineFor(*box_, "bob");
-  Configure(*signer, kHashMethod, "MD5");
-  const Bytes data = RandomBytes(333, 3);
-  const SignResult signed_ = Sign(*signer, data);
-  ASSERT_EQ(signed_.code, 0);
-  const SignatureFields fields = SplitSignature(signed_.signature);
-  unsigned char digest[MD5_DIGEST_LENGTH];
-  MD5(data.data(), data.size(), digest);
-  RSA* rsa = EVP_PKEY_get1_RSA(X509_get0_pubkey(User("bob").cert.get()));
-  EXPECT_EQ(RSA_verify(NID_md5, digest, sizeof(digest), fields.rsa.data(), static_cast<unsigned>(fields.rsa.size()), rsa), 1);
+// Signatures whose RSA block is built by hand: the block RSA_sign(0, ...) signs and the standard
+// identifiers of the same digest verify; a block of another digest, or of a digest whose length
+// does not match the hash byte, does not.
+TEST_F(OsslTest, VerifyAcceptsTheSignedBlockAndStandardIdentifiersOfTheSameDigestOnly) {
+  const Bytes data = RandomBytes(500, 11);
+  Bytes sha_cut = SignedBlock(2, data);  // the SHA-0 digest cut to MD5's length under the MD5 header
+  const Bytes sha = SignedBlock(1, data);
+  std::copy(sha.end() - 20, sha.end() - 4, sha_cut.end() - 16);
+  Bytes sha1_oid = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
+  sha1_oid.insert(sha1_oid.end(), sha.end() - 20, sha.end());
+  struct Case {
+    uint8_t hash_id;
+    Bytes block;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {1, SignedBlock(1, data), 0},        {1, SignedBlock(1, data, true), 0}, {2, SignedBlock(2, data), 0},
+      {2, SignedBlock(2, data, true), 0},  {1, SignedBlock(2, data), -59},     {2, SignedBlock(1, data), -59},
+      {1, sha_cut, -59},                   {2, sha_cut, -59},                  {1, sha1_oid, -59},
+  };
+  RSA* rsa = EVP_PKEY_get1_RSA(User("alice").key.get());
+  auto verifier = EngineFor(*box_, "bob");
+  for (const Case& c : cases) {
+    Bytes signature(User("alice").uid.begin(), User("alice").uid.end());
+    signature.push_back(0);
+    signature.push_back(c.hash_id);
+    Bytes rsa_part(static_cast<size_t>(RSA_size(rsa)));
+    ASSERT_EQ(RSA_private_encrypt(static_cast<int>(c.block.size()), c.block.data(), rsa_part.data(), rsa, RSA_PKCS1_PADDING),
+              RSA_size(rsa));
+    signature.insert(signature.end(), rsa_part.begin(), rsa_part.end());
+    EXPECT_EQ(Verify(*verifier, data, signature).code, c.code) << &c - cases;
+  }
   RSA_free(rsa);
 }
 
