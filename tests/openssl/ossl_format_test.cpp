@@ -82,6 +82,58 @@ TEST_F(OsslTest, VerifyAcceptsTheSignedBlockAndStandardIdentifiersOfTheSameDiges
   RSA_free(rsa);
 }
 
+// UIDs are the serial's DER content bytes: a top-bit serial keeps its leading 00, a negative one is
+// in two's complement. A 16-byte top-bit serial gives 34 hex digits, more than GetMaxUIDLength (32)
+// holds: such a user still signs, encrypts and decrypts, but no UID of that length is written into
+// a caller's UID buffer.
+class OsslSerialUids : public OsslTest {
+ protected:
+  kit::SandboxOptions Options() const override {
+    kit::SandboxOptions options = OsslTest::Options();
+    Bytes sixteen = {0x00, 0x80};
+    for (uint8_t i = 1; i < 16; ++i) sixteen.push_back(i);
+    options.users.push_back({"top", 1024, {0x80, 0xA2}});
+    options.users.back().serial.insert(options.users.back().serial.begin(), 0x00);
+    options.users.push_back({"negative", 1024, {0x80, 0x01}});
+    options.users.push_back({"sixteen", 1024, sixteen});
+    return options;
+  }
+};
+
+TEST_F(OsslSerialUids, UidIsTheSerialsContentBytes) {
+  const struct {
+    const char* user;
+    std::string uid;
+  } cases[] = {{"top", "0080A2"}, {"negative", "8001"}, {"sixteen", "0080" + std::string("0102030405060708090A0B0C0D0E0F")}};
+  auto peer = EngineFor(*box_, "alice");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.user);
+    EXPECT_EQ(User(c.user).uid, c.uid);
+    auto engine = EngineFor(*box_, c.user);
+    const SignResult signed_ = Sign(*engine, Bytes{1, 2, 3});
+    ASSERT_EQ(signed_.code, 0) << "the UID is written into the signature only";
+    EXPECT_EQ(SplitSignature(signed_.signature).uid, c.uid);
+    const CodecResult sealed = Encode(*peer, Bytes{4, 5}, c.uid.c_str());
+    ASSERT_EQ(sealed.code, 0);
+    EXPECT_EQ(Decode(*engine, sealed.data).data, (Bytes{4, 5}));
+    char uid[64] = {};
+    const VerifyResult verified = Verify(*peer, Bytes{1, 2, 3}, signed_.signature);
+    if (c.uid.size() < 32) {
+      EXPECT_EQ(verified.code, 0);
+      EXPECT_EQ(verified.signer, c.uid);
+      EXPECT_EQ(engine->GetCurrentUID(uid), 0);
+      EXPECT_EQ(uid, c.uid);
+    } else {
+      EXPECT_EQ(verified.code, -24) << "good, but the signer's UID does not fit the caller's buffer";
+      EXPECT_EQ(engine->GetCurrentUID(uid), -24);
+      EXPECT_EQ(uid[0], '\0');
+      Bytes forged = signed_.signature;
+      forged.back() ^= 1;
+      EXPECT_NE(Verify(*peer, Bytes{1, 2, 3}, forged).code, -24) << "a bad signature is reported as such";
+    }
+  }
+}
+
 TEST_F(OsslTest, SignatureOfSerial2AStartsWithItsUid) {
   auto signer = EngineFor(*box_, "carol");
   const SignResult signed_ = Sign(*signer, Bytes{'a', 'b', 'c'});
