@@ -18,6 +18,7 @@ cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ninja -C build/linux -j "$JOBS"
 bash scripts/check-exports.sh build/linux
 (cd build/linux && ctest --output-on-failure -j "$JOBS")
+bash scripts/check-consumer.sh build/linux
 
 step "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address,undefined \
