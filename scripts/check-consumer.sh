@@ -23,4 +23,5 @@ cc tests/consumer/consumer.c -o "$SCRATCH/pc-consumer" $(pkg-config --cflags --l
 "$SCRATCH/pc-consumer"
 readelf -d "$LIBDIR/libzk_mint.so" | grep -q 'SONAME.*libzk_mint.so.0' || { echo "check-consumer: no SONAME" >&2; exit 1; }
 "$PREFIX/bin/zkmint" --version
+"$PREFIX/bin/zkmint" engines | grep -q "Emulation/1.0.*available"  # finds ../lib/libzk_mint.so
 echo "check-consumer: find_package and pkg-config consumers pass"
