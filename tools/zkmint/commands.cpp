@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <new>
 
 #include "callbacks.h"
 #include "cp1251_utf8.h"
@@ -206,6 +207,10 @@ int RunCommand(const zkhost::ZkApi& api, const Options& options) {
     return status != kExitOk ? status : spec.handler(*engine, options);
   } catch (const HostError& error) {
     return Complain(error.what(), kExitFailed);
+  } catch (const std::bad_alloc&) {
+    // A file larger than the memory a 32-bit process can give it.
+    return Complain("not enough memory for " + (options.operands.empty() ? options.command : options.operands[0]),
+                    kExitFailed);
   }
 }
 
