@@ -38,5 +38,6 @@ bash scripts/check-exports.sh build/win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot --init >/dev/null 2>&1 || true
 (cd build/win32 && ctest --output-on-failure -j 1)
+bash scripts/check-win32-dist.sh build/win32
 
 step "All tests passed"
