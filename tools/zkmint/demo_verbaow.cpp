@@ -1,6 +1,6 @@
-// The Verba-OW engine between two users, key numbers 0001 and 0002. A's key set lies in a
-// directory, B's on a touch memory whose medium the stand-in's control entry names. They include each
-// other's public keys, sign and verify, encrypt for each other, remove a key and meet the
+// The Verba-OW engine between two users, key numbers 0001 and 0002, their key sets in directories
+// (the demo hands its parameter files on to later zkmint runs, which a touch memory named only in
+// this process would not reach). They include each other's public keys, sign and verify, encrypt for each other, remove a key and meet the
 // refusals: a changed document, an envelope for someone else, the own key removed, a removed
 // correspondent. The key paths use the %ZEXRoot% macro.
 #include <filesystem>
@@ -15,10 +15,8 @@ namespace fs = std::filesystem;
 
 const std::string kEngineType = "Verba-OW/4";
 const std::string kMacroBase = "%ZEXRoot%\\VERBAOW\\";
-const std::string kTouchMemory = "TM:COM1";
 
 using MakeKeySetFn = int (*)(const char*, const char*, const char*, const char*, int);
-using ControlFn = int (*)(const char*);
 
 struct UserSpec {
   std::string letter, encId, signId;
@@ -26,28 +24,24 @@ struct UserSpec {
 const UserSpec kUserA{"A", "0001000777", "000100077701"};
 const UserSpec kUserB{"B", "0002000777", "000200077701"};
 
-// The stand-in beside zkmint: the module the library drives too, kept open for the round so that
-// the touch memory keeps its medium.
+// The stand-in beside zkmint, loaded for its provisioning entry.
 class StandIn {
  public:
   bool Open(std::string& error) {
     if (!module_.Open(zkhost::ExecutableDirectory() + "wbotho.dll", error)) return false;
     makeKeySet_ = module_.Function<MakeKeySetFn>("VOW_StandIn_MakeKeySet");
-    control_ = module_.Function<ControlFn>("StandIn_Control");
-    if (!makeKeySet_ || !control_) error = "wbotho.dll has no VOW_StandIn_MakeKeySet or StandIn_Control";
-    return makeKeySet_ != nullptr && control_ != nullptr;
+    if (!makeKeySet_) error = "wbotho.dll has no VOW_StandIn_MakeKeySet";
+    return makeKeySet_ != nullptr;
   }
   bool Provision(const fs::path& dir, const UserSpec& user) const {
     for (const char* sub : {"DEVICE", "SECRET", "PUBLIC"}) fs::create_directories(dir / sub);
     const std::string device = (dir / "DEVICE").string(), file = (dir / "self.pk").string();
     return makeKeySet_(device.c_str(), user.encId.c_str(), user.signId.c_str(), file.c_str(), 0) == 0;
   }
-  bool Attach(const fs::path& device) const { return control_(("medium " + kTouchMemory + " " + device.string()).c_str()) == 0; }
 
  private:
   zkhost::HostModule module_;
   MakeKeySetFn makeKeySet_ = nullptr;
-  ControlFn control_ = nullptr;
 };
 
 std::string UserDir(const DemoParty& party) { return kMacroBase + "USER" + party.letter + "\\"; }
@@ -101,16 +95,15 @@ void RunVerbaOWDemo(const DemoContext& context) {
     return;
   }
   const fs::path base = fs::path(context.root) / "VERBAOW";
-  if (!standIn.Provision(base / "USERA", kUserA) || !standIn.Provision(base / "USERB", kUserB) ||
-      !standIn.Attach(base / "USERB" / "DEVICE")) {
-    steps.Unexpected("provision users A, B", "VOW_StandIn_MakeKeySet or the medium failed");
+  if (!standIn.Provision(base / "USERA", kUserA) || !standIn.Provision(base / "USERB", kUserB)) {
+    steps.Unexpected("provision users A, B", "VOW_StandIn_MakeKeySet failed");
     return;
   }
-  steps.Done("provision users A, B", kMacroBase + "{USERA,USERB}\\{DEVICE,SECRET,PUBLIC,self.pk}; B's on " + kTouchMemory);
+  steps.Done("provision users A, B", kMacroBase + "{USERA,USERB}\\{DEVICE,SECRET,PUBLIC,self.pk}");
   try {
     DemoParty a(context.table, kEngineType, "A"), b(context.table, kEngineType, "B");
     if (!OpenParty(context, a, kUserA, (base / "USERA" / "DEVICE").string()) ||
-        !OpenParty(context, b, kUserB, kTouchMemory)) {
+        !OpenParty(context, b, kUserB, (base / "USERB" / "DEVICE").string())) {
       return;
     }
     RunExchange(a, b);

@@ -5,10 +5,10 @@
 
 namespace zkmint {
 
-// Provisions users A (key set on a directory) and B (key set on a touch memory in the stand-in's
-// reader "TM:COM1") under <root>\VERBAOW with the stand-in's VOW_StandIn_MakeKeySet (the
-// "wbotho.dll" beside zkmint) and runs every operation between them; prints "not available" rows
-// when the library builds no such engine or the stand-in is missing.
+// Provisions users A and B (key sets on device directories) under <root>\VERBAOW with the
+// stand-in's VOW_StandIn_MakeKeySet (the "wbotho.dll" beside zkmint) and runs every operation
+// between them; prints "not available" rows when the library builds no such engine or the
+// stand-in is missing.
 void RunVerbaOWDemo(const DemoContext& context);
 
 }  // namespace zkmint
