@@ -213,6 +213,12 @@ int16_t EnumerateVesta(void* ctx, bool first) {
   return kCtOk;
 }
 
+// Until a vault entry is read, the entry UID shows the owner of the key just read.
+int16_t ShowOwner(VestaContext& c, int16_t code) {
+  if (code == kCtOk) CopyUID(c.entryUID, sizeof(c.entryUID), c.key.uid);
+  return code;
+}
+
 }  // namespace
 }  // namespace ct512
 
@@ -234,13 +240,13 @@ STANDIN_EXPORT int16_t CTV_VestaDestructor(void* ctx) {
 
 STANDIN_EXPORT int16_t CTV_GetPrivateKeyFile(void* ctx, const char* file) {
   return Run("CTV_GetPrivateKeyFile", [&]() -> int16_t {
-    return ctx == nullptr ? kCtBadParameter : LoadKeyFile(Family::Vesta, file, AsVesta(ctx)->key);
+    return ctx == nullptr ? kCtBadParameter : ShowOwner(*AsVesta(ctx), LoadKeyFile(Family::Vesta, file, AsVesta(ctx)->key));
   });
 }
 
 STANDIN_EXPORT int16_t CTV_GetPrivateKeyFromTM(void* ctx, int32_t port) {
   return Run("CTV_GetPrivateKeyFromTM", [&]() -> int16_t {
-    return ctx == nullptr ? kCtBadParameter : LoadTouchMemory(Family::Vesta, port, AsVesta(ctx)->key);
+    return ctx == nullptr ? kCtBadParameter : ShowOwner(*AsVesta(ctx), LoadTouchMemory(Family::Vesta, port, AsVesta(ctx)->key));
   });
 }
 
