@@ -8,6 +8,7 @@
 #include "engines/lancrypto/vesta_texts.h"
 #include "frame/cp1251.h"
 #include "frame/devicewait.h"
+#include "frame/errors.h"
 #include "frame/keytimeouts.h"
 #include "frame/rwsyncs.h"
 
@@ -88,7 +89,7 @@ void TouchMemoryImage::Clear() {
 
 class ContextHandle {
  public:
-  ContextHandle(const Ct512Api& api, ContextContextFamily family) : api_(api), family_(family) {}
+  ContextHandle(const Ct512Api& api, ContextFamily family) : api_(api), family_(family) {}
   ~ContextHandle() { Release(); }
   ContextHandle(const ContextHandle&) = delete;
   ContextHandle& operator=(const ContextHandle&) = delete;
@@ -112,8 +113,9 @@ class ContextHandle {
     rebuilt_ = true;
   }
   // A copy of the context without its password pointer, for the key image.
-  void SaveTo(uint8_t* image) const {
-    std::memcpy(image, ctx_, size());
+  void SaveTo(uint8_t* image, size_t room) const {
+    ZK_ASSERT(room == static_cast<size_t>(size()), "vesta_dll");
+    std::memcpy(image, ctx_, room);
     SetContextPassword(image, family_ == ContextFamily::Notary ? kSignPassword : kVestaPassword, nullptr);
   }
   void Release() {
@@ -132,7 +134,7 @@ class ContextHandle {
 
  private:
   const Ct512Api& api_;
-  ContextContextFamily family_;
+  ContextFamily family_;
   void* ctx_ = nullptr;
   bool rebuilt_ = false;
   std::unique_ptr<uint8_t[]> plain_;
@@ -478,7 +480,7 @@ int32_t TVestaDLL::WaitForTouchMemory(int32_t Port, void* Sign, void* Vesta) {
 
 int32_t TVestaDLL::OwnerOf(ContextHandle& Sign, std::string& UID) {
   Secret<kSignContextSize> copy;
-  Sign.SaveTo(copy.data());
+  Sign.SaveTo(copy.data(), copy.size());
   const int32_t code = api_.CTN_FillPrivateKeyStructure(copy.data());
   if (code == kCtExpired || code == kCtSignKeyDamaged) return code;
   if (code == kCtWrongPassword) return kBindBadPassword;
@@ -496,8 +498,8 @@ int32_t TVestaDLL::ReadTouchMemoryKeys(int32_t Port, ContextHandle& Sign, Contex
   if (!Sign.Construct() || !Vesta.Construct()) return kBindNoMemory;
   image_.Clear();
   const int32_t code = WaitForTouchMemory(Port, Sign.get(), Vesta.get());
-  Sign.SaveTo(image_.Sign.data());
-  Vesta.SaveTo(image_.Vesta.data());
+  Sign.SaveTo(image_.Sign.data(), image_.Sign.size());
+  Vesta.SaveTo(image_.Vesta.data(), image_.Vesta.size());
   image_.ReadAt = TKeyTimeouts::Now();
   image_.Port = Port;
   if (code != kCtOk) return code;

@@ -87,7 +87,7 @@ class TVestaDLL : public TCrypto_DLL {
   const Ct512Api& Api() const { return api_; }
 
  private:
-  int32_t AcquirePassword(ContextContextFamily family, void* ctx);
+  int32_t AcquirePassword(ContextFamily family, void* ctx);
   int32_t HashInto(void* hash, const uint8_t* Data, int32_t Length, int32_t Method);
   int32_t SignWith(ContextHandle& ctx, const uint8_t* Data, int32_t Length, uint8_t* Signature,
                    int32_t* SignatureLength, int32_t Method, const char* UID);

@@ -3,6 +3,8 @@
 // system has always given them (their spelling included).
 #include "engines/lancrypto/vesta_texts.h"
 
+#include <cstddef>
+
 namespace zk::lancrypto {
 
 namespace {
@@ -141,8 +143,8 @@ const CodeText kEngineTexts[] = {
     {122, R"(Remote generate path isn't set, or I/O error during file operation occured.)"},
 };
 
-const char* Find(const CodeText* table, size_t count, int32_t code) {
-  for (size_t i = 0; i < count; ++i) {
+const char* Find(const CodeText* table, std::size_t count, int32_t code) {
+  for (std::size_t i = 0; i < count; ++i) {
     if (table[i].code == code) return table[i].text;
   }
   return nullptr;
