@@ -116,7 +116,7 @@ struct PublicEntry {
 
 constexpr size_t kKeyFileSize = 158;
 constexpr size_t kPublicFileSize = 110;
-constexpr size_t kFullPublicFileSize = 178;
+constexpr size_t kFullPublicFileSize = 208;
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes);
 bool WriteFileReplacing(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -158,9 +158,8 @@ STANDIN_EXPORT int16_t CTN_Not(void* ctx) {
     if (ctx == nullptr) return kCtBadParameter;
     SignContext& c = *AsSign(ctx);
     if ((c.key.flags & kPublicRead) == 0 || c.hash.magic != kHashMagic || !c.hash.ended) return kCtVerifyBeforeHash;
-    char signer[kUIDChars + 1] = {};
-    std::memcpy(signer, c.signature, kUIDChars);
-    if (!SameUID(signer, c.key.uid)) return kCtOtherSigner;
+    // The whole field, its zero padding included, must name the key's owner.
+    if (std::memcmp(c.signature, c.key.uid, kUIDChars) != 0) return kCtOtherSigner;
     const uint32_t method = uint32_t(c.signature[88]) | uint32_t(c.signature[89]) << 8 |
                             uint32_t(c.signature[90]) << 16 | uint32_t(c.signature[91]) << 24;
     if (method != kMethodSign2001 || (c.key.mask & method) == 0) return kCtWrongSignMethod;

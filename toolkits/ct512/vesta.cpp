@@ -147,6 +147,8 @@ int16_t Decrypt(VestaContext& c, int32_t method) {
   int16_t code = ReadyForCipher(c, method);
   if (code != kCtOk) return code;
   if (headerMethod != method) return -214;
+  // The sender's short name fills its field with zeros; any other byte there is damage.
+  if (std::memcmp(h + kHShort, c.entryShort, kShortNameChars) != 0) return -208;
   uint8_t check[4];
   KeyCheck(c.key.pub, check);
   if (std::memcmp(check, h + kHCheck, 4) != 0) return kCtNotForYou;
