@@ -98,6 +98,22 @@ STANDIN_EXPORT int CT_StandIn_AddToEncryptVault(const char* fullPubFile, const c
   return PutVaultEntry(Family::Vesta, vault, vesta);
 }
 
+// Puts the signature key of a public file (signature-only or full) into a signature vault
+// (created when missing): what IncludePublicKey does, for provisioning without an engine.
+STANDIN_EXPORT int CT_StandIn_AddToSignVault(const char* pubFile, const char* vault) {
+  std::vector<uint8_t> bytes;
+  if (pubFile == nullptr || vault == nullptr || !ReadFile(pubFile, bytes)) return -1;
+  PublicEntry sign{}, vesta{};
+  int code = DecodePublicFile(bytes, sign);
+  if (code != 0) code = DecodeFullPublicFile(bytes, sign, vesta);
+  if (code != 0) return code;
+  std::vector<PublicEntry> entries;
+  if (ReadVault(Family::Notary, vault, entries) == kCtNoVault && (code = WriteVault(Family::Notary, vault, {})) != 0) {
+    return code;
+  }
+  return PutVaultEntry(Family::Notary, vault, sign);
+}
+
 // A touch-memory image holding both key files.
 STANDIN_EXPORT int CT_StandIn_WriteTouchMemory(const char* signKeyFile, const char* encKeyFile, const char* image) {
   std::vector<uint8_t> sign, vesta;
