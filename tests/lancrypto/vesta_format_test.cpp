@@ -86,15 +86,14 @@ TEST_F(VestaFormat, SignatureIsTheUIDAndRAndSOverTheDigestAndTheMethod) {
   }
 }
 
-TEST_F(VestaFormat, EveryReadBitOfASignatureMatters) {
+TEST_F(VestaFormat, EveryBitOfASignatureMatters) {
   const Bytes data = RandomBytes(300, 7);
   const SignResult good = Sign(*ea_, data);
   ASSERT_EQ(good.code, 0);
   for (size_t bit = 0; bit < 92 * 8; ++bit) {
     Bytes bad = good.signature;
     bad[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-    const bool unread = bit / 8 == 86 || bit / 8 == 87;
-    EXPECT_EQ(Verify(*eb_, data, bad).code == 0, unread) << "bit " << bit;
+    EXPECT_NE(Verify(*eb_, data, bad).code, 0) << "bit " << bit;
   }
   Bytes changed = data;
   changed[299] ^= 1;

@@ -163,6 +163,7 @@ STANDIN_EXPORT int16_t CTN_Not(void* ctx) {
     const uint32_t method = uint32_t(c.signature[88]) | uint32_t(c.signature[89]) << 8 |
                             uint32_t(c.signature[90]) << 16 | uint32_t(c.signature[91]) << 24;
     if (method != kMethodSign2001 || (c.key.mask & method) == 0) return kCtWrongSignMethod;
+    if (c.signature[86] != 0 || c.signature[87] != 0) return kCtBadSignature;  // spare bytes are zero
     gost::r3410_2001::Point q;
     std::memcpy(q.x, c.key.pub, 32);
     std::memcpy(q.y, c.key.pub + 32, 32);

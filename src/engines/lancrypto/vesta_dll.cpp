@@ -290,9 +290,9 @@ int32_t TVestaDLL::VerifySignature(const uint8_t* Data, int32_t Length, char* Si
   }
   uint8_t* state = verification_.data();
   uint8_t* held = state + kSignSignature;
-  std::memset(held, 0, kSignatureSize);
-  std::memcpy(held, Signature, 86);
-  std::memcpy(held + kSignatureMethod, Signature + kSignatureMethod, 4);
+  // The whole signature goes to the toolkit, its two spare bytes included, so that the toolkit
+  // decides about every byte of it.
+  std::memcpy(held, Signature, kSignatureSize);
   const std::string vault = OrDefault(Vault, kDefaultSignVault);
   const std::string signer = FieldText(Signature, kUIDChars);
 

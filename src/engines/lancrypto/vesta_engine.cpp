@@ -291,10 +291,10 @@ int32_t TVesta235Engine::VerifyData(const uint8_t* Data, int32_t DataLen, const 
   return Capture("TVesta235Engine.VerifyData: ", kException, [&] {
     // A signature is 92 bytes: a shorter one would be read past its end.
     if (SignatureLen > GetMaxSignatureLength() || SignatureLen < kSignatureSize || Data == nullptr ||
-        Signature == nullptr || DataLen < 1) {
+        Signature == nullptr || DataLen < 1 || SignerUID == nullptr) {
       return kBadArguments;
     }
-    if (SignerUID != nullptr) SignerUID[0] = '\0';
+    SignerUID[0] = '\0';
     int32_t method = 0;
     const int32_t code = Method(kSignMethodParam, method);
     if (code != kOk) return code;

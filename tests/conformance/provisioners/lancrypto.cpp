@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "support/calls.h"
 #include "support/provisioner.h"
 #include "support/standin.h"
 
