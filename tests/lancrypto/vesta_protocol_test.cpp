@@ -8,6 +8,8 @@
 namespace vtest {
 namespace {
 
+int32_t ZK_STDCALL FailingHost(char*, int32_t) { throw std::runtime_error("host failed"); }
+
 class VestaProtocol : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -244,7 +246,7 @@ TEST_F(VestaProtocol, CodesHaveTheirTexts) {
   int32_t length = 5;
   EXPECT_EQ(ea_->EncodeData(nullptr, &length, "x"), 2);
   // An exception inside an operation: its text follows the code's.
-  ea_->SetPasswordRequestFunc([](char*, int32_t) -> int32_t { throw std::runtime_error("host failed"); });
+  ea_->SetPasswordRequestFunc(&FailingHost);
   EXPECT_EQ(SignOnce(), 102);
   EXPECT_EQ(ErrorText(*ea_, 102).rfind("Stop an exception. TVesta235Engine.SignData: ", 0), 0u) << ErrorText(*ea_, 102);
   char type[100];

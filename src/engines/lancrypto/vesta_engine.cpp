@@ -220,11 +220,14 @@ void TVesta235Engine::GetCryptoErrorString(int32_t ErrorCode, char* ErrorText) {
   }
   WriteErrorText("", ErrorText);
   const int32_t size = GetMaxErrorStringLength();
+  // The toolkit's table needs the binding but none of its state: no operation's lock is taken, so
+  // a host may ask for a text from inside a callback.
   const int32_t code = Capture("TVesta235Engine.GetCryptoErrorString: ", kException, [&] {
-    return WithBinding([&](TVestaDLL& b) {
-      b.GetErrorText(ErrorText, size, ErrorCode);
-      return kOk;
-    });
+    const int32_t ready = EnsureBinding();
+    if (ready != kOk) return ready;
+    ReadLock shared(EngineLock());
+    binding_->GetErrorText(ErrorText, size, ErrorCode);
+    return kOk;
   });
   if (code != kOk) WriteErrorText(Utf8ToCp1251(kNoBindingText), ErrorText);
 }
