@@ -170,6 +170,8 @@ int16_t Run(const char* function, Work work, std::initializer_list<int16_t> late
     return after != 0 && (code == kCtOk || code == kCtExpiresSoon) ? after : code;
   } catch (const std::bad_alloc&) {
     return -12;  // not enough memory
+  } catch (...) {
+    return kCtBadParameter;  // nothing may unwind into the caller
   }
 }
 

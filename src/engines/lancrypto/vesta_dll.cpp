@@ -66,7 +66,8 @@ uint64_t ContentStamp(const std::vector<uint8_t>& bytes) {
   return h;
 }
 
-int32_t BodyLength(int32_t method, int64_t plain) { return static_cast<int32_t>(method == kMethodGamma ? plain : (plain + 7) / 8 * 8); }
+// The ciphertext's length for a plain length: whole 8-byte blocks except for the byte-exact gamma.
+int64_t BodyLength(int32_t method, int64_t plain) { return method == kMethodGamma ? plain : (plain + 7) / 8 * 8; }
 
 }  // namespace
 
@@ -357,7 +358,7 @@ int32_t TVestaDLL::EncryptBuffer(bool FromTouchMemory, int32_t Port, uint8_t* Da
 
   // The caller's buffer is written only once everything has succeeded.
   g_chunkSize.store(kEncryptPiece);
-  const int32_t body = BodyLength(Method, plain);
+  const int32_t body = static_cast<int32_t>(BodyLength(Method, plain));
   SecureBytes work(static_cast<size_t>(body));
   std::memcpy(work.data(), Data, static_cast<size_t>(plain));
   for (int32_t done = 0; done < body;) {
