@@ -138,7 +138,7 @@ TEST_F(VestaProtocol, TouchMemoryTimeOutZeroReadsEveryTime) {
 TEST_F(VestaProtocol, AbsentTouchMemoryOpensAndClosesTheWindow) {
   UseTouchMemory("1", "0");
   Callbacks::Script({"secret A"});
-  Toolkit().Control("answer CTN_GetPrivateKeyFromTM -30 3");
+  Toolkit().Control("detach TM:COM1 3");
   EXPECT_EQ(SignOnce(), 0) << "attached during the wait";
   EXPECT_EQ(Callbacks::States(), (std::vector<int32_t>{0, 1}));
   EXPECT_EQ(Toolkit().Calls("CTN_GetPrivateKeyFromTM"), 4);

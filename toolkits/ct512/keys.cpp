@@ -100,6 +100,8 @@ bool AttachTouchMemory(int32_t port, const char* imagePath) {
 
 int16_t LoadTouchMemory(Family family, int32_t port, KeySlot& key) {
   if (port < 1 || port > 2) return kCtBadPort;
+  // The shared device verbs of the control entry detach a port's key as well ("detach TM:COM1").
+  if (!standin::DeviceAttached(("TM:COM" + std::to_string(port)).c_str())) return kCtAttachTM;
   std::string path;
   {
     std::lock_guard<std::mutex> hold(TouchMemoryPorts().lock);
