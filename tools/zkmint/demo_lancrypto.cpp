@@ -126,7 +126,9 @@ void RunLanCryptoDemo(const DemoContext& context) {
     }
     steps.Done("provision users A, B", kMacroBase + "{USERA,USERB}, password in password.txt");
     // The password prompt of this round is answered from the sandbox.
-    SetPasswordFile((fs::path(context.root) / "LANCRYPTO" / "password.txt").string());
+    const std::string passwordFile = (fs::path(context.root) / "LANCRYPTO" / "password.txt").string();
+    SetPasswordFile(passwordFile);
+    if (context.handoff) context.handoff->SetPasswordFile(kEngineType, passwordFile);
     Party a(context, kUserA), b(context, kUserB);
     if (OpenParty(context, a) && OpenParty(context, b)) RunScenario(a, b);
   } catch (const std::exception& error) {
