@@ -128,6 +128,7 @@ FakeTime::~FakeTime() {
   zk::TDeviceWait::SetSleepForTesting(nullptr);
 }
 void FakeTime::Advance(uint64_t ms) { g_now += ms; }
+uint64_t FakeTime::Now() { return g_now; }
 
 SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data, const char* uid) {
   const size_t room = static_cast<size_t>(engine.GetMaxSignatureLength());

@@ -92,6 +92,7 @@ struct FakeTime {
   FakeTime();
   ~FakeTime();
   static void Advance(uint64_t ms);
+  static uint64_t Now();
 };
 
 struct SignResult {

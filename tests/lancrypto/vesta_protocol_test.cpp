@@ -148,6 +148,14 @@ TEST_F(VestaProtocol, AbsentTouchMemoryOpensAndClosesTheWindow) {
   EXPECT_EQ(SignOnce(), -30) << "never attached within the window";
   EXPECT_EQ(Callbacks::States(), (std::vector<int32_t>{0, 1}));
   EXPECT_EQ(ErrorText(*ea_, -30), "Необходимо подсоединить touch memory");
+  // Without a callback the device is still awaited for the window, pausing between attempts.
+  ea_->TMRequestFunc = nullptr;
+  Configure(*ea_, kWindow, "3");
+  const uint64_t start = FakeTime::Now();
+  EXPECT_EQ(SignOnce(), -30);
+  EXPECT_GE(FakeTime::Now() - start, 3000u);
+  EXPECT_LE(FakeTime::Now() - start, 4000u);
+  Callbacks::Install(*ea_);
 
   const std::pair<const char*, int32_t> mapped[] = {{"-37", 15}, {"-35", 17}, {"-29", 14}, {"-22", 18}, {"-8", 19}, {"-7", 16}};
   for (const auto& m : mapped) {

@@ -4,7 +4,7 @@
 // and the touch-memory key image.
 //
 // Formats the binding builds (little-endian):
-//   signature, 92 bytes: signer UID (22, zero-padded) | r (32) | s (32) | 2 unused | method (4)
+//   signature, 92 bytes: signer UID (22, zero-padded) | r (32) | s (32) | 2 zero | method (4)
 //   envelope: plain length L (4) | cipher header (60) | ciphertext (L bytes for method 1, else L
 //             rounded up to a multiple of 8)
 #pragma once
