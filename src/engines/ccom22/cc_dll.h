@@ -18,26 +18,24 @@
 namespace zk::ccom22 {
 
 // Codes the binding produces itself; every other non-zero value is a toolkit status.
-enum : int32_t {
-  kOk = 0,
-  kErrException = 3,
-  kErrBadRecord = 4,
-  kErrNoMemory = 5,
-  kErrHardwareRandom = 7,
-  kErrFileSystem = 8,
-  kErrBufferLength = 104,
-  kErrNullOrLength = 110,
-  kErrNoCertificate = 112,
-  kErrNoSecretKey = 120,
-  kErrNoUID = 121,
-  kErrNoRandomFile = 122,
-  kErrNoCertDir = 123,
-  kErrNoKeyDir = 124,
-  kErrNoSecretDir = 125,
-  kErrRandomFile = 126,
-  kErrCertRecord = -2,
-  kErrRead = -30,
-};
+constexpr int32_t kOk = 0;
+constexpr int32_t kErrException = 3;
+constexpr int32_t kErrBadRecord = 4;
+constexpr int32_t kErrNoMemory = 5;
+constexpr int32_t kErrHardwareRandom = 7;
+constexpr int32_t kErrFileSystem = 8;
+constexpr int32_t kErrBufferLength = 104;
+constexpr int32_t kErrNullOrLength = 110;
+constexpr int32_t kErrNoCertificate = 112;
+constexpr int32_t kErrNoSecretKey = 120;
+constexpr int32_t kErrNoUID = 121;
+constexpr int32_t kErrNoRandomFile = 122;
+constexpr int32_t kErrNoCertDir = 123;
+constexpr int32_t kErrNoKeyDir = 124;
+constexpr int32_t kErrNoSecretDir = 125;
+constexpr int32_t kErrRandomFile = 126;
+constexpr int32_t kErrCertRecord = -2;
+constexpr int32_t kErrRead = -30;
 
 constexpr size_t kSignerBlockSize = 32;       // the signer's UID and its zero, zero-padded
 constexpr size_t kMaxToolkitSignature = 512;  // longer toolkit signatures are refused
