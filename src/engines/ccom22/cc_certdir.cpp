@@ -5,6 +5,7 @@
 #include "engines/ccom22/cc_keycache.h"
 #include "engines/ccom22/cc_state.h"
 #include "frame/fileutils.h"
+#include "frame/publish.h"
 #include "platform/platform.h"
 
 namespace zk {
@@ -26,22 +27,20 @@ std::string WithExtension(const std::string& Path, const char* Ext) { return Pat
 
 }  // namespace
 
-// The file becomes the certificate at Target; the certificate it replaces is kept as ".old". At
-// every step one of them serves: a failed step puts everything back.
+// The file becomes the certificate at Target, and the certificate it replaces is kept as ".old".
+// Each file is published whole before anything else changes, so a failure at any step leaves a
+// serving certificate and the file to include in place.
 int32_t TCcom22Engine::PlaceCertificate(const std::string& File, const std::string& Target) {
-  const std::string fresh = WithExtension(Target, "new");
-  const std::string backup = WithExtension(Target, "old");
-  if (platform::IsFile(fresh)) platform::RemoveFile(fresh);
-  if (!platform::MoveFileTo(File, fresh)) return kErrFiles;
-  const bool hadOld = platform::IsFile(Target);
-  bool ok = true;
-  if (hadOld) {
-    ok = (!platform::IsFile(backup) || platform::RemoveFile(backup)) && platform::MoveFileTo(Target, backup);
+  std::vector<uint8_t> fresh, old;
+  if (!platform::ReadWholeFile(File, fresh, kMaxKeyFile)) return kErrFiles;
+  if (platform::IsFile(Target)) {
+    if (!platform::ReadWholeFile(Target, old, kMaxKeyFile)) return kErrFiles;
+    if (!PublishFile(WithExtension(Target, "old"), old.data(), old.size(), {}, true)) return kErrFiles;
   }
-  if (ok && platform::MoveFileTo(fresh, Target)) return kOk;
-  if (hadOld && !platform::IsFile(Target)) platform::MoveFileTo(backup, Target);
-  platform::MoveFileTo(fresh, File);
-  return kErrFiles;
+  if (!PublishFile(Target, fresh.data(), fresh.size(), {}, true)) return kErrFiles;
+  // Included means moved: the file leaves the place it came from.
+  platform::RemoveFile(File);
+  return kOk;
 }
 
 int32_t TCcom22Engine::IncludePublicKey(const char* FileName) {

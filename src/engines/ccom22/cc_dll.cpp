@@ -212,6 +212,7 @@ int32_t TCComDLL::LoadUserKeys(const TCComSettings& S) {
   for (const std::string& file : files) {
     if (!CacheFile(S.UserUID, file, file, S.KeyTimeout, S.LastOpTimeout)) result = kErrRead;
   }
+  MarkLoaded(S.UserUID);
   return result;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "frame/fileutils.h"
 #include "frame/keytimeouts.h"
@@ -24,6 +25,9 @@ struct TKeyFileImage {
 struct TKeyCache {
   TCriticalSection Lock;
   std::vector<std::unique_ptr<TKeyFileImage>> Entries;
+  // Users whose key files were all read by the last loading; a certificate cached on its own
+  // does not make the rest of a user's files count as loaded.
+  std::set<std::string> Loaded;
   TRandomPool Pool;
 };
 
@@ -144,8 +148,9 @@ TKeyCacheScan DropExpired(const std::string& UID, int32_t KeyTimeout, int32_t La
       ++it;
     }
   }
+  if (removed) Cache().Loaded.erase(UID);
   TKeyCacheScan scan;
-  scan.Hit = matched && !removed;
+  scan.Hit = matched && !removed && Cache().Loaded.count(UID) != 0;
   return scan;
 }
 
@@ -159,9 +164,15 @@ bool CacheFile(const std::string& UID, const std::string& Name, const std::strin
   return true;
 }
 
+void MarkLoaded(const std::string& UID) {
+  SectionLock hold(Cache().Lock);
+  Cache().Loaded.insert(UID);
+}
+
 void ForgetAllFiles() {
   SectionLock hold(Cache().Lock);
   Cache().Entries.clear();
+  Cache().Loaded.clear();
 }
 
 TAuthorityScope::TAuthorityScope(const std::string& UID) {

@@ -32,6 +32,8 @@ TKeyCacheScan DropExpired(const std::string& UID, int32_t KeyTimeout, int32_t La
 // (or is too long).
 bool CacheFile(const std::string& UID, const std::string& Name, const std::string& File, int32_t KeyTimeout,
                int32_t LastOpTimeout);
+// Every key file of UID has been read.
+void MarkLoaded(const std::string& UID);
 // Frees every entry.
 void ForgetAllFiles();
 
