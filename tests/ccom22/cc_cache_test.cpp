@@ -29,7 +29,7 @@ class CcCache : public ::testing::Test {
     zk::TKeyTimeouts::SetClockForTesting(nullptr);
   }
   int32_t SignOnce() { return Sign(*a, Bytes(16, 3)).code; }
-  int Reloads() const { return StandIn::Get().Calls("_RandWriteFile@4"); }
+  int Reloads() const { return StandIn::Get().Calls("RandWriteFile"); }
 
   Sandbox box;
   std::unique_ptr<zk::TCcom22Engine> a;

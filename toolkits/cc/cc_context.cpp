@@ -81,7 +81,7 @@ HCCCTX CC_CALL InitCryptCtx(void) {
 }
 
 int32_t CC_CALL FreeCryptCtx(HCCCTX Ctx) {
-  CC_HOOK(FreeCryptCtx, 4, CC_STATUS);
+  CC_COUNT(FreeCryptCtx, 4);
   Context* ctx = ContextOf(Ctx);
   if (ctx == nullptr) return kNoContext;
   delete ctx;
@@ -172,7 +172,7 @@ int32_t CC_CALL _SecInfo(HCCCTX Ctx, const char* Image, CC_SEC_INFO** Info) {
 }
 
 int32_t CC_CALL FreeCertInfo(CC_CERT_INFO* Info) {
-  CC_HOOK(FreeCertInfo, 4, CC_STATUS);
+  CC_COUNT(FreeCertInfo, 4);
   if (Info == nullptr) return kOk;
   std::free(Info->Owner);
   std::free(Info->Issuer);
@@ -181,19 +181,19 @@ int32_t CC_CALL FreeCertInfo(CC_CERT_INFO* Info) {
 }
 
 int32_t CC_CALL FreeSecInfo(CC_SEC_INFO* Info) {
-  CC_HOOK(FreeSecInfo, 4, CC_STATUS);
+  CC_COUNT(FreeSecInfo, 4);
   std::free(Info);
   return kOk;
 }
 
 int32_t CC_CALL BufferFree(void* Buffer) {
-  CC_HOOK(BufferFree, 4, CC_STATUS);
+  CC_COUNT(BufferFree, 4);
   std::free(Buffer);
   return kOk;
 }
 
 int32_t CC_CALL BufferCleanFree(void* Buffer, int32_t Len) {
-  CC_HOOK(BufferCleanFree, 8, CC_STATUS);
+  CC_COUNT(BufferCleanFree, 8);
   if (Buffer != nullptr && Len > 0) gost::Wipe(Buffer, static_cast<size_t>(Len));
   std::free(Buffer);
   return kOk;

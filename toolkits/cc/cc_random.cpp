@@ -51,7 +51,7 @@ int32_t CC_CALL InitRand(void) {
 }
 
 int32_t CC_CALL FreeRand(void) {
-  CC_HOOK(FreeRand, 0, CC_STATUS);
+  CC_COUNT(FreeRand, 0);
   Generator& g = TheGenerator();
   std::lock_guard<std::mutex> guard(g.lock);
   if (g.users > 0) --g.users;

@@ -7,10 +7,10 @@ namespace {
 int32_t Refused(int code) { return code != 0 ? code : cc::kBadCommand; }
 }  // namespace
 
-#define CC_REFUSE(name, bytes) return Refused(standin::Hook("_" #name "@" #bytes))
+#define CC_REFUSE(name, bytes) return Refused(standin::Hook(#name))
 #define CC_REFUSE_NULL(name, bytes) \
   do {                              \
-    standin::Hook("_" #name "@" #bytes); \
+    standin::Hook(#name);           \
     return nullptr;                 \
   } while (0)
 
@@ -55,7 +55,7 @@ int32_t CC_CALL SecInfo(HCCCTX, const char*, CC_SEC_INFO** Info) {
 }
 int32_t CC_CALL FreeInfoInfo(void*) { CC_REFUSE(FreeInfoInfo, 4); }
 int32_t CC_CALL GetLibraryVersion(void) {
-  standin::Hook("_GetLibraryVersion@0");
+  standin::Hook("GetLibraryVersion");
   return 0x0202;
 }
 int32_t CC_CALL _BufferCleanFree(void*) { CC_REFUSE(_BufferCleanFree, 4); }
