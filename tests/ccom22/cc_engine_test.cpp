@@ -1,6 +1,8 @@
 // The engine's own behaviour: what fails as a real toolkit would (wrong key, forged signature, a
 // flipped bit), its limits and codes, the certificate directory on disk, and its texts.
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "ccom22/cc_fixture.h"
 #include "engines/ccom22/cc_codes.h"
@@ -108,6 +110,7 @@ TEST_F(CcEngine, ParametersAndRefusals) {
     EXPECT_EQ(a->UpdateCertificateCash(uid), 103) << uid;
   }
   EXPECT_EQ(a->UpdateCertificateCash("Z.9"), 118);
+  EXPECT_EQ(Sign(*a, Bytes(5, 1), "ABCDEFGHIJKLMNOPQRSTUVWXYZ.12345").code, 110) << "no room in the signer block";
   const uint8_t byte = 0;
   int32_t len = 0;
   EXPECT_EQ(a->EncodeData(const_cast<uint8_t*>(&byte), &len, "B.1"), 110);
@@ -165,6 +168,30 @@ TEST_F(CcEngine, CertificateDirectoryOnDisk) {
   EXPECT_EQ(a->RemoveCertificate("C.1"), 0);
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(a->RemoveCertificate("C.1"), -32);
+
+  // A certificate whose owner would name another UID's file ("AB.1.2" is AB\@\1\.\2, that is
+  // AB.12's) is not taken in.
+  box.AddUser("AB", 16, "1.2");
+  fs::remove(incoming);
+  fs::copy_file(box.SelfCert("AB"), incoming);
+  EXPECT_EQ(a->IncludePublicKey(incoming.c_str()), 103);
+  EXPECT_TRUE(fs::exists(incoming));
+  EXPECT_FALSE(fs::exists(Sandbox::CertPlace(box.CertDir("A"), "AB.12")));
+}
+
+TEST_F(CcEngine, ConcurrentClearCashNeverPullsKeysFromUnderAnOperation) {
+  const Bytes data = RandomBytes(300, 6);
+  std::atomic<int> failures{0};
+  std::thread clearer([&] {
+    auto other = EngineFor(box, "B");
+    for (int i = 0; i < 40; ++i) other->ClearCash();
+  });
+  for (int i = 0; i < 40; ++i) {
+    const Result sig = Sign(*a, data);
+    if (sig.code != 0 || Verify(*a, data, sig.data).code != 0) ++failures;
+  }
+  clearer.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 TEST_F(CcEngine, TextsAndTypes) {
