@@ -1,6 +1,7 @@
 // The cryptography of the Crypto COM 2.2 stand-in: GOST R 34.10-2001 signatures over
 // GOST R 34.11-94, session keys wrapped under a VKO key, and GOST 28147-89 in 64-bit cipher
 // feedback with a MAC ("28147") or in simple replacement ("28147-ECB"). Formats: README.md.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,20 +85,29 @@ int32_t CipherUpdateEcb(Context& ctx, const uint8_t* in, size_t len, uint8_t* ou
 
 // Decryption passes on all but the last 4 bytes seen, which may be the MAC.
 int32_t CipherUpdateDecrypt(Context& ctx, const uint8_t* in, size_t len, uint8_t* out, int32_t& outLen) {
-  size_t written = 0;
-  for (size_t i = 0; i < len; ++i) {
-    if (ctx.heldLen == kMacSize) {
-      uint8_t c = ctx.held[0];
-      std::memmove(ctx.held, ctx.held + 1, kMacSize - 1);
-      ctx.held[kMacSize - 1] = in[i];
-      ctx.feedback.Decrypt(&c, out + written, 1);
-      ctx.mac.Update(out + written, 1);
-      ++written;
-    } else {
-      ctx.held[ctx.heldLen++] = in[i];
-    }
+  const size_t total = ctx.heldLen + len;
+  if (total <= kMacSize) {
+    std::memcpy(ctx.held + ctx.heldLen, in, len);
+    ctx.heldLen = total;
+    outLen = 0;
+    return kOk;
   }
-  outLen = static_cast<int32_t>(written);
+  const size_t emit = total - kMacSize;
+  const size_t fromHeld = std::min(ctx.heldLen, emit);
+  const size_t fromIn = emit - fromHeld;
+  // The new tail is taken first: in and out may be the same buffer.
+  uint8_t previous[kMacSize], tail[kMacSize];
+  std::memcpy(previous, ctx.held, ctx.heldLen);
+  size_t k = 0;
+  for (size_t i = fromHeld; i < ctx.heldLen; ++i) tail[k++] = previous[i];
+  for (size_t i = fromIn; i < len; ++i) tail[k++] = in[i];
+  if (fromIn > 0) std::memmove(out + fromHeld, in, fromIn);
+  std::memcpy(out, previous, fromHeld);
+  ctx.feedback.Decrypt(out, out, emit);
+  ctx.mac.Update(out, emit);
+  std::memcpy(ctx.held, tail, kMacSize);
+  ctx.heldLen = kMacSize;
+  outLen = static_cast<int32_t>(emit);
   return kOk;
 }
 
