@@ -2,7 +2,9 @@
 // certificates and secret keys.
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <set>
 
 #include "cc_internal.h"
 
@@ -30,13 +32,47 @@ bool LookUpAuthority(const Context& ctx, int32_t number, AuthorityKey& key) {
   return image != nullptr && ParseAuthority(image, key) == kOk && key.number == number;
 }
 
+namespace {
+
+// Authority signatures already found good, as (digest, authority key, signature): a certificate
+// is checked once per process, not once per operation. Bounded; emptied when full.
+class TrustedSignatures {
+ public:
+  bool Known(const std::string& key) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return known_.count(key) != 0;
+  }
+  void Add(const std::string& key) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (known_.size() >= 1024) known_.clear();
+    known_.insert(key);
+  }
+
+ private:
+  std::mutex lock_;
+  std::set<std::string> known_;
+};
+
+TrustedSignatures& Trusted() {
+  static standin::Immortal<TrustedSignatures> trusted;
+  return trusted.get();
+}
+
+}  // namespace
+
 int32_t CertificateStatus(const Context& ctx, const Certificate& cert) {
   AuthorityKey authority;
   if (!LookUpAuthority(ctx, cert.authority, authority)) return kNoAuthorityKey;
   uint8_t digest[32];
   Digest(cert.signedPart.data(), cert.signedPart.size(), digest);
-  if (gost::r3410_2001::Verify(kCurve, authority.key, digest, cert.signature) != gost::kSignOk)
-    return kBadAuthoritySignature;
+  std::string key(reinterpret_cast<const char*>(digest), sizeof digest);
+  key.append(reinterpret_cast<const char*>(&authority.key), sizeof authority.key);
+  key.append(reinterpret_cast<const char*>(cert.signature), sizeof cert.signature);
+  if (!Trusted().Known(key)) {
+    if (gost::r3410_2001::Verify(kCurve, authority.key, digest, cert.signature) != gost::kSignOk)
+      return kBadAuthoritySignature;
+    Trusted().Add(key);
+  }
   const int64_t now = Now();
   if (now < cert.notBefore) return kCertNotYetValid;
   if (now > cert.notAfter) return kCertExpired;

@@ -166,6 +166,9 @@ std::string TCComDLL::ReadCertificateUID(const std::string& File) {
 
 int32_t TCComDLL::LoadUserKeys(const TCComSettings& S) {
   TKeyCacheLock hold;
+  if (DropExpired(S.UserUID, S.KeyTimeout, S.LastOpTimeout).Hit) return kOk;
+  // The generator is seeded only when keys are read again, which is when the random file is
+  // stirred and written back; a cache hit writes nothing and needs no seeding.
   TRandomPool& pool = RandomPool();
   bool seeded = false;
   if (pool.Loaded) seeded = InitRandom(S.Hardware) == kOk;
@@ -176,8 +179,6 @@ int32_t TCComDLL::LoadUserKeys(const TCComSettings& S) {
       if (seeded) binding.FreeRandom();
     }
   } freeAtEnd{*this, seeded};
-
-  if (DropExpired(S.UserUID, S.KeyTimeout, S.LastOpTimeout).Hit) return kOk;
 
   std::vector<std::string> files;
   for (const std::string& dir : {S.CertDir, S.SecretDir}) {
