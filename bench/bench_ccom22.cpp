@@ -68,8 +68,7 @@ struct Toolkit {
       zk::platform::ModuleHandle m = zk::platform::LoadModule(ZK_CC_STANDIN);
       Check(m != nullptr, "cannot load " ZK_CC_STANDIN);
 #define BENCH_BIND(name, bytes)                                                                        \
-  t.api.name = reinterpret_cast<decltype(t.api.name)>(zk::platform::FindSymbol(m, "_" #name "@" #bytes)); \
-  if (t.api.name == nullptr) t.api.name = reinterpret_cast<decltype(t.api.name)>(zk::platform::FindSymbol(m, #name));
+  t.api.name = reinterpret_cast<decltype(t.api.name)>(zk::platform::FindSymbol(m, "_" #name "@" #bytes));
       ZK_CC_FUNCTIONS(BENCH_BIND)
 #undef BENCH_BIND
       t.makeAuthority = reinterpret_cast<decltype(t.makeAuthority)>(zk::platform::FindSymbol(m, "CC_StandIn_MakeAuthority"));

@@ -20,12 +20,8 @@ std::string ModuleDir() {
   return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
 }
 
-// Decorated on Win32; the C name on Linux.
 void* Find(zk::platform::ModuleHandle module, const std::string& name) {
   void* symbol = zk::platform::FindSymbol(module, name.c_str());
-  const size_t at = name.rfind('@');
-  if (symbol == nullptr && at != std::string::npos)
-    symbol = zk::platform::FindSymbol(module, name.substr(1, at - 1).c_str());
   if (symbol == nullptr) ADD_FAILURE() << "the stand-in lacks " << name;
   return symbol;
 }

@@ -29,20 +29,9 @@ TToolkit*& Instance() {
   return instance;
 }
 
-// "_Name@N" as exported; on Linux a stand-in exports the C name, which the decorated name encodes.
-void* FindDecorated(platform::ModuleHandle module, const std::string& name) {
-  void* symbol = platform::FindSymbol(module, name.c_str());
-#if !defined(_WIN32)
-  const size_t at = name.rfind('@');
-  if (symbol == nullptr && name.size() > 1 && name[0] == '_' && at != std::string::npos)
-    symbol = platform::FindSymbol(module, name.substr(1, at - 1).c_str());
-#endif
-  return symbol;
-}
-
 template <typename Fn>
 void ResolveOne(TToolkit& toolkit, const std::string& name, Fn& target) {
-  target = reinterpret_cast<Fn>(FindDecorated(toolkit.Module, name));
+  target = reinterpret_cast<Fn>(platform::FindSymbol(toolkit.Module, name.c_str()));
   if (target == nullptr) toolkit.Missing = true;
 }
 
