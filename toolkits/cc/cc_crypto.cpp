@@ -180,8 +180,10 @@ int32_t CC_CALL BufferVerifyFinal(HCCCTX Ctx, const uint8_t* Signature) {
   uint8_t digest[32];
   ctx->hasher.Final(digest);
   if (Signature == nullptr || Signature[0] != 'Z' || Signature[1] != 'S') return kBadSignatureBlock;
+  // Without a length argument the block's own length field is all there is: it must be the one
+  // this toolkit writes, so that a changed field cannot pass.
   const size_t len = GetLe(Signature + 2, 2);
-  if (len < kSignatureSize || len > kMaxSignatureSize) return kBadSignatureBlock;
+  if (len != SignatureLength() || len > kMaxSignatureSize) return kBadSignatureBlock;
   for (size_t i = kSignatureSize; i < len; ++i) {
     if (Signature[i] != 0) return kBadSignatureBlock;
   }

@@ -87,6 +87,15 @@ class Ccom22Provisioner : public zk::suite::Provisioner {
     return uids;
   }
 
+  // Keys and certificates; the random files are stirred and written back by design.
+  std::vector<std::string> KeptFiles() const override {
+    std::vector<std::string> kept;
+    for (const std::string& file : Provisioner::KeptFiles()) {
+      if (fs::path(file).filename() != "rand") kept.push_back(file);
+    }
+    return kept;
+  }
+
   std::vector<std::string> UserFiles(const std::string& user) const override {
     const int32_t number = user == "alice" ? 1 : user == "bob" ? 2 : user == "carol" ? 3 : 4;
     return {SelfCert(user), (fs::path(SecretDir(user)) / (std::to_string(number) + ".sec")).string()};
