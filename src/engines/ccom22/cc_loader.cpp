@@ -39,13 +39,16 @@ void FinalizeToolkit() {
   SectionLock hold(LoaderLock());
   TToolkit*& instance = Instance();
   if (instance == nullptr) return;
+#if defined(_WIN32)
+  // This runs inside the library's own detach, where the toolkit may already have been detached:
+  // the random file was written back at the last reload, and the keys are only wiped.
+  ForgetAllFiles();
+#else
   if (!instance->Missing) {
     TCComDLL binding;
     FlushKeyCache(binding);
   }
   ForgetAllFiles();
-#if !defined(_WIN32)
-  // On Windows this runs inside the library's own detach, where unloading another DLL is unsafe.
   platform::FreeModule(instance->Module);
 #endif
   delete instance;
