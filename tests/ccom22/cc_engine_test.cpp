@@ -132,6 +132,21 @@ TEST_F(CcEngine, ParametersAndRefusals) {
 #endif
 }
 
+TEST_F(CcEngine, ValidityIsEnforcedOnlyWhenAskedFor) {
+  box.AddUser("E", 17, "1", -30, -1);  // expired yesterday
+  auto e = EngineFor(box, "E");
+  EXPECT_EQ(Sign(*e, Bytes(5, 1)).code, -79);
+  // Only ASCII letters are upper-cased: "да" is not "ДА", so validity goes unchecked.
+  Configure(*e, kVerifyValidity, zk::Utf8ToCp1251("да"));
+  const Result sig = Sign(*e, Bytes(5, 1));
+  ASSERT_EQ(sig.code, 0);
+  box.GiveCert("A", "E");
+  EXPECT_EQ(Verify(*a, Bytes(5, 1), sig.data).code, -79) << "A checks validity";
+  Configure(*a, kVerifyValidity, zk::Utf8ToCp1251(" ДА "));
+  EXPECT_EQ(Verify(*a, Bytes(5, 1), sig.data).code, -79);
+  e->ClearCash();
+}
+
 TEST_F(CcEngine, CertificateDirectoryOnDisk) {
   box.AddUser("C", 13);
   const std::string target = Sandbox::CertPlace(box.CertDir("A"), "C.1");
