@@ -28,6 +28,15 @@ bool Contains(const std::vector<std::string>& Paths, const std::string& Path) {
 
 }  // namespace
 
+KeyDirectoryLayout PublicKeyFilesLayout() {
+  KeyDirectoryLayout layout;
+  layout.Ext = "pub";
+  layout.Recursive = true;
+  layout.NamedByUID = true;
+  layout.NumberedPrefix = "pk";
+  return layout;
+}
+
 std::string TKeyDirectoryFiles::Key(const std::string& UID) const {
   if (!layout_.IgnoreCase) return UID;
   std::string key = UID;
