@@ -14,10 +14,11 @@
 
 #include "engines/ccom3x/ccom_loader.h"
 #include "engines/ccom3x/ccom_pubkey.h"
-#include "frame/keytimeouts.h"
-#include "frame/secure.h"
+#include "frame/bindingregistry.h"
 #include "frame/crypto_engine.h"
+#include "frame/keytimeouts.h"
 #include "frame/rwsyncs.h"
+#include "frame/secure.h"
 
 namespace zk::ccom3x {
 
@@ -30,7 +31,7 @@ struct TCCom3x_UserParam {
   int32_t KeyTimeout = 60;    // seconds since the keys were read
   int32_t LastOpTimeout = 5;  // seconds since their last use
 
-  std::string BindingKey() const { return SecretKeyDir + KeyDevice + AbonentsDir; }
+  std::string BindingKey() const { return zk::BindingKey({SecretKeyDir, KeyDevice, AbonentsDir}); }
 };
 
 enum class CipherMethod : uint32_t { kGamma = 1, kGammaFeedback = 2 };

@@ -35,7 +35,7 @@ void TCryptoC_DLL::AddNode(const std::string& Path, const uint8_t* Image, int32_
   node.FilePath = Path;
   node.FileSize = Size;
   std::memcpy(node.Image, Image, static_cast<size_t>(Size));
-  node.KeyType = Size >= uidLength + 5 ? static_cast<int32_t>(Word(Image + uidLength + 1)) : -1;
+  node.KeyType = Size >= uidLength + 5 ? static_cast<int32_t>(ReadLE32(Image + uidLength + 1)) : -1;
 }
 
 void TCryptoC_DLL::BuildCache() {
@@ -88,7 +88,7 @@ int32_t TCryptoC_DLL::IncludePublicKey(const uint8_t* Image, int32_t Size) {
   const int32_t uidLength = ImageUIDLength(Image, Size);
   if (uidLength < 0 || Size > kMaxPublicKeyFileSize || Size < uidLength + 5) return kErrPublicKey;
   // A file the cache would refuse to serve is not stored in the first place.
-  const int32_t signSize = SignPublicKeySize(static_cast<int32_t>(Word(Image + uidLength + 1)));
+  const int32_t signSize = SignPublicKeySize(static_cast<int32_t>(ReadLE32(Image + uidLength + 1)));
   if (signSize == 0 || Size != uidLength + 5 + signSize + kAgreementKeySize) return kErrPublicKey;
   const std::string uid(reinterpret_cast<const char*>(Image), static_cast<size_t>(uidLength));
   SectionLock hold(keyLock_);

@@ -7,6 +7,8 @@
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/ossl_locks.h"
 #include "engines/openssl/ossl_random.h"
+#include "frame/lefields.h"
+#include "frame/secure.h"
 
 namespace zk::ossl {
 
@@ -145,7 +147,7 @@ int32_t TOpenSSL_DLL::EncryptBuffer(uint8_t* Data, size_t Len, const std::vector
   EncryptSession(Cipher, keyBlock.data(), Data, Len, Data + header.size());
   std::memcpy(Data, header.data(), header.size());
   const uint32_t headerLen = static_cast<uint32_t>(header.size());
-  for (int i = 0; i < 4; ++i) Data[header.size() + cipherLen + i] = static_cast<uint8_t>(headerLen >> (8 * i));
+  WriteLE32(Data + header.size() + cipherLen, headerLen);
   EnvelopeLen = static_cast<size_t>(total);
   return kOk;
 }
@@ -153,15 +155,15 @@ int32_t TOpenSSL_DLL::EncryptBuffer(uint8_t* Data, size_t Len, const std::vector
 int32_t TOpenSSL_DLL::BuildEnvelopeHeader(const std::vector<std::string>& UIDs, uint32_t Cipher,
                                           const uint8_t* KeyBlock, std::vector<uint8_t>& Header) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
-  PutUint32(Header, static_cast<uint32_t>(UIDs.size()));
-  PutUint32(Header, Cipher);
+  AppendLE32(Header, static_cast<uint32_t>(UIDs.size()));
+  AppendLE32(Header, Cipher);
   for (const std::string& uid : UIDs) {
     const int32_t code = UseVerifiedKey(uid, [&](RsaKey* key) -> int32_t {
       const int size = api.RSA_size(key);
       if (size <= 0) return kErrRsaEncryptSize;
       Header.insert(Header.end(), uid.begin(), uid.end());
       Header.push_back(0);
-      PutUint32(Header, static_cast<uint32_t>(size));
+      AppendLE32(Header, static_cast<uint32_t>(size));
       const size_t at = Header.size();
       Header.resize(at + static_cast<size_t>(size));
       const int written =
@@ -211,7 +213,7 @@ int32_t TOpenSSL_DLL::DecryptBuffer(uint8_t* Data, int32_t Len, int32_t KeyTimeo
   if (code != kOk) return code;
   uint8_t digest[kMd5Bytes];
   Md5Of(Plain.get() + PlainOffset, PlainLen, digest);
-  if (std::memcmp(digest, keyBlock.data() + kSessionKeyBytes, kMd5Bytes) != 0) return kErrIntegrity;
+  if (!ConstantTimeEqual(digest, keyBlock.data() + kSessionKeyBytes, kMd5Bytes)) return kErrIntegrity;
   return kOk;
 }
 

@@ -1,10 +1,11 @@
 #include "engines/openssl/ossl_formats.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/sha0.h"
+#include "frame/lefields.h"
+#include "frame/textrules.h"
 
 namespace zk::ossl {
 
@@ -16,24 +17,10 @@ const uint8_t kSha0DigestInfoPrefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2
 const uint8_t kMd5DigestInfoPrefix[] = {0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48,
                                         0x86, 0xF7, 0x0D, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
-void PutUint32(std::vector<uint8_t>& Out, uint32_t Value) {
-  for (int shift = 0; shift < 32; shift += 8) Out.push_back(static_cast<uint8_t>(Value >> shift));
-}
-
-uint32_t GetUint32(const uint8_t* Data) {
-  return static_cast<uint32_t>(Data[0]) | static_cast<uint32_t>(Data[1]) << 8 | static_cast<uint32_t>(Data[2]) << 16 |
-         static_cast<uint32_t>(Data[3]) << 24;
-}
-
 uint8_t HashIdByName(const std::string& Name) {
-  const std::string upper = Upper(Name);
+  const std::string upper = UpperCase(Name);
   if (upper == "SHA") return kHashSha;
   if (upper == "MD5") return kHashMd5;
   return 0;
@@ -41,7 +28,7 @@ uint8_t HashIdByName(const std::string& Name) {
 
 uint32_t CipherIdByName(const std::string& Name) {
   static const char* const kNames[] = {"RC4", "RC2_ECB", "RC2_CBC", "RC5_ECB", "RC5_CBC"};
-  const std::string upper = Upper(Name);
+  const std::string upper = UpperCase(Name);
   for (uint32_t i = 0; i < 5; ++i) {
     if (upper == kNames[i]) return i + 1;
   }
@@ -109,9 +96,9 @@ int32_t ParseSignature(const uint8_t* Signature, int32_t Len, SignatureView& Vie
 int32_t ParseEnvelope(uint8_t* Data, int32_t Len, EnvelopeView& View) {
   if (Data == nullptr || Len < 12) return kErrBadEnvelope;
   const size_t total = static_cast<size_t>(Len);
-  View.RecipientCount = GetUint32(Data);
-  View.Cipher = GetUint32(Data + 4);
-  View.HeaderLen = GetUint32(Data + total - 4);
+  View.RecipientCount = ReadLE32(Data);
+  View.Cipher = ReadLE32(Data + 4);
+  View.HeaderLen = ReadLE32(Data + total - 4);
   if (View.RecipientCount < 1 || View.HeaderLen < 8 || View.HeaderLen > total - 4) return kErrBadEnvelope;
   View.CipherText = Data + View.HeaderLen;
   View.CipherTextLen = total - 4 - View.HeaderLen;
@@ -126,7 +113,7 @@ int32_t ParseEnvelope(uint8_t* Data, int32_t Len, EnvelopeView& View) {
     entry.UID.assign(reinterpret_cast<const char*>(Data + offset), static_cast<size_t>(nul - (Data + offset)));
     offset = static_cast<size_t>(nul - Data) + 1;
     if (View.HeaderLen - offset < 4) return kErrBadEnvelope;
-    entry.KeyBlockLen = GetUint32(Data + offset);
+    entry.KeyBlockLen = ReadLE32(Data + offset);
     offset += 4;
     if (entry.KeyBlockLen < 1 || entry.KeyBlockLen > View.HeaderLen - offset) return kErrBadEnvelope;
     entry.KeyBlock = Data + offset;
