@@ -4,8 +4,9 @@
 #define _WIN32_WINNT 0x0601  // GetTickCount64, GetModuleHandleExA
 #endif
 #include <windows.h>
-// winbase.h maps FreeModule to FreeLibrary; the layer's own function has that name.
+// winbase.h maps FreeModule to FreeLibrary and ReplaceFile to ReplaceFileA; the layer has functions of those names.
 #undef FreeModule
+#undef ReplaceFile
 
 #include <algorithm>
 #include <atomic>
