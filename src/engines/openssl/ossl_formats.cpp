@@ -82,9 +82,8 @@ int32_t RsaVerifyDigestInfo(RsaKey* Key, const uint8_t* Signature, size_t Len,
 
 int32_t ParseSignature(const uint8_t* Signature, int32_t Len, SignatureView& View) {
   if (Signature == nullptr || Len < 4) return kErrBadSignature;
-  const auto* end = static_cast<const uint8_t*>(std::memchr(Signature, 0, static_cast<size_t>(Len)));
-  if (end == nullptr || end == Signature) return kErrBadSignature;
-  const size_t uidLen = static_cast<size_t>(end - Signature);
+  size_t uidLen = 0;
+  if (!ScanUID(Signature, static_cast<size_t>(Len), SIZE_MAX, uidLen)) return kErrBadSignature;
   if (static_cast<size_t>(Len) < uidLen + 3) return kErrBadSignature;
   View.UID.assign(reinterpret_cast<const char*>(Signature), uidLen);
   View.HashId = Signature[uidLen + 1];
@@ -107,11 +106,11 @@ int32_t ParseEnvelope(uint8_t* Data, int32_t Len, EnvelopeView& View) {
   View.Entries.clear();
   size_t offset = 8;
   while (offset < View.HeaderLen) {
-    const auto* nul = static_cast<const uint8_t*>(std::memchr(Data + offset, 0, View.HeaderLen - offset));
-    if (nul == nullptr) return kErrBadEnvelope;
+    size_t uidLen = 0;
+    if (!ScanZeroTerminated(Data + offset, View.HeaderLen - offset, SIZE_MAX, uidLen)) return kErrBadEnvelope;
     EnvelopeEntryView entry;
-    entry.UID.assign(reinterpret_cast<const char*>(Data + offset), static_cast<size_t>(nul - (Data + offset)));
-    offset = static_cast<size_t>(nul - Data) + 1;
+    entry.UID.assign(reinterpret_cast<const char*>(Data + offset), uidLen);
+    offset += uidLen + 1;
     if (View.HeaderLen - offset < 4) return kErrBadEnvelope;
     entry.KeyBlockLen = ReadLE32(Data + offset);
     offset += 4;
