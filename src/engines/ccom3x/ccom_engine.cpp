@@ -130,10 +130,7 @@ int32_t TCryptoCom3xEngine::GetMaxEncodeAddition() {
 
 int32_t TCryptoCom3xEngine::GetEncodeUIDBySignUID(const char* SignUID, char* EncodeUID) {
   if (SignUID == nullptr || EncodeUID == nullptr) return kErrBadPointer;
-  // A cut UID would name someone else.
-  if (std::strlen(SignUID) >= static_cast<size_t>(kMaxUIDLength)) return kErrBadPointer;
-  CopyPCharLimited(SignUID, EncodeUID, kMaxUIDLength);
-  return kOk;
+  return WriteUID(SignUID, EncodeUID, kMaxUIDLength) ? kOk : kErrBadPointer;
 }
 
 int32_t TCryptoCom3xEngine::GetCurrentUID(char* UID) {

@@ -120,8 +120,7 @@ int32_t TOSSLEngine::WriteUID(const std::string& UID, char* Dst) {
 
 int32_t TOSSLEngine::GetEncodeUIDBySignUID(const char* SignUID, char* EncodeUID) {
   if (SignUID == nullptr || EncodeUID == nullptr) return kErrBadPointer;
-  if (std::strlen(SignUID) >= static_cast<size_t>(GetMaxUIDLength())) return kErrBadUid;
-  return CopyPCharLimited(SignUID, EncodeUID, GetMaxUIDLength()) ? kOk : kErrException;
+  return zk::WriteUID(SignUID, EncodeUID, GetMaxUIDLength()) ? kOk : kErrBadUid;
 }
 
 int32_t TOSSLEngine::GetCurrentUID(char* UID) {
