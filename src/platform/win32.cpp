@@ -4,9 +4,9 @@
 #define _WIN32_WINNT 0x0601  // GetTickCount64, GetModuleHandleExA
 #endif
 #include <windows.h>
-// winbase.h maps FreeModule to FreeLibrary and ReplaceFile to ReplaceFileA; the layer has functions of those names.
+// winbase.h maps FreeModule to FreeLibrary; the layer's own function has that name.
 #undef FreeModule
-#undef ReplaceFile
+#undef ReplaceFile  // <windows.h> maps it to ReplaceFileA, which would rename ours
 
 #include <algorithm>
 #include <atomic>

@@ -34,18 +34,14 @@ void PrepareBindingStatics() {
 
 void FinalizeBindings() { Bindings().Release(); }
 
-int32_t GetCryptoAPI(const TCCom3x_UserParam& P, TPasswordRequestFunc PasswordRequest,
-                     std::shared_ptr<TCCom3x_DLL>& Binding) {
+int32_t GetCryptoAPI(const TCCom3x_UserParam& P, std::shared_ptr<TCCom3x_DLL>& Binding) {
   TCCom3xDll_loader& loader = TCCom3xDll_loader::Acquire();
   if (!loader.Loaded()) return kErrLibraryMissing;
   auto create = [&](std::shared_ptr<TCCom3x_DLL>& created) {
     created = std::make_shared<TCCom3x_DLL>(loader.Module(), P.AbonentsDir);
     return created->FunctionsPresent ? kOk : kErrFunctionsMissing;
   };
-  const int32_t code = Bindings().Fetch(P.BindingKey(), create, Binding);
-  if (code != kOk) return code;
-  Binding->SetPasswordRequestFunc(PasswordRequest);
-  return kOk;
+  return Bindings().Fetch(P.BindingKey(), create, Binding);
 }
 
 std::vector<std::shared_ptr<TCCom3x_DLL>> RegisteredBindings() { return Bindings().All(); }
