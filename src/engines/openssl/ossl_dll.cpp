@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <cstring>
-#include <map>
 
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/ossl_locks.h"
 #include "engines/openssl/ossl_random.h"
+#include "frame/bindingregistry.h"
 #include "frame/lefields.h"
 #include "frame/secure.h"
 
@@ -14,19 +14,13 @@ namespace zk::ossl {
 
 namespace {
 
-using BindingCache = std::map<std::string, std::shared_ptr<TOpenSSL_DLL>>;
-
-BindingCache& OSSLApiCache() {
-  static BindingCache cache;
-  return cache;
+// The bindings by settings.
+TBindingRegistry<TOpenSSL_DLL>& Bindings() {
+  static TBindingRegistry<TOpenSSL_DLL> registry;
+  return registry;
 }
 
 }  // namespace
-
-TCriticalSection& OSSLApiCacheLock() {
-  static TCriticalSection lock;
-  return lock;
-}
 
 TCriticalSection& OSSLStoreLock() {
   static TCriticalSection lock;
@@ -44,36 +38,24 @@ int32_t GetCryptoAPI(const OSSLSettings& Settings, std::shared_ptr<TOpenSSL_DLL>
   if (!library.FunctionsPresent) return kErrFunctionsMissing;
   // Whatever earlier calls on this thread left queued would be reported as this operation's error.
   TOpenSSLLibrary::Api().ERR_clear_error();
-  SectionLock hold(OSSLApiCacheLock());
-  std::shared_ptr<TOpenSSL_DLL>& cached = OSSLApiCache()[Settings.CacheKey()];
-  if (!cached) cached = std::make_shared<TOpenSSL_DLL>(Settings);
-  Binding = cached;
-  return kOk;
+  auto create = [&](std::shared_ptr<TOpenSSL_DLL>& created) {
+    created = std::make_shared<TOpenSSL_DLL>(Settings);
+    return kOk;
+  };
+  return Bindings().Fetch(Settings.CacheKey(), create, Binding);
 }
 
-std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() {
-  SectionLock hold(OSSLApiCacheLock());
-  std::vector<std::shared_ptr<TOpenSSL_DLL>> bindings;
-  for (const auto& entry : OSSLApiCache()) bindings.push_back(entry.second);
-  return bindings;
-}
+std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() { return Bindings().All(); }
 
 void PrepareAdapterStatics() {
-  OSSLApiCache();
-  OSSLApiCacheLock();
+  Bindings();
   OSSLStoreLock();
   OSSLKeyLock();
   OSSLRandomInstanceLock();
 }
 
 void FinalizeOpenSSLAdapter() {
-  {
-    BindingCache released;
-    {
-      SectionLock hold(OSSLApiCacheLock());
-      released.swap(OSSLApiCache());
-    }
-  }
+  Bindings().Release();
   FinalizeOSSLRandom();
   TOpenSSLLibrary::Finalize();
 }
