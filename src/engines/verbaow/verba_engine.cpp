@@ -8,6 +8,7 @@
 #include "frame/errors.h"
 #include "frame/fileutils.h"
 #include "frame/rwsyncs.h"
+#include "frame/textrules.h"
 
 namespace zk {
 
@@ -26,39 +27,11 @@ constexpr size_t kKeyNumberDigits = 4;
 // With the default addition of 255 bytes a caller's buffer holds the output for four recipients.
 constexpr int32_t kMaxRecipients = (255 - kEncryptHeaderSize) / kEncryptItemSize;
 
-std::string Trim(const std::string& s) {
-  const size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-std::string AsciiUpper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-// A decimal integer, optionally signed; false for anything else or a value past 32 bits.
-bool ParseDecimal(const std::string& text, int32_t& value) {
-  const std::string s = Trim(text);
-  size_t at = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
-  if (at == s.size()) return false;
-  int64_t number = 0;
-  for (; at < s.size(); ++at) {
-    if (s[at] < '0' || s[at] > '9') return false;
-    number = number * 10 + (s[at] - '0');
-    if (number > INT32_MAX) return false;
-  }
-  value = static_cast<int32_t>(s[0] == '-' ? -number : number);
-  return true;
-}
-
 // A key number of 1..9999: 0 would end the toolkit's zero-terminated list early.
 bool ParseKeyNumber(const std::string& item, uint16_t& number) {
   const std::string digits = item.size() > kKeyNumberDigits ? item.substr(0, kKeyNumberDigits) : item;
   int32_t value = 0;
-  if (!ParseDecimal(digits, value) || value < 1 || value > 9999) return false;
+  if (!ParseInteger32(digits, value) || value < 1 || value > 9999) return false;
   number = static_cast<uint16_t>(value);
   return true;
 }
@@ -88,15 +61,12 @@ TVerbaOW4Engine::~TVerbaOW4Engine() {
 }
 
 int32_t TVerbaOW4Engine::ReadKeySettings(KeySettings& S) const {
-  const std::string request = Trim(ParamValue(kRequestTimeout)), lastOp = Trim(ParamValue(kLastOpTimeout));
-  S.RequestTimeout = 0;
-  S.LastOpTimeout = 0;
-  if ((!request.empty() && !ParseDecimal(request, S.RequestTimeout)) ||
-      (!lastOp.empty() && !ParseDecimal(lastOp, S.LastOpTimeout))) {
+  if (!ParseTimeout(ParamValue(kRequestTimeout), 0, S.RequestTimeout) ||
+      !ParseTimeout(ParamValue(kLastOpTimeout), 0, S.LastOpTimeout)) {
     return kErrTimeouts;
   }
-  if (!ParseDecimal(ParamValue(kWindowTimeout), S.WindowTimeout)) S.WindowTimeout = 5;
-  const std::string reset = AsciiUpper(ParamValue(kResetOnStart));
+  if (!ParseInteger32(ParamValue(kWindowTimeout), S.WindowTimeout)) S.WindowTimeout = 5;
+  const std::string reset = UpperCase(ParamValue(kResetOnStart));
   S.KeepDriverKeys = reset == "NO" || reset == Utf8ToCp1251("НЕТ");
   const std::string slotZero = ParamValue(kSlotZero);
   S.SlotZeroForVerify = slotZero == "Yes" || slotZero == Utf8ToCp1251("Да");
@@ -129,7 +99,7 @@ int32_t TVerbaOW4Engine::PrepareKey(const std::string& KeyID, bool Mode, const K
 int32_t TVerbaOW4Engine::OwnKeyNumber(uint16_t& Number) const {
   int32_t value = 0;
   const std::string own = ParamValue(kEncodeUID).substr(0, kKeyNumberDigits);
-  if (!ParseDecimal(own, value) || value < 1 || value > 9999) return kErrEncodeUID;
+  if (!ParseInteger32(own, value) || value < 1 || value > 9999) return kErrEncodeUID;
   Number = static_cast<uint16_t>(value);
   return kOk;
 }
@@ -269,7 +239,7 @@ int32_t TVerbaOW4Engine::DoDecodeData(uint8_t* Data, int32_t* DataLen, char* Sen
   if (code == kOk) {
     std::string sender;
     code = binding_->DecryptMemory(Data, *DataLen, sender, own);
-    if (!sender.empty()) CopyPCharLimited(sender.c_str(), SenderUID, GetMaxUIDLength());
+    if (!sender.empty() && !WriteUID(sender, SenderUID, GetMaxUIDLength()) && code == kOk) code = kErrCopy;
   }
   CloseCrypto();
   return code;
@@ -315,7 +285,7 @@ int32_t TVerbaOW4Engine::VerifyData(const uint8_t* Data, int32_t DataLen, const 
     if (code == kOk) {
       std::string signer;
       code = binding_->CheckSignature(Data, DataLen, Signature, SignatureLen, signer);
-      if (code == kOk) CopyPCharLimited(signer.c_str(), SignerUID, GetMaxUIDLength());
+      if (code == kOk && !WriteUID(signer, SignerUID, GetMaxUIDLength())) code = kErrCopy;
     }
     CloseSign();
     return code;

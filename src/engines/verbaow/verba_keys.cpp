@@ -8,6 +8,7 @@
 #include "engines/verbaow/verba_codes.h"
 #include "engines/verbaow/verba_dll.h"
 #include "frame/keytimeouts.h"
+#include "frame/lefields.h"
 #include "frame/rwsyncs.h"
 
 namespace zk::verbaow {
@@ -29,11 +30,6 @@ LoadedKeys& List() {
 std::string Field(const uint8_t* record, size_t at, size_t chars) {
   const char* p = reinterpret_cast<const char*>(record + at);
   return std::string(p, strnlen(p, chars));
-}
-
-int32_t Le32(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
 const DriverRecord* FindRecord(const std::vector<DriverRecord>& records, const std::string& id) {
@@ -76,7 +72,7 @@ int32_t TVerbaODLL::ReadDriver(std::vector<DriverRecord>& Records) {
     record.SignId = Field(r, kRecordSignId, kSignIdChars);
     // Later generations put a 16-bit value at 24 where generation 4 has none; the identifiers
     // and the slot number at 28 read the same in every generation.
-    record.Slot = Le32(r + kRecordSlot);
+    record.Slot = static_cast<int32_t>(ReadLE32(r + kRecordSlot));
     Records.push_back(record);
   }
   return kOk;
