@@ -31,9 +31,11 @@ TCriticalSection& LibraryLock() {
   return lock;
 }
 
-TOpenSSLLibrary*& Instance() {
-  static TOpenSSLLibrary* instance = nullptr;
-  return instance;
+// Created once and never deleted: Api() reads the table without a lock on every libcrypto call,
+// so unloading must not free the memory it reads. Unloading empties the table instead.
+TOpenSSLLibrary& Instance() {
+  static TOpenSSLLibrary* const instance = new TOpenSSLLibrary();
+  return *instance;
 }
 
 }  // namespace
@@ -70,21 +72,21 @@ void PrepareLibraryOnce(platform::ModuleHandle module) {
 
 TOpenSSLLibrary& TOpenSSLLibrary::Acquire() {
   SectionLock hold(LibraryLock());
-  TOpenSSLLibrary*& instance = Instance();
-  if (instance == nullptr) instance = new TOpenSSLLibrary();
-  if (!instance->LibLoaded) instance->Load();
-  return *instance;
+  TOpenSSLLibrary& instance = Instance();
+  if (!instance.LibLoaded) instance.Load();
+  return instance;
 }
 
-const OpenSSLApi& TOpenSSLLibrary::Api() { return Instance()->api_; }
+const OpenSSLApi& TOpenSSLLibrary::Api() { return Instance().api_; }
 
 void TOpenSSLLibrary::Finalize() {
   SectionLock hold(LibraryLock());
-  TOpenSSLLibrary*& instance = Instance();
-  if (instance == nullptr) return;
-  ReleaseLibcrypto(instance->module_);
-  delete instance;
-  instance = nullptr;
+  TOpenSSLLibrary& instance = Instance();
+  if (!instance.LibLoaded) return;
+  ReleaseLibcrypto(instance.module_);
+  instance.module_ = nullptr;
+  instance.api_ = OpenSSLApi{};
+  instance.LibLoaded = instance.FunctionsPresent = false;
 }
 
 void TOpenSSLLibrary::Load() {

@@ -87,14 +87,36 @@ int32_t TOpenSSL_DLL::GetOwnUID(std::string& UID) {
 }
 
 int32_t TOpenSSL_DLL::UseVerifiedKey(const std::string& UID, const TOSSLCertModel::KeyOperation& Operation) {
-  SectionLock hold(OSSLStoreLock());
-  return model_.UseVerifiedKey(settings_, UID, Operation);
+  TOSSLCertModel::KeyLease lease;
+  {
+    SectionLock hold(OSSLStoreLock());
+    const int32_t code = model_.LeaseKey(settings_, UID, lease);
+    if (code != kOk) return code;
+  }
+  // The chain check and the RSA work run outside the lock, on the lease's own references.
+  if (lease.store) {
+    VerifiedChain verified;
+    const int32_t code = TOSSLCertModel::VerifyLease(lease, verified);
+    if (code != kOk) return code;
+    SectionLock hold(OSSLStoreLock());
+    model_.RememberVerified(lease, verified);
+  }
+  if (lease.revoked) return kErrRevoked;
+  if (!lease.key) return kErrNoRsaPublicKey;
+  return Operation(lease.key.get());
 }
 
 int32_t TOpenSSL_DLL::UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout,
                                     const TOSSLKeyCache::KeyOperation& Operation) {
-  SectionLock hold(OSSLKeyLock());
-  return keys_.UsePrivateKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, Operation);
+  SharedRsa key;
+  {
+    SectionLock hold(OSSLKeyLock());
+    const int32_t code = keys_.TakeKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, key);
+    if (code != kOk) return code;
+  }
+  // The RSA work runs outside the lock, so that the engines of a process do not take turns; the
+  // reference keeps the key alive should the cache drop it meanwhile.
+  return Operation(key.get());
 }
 
 void TOpenSSL_DLL::ClearCache() {

@@ -20,9 +20,10 @@ class TOpenSSL_DLL : public TCrypto_DLL {
   const OSSLSettings& Settings() const { return settings_; }
 
   int32_t GetOwnUID(std::string& UID);
-  // Runs an operation with a verified correspondent's public key, under OSSLStoreLock.
+  // Runs an operation with a verified correspondent's public key: the key and the trusted store
+  // are taken under OSSLStoreLock, the chain check and the operation run without it.
   int32_t UseVerifiedKey(const std::string& UID, const TOSSLCertModel::KeyOperation& Operation);
-  // Runs an operation with the own private key, under OSSLKeyLock.
+  // Runs an operation with the own private key, taken under OSSLKeyLock and used without it.
   int32_t UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout, const TOSSLKeyCache::KeyOperation& Operation);
   void ClearCache();
 
