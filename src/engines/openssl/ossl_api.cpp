@@ -125,6 +125,7 @@ void TOpenSSLLibrary::ResolveAll() {
   Resolve(m, "X509_free", a.X509_free);
   Resolve(m, "X509_up_ref", a.X509_up_ref);
   Resolve(m, "X509_dup", a.X509_dup);
+  Resolve(m, "X509_check_purpose", a.X509_check_purpose);
   Resolve(m, "X509_get_pubkey", a.X509_get_pubkey);
   Resolve(m, "X509_get_serialNumber", a.X509_get_serialNumber);
   Resolve(m, "X509_get_issuer_name", a.X509_get_issuer_name);

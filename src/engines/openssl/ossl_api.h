@@ -65,6 +65,7 @@ struct OpenSSLApi {
   void (*X509_free)(X509Cert* a);
   int (*X509_up_ref)(X509Cert* a);
   X509Cert* (*X509_dup)(const X509Cert* a);
+  int (*X509_check_purpose)(X509Cert* x, int id, int ca);
   EvpPkey* (*X509_get_pubkey)(X509Cert* x);
   Asn1Integer* (*X509_get_serialNumber)(X509Cert* x);
   X509Name* (*X509_get_issuer_name)(const X509Cert* a);
