@@ -32,7 +32,8 @@ TCriticalSection& LibraryLock() {
 }
 
 // Created once and never deleted: Api() reads the table without a lock on every libcrypto call,
-// so unloading must not free the memory it reads. Unloading empties the table instead.
+// so unloading must not free the memory it reads. The table is written only while the library
+// loads, under LibraryLock, before any binding that calls through it exists.
 TOpenSSLLibrary& Instance() {
   static TOpenSSLLibrary* const instance = new TOpenSSLLibrary();
   return *instance;
@@ -85,7 +86,6 @@ void TOpenSSLLibrary::Finalize() {
   if (!instance.LibLoaded) return;
   ReleaseLibcrypto(instance.module_);
   instance.module_ = nullptr;
-  instance.api_ = OpenSSLApi{};
   instance.LibLoaded = instance.FunctionsPresent = false;
 }
 

@@ -105,10 +105,11 @@ class TOpenSSLLibrary : public TCrypto_DLL {
   // Loads the library when it is not loaded yet (a failed load is retried on the next call, so a
   // root directory set later still counts) and returns the process-wide instance.
   static TOpenSSLLibrary& Acquire();
-  // The table; valid only while LibLoaded and FunctionsPresent.
+  // The table; valid only while LibLoaded and FunctionsPresent. Never freed, so reading it is
+  // safe at any time.
   static const OpenSSLApi& Api();
 
-  // The unload step: frees the module and forgets the table.
+  // The unload step: frees the module; the next Acquire loads it and resolves the table again.
   static void Finalize();
 
  private:
