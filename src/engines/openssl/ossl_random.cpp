@@ -78,6 +78,10 @@ bool TOpenSSLRandomGenerator::AddTimeEntropy() {
   if (!FunctionsPresent) return true;
   const uint32_t ticks = static_cast<uint32_t>(platform::MonotonicMilliseconds() ^
                                                static_cast<uint64_t>(platform::Now() * 86400000.0));
+  // The same four bytes again add nothing, and every RAND_seed reseeds libcrypto's one shared
+  // generator under its lock: engines on several threads would take turns there on every
+  // operation. So the time goes in once per millisecond at most.
+  if (lastTicks_.load(std::memory_order_relaxed) == ticks || lastTicks_.exchange(ticks) == ticks) return true;
   RAND_seed_(&ticks, sizeof(ticks));
   return true;
 }
