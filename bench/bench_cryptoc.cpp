@@ -400,7 +400,24 @@ void ScaleDecode(benchmark::State& state) {
       [&] { return side.self->DecodeData(buffer.data(), &length, sender); });
 }
 
+// The raw signature on one and on two threads, each with its own context.
+void ScaleSignRaw(benchmark::State& state) {
+  const Bytes data = RandomBytes(zkbench::kScalingBytes);
+  const Bytes secret = TheWorld().File("alice", "self.sec");
+  uint8_t digest[32], signature[64];
+  zkbench::TimeEach(state, zkbench::kScalingBytes, zkbench::NoPrepare, [&] {
+    Hash(data.data(), data.size(), digest);
+    Work w;
+    Api().CrypC_LR34_10_2001_set_parms(w.block, nullptr, 32, 32);
+    Api().CrypC_LR34_10_2001_set_secret_key(w.block, secret.data() + 4);
+    const int32_t code = Api().CrypC_LR34_10_2001_sign(w.block, digest, signature);
+    Api().CrypC_LR34_10_2001_clear(w.block);
+    return code;
+  });
+}
+
 void RegisterAll() {
+  zkbench::RegisterScaling("sign", ScaleSignRaw, "raw");
   zkbench::RegisterScaling("sign", ScaleSign);
   zkbench::RegisterScaling("verify", ScaleVerify);
   zkbench::RegisterScaling("encode", ScaleEncode);

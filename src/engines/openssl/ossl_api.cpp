@@ -72,9 +72,12 @@ void PrepareLibraryOnce(platform::ModuleHandle module) {
 }
 
 TOpenSSLLibrary& TOpenSSLLibrary::Acquire() {
-  SectionLock hold(LibraryLock());
   TOpenSSLLibrary& instance = Instance();
+  // Every operation asks; once loaded, the answer stands until unload, without the lock.
+  if (instance.loaded_.load(std::memory_order_acquire)) return instance;
+  SectionLock hold(LibraryLock());
   if (!instance.LibLoaded) instance.Load();
+  instance.loaded_.store(instance.LibLoaded, std::memory_order_release);
   return instance;
 }
 
@@ -86,6 +89,7 @@ void TOpenSSLLibrary::Finalize() {
   if (!instance.LibLoaded) return;
   ReleaseLibcrypto(instance.module_);
   instance.module_ = nullptr;
+  instance.loaded_.store(false);
   instance.LibLoaded = instance.FunctionsPresent = false;
 }
 

@@ -6,6 +6,7 @@
 // exactly as OpenSSL 3 declares them (cdecl, `long` where OpenSSL has `long`).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <ctime>
 
@@ -118,6 +119,7 @@ class TOpenSSLLibrary : public TCrypto_DLL {
 
   platform::ModuleHandle module_ = nullptr;
   OpenSSLApi api_{};
+  std::atomic<bool> loaded_{false};  // LibLoaded, published for Acquire's path without the lock
 };
 
 // Loads libcrypto under the names of this platform, in order; null when none loads.

@@ -40,6 +40,8 @@ class TOpenSSLRandomGenerator : public TCrypto_DLL {
   RandBytesFn RAND_bytes_ = nullptr;
   RandSeedFn RAND_seed_ = nullptr;
   std::atomic<uint32_t> lastTicks_{0};  // the time AddTimeEntropy added last
+  std::atomic<bool> loaded_{false};     // the library is in place (LibLoaded); set once
+  std::atomic<bool> seeded_{false};     // SeedFile_ is set; set once
   TRWCriticalSection lock_;
 };
 
