@@ -26,24 +26,15 @@ TCriticalSection& OSSLApiCacheLock() {
   return lock;
 }
 
-TCriticalSection& OSSLStoreLock() {
-  static TCriticalSection lock;
-  return lock;
-}
-
-TCriticalSection& OSSLKeyLock() {
-  static TCriticalSection lock;
-  return lock;
-}
-
 int32_t GetCryptoAPI(const OSSLSettings& Settings, std::shared_ptr<TOpenSSL_DLL>& Binding) {
   const TOpenSSLLibrary& library = TOpenSSLLibrary::Acquire();
   if (!library.LibLoaded) return kErrLibraryMissing;
   if (!library.FunctionsPresent) return kErrFunctionsMissing;
   // Whatever earlier calls on this thread left queued would be reported as this operation's error.
   TOpenSSLLibrary::Api().ERR_clear_error();
+  const std::string key = Settings.CacheKey();
   SectionLock hold(OSSLApiCacheLock());
-  std::shared_ptr<TOpenSSL_DLL>& cached = OSSLApiCache()[Settings.CacheKey()];
+  std::shared_ptr<TOpenSSL_DLL>& cached = OSSLApiCache()[key];
   if (!cached) cached = std::make_shared<TOpenSSL_DLL>(Settings);
   Binding = cached;
   return kOk;
@@ -59,8 +50,6 @@ std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() {
 void PrepareAdapterStatics() {
   OSSLApiCache();
   OSSLApiCacheLock();
-  OSSLStoreLock();
-  OSSLKeyLock();
   OSSLRandomInstanceLock();
 }
 
@@ -82,14 +71,14 @@ TOpenSSL_DLL::TOpenSSL_DLL(const OSSLSettings& Settings) : settings_(Settings) {
 }
 
 int32_t TOpenSSL_DLL::GetOwnUID(std::string& UID) {
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   return model_.OwnUID(settings_, UID);
 }
 
 int32_t TOpenSSL_DLL::UseVerifiedKey(const std::string& UID, const TOSSLCertModel::KeyOperation& Operation) {
   TOSSLCertModel::KeyLease lease;
   {
-    SectionLock hold(OSSLStoreLock());
+    SectionLock hold(storeLock_);
     const int32_t code = model_.LeaseKey(settings_, UID, lease);
     if (code != kOk) return code;
   }
@@ -98,7 +87,7 @@ int32_t TOpenSSL_DLL::UseVerifiedKey(const std::string& UID, const TOSSLCertMode
     VerifiedChain verified;
     const int32_t code = TOSSLCertModel::VerifyLease(lease, verified);
     if (code != kOk) return code;
-    SectionLock hold(OSSLStoreLock());
+    SectionLock hold(storeLock_);
     model_.RememberVerified(lease, verified);
   }
   if (lease.revoked) return kErrRevoked;
@@ -110,7 +99,7 @@ int32_t TOpenSSL_DLL::UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout,
                                     const TOSSLKeyCache::KeyOperation& Operation) {
   SharedRsa key;
   {
-    SectionLock hold(OSSLKeyLock());
+    SectionLock hold(keyLock_);
     const int32_t code = keys_.TakeKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, key);
     if (code != kOk) return code;
   }
@@ -121,16 +110,16 @@ int32_t TOpenSSL_DLL::UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout,
 
 void TOpenSSL_DLL::ClearCache() {
   {
-    SectionLock hold(OSSLStoreLock());
+    SectionLock hold(storeLock_);
     model_.Clear();
   }
-  SectionLock hold(OSSLKeyLock());
+  SectionLock hold(keyLock_);
   keys_.Clear();
 }
 
 int32_t TOpenSSL_DLL::ReloadModel() {
   ClearCache();
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   return model_.InitPublicKeyObjects(settings_);
 }
 

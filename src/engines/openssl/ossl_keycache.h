@@ -1,6 +1,6 @@
 // The private-key cache of one configuration: the decoded content of the secret key file, kept
 // between operations for as long as both time-outs allow. Every method expects the caller to hold
-// OSSLKeyLock; the key it hands out is used after the lock is released.
+// the binding's key lock; the key it hands out is used after the lock is released.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,6 @@
-// The adapter's process-wide locks. Order when several are taken: OSSLApiCacheLock, then
-// OSSLStoreLock, then OSSLKeyLock.
+// The adapter's process-wide locks. Each binding guards its own certificate model and key cache
+// with locks of its own (ossl_dll.h), so that engines of different settings never wait for each
+// other; OSSLApiCacheLock comes before those when both are taken.
 #pragma once
 
 #include "frame/rwsyncs.h"
@@ -8,10 +9,6 @@ namespace zk::ossl {
 
 // The cache of bindings by settings.
 TCriticalSection& OSSLApiCacheLock();
-// Every binding's certificate model and the directories it mirrors.
-TCriticalSection& OSSLStoreLock();
-// Every binding's private-key cache.
-TCriticalSection& OSSLKeyLock();
 // The process-wide random generator's instance.
 TCriticalSection& OSSLRandomInstanceLock();
 

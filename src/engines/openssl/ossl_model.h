@@ -1,7 +1,7 @@
 // The certificate model of one configuration: the user's own certificate, the correspondents'
 // certificates by UID, the trusted CA certificates and the CRLs, loaded lazily from the files and
-// directories the settings name. Every method expects the caller to hold OSSLStoreLock, except
-// VerifyLease, which is the part of an operation that runs without it.
+// directories the settings name. Every method expects the caller to hold the binding's store
+// lock, except VerifyLease, which is the part of an operation that runs without it.
 #pragma once
 
 #include <cstdint>
