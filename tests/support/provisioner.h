@@ -29,7 +29,9 @@ struct Capabilities {
   bool encryption = true;
   // Most recipients one envelope may name (1: a single recipient only).
   int maxRecipients = 1;
-  // Every change to an envelope addressed to the decoding user alone is detected.
+  // A change to an envelope is detected, or leaves the plain text exactly as it was (a field the
+  // format does not authenticate, such as a sender's name that nobody reads); false: changed
+  // cipher text may decrypt to other data.
   bool authenticatedEnvelope = true;
   SenderReport sender = SenderReport::kUntouched;
   // SignData signs data of length 0; false: it refuses it with a code.

@@ -59,7 +59,7 @@ class OpenSSLProvisioner : public zk::suite::Provisioner {
       kit::CertSpec spec;
       spec.serial = kit::Bytes(15, static_cast<uint8_t>(0x71 + i));
       spec.common_name = "Largest " + std::to_string(i);
-      kit::PkeyPtr key = kit::PooledRsaKey(4096, "largest:" + std::to_string(i));
+      kit::PkeyPtr key = kit::PooledRsaKey(4096, "largest");
       kit::X509Ptr cert = box_->Issue(spec, key.get());
       uids.push_back(kit::SerialUid(cert.get()));
       kit::WriteCert((fs::path(box_->abonents_dir()) / ("big" + std::to_string(i) + ".cer")).string(), cert.get());
