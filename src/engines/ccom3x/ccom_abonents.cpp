@@ -36,8 +36,12 @@ int32_t TCCom3x_DLL::CheckedRecord(const TCCom3x_UserParam& P, const std::string
   if (found == cache_.end()) return kErrBadPublicKeyFile;
   TCCom3x_CashNode& node = found->second;
   if (!node.SelfSignatureChecked) {
-    node.SelfSignatureGood = CheckSignature(node.Key, node.KeyLen, node.SignedPart.data(), node.SignedPart.size(),
-                                            nullptr, 0, node.Signature, node.SignatureLen) == kOk;
+    const int32_t code = CheckSignature(node.Key, node.KeyLen, node.SignedPart.data(), node.SignedPart.size(),
+                                        nullptr, 0, node.Signature, node.SignatureLen);
+    // Only a verdict is remembered: a toolkit that failed for another reason (memory, a busy
+    // device) is asked again next time rather than condemning the correspondent's key.
+    if (code != kOk && code != kErrBadSignature) return code;
+    node.SelfSignatureGood = code == kOk;
     node.SelfSignatureChecked = true;
   }
   if (!node.SelfSignatureGood) return kErrPublicKeyIntegrity;

@@ -32,9 +32,12 @@ class CryptoCProvisioner : public zk::suite::Provisioner {
     caps.toolkitFolder = "libcrypt";
     caps.faultCode = 14;
     // Releasing a context wipes it whatever the status says.
-    caps.survivable = {"CrypC_block_clear", "CrypC_gamma_clear", "CrypC_gamma_ofb_clear", "CrypC_mac_clear",
-                       "CrypC_R34_11_1994_clear", "CrypC_LR34_10_1994_clear", "CrypC_LR34_10_2001_clear",
-                       "CrypC_LDH_PKA_clear"};
+    caps.survivable = {"CrypC_G28147_1989_block_clear", "CrypC_G28147_1989_gamma_clear",
+                       "CrypC_G28147_1989_gamma_ofb_clear", "CrypC_G28147_1989_mac_clear", "CrypC_R34_11_1994_clear",
+                       "CrypC_LR34_10_1994_clear", "CrypC_LR34_10_2001_clear", "CrypC_LDH_PKA_clear",
+                       "CrypC_LR34_10_1994_clear_secret_key", "CrypC_LR34_10_2001_clear_secret_key",
+                       "CrypC_LR34_10_1994_clear_public_key", "CrypC_LR34_10_2001_clear_public_key",
+                       "CrypC_LDH_PKA_clear_secret_key", "CrypC_LDH_PKA_clear_public_key"};
     return caps;
   }
 

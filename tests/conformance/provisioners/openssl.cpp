@@ -81,7 +81,7 @@ class OpenSSLProvisioner : public zk::suite::Provisioner {
     return files;
   }
   std::vector<std::string> UserFiles(const std::string& user) const override {
-    return {box_->user(user).key_path, box_->user(user).cert_path, box_->ca_cert_path()};
+    return {box_->user(user).key_path, box_->user(user).cert_path};
   }
 
  private:
