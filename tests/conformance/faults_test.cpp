@@ -5,10 +5,13 @@
 // without a stand-in (OpenSSL over the real libcrypto) get on-disk faults: each file an
 // operation reads is removed, then cut short, and restored.
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <functional>
 #include <map>
 
 #include "conformance/suite.h"
+#include "platform/platform.h"
 #include "support/standin.h"
 
 namespace zk::suite {
@@ -174,6 +177,70 @@ TEST_P(Faults, FilesAnOperationReadsMissingOrCutShort) {
     }
   }
   std::printf("[ faults   ] %s: %d on-disk faults injected\n", GetParam().name.c_str(), trials);
+}
+
+// The library's own file changes (create, move, remove) counted, and the k-th made to fail.
+std::atomic<int> g_fileChanges{0};
+std::atomic<int> g_failingChange{0};
+bool CountAndFail(zk::platform::FileChange, const std::string&) { return ++g_fileChanges == g_failingChange; }
+
+// A file change may fail at every position: the operation answers a code and leaves every file
+// as it was, or (when only the tidying after the change failed) succeeds with its effect on disk,
+// as a fresh engine sees it.
+TEST_P(Faults, EveryFileChangeOfKeyManagementFailedOnceAtEachPosition) {
+  if (!caps_.keyManagement) GTEST_SKIP() << "no key management";
+  struct Change {
+    const char* name;
+    std::function<int32_t()> run, undo;
+    std::function<bool(ZkEngine fresh)> effect;
+  };
+  const std::string strangerFile = provisioner_->PublicKeyFile("stranger");
+  const std::string bobFile = provisioner_->PublicKeyFile("bob");
+  auto knows = [this](ZkEngine e, const char* user) { return Encode(e, data_, Uid(user).c_str()).code == 0; };
+  const Change changes[] = {
+      {"IncludePublicKey", [&] { return IncludePublicKey(*alice_, strangerFile.c_str()); },
+       [&] { return RemoveCertificate(*alice_, Uid("stranger").c_str()); },
+       [&](ZkEngine e) { return knows(e, "stranger"); }},
+      {"RemoveCertificate", [&] { return RemoveCertificate(*alice_, Uid("bob").c_str()); },
+       [&] { return IncludePublicKey(*alice_, bobFile.c_str()); }, [&](ZkEngine e) { return !knows(e, "bob"); }},
+      // A known key replaced by its own file again: the old one serves until the new one does.
+      {"IncludePublicKey over a known key", [&] { return IncludePublicKey(*alice_, bobFile.c_str()); },
+       [] { return 0; }, [&](ZkEngine e) { return knows(e, "bob"); }},
+  };
+  zk::platform::SetFileFaultHookForTesting(&CountAndFail);
+  int trials = 0;
+  for (const Change& change : changes) {
+    g_failingChange = 0;
+    g_fileChanges = 0;
+    ASSERT_EQ(change.run(), 0) << change.name;
+    const int count = g_fileChanges;
+    ASSERT_EQ(change.undo(), 0) << change.name;
+    for (int k = 1; k <= count; ++k) {
+      kept_ = Snapshot();
+      g_fileChanges = 0;
+      g_failingChange = k;
+      const int32_t code = change.run();
+      g_failingChange = 0;
+      const std::string what = std::string(change.name) + " with file change " + std::to_string(k) + " failing";
+      auto fresh = EngineFor("alice");
+      ClearCash(*fresh);
+      if (code != 0) {
+        ExpectExplained(*alice_, code, what);
+        ExpectFilesWhole(what);
+      } else {
+        EXPECT_TRUE(change.effect(*fresh)) << what << " reported success without its effect";
+      }
+      EXPECT_TRUE(std::string(change.name) == "RemoveCertificate" || knows(*fresh, "bob")) << "bob's key lost: " << what;
+      // Nothing is left half done: the change and its undoing work at once.
+      if (code != 0) {
+        EXPECT_EQ(change.run(), 0) << "after " << what;
+      }
+      EXPECT_EQ(change.undo(), 0) << "after " << what;
+      ++trials;
+    }
+  }
+  zk::platform::SetFileFaultHookForTesting(nullptr);
+  std::printf("[ faults   ] %s: %d file-change faults injected\n", GetParam().name.c_str(), trials);
 }
 
 ZK_SUITE_INSTANTIATE(Faults);

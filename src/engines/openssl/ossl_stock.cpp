@@ -4,6 +4,7 @@
 #include "engines/openssl/ossl_dll.h"
 #include "engines/openssl/ossl_locks.h"
 #include "frame/fileutils.h"
+#include "frame/publish.h"
 #include "platform/platform.h"
 
 namespace zk::ossl {
@@ -54,11 +55,19 @@ bool MoveOrCopy(const std::string& From, const std::string& To) {
 
 }  // namespace
 
-void TOpenSSL_DLL::DeleteAbonentFiles(const std::string& UID) {
+std::vector<std::string> TOpenSSL_DLL::AbonentFilesOf(const std::string& UID) {
+  std::vector<std::string> files;
   for (const std::string& file : FilesOf(settings_.AbonentsDir, "cer")) {
     X509Ptr cert;
-    if (LoadCertFile(file, cert) == kOk && UpperUID(CertUID(cert.get())) == UpperUID(UID)) platform::RemoveFile(file);
+    if (LoadCertFile(file, cert) == kOk && UpperUID(CertUID(cert.get())) == UpperUID(UID)) files.push_back(file);
   }
+  return files;
+}
+
+bool TOpenSSL_DLL::DeleteAbonentFiles(const std::string& UID) {
+  bool all = true;
+  for (const std::string& file : AbonentFilesOf(UID)) all = platform::RemoveFile(file) && all;
+  return all;
 }
 
 int32_t TOpenSSL_DLL::StoreAbonentCert(X509Cert* Cert, const std::string& UID) {
@@ -67,10 +76,12 @@ int32_t TOpenSSL_DLL::StoreAbonentCert(X509Cert* Cert, const std::string& UID) {
   const std::vector<uint8_t> der = CertToDer(Cert);
   if (der.empty()) return kErrCertFileFormat;
   model_.DropAbonents();
-  DeleteAbonentFiles(UID);
   const std::string target = NextNumberedFile(settings_.AbonentsDir, "cer");
   if (target.empty()) return kErrBadAbonentsDir;
-  return platform::WriteWholeFile(target, der.data(), der.size()) ? kOk : kErrWriteFile;
+  // The certificates it replaces serve until the new file is in place.
+  std::vector<RetiredFile> retired;
+  for (const std::string& file : AbonentFilesOf(UID)) retired.push_back({file, ""});
+  return PublishFile(target, der.data(), der.size(), retired, false) ? kOk : kErrWriteFile;
 }
 
 int32_t TOpenSSL_DLL::UpdateAbonent(const std::string& UID) {
@@ -89,9 +100,10 @@ int32_t TOpenSSL_DLL::UpdateAbonent(const std::string& UID) {
 int32_t TOpenSSL_DLL::RemoveAbonent(const std::string& UID) {
   SectionLock hold(OSSLStoreLock());
   if (!UsableDir(settings_.AbonentsDir)) return kErrBadAbonentsDir;
-  DeleteAbonentFiles(UID);
+  // A certificate that could not be deleted still serves: the removal failed.
+  const bool removed = DeleteAbonentFiles(UID);
   model_.DropAbonents();
-  return kOk;
+  return removed ? kOk : kErrFileIo;
 }
 
 void TOpenSSL_DLL::RetireCrlsOfIssuer(X509Crl* Crl, const std::string& Keep) {
