@@ -24,6 +24,14 @@ std::string Suite::SeveralRecipients() const {
   return caps_.maxRecipients > 1 ? Uid("bob") + ";" + Uid("carol") : Uid("bob");
 }
 
+std::vector<std::string> Suite::Methods() const {
+  return caps_.methods.empty() ? std::vector<std::string>{""} : caps_.methods;
+}
+
+void Suite::UseMethod(ZkEngine engine, const std::string& method) const {
+  if (!method.empty()) ConfigureByName(engine, caps_.methodParam, method);
+}
+
 void Suite::ExpectExplained(ZkEngine engine, int32_t code, const std::string& what) const {
   EXPECT_NE(code, 0) << what;
   if (code != 0) {

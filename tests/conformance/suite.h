@@ -27,6 +27,10 @@ class Suite : public ::testing::TestWithParam<ProvisionerEntry> {
   std::vector<size_t> Lengths() const;
   // Recipients bob and, when the engine takes several, carol: "uidB;uidC".
   std::string SeveralRecipients() const;
+  // The envelope cipher settings to go through: each of Capabilities::methods, or the default.
+  std::vector<std::string> Methods() const;
+  // Sets a method from Methods() on an engine ("" keeps the default).
+  void UseMethod(ZkEngine engine, const std::string& method) const;
   // The text of a failure: it must say something.
   void ExpectExplained(ZkEngine engine, int32_t code, const std::string& what) const;
 

@@ -4,6 +4,7 @@
 // whose capabilities the engine has. See tests/README.md.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,6 +35,13 @@ struct Capabilities {
   // cipher text may decrypt to other data.
   bool authenticatedEnvelope = true;
   SenderReport sender = SenderReport::kUntouched;
+  // The parameter that selects the envelope's cipher and the values the envelope cases go through
+  // (empty: the engine's default only).
+  std::string methodParam;
+  std::vector<std::string> methods;
+  // The codes a cut-short signature or envelope may give; null: any code with a text.
+  std::function<bool(int32_t)> truncatedSignatureCode;
+  std::function<bool(int32_t)> truncatedEnvelopeCode;
   // SignData signs data of length 0; false: it refuses it with a code.
   bool signsEmptyData = true;
   // Cipher block size in bytes; the round trips use block-1, block and block+1.

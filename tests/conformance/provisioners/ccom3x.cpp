@@ -25,6 +25,11 @@ class Ccom3xProvisioner : public zk::suite::Provisioner {
     caps.maxRecipients = 100;
     caps.sender = zk::suite::SenderReport::kUntouched;
     caps.keyManagement = true;
+    caps.methodParam = "Encrypt Method";
+    caps.methods = {"GAMMA", "GFB"};
+    // Cut before the cipher text the structure does not fit (-15); inside it the body MAC fails (-18).
+    caps.truncatedEnvelopeCode = [](int32_t code) { return code == -15 || code == -18; };
+    caps.truncatedSignatureCode = [](int32_t code) { return code == -12; };
     caps.toolkit = "ccom.dll";
     caps.toolkitFolder = "ccom";
     caps.faultCode = 11;

@@ -28,6 +28,12 @@ class CryptoCProvisioner : public zk::suite::Provisioner {
     caps.sender = zk::suite::SenderReport::kUntouched;
     caps.keyManagement = true;
     caps.signsEmptyData = false;
+    caps.methodParam = "Encrypt Method";
+    caps.methods = {"0", "1"};
+    // Before the body the structure is broken; within it a shorter cipher text fails its MAC.
+    caps.truncatedEnvelopeCode = [](int32_t code) { return code == -4 || code == -15; };
+    // Refused as malformed, or checked and found bad (toolkit statuses 5 to 9).
+    caps.truncatedSignatureCode = [](int32_t code) { return code == -14 || (code >= 5 && code <= 9); };
     caps.toolkit = "libcrypt.dll";
     caps.toolkitFolder = "libcrypt";
     caps.faultCode = 14;

@@ -27,6 +27,16 @@ class OpenSSLProvisioner : public zk::suite::Provisioner {
     caps.sender = zk::suite::SenderReport::kEmpty;
     caps.keyManagement = true;
     caps.crls = true;
+    caps.methodParam = "Encrypt Method";
+    caps.methods = {"RC4", "RC2_ECB", "RC2_CBC", "RC5_ECB", "RC5_CBC"};
+    // A cut-short signature: unknown or broken structure, or OpenSSL's own code for a part that
+    // does not decrypt.
+    caps.truncatedSignatureCode = [](int32_t code) {
+      return code == -24 || code == -30 || code == -31 || code == -32 || code == -59 || code == -60 || code > 0;
+    };
+    caps.truncatedEnvelopeCode = [](int32_t code) {
+      return code == -11 || code == -12 || (code >= -39 && code <= -35);
+    };
     return caps;
   }
 
