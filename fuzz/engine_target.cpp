@@ -6,6 +6,7 @@
 // given on the command line, so every run starts from inputs that decode or verify (the build's
 // seed step runs each target once for that alone, with -runs=0).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -87,13 +88,31 @@ void WriteSeeds(const std::vector<Bytes>& inputs, const std::string& dir) {
   }
 }
 
+// Whether the engine has the operation at all (the emulation engine decodes nothing, say).
+bool Applies(const Provisioner& p) {
+  const Capabilities caps = p.Caps();
+  switch (kOp) {
+    case Op::kDecode: return caps.encryption;
+    case Op::kVerify: return caps.signatures;
+    case Op::kIncludePublicKey: return caps.keyManagement;
+    case Op::kIncludeCRL: return caps.crls;
+    case Op::kUserFile: return !p.UserFiles("bob").empty();
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   State& s = S();
-  s.dir = std::make_unique<TempDir>("zk_fuzz");
   s.provisioner = Find(ZK_FUZZ_ENGINE);
+  s.dir = std::make_unique<TempDir>("zk_fuzz");
   s.provisioner->Provision(s.dir->Dir());
+  if (!Applies(*s.provisioner)) {
+    std::printf("not applicable: the engine has no such operation\n");
+    s = State();
+    std::exit(0);
+  }
   s.bob = std::make_unique<Engine>(s.provisioner->EngineType());
   s.provisioner->Configure(*s.bob, "bob");
   s.scratch = (fs::path(s.dir->Dir()) / "fuzzed.input").string();

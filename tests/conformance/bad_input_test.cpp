@@ -4,6 +4,7 @@
 // copies that end at an inaccessible page, and a failed DecodeData must leave the caller's
 // buffer as it was (support/calls.cpp checks both).
 #include <algorithm>
+#include <cstdio>
 #include <random>
 #include <set>
 
@@ -39,8 +40,12 @@ class BadInput : public Suite {
     alice_ = EngineFor("alice");
     bob_ = EngineFor("bob");
   }
+  void TearDown() override {
+    std::printf("[ bad input] %s: %d inputs\n", GetParam().name.c_str(), inputs_);
+  }
   // Refused with a code that has a text; each distinct code's text is asked for once.
   void Refused(ZkEngine engine, int32_t code, const std::string& what) {
+    ++inputs_;
     if (code == 0 || explained_.insert(code).second) ExpectExplained(engine, code, what);
   }
   Bytes SignedByAlice(const Bytes& data) {
@@ -53,6 +58,7 @@ class BadInput : public Suite {
   void RefusedOrIntact(const Bytes& envelope, const std::string& what) {
     const CodecResult d = Decode(*bob_, envelope);
     if (d.code == 0) {
+      ++inputs_;
       EXPECT_EQ(d.data, data_) << what << " gave other data";
     } else {
       Refused(*bob_, d.code, what);
@@ -66,6 +72,7 @@ class BadInput : public Suite {
 
   std::unique_ptr<Engine> alice_, bob_;
   std::set<int32_t> explained_;
+  int inputs_ = 0;
   const Bytes data_ = RandomBytes(40, 21);
 };
 
