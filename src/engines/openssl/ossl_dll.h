@@ -56,11 +56,6 @@ class TOpenSSL_DLL : public TCrypto_DLL {
   // RecipientCount, Algorithm and one entry per recipient, the key block encrypted for each.
   int32_t BuildEnvelopeHeader(const std::vector<std::string>& UIDs, uint32_t Cipher, const uint8_t* KeyBlock,
                               std::vector<uint8_t>& Header);
-  // The certificate files of the correspondents' directory whose certificate has the UID.
-  std::vector<std::string> AbonentFilesOf(const std::string& UID);
-  // Deletes every certificate file of the UID; false when one of them could not be deleted.
-  bool DeleteAbonentFiles(const std::string& UID);
-  void RetireCrlsOfIssuer(X509Crl* Crl, const std::string& Keep);
 
   OSSLSettings settings_;
   TOSSLCertModel model_;  // under OSSLStoreLock
