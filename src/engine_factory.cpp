@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "engines/cryptoc/crypc_engine.h"
+#include "engines/ccom22/cc_engine.h"
 #include "engines/ccom3x/ccom_engine.h"
 #include "engines/emulation/ce_emul1.h"
+#include "engines/lancrypto/vesta_engine.h"
 #include "engines/openssl/ossl_engine.h"
 
 namespace zk {
@@ -28,10 +30,10 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Emulation/1.0", Make<TEmu1CryptoEngine>},
     {"Emulation/2.0", Make<TEmu1CryptoEngine>},
     {"Excellence/4.0", nullptr},
-    {"LAN Crypto/2.35", nullptr},
+    {"LAN Crypto/2.35", Make<TVesta235Engine>},
     {"Verba-OW/4", nullptr},
     {"Message-PRO 1.1", nullptr},
-    {"Crypto COM/2.2", nullptr},
+    {"Crypto COM/2.2", Make<TCcom22Engine>},
     {"CryptoPro CSP/1.1", nullptr},
     {"Ms Crypto API 2.0", nullptr},
     {"M-Pro v2.x", nullptr},

@@ -1,5 +1,7 @@
 #include "demo.h"
 #include "demo_cryptoc.h"
+#include "demo_ccom22.h"
+#include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
 
 #include <cctype>
@@ -135,7 +137,9 @@ void DemoHandoff::PrintCommands(const std::string& zkmintPath) const {
               (fs::path(root_) / "PARAMS").string().c_str());
   for (const auto& [type, letters] : files) {
     if (!letters.count("A") || !letters.count("B")) continue;
-    const std::string common = " --engine " + ShellQuoted(type) + " --root " + ShellQuoted(root_);
+    std::string common = " --engine " + ShellQuoted(type) + " --root " + ShellQuoted(root_);
+    const auto password = passwordFiles_.find(type);
+    if (password != passwordFiles_.end()) common += " --password-file " + ShellQuoted(password->second);
     std::printf("  %s sign %s%s --param-file %s && \\\n    %s verify %s%s --param-file %s\n",
                 zkmintPath.c_str(), ShellQuoted(document).c_str(), common.c_str(),
                 ShellQuoted(letters.at("A")).c_str(), zkmintPath.c_str(), ShellQuoted(document).c_str(),
@@ -182,6 +186,10 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunOpenSSLDemo(context);
     else if (type == "Crypto-C")
       RunCryptoCDemo(context);
+    else if (type == "Crypto COM/2.2")
+      RunCCom22Demo(context);
+    else if (type == "LAN Crypto/2.35")
+      RunLanCryptoDemo(context);
     else if (type == "CryptoCom 32x")
       RunCCom3xDemo(context);
     else
