@@ -5,6 +5,7 @@
 #   scripts/fuzz.sh [SECONDS] [build-dir]     (default: 600 seconds in all, build/fuzz)
 #
 # FUZZ_TARGETS: shell pattern of the targets to run (default: all). JOBS: build jobs (default 2).
+# FUZZ_BUILD=0: run the targets already built, without configuring or building.
 # Each target starts from its build-time seeds plus the valid outputs of its own run; what it
 # finds stays in <build-dir>/fuzz-corpus/<target>, crashes in <build-dir>/fuzz-crashes/<target>.
 set -euo pipefail
@@ -15,10 +16,13 @@ BUILD=${2:-$ROOT/build/fuzz}
 PATTERN=${FUZZ_TARGETS:-"zk_fuzz_*"}
 JOBS=${JOBS:-2}
 
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-      -DCMAKE_CXX_COMPILER=clang++ -DZK_FUZZ=ON -DZK_BUILD_TESTS=ON >/dev/null
-# Only the fuzz targets and their seeds: the rest of the tree is not built with libFuzzer.
-ninja -C "$BUILD" -j "$JOBS" zk_fuzz_seeds >/dev/null
+if [[ ${FUZZ_BUILD:-1} != 0 ]]; then
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+        -DCMAKE_CXX_COMPILER=clang++ -DZK_FUZZ=ON -DZK_BUILD_TESTS=ON >/dev/null
+  # Only the fuzz targets and their seeds: the rest of the tree is not built with libFuzzer.
+  ninja -C "$BUILD" -j "$JOBS" zk_fuzz_seeds >/dev/null
+fi
+BUILD=$(cd "$BUILD" && pwd)
 
 targets=()
 for exe in "$BUILD"/zk_fuzz_*; do

@@ -51,6 +51,11 @@ TEST_F(CcomRobustness, HeaderCountsAndNamesThatDoNotFit) {
   Bytes noZero(e.data.begin(), e.data.begin() + 8);
   noZero.insert(noZero.end(), 200, 'A');
   EXPECT_EQ(Decode(*bob_, noZero).code, kErrBadEnvelope);
+  // A valid signature with arbitrary trailing bytes is not a signature.
+  SignResult s = Sign(*alice_, Text("x"));
+  Bytes longer = s.signature;
+  longer.insert(longer.end(), 10, 0);
+  EXPECT_EQ(Verify(*bob_, Text("x"), longer).code, kErrBadSignatureFormat);
 }
 
 TEST_F(CcomRobustness, DamagedPublicKeyFilesAreSkipped) {

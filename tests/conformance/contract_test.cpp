@@ -10,6 +10,12 @@ namespace {
 
 class Contract : public Suite {
  protected:
+  // The UID under which the engine knows the encryption key of the signer `uid`.
+  static std::string EncodeUid(ZkEngine engine, const std::string& uid) {
+    GuardedBuffer out(static_cast<size_t>(GetMaxUIDLength(engine)), 0x7F);
+    EXPECT_EQ(GetEncodeUIDBySignUID(engine, uid.c_str(), out.chars()), 0);
+    return out.Str();
+  }
   void ExpectDecodes(ZkEngine reader, const Bytes& envelope, const Bytes& data, const std::string& what) {
     const CodecResult d = Decode(reader, envelope);
     ASSERT_EQ(d.code, 0) << what << ": " << ErrorString(reader, d.code);
@@ -17,7 +23,7 @@ class Contract : public Suite {
     switch (caps_.sender) {
       case SenderReport::kUntouched: EXPECT_FALSE(d.senderWritten) << what; break;
       case SenderReport::kEmpty: EXPECT_TRUE(d.senderWritten && d.sender.empty()) << what; break;
-      case SenderReport::kUid: EXPECT_EQ(d.sender, Uid("alice")) << what; break;
+      case SenderReport::kUid: EXPECT_EQ(d.sender, EncodeUid(reader, Uid("alice"))) << what; break;
     }
   }
 };
@@ -60,6 +66,11 @@ TEST_P(Contract, EnvelopesRoundTripAtEveryLengthForOneAndSeveral) {
         const std::string what = method + " " + std::to_string(length) + " for " + recipients;
         const Bytes data = RandomBytes(length, static_cast<uint32_t>(length) + 7);
         const CodecResult e = Encode(*alice, data, recipients.c_str());
+        if (length == 0 && !caps_.encryptsEmptyData) {
+          ExpectExplained(*alice, e.code, "encrypting no data");
+          ExpectExplained(*bob, Decode(*bob, data).code, "decrypting no data");
+          continue;
+        }
         ASSERT_EQ(e.code, 0) << what << ": " << ErrorString(*alice, e.code);
         if (caps_.encryption && length > 0) {
           EXPECT_NE(e.data, data) << what;

@@ -18,7 +18,7 @@ namespace zk::suite {
 enum class SenderReport {
   kUntouched,  // nothing: the engine cannot tell
   kEmpty,      // an empty string
-  kUid,        // the UID of the user who encrypted
+  kUid,        // the UID of the user who encrypted, as GetEncodeUIDBySignUID names it
 };
 
 struct Capabilities {
@@ -44,6 +44,8 @@ struct Capabilities {
   std::function<bool(int32_t)> truncatedEnvelopeCode;
   // SignData signs data of length 0; false: it refuses it with a code.
   bool signsEmptyData = true;
+  // EncodeData and DecodeData take data of length 0; false: they refuse it with a code.
+  bool encryptsEmptyData = true;
   // Cipher block size in bytes; the round trips use block-1, block and block+1.
   int blockSize = 8;
   // IncludePublicKey and RemoveCertificate manage correspondents' keys (Provisioner::PublicKeyFile).
