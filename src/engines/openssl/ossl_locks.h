@@ -1,13 +1,11 @@
-// The adapter's process-wide locks. Order when several are taken: OSSLApiCacheLock, then
-// OSSLStoreLock, then OSSLKeyLock.
+// The adapter's process-wide locks. Order when several are taken: the binding registry's own
+// lock, then OSSLStoreLock, then OSSLKeyLock.
 #pragma once
 
 #include "frame/rwsyncs.h"
 
 namespace zk::ossl {
 
-// The cache of bindings by settings.
-TCriticalSection& OSSLApiCacheLock();
 // Every binding's certificate model and the directories it mirrors.
 TCriticalSection& OSSLStoreLock();
 // Every binding's private-key cache.
