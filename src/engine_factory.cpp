@@ -5,6 +5,7 @@
 #include "engines/cryptoc/crypc_engine.h"
 #include "engines/ccom3x/ccom_engine.h"
 #include "engines/emulation/ce_emul1.h"
+#include "engines/excellence/ce_exc4.h"
 #include "engines/openssl/ossl_engine.h"
 
 namespace zk {
@@ -27,7 +28,7 @@ struct EngineType {
 constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Emulation/1.0", Make<TEmu1CryptoEngine>},
     {"Emulation/2.0", Make<TEmu1CryptoEngine>},
-    {"Excellence/4.0", nullptr},
+    {"Excellence/4.0", Make<TExc4CryptoEngine>},
     {"LAN Crypto/2.35", nullptr},
     {"Verba-OW/4", nullptr},
     {"Message-PRO 1.1", nullptr},
