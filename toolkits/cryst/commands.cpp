@@ -70,11 +70,15 @@ void Digest(const uint8_t* data, size_t len, uint8_t out[32]) {
   h.Final(out);
 }
 
-void DataMac(const uint8_t cek[32], const uint8_t* data, size_t len, uint8_t mac[4]) {
+// The MAC covers the envelope's head (everything before the MAC) and the plaintext, so that no bit
+// of an envelope can change unnoticed, another recipient's entry included.
+void DataMac(const uint8_t cek[32], const uint8_t* head, size_t headLen, const uint8_t* data, size_t len,
+             uint8_t mac[4]) {
   gost::Gost28147 cipher;
   cipher.SetKey(cek, gost::kSboxR3411TestParams);
   gost::MacMode m;
   m.Init(&cipher);
+  m.Update(head, headLen);
   m.Update(data, len);
   uint8_t full[8];
   m.Final(full);
@@ -127,7 +131,7 @@ int32_t Encrypt(Context& C, const Command& c, const uint8_t* data, size_t len, B
   }
   uint8_t* iv = p + kEnvelopeHead + n * kEntrySize;
   gost::SystemRandom(iv, 8);
-  DataMac(cek, data, len, iv + 8);
+  DataMac(cek, p, static_cast<size_t>(iv + 8 - p), data, len, iv + 8);
   Feedback(cek, iv, data, iv + 12, len, true);
   gost::Wipe(cek, sizeof(cek));
   return kOk;
@@ -159,7 +163,7 @@ int32_t Decrypt(Context& C, const Command& c, const uint8_t* data, size_t len, B
   out.assign(bodyLen, 0);
   Feedback(cek, iv, iv + 12, out.data(), bodyLen, false);
   uint8_t mac[4];
-  DataMac(cek, out.data(), bodyLen, mac);
+  DataMac(cek, data, static_cast<size_t>(iv + 8 - data), out.data(), bodyLen, mac);
   gost::Wipe(cek, sizeof(cek));
   if (std::memcmp(mac, iv + 8, 4) != 0) {
     gost::Wipe(out.data(), out.size());
