@@ -65,7 +65,7 @@ std::vector<std::string> GetToolkitSearchDirs() {
   return State().searchDirs;
 }
 
-void FinalizeZEXRoot() {
+void ResetZEXRootForTesting() {
   std::lock_guard<std::mutex> hold(State().mutex);
   State().root.clear();
   State().searchDirs.clear();

@@ -15,8 +15,8 @@ namespace zk {
 void SetZEXRoot(const std::string& Path);
 std::string GetZEXRoot();
 std::vector<std::string> GetToolkitSearchDirs();
-// The unload step: forget the root directory and its search list.
-void FinalizeZEXRoot();
+// Tests only: forget the root directory and its search list, as a fresh process would have it.
+void ResetZEXRootForTesting();
 
 std::string FindLibraryFile(const std::string& Name);
 platform::ModuleHandle LoadLibraryWithSearch(const std::string& Name);

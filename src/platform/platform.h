@@ -16,8 +16,6 @@ using ModuleHandle = void*;
 ModuleHandle LoadModule(const std::string& fileName);
 void* FindSymbol(ModuleHandle module, const char* name);
 void FreeModule(ModuleHandle module);
-// The module of a given file name already loaded in the process (GetModuleHandleA), or null.
-ModuleHandle FindLoadedModule(const std::string& name);
 // Full file name of the host executable and of this library's own module; empty on failure.
 std::string HostExecutableFileName();
 std::string LibraryFileName();
@@ -48,6 +46,20 @@ int64_t FileSize(const std::string& path);
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t maxSize = SIZE_MAX);
 // Creates or replaces the file with exactly these bytes.
 bool WriteWholeFile(const std::string& path, const void* data, size_t size);
+// Creates a file that does not exist yet with exactly these bytes, flushed to the disk; never
+// replaces anything. On failure no file is left.
+bool CreateNewFile(const std::string& path, const void* data, size_t size);
+// Moves a file over `to` in one step, replacing a file of that name; fails for a directory there.
+bool ReplaceFile(const std::string& from, const std::string& to);
+// A short name, unused by any thread or process of this library, in the directory of `nearPath`,
+// so that moving it to `nearPath` is a rename. Short, so that it fits wherever `nearPath` fits.
+std::string TemporaryNameBeside(const std::string& nearPath);
+
+// Tests only: a hook asked before each file change of this layer; true makes the change fail as
+// the system would. Null removes it.
+enum class FileChange { Create, Move, Remove };
+using FileFaultHook = bool (*)(FileChange change, const std::string& path);
+void SetFileFaultHookForTesting(FileFaultHook hook);
 
 // Time. Now is the local date-time as days since 1899-12-30 with the time of day as the fraction.
 double Now();

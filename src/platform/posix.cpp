@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <link.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -24,6 +23,7 @@
 #include <thread>
 
 #include "platform/calendar.h"
+#include "platform/faults.h"
 
 namespace zk::platform {
 namespace {
@@ -107,13 +107,6 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
   return true;
 }
 
-// A name beside `target` that no other thread or process of this library uses at the same time.
-std::string TemporarySibling(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  return target + ".~" + std::to_string(::getpid()) + "." + std::to_string(CurrentThreadId()) +
-         "." + std::to_string(counter++);
-}
-
 // setenv/getenv are not safe against each other across threads; the library's own calls are.
 std::mutex& EnvironmentMutex() {
   static std::mutex m;
@@ -137,28 +130,6 @@ ModuleHandle LoadFromPathVariable(const std::string& fileName) {
     if (void* h = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
   }
   return nullptr;
-}
-
-struct LoadedObjectSearch {
-  const std::string* baseName;
-  std::string path;
-};
-
-int MatchLoadedObject(dl_phdr_info* info, size_t, void* data) {
-  auto* search = static_cast<LoadedObjectSearch*>(data);
-  if (info->dlpi_name == nullptr || info->dlpi_name[0] == '\0') return 0;
-  const char* slash = std::strrchr(info->dlpi_name, '/');
-  const char* base = slash ? slash + 1 : info->dlpi_name;
-  if (!EqualsIgnoringCase(*search->baseName, base)) return 0;
-  search->path = info->dlpi_name;
-  return 1;
-}
-
-// GetModuleHandleA does not add a reference; drop the one RTLD_NOLOAD took.
-ModuleHandle HandleIfLoaded(const std::string& name) {
-  void* h = ::dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  if (h != nullptr) ::dlclose(h);
-  return h;
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -190,19 +161,6 @@ void* FindSymbol(ModuleHandle module, const char* name) {
 
 void FreeModule(ModuleHandle module) {
   if (module != nullptr) ::dlclose(module);
-}
-
-ModuleHandle FindLoadedModule(const std::string& name) {
-  if (name.empty()) return nullptr;
-  if (HasSeparator(name)) {
-    const std::string native = NativePath(name);
-    return Exists(native) ? HandleIfLoaded(native) : nullptr;
-  }
-  if (ModuleHandle h = HandleIfLoaded(name)) return h;
-  // Windows matches a bare name against the file names of loaded modules, ignoring case.
-  LoadedObjectSearch search{&name, {}};
-  if (::dl_iterate_phdr(MatchLoadedObject, &search) == 0) return nullptr;
-  return HandleIfLoaded(search.path);
 }
 
 std::string HostExecutableFileName() {
@@ -302,9 +260,13 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
   return true;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(NativePath(path).c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  if (FileChangeFails(FileChange::Remove, path)) return false;
+  return ::unlink(NativePath(path).c_str()) == 0;
+}
 
 bool MoveFileTo(const std::string& from, const std::string& to) {
+  if (FileChangeFails(FileChange::Move, to)) return false;
   const std::string source = NativePath(from);
   const std::string target = NativePath(to);
   if (!Exists(source)) return false;
@@ -346,21 +308,43 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t m
   return false;
 }
 
-bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+bool CreateNewFile(const std::string& path, const void* data, size_t size) {
   if (data == nullptr && size > 0) return false;
-  // Write beside the target and rename over it, so a failed write never leaves a cut-off file
-  // in place of the old one.
-  const std::string target = NativePath(path);
-  const std::string temporary = TemporarySibling(target);
+  if (FileChangeFails(FileChange::Create, path)) return false;
+  const std::string native = NativePath(path);
   bool ok;
   {
-    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    FileDescriptor file(::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (file.fd < 0) return false;
     ok = WriteAll(file.fd, static_cast<const uint8_t*>(data), size) && ::fsync(file.fd) == 0;
     ok = (::close(file.fd) == 0) && ok;
     file.fd = -1;
   }
-  if (ok && ::rename(temporary.c_str(), target.c_str()) == 0) return true;
+  if (!ok) ::unlink(native.c_str());
+  return ok;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  if (FileChangeFails(FileChange::Move, to)) return false;
+  return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+}
+
+std::string TemporaryNameBeside(const std::string& nearPath) {
+  static std::atomic<unsigned> counter{0};
+  const std::string native = NativePath(nearPath);
+  const size_t slash = native.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? std::string() : native.substr(0, slash + 1);
+  char name[48];
+  std::snprintf(name, sizeof name, "~zk%x.%x.tmp", static_cast<unsigned>(::getpid()), counter++);
+  return dir + name;
+}
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+  // Written beside the target and renamed over it, so a failed write never leaves a cut-off file
+  // in place of the old one.
+  const std::string temporary = TemporaryNameBeside(path);
+  if (!CreateNewFile(temporary, data, size)) return false;
+  if (ReplaceFile(temporary, path)) return true;
   ::unlink(temporary.c_str());
   return false;
 }

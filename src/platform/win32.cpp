@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 #include "platform/calendar.h"
+#include "platform/faults.h"
 #include "platform/platform.h"
 
 namespace zk::platform {
@@ -62,12 +64,6 @@ bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
   return true;
 }
 
-std::string TemporarySibling(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  return target + ".~" + std::to_string(::GetCurrentProcessId()) + "." +
-         std::to_string(::GetCurrentThreadId()) + "." + std::to_string(counter++);
-}
-
 DWORD Attributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
 
 }  // namespace
@@ -87,11 +83,6 @@ void* FindSymbol(ModuleHandle module, const char* name) {
 
 void FreeModule(ModuleHandle module) {
   if (module != nullptr) ::FreeLibrary(static_cast<HMODULE>(module));
-}
-
-ModuleHandle FindLoadedModule(const std::string& name) {
-  if (name.empty()) return nullptr;
-  return ::GetModuleHandleA(WithBackslashes(name).c_str());
 }
 
 std::string HostExecutableFileName() { return ModuleFileName(nullptr); }
@@ -168,9 +159,13 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& entries) {
   return true;
 }
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+bool RemoveFile(const std::string& path) {
+  if (FileChangeFails(FileChange::Remove, path)) return false;
+  return ::DeleteFileA(path.c_str()) != FALSE;
+}
 
 bool MoveFileTo(const std::string& from, const std::string& to) {
+  if (FileChangeFails(FileChange::Move, to)) return false;
   return ::MoveFileA(from.c_str(), to.c_str()) != FALSE;
 }
 
@@ -203,20 +198,41 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, size_t m
   return false;
 }
 
-bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+bool CreateNewFile(const std::string& path, const void* data, size_t size) {
   if (data == nullptr && size > 0) return false;
-  // Write beside the target and move over it, so a failed write never leaves a cut-off file in
-  // place of the old one.
-  const std::string temporary = TemporarySibling(path);
+  if (FileChangeFails(FileChange::Create, path)) return false;
   bool ok;
   {
-    Handle file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle file(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
-    ok = WriteAll(file.h, static_cast<const uint8_t*>(data), size);
+    ok = WriteAll(file.h, static_cast<const uint8_t*>(data), size) && ::FlushFileBuffers(file.h);
   }
+  if (!ok) ::DeleteFileA(path.c_str());
+  return ok;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  if (FileChangeFails(FileChange::Move, to)) return false;
   const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  if (ok && ::MoveFileExA(temporary.c_str(), path.c_str(), flags)) return true;
+  return ::MoveFileExA(from.c_str(), to.c_str(), flags) != FALSE;
+}
+
+std::string TemporaryNameBeside(const std::string& nearPath) {
+  static std::atomic<unsigned> counter{0};
+  const size_t separator = nearPath.find_last_of("\\/:");
+  const std::string dir = separator == std::string::npos ? std::string() : nearPath.substr(0, separator + 1);
+  char name[48];
+  std::snprintf(name, sizeof name, "~zk%lx.%x.tmp", static_cast<unsigned long>(::GetCurrentProcessId()),
+                counter++);
+  return dir + name;
+}
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
+  // Written beside the target and moved over it, so a failed write never leaves a cut-off file in
+  // place of the old one.
+  const std::string temporary = TemporaryNameBeside(path);
+  if (!CreateNewFile(temporary, data, size)) return false;
+  if (ReplaceFile(temporary, path)) return true;
   ::DeleteFileA(temporary.c_str());
   return false;
 }

@@ -133,8 +133,8 @@ TEST(ExportUpdateCertificateCash, OnlyTheNotSupportedAnswerClearsTheCache) {
 
 class ExportSetRootPath : public ::testing::Test {
  protected:
-  void SetUp() override { zk::FinalizeZEXRoot(); }
-  void TearDown() override { zk::FinalizeZEXRoot(); }
+  void SetUp() override { zk::ResetZEXRootForTesting(); }
+  void TearDown() override { zk::ResetZEXRootForTesting(); }
 };
 
 TEST_F(ExportSetRootPath, SecondDifferentRootChangesNeitherProcessNorEngine) {

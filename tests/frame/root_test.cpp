@@ -16,11 +16,11 @@ namespace {
 class RootDirectory : public ::testing::Test {
  protected:
   void SetUp() override {
-    zk::FinalizeZEXRoot();
+    zk::ResetZEXRootForTesting();
     zk::platform::GetEnv("Path", savedPath_);
   }
   void TearDown() override {
-    zk::FinalizeZEXRoot();
+    zk::ResetZEXRootForTesting();
     zk::platform::SetEnv("Path", savedPath_);
     if (!sandbox_.empty()) fs::remove_all(sandbox_);
   }
