@@ -245,6 +245,14 @@ TEST_F(Exc4Engine, TouchMemoryKeyIsWaitedForWithThePrompt) {
   StandIn::Get().Control("answer CryptoMemoryToNewMemory 92 2");
   EXPECT_EQ(Sign(*alice, Text("x")).code, 0);
   EXPECT_EQ(TMStates(), (std::vector<int32_t>{0, 1}));
+  // A key that never comes: the window time-out of 2 s, then 92, the prompt closed.
+  Configure(*alice, kTMTimeout, "2");
+  TMStates().clear();
+  StandIn::Get().Control("reset");
+  StandIn::Get().Control("answer CryptoMemoryToNewMemory 92 1000");
+  EXPECT_EQ(Sign(*alice, Text("x")).code, 92);
+  EXPECT_EQ(TMStates(), (std::vector<int32_t>{0, 1}));
+  EXPECT_EQ(StandIn::Get().Calls("CryptoMemoryToNewMemory"), 6) << "at 0, 0.5, ... 2.5 s";
 }
 
 TEST_F(Exc4Engine, PublicKeysAreIncludedAndRemoved) {

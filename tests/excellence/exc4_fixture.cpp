@@ -7,6 +7,7 @@
 #include <random>
 
 #include "frame/cp1251.h"
+#include "frame/devicewait.h"
 #include "frame/keytimeouts.h"
 #include "frame/zexroot.h"
 
@@ -58,9 +59,13 @@ void ZK_STDCALL RecordTMState(int32_t State) { TMStates().push_back(State); }
 namespace {
 std::atomic<uint64_t> g_now{1000000};
 uint64_t TestNow() { return g_now.load(); }
+void TestSleep(uint32_t ms) { g_now += ms; }
 }  // namespace
 
-void UseTestClock() { zk::TKeyTimeouts::SetClockForTesting(&TestNow); }
+void UseTestClock() {
+  zk::TKeyTimeouts::SetClockForTesting(&TestNow);
+  zk::TDeviceWait::SetSleepForTesting(&TestSleep);
+}
 void Advance(uint64_t seconds) { g_now += seconds * 1000; }
 
 Sandbox::Sandbox() {
@@ -177,6 +182,7 @@ void ExcTest::SetUp() {
 
 void ExcTest::TearDown() {
   zk::TKeyTimeouts::SetClockForTesting(nullptr);
+  zk::TDeviceWait::SetSleepForTesting(nullptr);
   StandIn::Get().AttachDevice(1, nullptr);
 }
 

@@ -52,7 +52,7 @@ int32_t ZK_STDCALL ScriptedPassword(char* Buffer, int32_t BufferSize);
 std::vector<int32_t>& TMStates();
 void ZK_STDCALL RecordTMState(int32_t State);
 
-// Milliseconds of the clock every key holder reads; tests move it with Advance.
+// The clock every key holder reads, moved by Advance and by the device wait's pauses.
 void UseTestClock();
 void Advance(uint64_t seconds);
 

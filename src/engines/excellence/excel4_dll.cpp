@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frame/keytimeouts.h"
+#include "frame/devicewait.h"
 #include "frame/rwsyncs.h"
 #include "frame/secure.h"
 
 namespace zk::excellence {
 
 namespace {
-
-constexpr uint32_t kDeviceRetryMs = 500;
 
 struct CodeText {
   int32_t code;
@@ -128,33 +126,18 @@ int32_t TCryptoDLL::ApplyUserSettings(const UserSettings& S) {
   return api_.BeginCrypto(Context_, "", "");
 }
 
-template <typename Call>
-int32_t TCryptoDLL::RunRetrying(int32_t TMTimeout, Call call) {
-  bool prompted = false;
-  uint64_t promptStart = 0;
-  const TTMRequestFunc prompt = TMRequestFunc;
-  // The prompt is closed on every way out, an exception included.
-  struct PromptCloser {
-    const TTMRequestFunc& prompt;
-    const bool& shown;
-    ~PromptCloser() {
-      if (prompt != nullptr && shown) prompt(1);
-    }
-  } closer{prompt, prompted};
-  for (;;) {
-    int32_t r = api_.BeginCrypto(Context_, Password_, "");
-    if (r != kOk) return r;
-    r = call();
-    if (prompt == nullptr || r != kToolkitDeviceAbsent) return r;
-    if (!prompted) {
-      prompt(0);
-      promptStart = TKeyTimeouts::Now();
-      prompted = true;
-    }
-    const uint64_t waited = TKeyTimeouts::Now() - promptStart;
-    if (TMTimeout <= 0 || waited >= static_cast<uint64_t>(TMTimeout) * 1000u) return r;
-    platform::SleepMilliseconds(kDeviceRetryMs);
-  }
+int32_t TCryptoDLL::RunRetrying(int32_t TMTimeout, const std::function<int32_t()>& Call) {
+  TDeviceWaitOptions wait;
+  wait.TMRequestFunc = TMRequestFunc;
+  wait.WindowTimeout = TMTimeout;
+  // Every round starts with BeginCrypto; a refusal there ends the run with its code.
+  return TDeviceWait::Run(
+      wait,
+      [&] {
+        const int32_t r = api_.BeginCrypto(Context_, Password_, "");
+        return r != kOk ? r : Call();
+      },
+      [](int32_t r) { return r == kToolkitDeviceAbsent; });
 }
 
 int32_t TCryptoDLL::RunMemory(const uint8_t* Data, int32_t DataLen, int32_t TMTimeout, const char* Options,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engines/excellence/cryst_api.h"
@@ -78,8 +79,8 @@ class TCryptoDLL : public TCrypto_DLL {
   TPasswordRequestFunc PasswordRequestFunc = nullptr;
 
  private:
-  template <typename Call>
-  int32_t RunRetrying(int32_t TMTimeout, Call call);
+  // BeginCrypto and Call, repeated through the frame's device wait while the key is absent.
+  int32_t RunRetrying(int32_t TMTimeout, const std::function<int32_t()>& Call);
   int32_t GetUserInt(const char* UID, int32_t Attribute, int32_t& Value);
   enum class Party { Sender, Signer };
   int32_t ReadPartyUID(const uint8_t* Data, int32_t DataLen, Party Which, std::string& UID);
