@@ -1,6 +1,7 @@
 #include "demo.h"
 #include "demo_cryptoc.h"
 #include "demo_ccom3x.h"
+#include "demo_excellence.h"
 
 #include <filesystem>
 #include <random>
@@ -124,6 +125,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunCryptoCDemo(context);
     else if (type == "CryptoCom 32x")
       RunCCom3xDemo(context);
+    else if (type == "Excellence/4.0")
+      RunExcellenceDemo(context);
     else
       RunGenericRow(context, type);
   }
