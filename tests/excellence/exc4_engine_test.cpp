@@ -211,6 +211,28 @@ TEST_F(Exc4Engine, CodesAndTexts) {
   EXPECT_EQ(zk::Cp1251ToUtf8(ErrorText(*alice, 11)), "Пользователь или ключ не найден");
 }
 
+// Ten settings before every operation (no work directory); a master key file instead of the three device settings
+// even when a device DLL is set; a refused setting gives the binding's -8.
+TEST_F(Exc4Engine, SettingsArePushedBeforeEveryOperation) {
+  const auto pushed = [&](const char* masterKey, const char* deviceDll) {
+    Configure(*alice, 13, masterKey);
+    Configure(*alice, kDeviceDll, deviceDll);
+    StandIn::Get().Control("reset");
+    char uid[256];
+    alice->GetCurrentUID(uid);
+    return StandIn::Get().Calls("SetUserSettings");
+  };
+  EXPECT_EQ(pushed("", ""), 10);
+  EXPECT_EQ(pushed("", "tm.dll"), 13);
+  EXPECT_EQ(pushed(box.PublicFile("ALICE").c_str(), "tm.dll"), 11);
+  Configure(*alice, 13, "");
+  Configure(*alice, kDeviceDll, "");
+  StandIn::Get().Control("fail SetUserSettings 3 1");
+  EXPECT_EQ(Sign(*alice, Text("x")).code, -8);
+  EXPECT_EQ(ErrorText(*alice, -8), "Can't set crypto parameters");
+  EXPECT_EQ(ErrorText(*alice, -2), "Error -2") << "not the binding's own code: the toolkit's text";
+}
+
 TEST_F(Exc4Engine, FailedOpeningFailsTheEngineForGood) {
   StandIn::Get().Control("answer OpenCrypto 1 1");
   const int opened = StandIn::Get().Calls("OpenCrypto");
