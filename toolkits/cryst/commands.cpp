@@ -197,6 +197,8 @@ int32_t Verify(Context& C, const uint8_t* data, size_t len, Bytes& out) {
   PublicKey signer;
   int32_t number = 0;
   if (KeyById(C, block + 4, signer, number) != kOk) return kUnknownUser;
+  // The digest covers the data only: every field of the block is checked against the key.
+  if (GetWord(block + 12) != static_cast<uint32_t>(signer.Generation)) return kDamaged;
   uint8_t digest[32];
   Digest(data, dataLen, digest);
   if (gost::r3410_2001::Verify(kCurve, signer.Sign, digest, block + 20) != gost::kSignOk) return kBadSignature;
