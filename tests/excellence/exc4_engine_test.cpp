@@ -206,6 +206,12 @@ TEST_F(Exc4Engine, CodesAndTexts) {
   EXPECT_EQ(alice->SignData(data.data(), 4, Bytes(1024).data(), nullptr, nullptr), -102);
   EXPECT_EQ(ErrorText(*alice, -102).rfind("An exception in the function TExc4CryptoEngine.SignData: EAccessViolation", 0),
             0u);
+  // Null outputs are refused before any work, and a UID too long for the toolkit's key buffer.
+  Bytes buffer(data.begin(), data.end());
+  int32_t length = static_cast<int32_t>(buffer.size());
+  EXPECT_EQ(bob->DecodeData(buffer.data(), &length, nullptr), -101);
+  EXPECT_EQ(bob->VerifyData(data.data(), 4, Bytes(84, 1).data(), 84, nullptr), -101);
+  EXPECT_EQ(Encode(*alice, data, std::string(300, 'U').c_str()).code, -9);
   Configure(*alice, kLanguage, "RU");
   EXPECT_EQ(Encode(*alice, data, "CAROL").code, 11);
   EXPECT_EQ(zk::Cp1251ToUtf8(ErrorText(*alice, 11)), "Пользователь или ключ не найден");
