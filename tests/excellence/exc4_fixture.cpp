@@ -102,7 +102,8 @@ void Sandbox::ExchangeKeys(const std::vector<std::string>& names) {
     auto engine = Engine(holder);
     Configure(*engine, kPasswordTimeout, "0");  // imports need no password
     for (const std::string& owner : names) {
-      if (owner != holder) ASSERT_EQ(engine->IncludePublicKey(PublicFile(owner).c_str()), 0) << holder << " <- " << owner;
+      if (owner == holder) continue;
+      ASSERT_EQ(engine->IncludePublicKey(PublicFile(owner).c_str()), 0) << holder << " <- " << owner;
     }
   }
 }
