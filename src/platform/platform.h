@@ -12,9 +12,13 @@ namespace zk::platform {
 using ModuleHandle = void*;
 
 // Modules. LoadModule takes a file name (with or without a directory) as LoadLibraryA does;
-// returns null on failure. FindSymbol returns null when the name is absent.
+// returns null on failure. FindSymbol returns null when the name is absent. A stdcall name
+// decorated as "_Name@N" is exported under that name on Win32; elsewhere, where a symbol cannot
+// carry "@", FindSymbol also finds it under its C name "Name".
 ModuleHandle LoadModule(const std::string& fileName);
 void* FindSymbol(ModuleHandle module, const char* name);
+// The full file name of a loaded module (for its version); empty on failure.
+std::string ModuleFileName(ModuleHandle module);
 void FreeModule(ModuleHandle module);
 // Full file name of the host executable and of this library's own module; empty on failure.
 std::string HostExecutableFileName();
@@ -68,8 +72,8 @@ uint64_t MonotonicMilliseconds();
 void SleepMilliseconds(uint32_t ms);
 uint32_t CurrentThreadId();
 
-// File version from the version resource (major.minor in ms, release.build in ls); false when the
-// file has none.
+// File version (major.minor in ms, release.build in ls) from the file's version resource on
+// Win32, or from its version record (platform/version_record.h) elsewhere; false when it has none.
 bool FileVersion(const std::string& path, uint32_t& versionMS, uint32_t& versionLS);
 
 }  // namespace zk::platform

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -140,6 +141,16 @@ std::string AbsolutePath(const std::string& path) {
   return result;
 }
 
+// "_Name@N" (a stdcall name as Win32 decorates it) gives "Name"; any other name gives "".
+std::string StdcallPlainName(const char* name) {
+  const char* at = std::strrchr(name, '@');
+  if (name[0] != '_' || at == nullptr || at == name + 1 || at[1] == '\0') return {};
+  for (const char* d = at + 1; *d != '\0'; ++d) {
+    if (*d < '0' || *d > '9') return {};
+  }
+  return std::string(name + 1, at);
+}
+
 }  // namespace
 
 // --- Modules -------------------------------------------------------------------------------
@@ -156,7 +167,17 @@ ModuleHandle LoadModule(const std::string& fileName) {
 void* FindSymbol(ModuleHandle module, const char* name) {
   // dlsym(nullptr, ...) would search the whole process; a missing module has no symbols.
   if (module == nullptr || name == nullptr) return nullptr;
-  return ::dlsym(module, name);
+  if (void* symbol = ::dlsym(module, name)) return symbol;
+  const std::string plain = StdcallPlainName(name);
+  return plain.empty() ? nullptr : ::dlsym(module, plain.c_str());
+}
+
+std::string ModuleFileName(ModuleHandle module) {
+  link_map* map = nullptr;
+  if (module == nullptr || ::dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return {};
+  // The main program has no name of its own in the loader's list.
+  if (map->l_name == nullptr || map->l_name[0] == '\0') return HostExecutableFileName();
+  return AbsolutePath(map->l_name);
 }
 
 void FreeModule(ModuleHandle module) {
@@ -373,10 +394,5 @@ uint64_t MonotonicMilliseconds() {
 void SleepMilliseconds(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
-
-// Shared objects carry no version resource.
-bool FileVersion(const std::string& path, uint32_t& versionMS, uint32_t& versionLS) {
-  return false;
-}
 
 }  // namespace zk::platform

@@ -25,7 +25,7 @@ std::string WithBackslashes(std::string path) {
   return path;
 }
 
-std::string ModuleFileName(HMODULE module) {
+std::string FileNameOfModule(HMODULE module) {
   std::string buffer(512, '\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameA(module, &buffer[0], static_cast<DWORD>(buffer.size()));
@@ -85,13 +85,17 @@ void FreeModule(ModuleHandle module) {
   if (module != nullptr) ::FreeLibrary(static_cast<HMODULE>(module));
 }
 
-std::string HostExecutableFileName() { return ModuleFileName(nullptr); }
+std::string ModuleFileName(ModuleHandle module) {
+  return module == nullptr ? std::string() : FileNameOfModule(static_cast<HMODULE>(module));
+}
+
+std::string HostExecutableFileName() { return FileNameOfModule(nullptr); }
 
 std::string LibraryFileName() {
   HMODULE self = nullptr;
   const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
   if (!::GetModuleHandleExA(flags, reinterpret_cast<LPCSTR>(&LibraryFileName), &self)) return {};
-  return ModuleFileName(self);
+  return FileNameOfModule(self);
 }
 
 // --- Environment ---------------------------------------------------------------------------
@@ -253,10 +257,11 @@ uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
 bool FileVersion(const std::string& path, uint32_t& versionMS, uint32_t& versionLS) {
   DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  const std::string file = WithBackslashes(path);
+  const DWORD size = ::GetFileVersionInfoSizeA(file.c_str(), &ignored);
   if (size == 0) return false;
   std::vector<uint8_t> block(size);
-  if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return false;
+  if (!::GetFileVersionInfoA(file.c_str(), 0, size, block.data())) return false;
   VS_FIXEDFILEINFO* info = nullptr;
   UINT infoSize = 0;
   if (!::VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &infoSize)) return false;

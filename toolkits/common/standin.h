@@ -7,6 +7,11 @@
 //   "answer <function> <code> <n>" the next n calls of <function> answer <code>; answers 0
 //   "fail <function> <k> <code>"  the k-th call of <function> from now answers <code>; answers 0
 //   "calls <function>"            answers how often <function> was called since the last reset
+//   "detach <device>"             the key device (touch memory, smart card) counts as absent until
+//                                 attached again; answers 0
+//   "detach <device> <n>"         absent for the next n presence queries, then attached; answers 0
+//   "attach <device>"             the device is present again (every device is, until detached)
+// Device names ignore case ("TM:COM1" is "tm:com1").
 // How a code is answered is the toolkit's own: a status return, or a failure value with the
 // toolkit's last error set.
 #pragma once
@@ -36,6 +41,8 @@ class Immortal {
 // Called first by every export. Counts the call and answers 0 to go on, or the scripted code.
 int Hook(const char* function);
 int Control(const char* command);
+// True when the key device is attached; counts as one presence query (see "detach <device> <n>").
+bool DeviceAttached(const char* device);
 
 }  // namespace standin
 

@@ -1,5 +1,6 @@
 #include "standin.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
@@ -28,11 +29,24 @@ std::map<std::string, Script>& Scripts() {
   return scripts.get();
 }
 
+// Detached devices by upper-cased name: how many presence queries still find the device absent,
+// or -1 for "until attached".
+std::map<std::string, long>& Detached() {
+  static Immortal<std::map<std::string, long>> detached;
+  return detached.get();
+}
+
+std::string DeviceKey(std::string device) {
+  for (char& c : device) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return device;
+}
+
 // At unload the scripts and counts go; the map itself stays usable for a late call.
 struct ReleaseAtUnload {
   ~ReleaseAtUnload() {
     std::lock_guard<std::mutex> guard(Lock());
     Scripts().clear();
+    Detached().clear();
   }
 } releaseAtUnload;
 
@@ -47,9 +61,19 @@ int Apply(const std::vector<std::string>& words) {
   const std::string& verb = words[0];
   if (verb == "reset" && words.size() == 1) {
     Scripts().clear();
+    Detached().clear();
     return 0;
   }
   if (verb == "calls" && words.size() == 2) return static_cast<int>(Scripts()[words[1]].calls);
+  if (verb == "attach" && words.size() == 2) {
+    Detached().erase(DeviceKey(words[1]));
+    return 0;
+  }
+  long n = -1;
+  if (verb == "detach" && (words.size() == 2 || (words.size() == 3 && ToInt(words[2], n) && n >= 1))) {
+    Detached()[DeviceKey(words[1])] = n;
+    return 0;
+  }
   long a = 0, b = 0;
   if (words.size() != 4 || !ToInt(words[2], a) || !ToInt(words[3], b)) return -1;
   if (verb == "answer" && b >= 0 && b <= 100000) {  // code a, n = b times
@@ -75,6 +99,15 @@ int Hook(const char* function) {
   int code = script.answers.front();
   script.answers.pop_front();
   return code;
+}
+
+bool DeviceAttached(const char* device) {
+  if (device == nullptr) return false;
+  std::lock_guard<std::mutex> guard(Lock());
+  const auto it = Detached().find(DeviceKey(device));
+  if (it == Detached().end()) return true;
+  if (it->second > 0 && --it->second == 0) Detached().erase(it);
+  return false;
 }
 
 int Control(const char* command) {
