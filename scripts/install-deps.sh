@@ -16,7 +16,7 @@ packages=(build-essential cmake ninja-build pkg-config libssl-dev openssl libgte
 if [ "${1:-}" = "--with-win32" ]; then
   $SUDO dpkg --add-architecture i386
   packages+=(g++-mingw-w64-i686 gcc-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32
-             libgcrypt-mingw-w64-dev)
+             libgcrypt-mingw-w64-dev llvm zip unzip)
 fi
 
 missing=()

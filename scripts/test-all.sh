@@ -18,6 +18,7 @@ cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZK_BUILD_
 ninja -C build/linux -j "$JOBS"
 bash scripts/check-exports.sh build/linux
 (cd build/linux && ctest --no-tests=error --output-on-failure -j "$JOBS")
+bash scripts/check-consumer.sh build/linux
 
 step "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK_BUILD_TESTS=ON -DZK_SANITIZE=address,undefined \
@@ -37,5 +38,6 @@ bash scripts/check-exports.sh build/win32
 export WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot --init >/dev/null 2>&1 || true
 (cd build/win32 && ctest --no-tests=error --output-on-failure -j 1)
+bash scripts/check-win32-dist.sh build/win32
 
 step "All tests passed"

@@ -94,4 +94,14 @@ bool PublishFile(const std::string& Target, const void* Data, size_t Size, const
   return true;
 }
 
+bool RemoveFilesTogether(const std::vector<std::string>& Paths) {
+  FileChanges changes;
+  for (const std::string& path : Paths) {
+    // A file already gone needs no removing.
+    if (platform::PathExists(path) && !changes.SetAside(path)) return false;  // the destructor puts back what was moved
+  }
+  changes.Commit();
+  return true;
+}
+
 }  // namespace zk

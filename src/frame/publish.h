@@ -24,4 +24,7 @@ struct RetiredFile {
 bool PublishFile(const std::string& Target, const void* Data, size_t Size, const std::vector<RetiredFile>& Retired,
                  bool Replace);
 
+// Takes the files out of service together: all are deleted, or none is. True on success.
+bool RemoveFilesTogether(const std::vector<std::string>& Paths);
+
 }  // namespace zk

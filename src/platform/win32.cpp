@@ -6,6 +6,7 @@
 #include <windows.h>
 // winbase.h maps FreeModule to FreeLibrary; the layer's own function has that name.
 #undef FreeModule
+#undef ReplaceFile  // <windows.h> maps it to ReplaceFileA, which would rename ours
 
 #include <algorithm>
 #include <atomic>

@@ -4,6 +4,7 @@
 
 #include "ccom3x/ccom_fixture.h"
 #include "engines/ccom3x/ccom_codes.h"
+#include "platform/platform.h"
 
 namespace ccomtest {
 namespace {
@@ -45,6 +46,38 @@ TEST_F(CcomStock, IncludeWritesTheFileUnderItsUidAndReplacesEarlierOnes) {
   EXPECT_EQ(ReadFileBytes(box_.AbonentsDir("alice") + "/Bob UID.pub"), ReadFileBytes(other.PublicKeyFile("bob")));
   e = Encode(*alice_, Text("hello new bob"), "Bob UID");
   EXPECT_EQ(Decode(*EngineFor(other, "bob"), e.data).data, Text("hello new bob"));
+}
+
+bool FailCreation(zk::platform::FileChange change, const std::string&) {
+  return change == zk::platform::FileChange::Create;
+}
+bool FailMoves(zk::platform::FileChange change, const std::string&) { return change == zk::platform::FileChange::Move; }
+
+// A write that fails, a move that fails, or directories in the way of both names the engine may
+// pick: the include fails and bob's old key is still the one on disk and in use.
+TEST_F(CcomStock, FailedIncludeLeavesTheOldKeyServing) {
+  ASSERT_EQ(alice_->IncludePublicKey(box_.PublicKeyFile("bob").c_str()), 0);
+  const Bytes old = ReadFileBytes(box_.AbonentsDir("alice") + "/Bob UID.pub");
+  Sandbox other;
+  other.AddUser("bob", "Bob UID");
+  for (zk::platform::FileFaultHook fault : {&FailCreation, &FailMoves}) {
+    zk::platform::SetFileFaultHookForTesting(fault);
+    EXPECT_EQ(alice_->IncludePublicKey(other.PublicKeyFile("bob").c_str()), kErrWritePublicKey);
+    zk::platform::SetFileFaultHookForTesting(nullptr);
+    EXPECT_EQ(AbonentFiles("alice"), std::vector<std::string>{"Bob UID.pub"});
+    EXPECT_EQ(ReadFileBytes(box_.AbonentsDir("alice") + "/Bob UID.pub"), old);
+  }
+  // Bob's key under a numbered name, his own name and the next number taken by directories.
+  fs::rename(box_.AbonentsDir("alice") + "/Bob UID.pub", box_.AbonentsDir("alice") + "/pk1.pub");
+  fs::create_directory(box_.AbonentsDir("alice") + "/Bob UID.pub");
+  fs::create_directory(box_.AbonentsDir("alice") + "/pk2.pub");
+  alice_->ClearCash();
+  EXPECT_EQ(alice_->IncludePublicKey(other.PublicKeyFile("bob").c_str()), kErrWritePublicKey);
+  EXPECT_EQ(AbonentFiles("alice"), (std::vector<std::string>{"Bob UID.pub", "pk1.pub", "pk2.pub"}));
+  EXPECT_EQ(ReadFileBytes(box_.AbonentsDir("alice") + "/pk1.pub"), old);
+  const CodecResult e = Encode(*alice_, Text("still old bob"), "Bob UID");
+  ASSERT_EQ(e.code, 0);
+  EXPECT_EQ(Decode(*EngineFor(box_, "bob"), e.data).data, Text("still old bob"));
 }
 
 TEST_F(CcomStock, NamesThatCannotHoldTheUidGetNumberedFiles) {

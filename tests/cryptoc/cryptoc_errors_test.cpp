@@ -62,7 +62,7 @@ TEST_F(CryptoCErrors, TextsOfToolkitStatusesAndEngineCodes) {
   EXPECT_EQ(ErrorTextUtf8(*alice, -13),
             "Неверно заданы числовые параметры. Параметры \"Encrypt Method\",\"Key request time out\" и "
             "\"Last operation key time out\" должны быть целыми положительными числами.");
-  for (int32_t none : {16, -33, -100, 1000}) EXPECT_EQ(ErrorTextUtf8(*alice, none), "") << none;
+  for (int32_t none : {16, -34, -100, 1000}) EXPECT_EQ(ErrorTextUtf8(*alice, none), "") << none;
   // The whole buffer is zero-filled behind the text.
   char text[255];
   std::memset(text, 0x7F, sizeof(text));

@@ -201,15 +201,15 @@ TEST_P(CryptoCFormat, SignatureBlockIsUidZeroAndTheSignatureOfTheStandardDigest)
     EXPECT_EQ(VerifyRaw(keys, compatibility, signed_.signature.data() + 6), 5) << method;
   }
 
-  // The verifier accepts signatures over either digest, and refuses both once the first piece
-  // changes; only the standard digest covers the data beyond it.
+  // Both digests refuse a change in the first piece; only the standard digest covers the data
+  // beyond it.
   const SignResult standard = Sign(*alice, data);
   const Bytes older = OlderSignature(keys, "Alice", data);
   auto bob = box.Engine("Alice");
+  const VerifyResult good = Verify(*bob, data, standard.signature);
+  EXPECT_EQ(good.code, 0);
+  EXPECT_EQ(good.signer, "Alice");
   for (const Bytes* block : {&standard.signature, &older}) {
-    const VerifyResult good = Verify(*bob, data, *block);
-    EXPECT_EQ(good.code, 0);
-    EXPECT_EQ(good.signer, "Alice");
     Bytes changed = data;
     changed[100] ^= 1;
     EXPECT_EQ(Verify(*bob, changed, *block).code, 5);
@@ -217,6 +217,31 @@ TEST_P(CryptoCFormat, SignatureBlockIsUidZeroAndTheSignatureOfTheStandardDigest)
   Bytes tail = data;
   tail[65535] ^= 1;
   EXPECT_EQ(Verify(*bob, tail, standard.signature).code, 5);
+}
+
+// A signature over the compatibility digest never answers 0 for data it does not cover: up to
+// 65535 bytes it covers everything and verifies; beyond, it answers -33 with its own text, also
+// when only the uncovered tail changed.
+TEST_P(CryptoCFormat, OlderSignaturesVerifyOnlyWhereTheyCoverTheWholeData) {
+  Sandbox box;
+  box.AddUser("Alice", GetParam());
+  auto bob = box.Engine("Alice");
+  const KeyFiles keys = ReadKeys(box, "Alice");
+  for (size_t size : {size_t{1}, size_t{65535}}) {
+    const Bytes data = RandomBytes(size, 5);
+    const VerifyResult verified = Verify(*bob, data, OlderSignature(keys, "Alice", data));
+    EXPECT_EQ(verified.code, 0) << size;
+    EXPECT_EQ(verified.signer, "Alice");
+  }
+  const Bytes data = RandomBytes(70000, 6);
+  const Bytes older = OlderSignature(keys, "Alice", data);
+  EXPECT_EQ(Verify(*bob, data, older).code, -33);
+  Bytes tail = data;
+  for (size_t i = 65535; i < tail.size(); ++i) tail[i] ^= 0x5A;
+  const VerifyResult changed = Verify(*bob, tail, older);
+  EXPECT_EQ(changed.code, -33);
+  EXPECT_EQ(changed.signer, "Alice");
+  EXPECT_NE(ErrorTextUtf8(*bob, -33).find("не охватывает данные целиком"), std::string::npos);
 }
 
 TEST_P(CryptoCFormat, EnvelopeFieldsDecryptByHand) {

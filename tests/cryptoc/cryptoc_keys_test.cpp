@@ -3,9 +3,11 @@
 // make.
 #include <atomic>
 #include <functional>
+#include <set>
 #include <filesystem>
 
 #include "cryptoc/cryptoc_fixture.h"
+#include "platform/platform.h"
 
 namespace cctest {
 namespace {
@@ -154,6 +156,69 @@ TEST_F(CryptoCKeys, IncludePublicKeyWritesTheFileAndServesIt) {
   EXPECT_EQ(alice->IncludePublicKey((box.Root() + "/none.pub").c_str()), -11);
   Configure(*alice, kAbonentsDir, box.Root() + "/missing");
   EXPECT_EQ(alice->IncludePublicKey(other.PublicKeyPath("Dave").c_str()), -31);
+}
+
+zk::platform::FileChange g_failing;
+bool FailOneKindOfChange(zk::platform::FileChange change, const std::string&) { return change == g_failing; }
+
+// Whatever stops an include, Dave's old key is still on disk and still serves, to this engine and
+// to a fresh one.
+TEST_F(CryptoCKeys, FailedIncludeLeavesTheOldKeyServing) {
+  using Change = zk::platform::FileChange;
+  box.AddUser("Dave");
+  const Bytes old = ReadFile(box.PublishedPath("Dave"));
+  Sandbox other;
+  other.AddUser("Dave", kGost94, false);
+  const fs::path named = fs::path(box.AbonentsDir()) / "Dave.pub";
+  const std::vector<std::function<void()>> obstacles = {
+      [] { g_failing = Change::Create; }, [] { g_failing = Change::Move; },
+      // Both names the engine may pick taken by directories.
+      [&] { fs::create_directory(named), fs::create_directory(fs::path(box.AbonentsDir()) / "pk1.pub"); },
+  };
+  for (size_t i = 0; i < obstacles.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(Encode(*alice, data, "Dave").code, 0);  // cached before the include
+    obstacles[i]();
+    zk::platform::SetFileFaultHookForTesting(i < 2 ? &FailOneKindOfChange : nullptr);
+    EXPECT_EQ(alice->IncludePublicKey(other.PublicKeyPath("Dave").c_str()), -31);
+    zk::platform::SetFileFaultHookForTesting(nullptr);
+    EXPECT_EQ(ReadFile(box.PublishedPath("Dave")), old);
+    EXPECT_EQ(Encode(*alice, data, "Dave").code, 0);
+    alice->ClearCash();
+    const CodecResult sealed = Encode(*alice, data, "Dave");
+    ASSERT_EQ(sealed.code, 0);
+    EXPECT_EQ(Decode(*box.Engine("Dave"), sealed.data).code, 0);
+  }
+  // With the way clear the new key takes over and the old file goes.
+  fs::remove(named);
+  fs::remove(fs::path(box.AbonentsDir()) / "pk1.pub");
+  ASSERT_EQ(alice->IncludePublicKey(other.PublicKeyPath("Dave").c_str()), 0);
+  EXPECT_FALSE(fs::exists(box.PublishedPath("Dave")));
+  EXPECT_EQ(ReadFile(named.string()), ReadFile(other.PublicKeyPath("Dave")));
+}
+
+// UIDs of 250 to 254 characters: named files while UID + ".pub" fits the file-name limit, numbered
+// ones past it; including one again replaces the old file.
+TEST_F(CryptoCKeys, LongestUidsAreIncludedAndReplaced) {
+  for (size_t length : {250u, 254u}) {
+    const std::string uid(length, 'L');
+    Sandbox other;
+    other.AddUser(uid, kGost2001, false);
+    WriteFile(other.AbonentsDir() + "/alice.pub", ReadFile(box.PublishedPath("Alice")));
+    ASSERT_EQ(alice->IncludePublicKey(other.PublicKeyPath(uid).c_str()), 0) << length;
+    const CodecResult sealed = Encode(*alice, data, uid.c_str());
+    ASSERT_EQ(sealed.code, 0);
+    other.AddUser(uid, kGost94, false);
+    ASSERT_EQ(alice->IncludePublicKey(other.PublicKeyPath(uid).c_str()), 0) << length;
+    alice->ClearCash();
+    const CodecResult again = Encode(*alice, data, uid.c_str());
+    ASSERT_EQ(again.code, 0);
+    EXPECT_EQ(Decode(*other.Engine(uid), again.data).code, 0);
+  }
+  std::set<std::string> files;
+  for (const auto& entry : fs::directory_iterator(box.AbonentsDir())) files.insert(entry.path().filename().string());
+  const std::set<std::string> expected = {"user1.pub", "user2.pub", std::string(250, 'L') + ".pub", "pk2.pub"};
+  EXPECT_EQ(files, expected);  // the replaced files gone, no temporary left
 }
 
 TEST_F(CryptoCKeys, RemoveCertificateDeletesEveryFileOfTheUid) {

@@ -202,23 +202,25 @@ std::string CheckSignatureIndependently(X509* cert, uint8_t hash_id, const Bytes
   const int n = RSA_public_decrypt(static_cast<int>(rsa_part.size()), rsa_part.data(), info.data(),
                                    const_cast<RSA*>(rsa), RSA_PKCS1_PADDING);
   if (n <= 0) return "not a PKCS#1 v1.5 signature under the certificate's key";
-  const unsigned char* cursor = info.data();
-  X509_SIG* sig = d2i_X509_SIG(nullptr, &cursor, n);
-  if (sig == nullptr || cursor != info.data() + n) return "not a DigestInfo";
-  const X509_ALGOR* alg = nullptr;
-  const ASN1_OCTET_STRING* digest = nullptr;
-  X509_SIG_get0(sig, &alg, &digest);
-  char oid[64] = {};
-  OBJ_obj2txt(oid, sizeof(oid), alg->algorithm, 1);
-  Bytes expected(hash_id == 1 ? 20 : 16);
-  if (hash_id == 1) zk::ossl::Sha0(data.data(), data.size(), expected.data());
-  else MD5(data.data(), data.size(), expected.data());
-  std::string problem;
-  const std::string wanted_oid = hash_id == 1 ? "1.3.14.3.2.18" : "1.2.840.113549.2.5";
-  if (oid != wanted_oid) problem = std::string("digest OID ") + oid;
-  else if (Bytes(digest->data, digest->data + digest->length) != expected) problem = "digest differs";
-  X509_SIG_free(sig);
-  return problem;
+  info.resize(static_cast<size_t>(n));
+  if (info != SignedBlock(hash_id, data)) return "the signed block is not RSA_sign(0, ...)'s DigestInfo";
+  return "";
+}
+
+Bytes SignedBlock(uint8_t hash_id, const Bytes& data, bool standard_oid) {
+  // What RSA_sign with type 0 signs: the undefined object 06 01 00 in place of the digest's OID.
+  Bytes block = hash_id == 1 ? Bytes{0x30, 0x1D, 0x30, 0x05, 0x06, 0x01, 0x00, 0x05, 0x00, 0x04, 0x14}
+                             : Bytes{0x30, 0x19, 0x30, 0x05, 0x06, 0x01, 0x00, 0x05, 0x00, 0x04, 0x10};
+  if (standard_oid) {
+    block = hash_id == 1 ? Bytes{0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x12, 0x05, 0x00, 0x04, 0x14}
+                         : Bytes{0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48, 0x86,
+                                 0xF7, 0x0D, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+  }
+  Bytes digest(hash_id == 1 ? 20 : 16);
+  if (hash_id == 1) zk::ossl::Sha0(data.data(), data.size(), digest.data());
+  else MD5(data.data(), data.size(), digest.data());
+  block.insert(block.end(), digest.begin(), digest.end());
+  return block;
 }
 
 kit::SandboxOptions OsslTest::Options() const {

@@ -97,9 +97,12 @@ Bytes RsaDecryptKeyBlock(EVP_PKEY* key, const Bytes& block);
 // the plaintext (length prefix checked for the block modes).
 Bytes DecryptIndependently(uint32_t algorithm, const uint8_t* session_key, const Bytes& ciphertext);
 
-// Checks the RSA part of a signature against the certificate's key: PKCS#1 v1.5 with a DigestInfo
-// of SHA-0 (OID 1.3.14.3.2.18) or MD5 over the data. Returns an explanation on mismatch, "" if fine.
+// Checks the RSA part of a signature against the certificate's key: PKCS#1 v1.5 of SignedBlock.
+// Returns an explanation on mismatch, "" if fine.
 std::string CheckSignatureIndependently(X509* cert, uint8_t hash_id, const Bytes& data, const Bytes& rsa);
+// The DigestInfo built by hand: 06 01 00 (what RSA_sign with type 0 signs), or the digest's standard
+// OID, followed by SHA-0 (hash_id 1) or MD5 of the data.
+Bytes SignedBlock(uint8_t hash_id, const Bytes& data, bool standard_oid = false);
 
 // A test with its own directory and a sandbox of users: alice (1024-bit key), bob (2048-bit key)
 // and carol (1024-bit key, serial 2A), their CA and an empty CRL.

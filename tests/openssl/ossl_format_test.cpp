@@ -47,18 +47,91 @@ INSTANTIATE_TEST_SUITE_P(, OsslSignatureFormat,
                          ::testing::Values(SignCase{"alice", "SHA", 1, 128}, SignCase{"alice", "md5", 2, 128},
                                            SignCase{"bob", "sha", 1, 256}, SignCase{"bob", "MD5", 2, 256}));
 
-TEST_F(OsslTest, Md5SignatureIsAStandardPkcs1SignatureOpenSSLAccepts) {
-  auto signer = EngineFor(*box_, "bob");
-  Configure(*signer, kHashMethod, "MD5");
-  const Bytes data = RandomBytes(333, 3);
-  const SignResult signed_ = Sign(*signer, data);
-  ASSERT_EQ(signed_.code, 0);
-  const SignatureFields fields = SplitSignature(signed_.signature);
-  unsigned char digest[MD5_DIGEST_LENGTH];
-  MD5(data.data(), data.size(), digest);
-  RSA* rsa = EVP_PKEY_get1_RSA(X509_get0_pubkey(User("bob").cert.get()));
-  EXPECT_EQ(RSA_verify(NID_md5, digest, sizeof(digest), fields.rsa.data(), static_cast<unsigned>(fields.rsa.size()), rsa), 1);
+// Signatures whose RSA block is built by hand: the block RSA_sign(0, ...) signs and the standard
+// identifiers of the same digest verify; a block of another digest, or of a digest whose length
+// does not match the hash byte, does not.
+TEST_F(OsslTest, VerifyAcceptsTheSignedBlockAndStandardIdentifiersOfTheSameDigestOnly) {
+  const Bytes data = RandomBytes(500, 11);
+  Bytes sha_cut = SignedBlock(2, data);  // the SHA-0 digest cut to MD5's length under the MD5 header
+  const Bytes sha = SignedBlock(1, data);
+  std::copy(sha.end() - 20, sha.end() - 4, sha_cut.end() - 16);
+  Bytes sha1_oid = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
+  sha1_oid.insert(sha1_oid.end(), sha.end() - 20, sha.end());
+  struct Case {
+    uint8_t hash_id;
+    Bytes block;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {1, SignedBlock(1, data), 0},        {1, SignedBlock(1, data, true), 0}, {2, SignedBlock(2, data), 0},
+      {2, SignedBlock(2, data, true), 0},  {1, SignedBlock(2, data), -59},     {2, SignedBlock(1, data), -59},
+      {1, sha_cut, -59},                   {2, sha_cut, -59},                  {1, sha1_oid, -59},
+  };
+  RSA* rsa = EVP_PKEY_get1_RSA(User("alice").key.get());
+  auto verifier = EngineFor(*box_, "bob");
+  for (const Case& c : cases) {
+    Bytes signature(User("alice").uid.begin(), User("alice").uid.end());
+    signature.push_back(0);
+    signature.push_back(c.hash_id);
+    Bytes rsa_part(static_cast<size_t>(RSA_size(rsa)));
+    ASSERT_EQ(RSA_private_encrypt(static_cast<int>(c.block.size()), c.block.data(), rsa_part.data(), rsa, RSA_PKCS1_PADDING),
+              RSA_size(rsa));
+    signature.insert(signature.end(), rsa_part.begin(), rsa_part.end());
+    EXPECT_EQ(Verify(*verifier, data, signature).code, c.code) << &c - cases;
+  }
   RSA_free(rsa);
+}
+
+// UIDs are the serial's DER content bytes: a top-bit serial keeps its leading 00, a negative one is
+// in two's complement. A 16-byte top-bit serial gives 34 hex digits, more than GetMaxUIDLength (32)
+// holds: such a user still signs, encrypts and decrypts, but no UID of that length is written into
+// a caller's UID buffer.
+class OsslSerialUids : public OsslTest {
+ protected:
+  kit::SandboxOptions Options() const override {
+    kit::SandboxOptions options = OsslTest::Options();
+    Bytes sixteen = {0x00, 0x80};
+    for (uint8_t i = 1; i < 16; ++i) sixteen.push_back(i);
+    options.users.push_back({"top", 1024, {0x80, 0xA2}});
+    options.users.back().serial.insert(options.users.back().serial.begin(), 0x00);
+    options.users.push_back({"negative", 1024, {0x80, 0x01}});
+    options.users.push_back({"sixteen", 1024, sixteen});
+    return options;
+  }
+};
+
+TEST_F(OsslSerialUids, UidIsTheSerialsContentBytes) {
+  const struct {
+    const char* user;
+    std::string uid;
+  } cases[] = {{"top", "0080A2"}, {"negative", "8001"}, {"sixteen", "0080" + std::string("0102030405060708090A0B0C0D0E0F")}};
+  auto peer = EngineFor(*box_, "alice");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.user);
+    EXPECT_EQ(User(c.user).uid, c.uid);
+    auto engine = EngineFor(*box_, c.user);
+    const SignResult signed_ = Sign(*engine, Bytes{1, 2, 3});
+    ASSERT_EQ(signed_.code, 0) << "the UID is written into the signature only";
+    EXPECT_EQ(SplitSignature(signed_.signature).uid, c.uid);
+    const CodecResult sealed = Encode(*peer, Bytes{4, 5}, c.uid.c_str());
+    ASSERT_EQ(sealed.code, 0);
+    EXPECT_EQ(Decode(*engine, sealed.data).data, (Bytes{4, 5}));
+    char uid[64] = {};
+    const VerifyResult verified = Verify(*peer, Bytes{1, 2, 3}, signed_.signature);
+    if (c.uid.size() < 32) {
+      EXPECT_EQ(verified.code, 0);
+      EXPECT_EQ(verified.signer, c.uid);
+      EXPECT_EQ(engine->GetCurrentUID(uid), 0);
+      EXPECT_EQ(uid, c.uid);
+    } else {
+      EXPECT_EQ(verified.code, -24) << "good, but the signer's UID does not fit the caller's buffer";
+      EXPECT_EQ(engine->GetCurrentUID(uid), -24);
+      EXPECT_EQ(uid[0], '\0');
+      Bytes forged = signed_.signature;
+      forged.back() ^= 1;
+      EXPECT_NE(Verify(*peer, Bytes{1, 2, 3}, forged).code, -24) << "a bad signature is reported as such";
+    }
+  }
 }
 
 TEST_F(OsslTest, SignatureOfSerial2AStartsWithItsUid) {

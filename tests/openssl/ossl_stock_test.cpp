@@ -1,8 +1,10 @@
 // The certificate stock: what IncludePublicKey, RemoveCertificate, UpdateCertificateCash and
 // IncludeCRL do to the directories on disk and to the model that mirrors them.
+#include <functional>
 #include <set>
 
 #include "openssl/ossl_fixture.h"
+#include "platform/platform.h"
 
 namespace ossltest {
 namespace {
@@ -126,9 +128,78 @@ TEST_F(OsslStock, IncludeCrlRetiresTheIssuersOldCrlAndMovesTheNewOneIn) {
   const std::string second = dir_ + "/second.crl";
   kit::WriteCrl(second, kit::MakeCrl(kit::CrlSpec{{User("bob").serial}}, box_->ca_cert(), box_->ca_key()).get());
   ASSERT_EQ(alice->IncludeCRL(second.c_str()), 0);
-  EXPECT_EQ(Files(box_->crl_dir()), (std::set<std::string>{"ca.old", "c1.old", "c1.crl"}));
+  // The new list takes the next free number: the old one is retired only once the new one serves.
+  EXPECT_EQ(Files(box_->crl_dir()), (std::set<std::string>{"ca.old", "c1.old", "c2.crl"}));
   EXPECT_EQ(EncodeFor(*alice, User("carol").uid), 0) << "the first CRL is retired";
   EXPECT_EQ(EncodeFor(*alice, User("bob").uid), -56);
+}
+
+using Change = zk::platform::FileChange;
+Change g_failing;
+bool FailOneKindOfChange(Change change, const std::string&) { return change == g_failing; }
+
+// Each way an include can fail, run with the way clear afterwards.
+struct Obstacle {
+  const char* what;
+  std::function<void()> set, clear;
+};
+
+// Whatever stops an include of bob's re-issued certificate, bob's old one is still on disk and
+// still the one messages are sealed for.
+TEST_F(OsslStock, FailedIncludePublicKeyLeavesTheOldCertificateServing) {
+  auto alice = EngineFor(*box_, "alice");
+  kit::X509Ptr bob2 = NewCert("bob again", User("bob").serial);
+  kit::WriteCert(dir_ + "/bob2.cer", bob2.get());
+  const std::set<std::string> before = Files(box_->abonents_dir());
+  const Bytes old = ReadFileBytes(box_->abonents_dir() + "/bob.cer");
+  const std::string inTheWay = box_->abonents_dir() + "/c1.cer";
+  const std::vector<Obstacle> obstacles = {
+      {"write", [] { g_failing = Change::Create; zk::platform::SetFileFaultHookForTesting(&FailOneKindOfChange); },
+       [] { zk::platform::SetFileFaultHookForTesting(nullptr); }},
+      {"move", [] { g_failing = Change::Move; zk::platform::SetFileFaultHookForTesting(&FailOneKindOfChange); },
+       [] { zk::platform::SetFileFaultHookForTesting(nullptr); }},
+      {"directory", [&] { fs::create_directory(inTheWay); }, [&] { fs::remove(inTheWay); }},
+  };
+  for (const Obstacle& obstacle : obstacles) {
+    obstacle.set();
+    EXPECT_EQ(alice->IncludePublicKey((dir_ + "/bob2.cer").c_str()), -20) << obstacle.what;
+    obstacle.clear();
+    EXPECT_EQ(Files(box_->abonents_dir()), before) << obstacle.what;
+    EXPECT_EQ(ReadFileBytes(box_->abonents_dir() + "/bob.cer"), old);
+    alice->ClearCash();
+    const CodecResult sealed = Encode(*alice, Bytes{7}, User("bob").uid.c_str());
+    ASSERT_EQ(sealed.code, 0);
+    EXPECT_EQ(Decode(*EngineFor(*box_, "bob"), sealed.data).code, 0) << obstacle.what;
+  }
+}
+
+// Whatever stops an include of a newer CRL, the issuer's current list still revokes carol.
+TEST_F(OsslStock, FailedIncludeCrlLeavesTheOldListServing) {
+  auto alice = EngineFor(*box_, "alice");
+  const std::string first = dir_ + "/first.crl";
+  kit::WriteCrl(first, kit::MakeCrl(kit::CrlSpec{{User("carol").serial}}, box_->ca_cert(), box_->ca_key()).get());
+  ASSERT_EQ(alice->IncludeCRL(first.c_str()), 0);  // ca.crl -> ca.old, c1.crl
+  const std::string second = dir_ + "/second.crl";
+  kit::WriteCrl(second, kit::MakeCrl(kit::CrlSpec{}, box_->ca_cert(), box_->ca_key()).get());
+  const std::set<std::string> before = Files(box_->crl_dir());
+  const std::string nextList = box_->crl_dir() + "/c2.crl", archive = box_->crl_dir() + "/c1.old";
+  const std::vector<Obstacle> obstacles = {
+      {"write", [] { g_failing = Change::Create; zk::platform::SetFileFaultHookForTesting(&FailOneKindOfChange); },
+       [] { zk::platform::SetFileFaultHookForTesting(nullptr); }},
+      {"directory at the new name", [&] { fs::create_directory(nextList); }, [&] { fs::remove(nextList); }},
+      {"directory at the archive name", [&] { fs::create_directory(archive); }, [&] { fs::remove(archive); }},
+  };
+  for (const Obstacle& obstacle : obstacles) {
+    obstacle.set();
+    EXPECT_EQ(alice->IncludeCRL(second.c_str()), -20) << obstacle.what;
+    obstacle.clear();
+    EXPECT_EQ(Files(box_->crl_dir()), before) << obstacle.what;
+    EXPECT_TRUE(fs::exists(second)) << obstacle.what;
+    alice->ClearCash();
+    EXPECT_EQ(EncodeFor(*alice, User("carol").uid), -56) << obstacle.what;
+  }
+  ASSERT_EQ(alice->IncludeCRL(second.c_str()), 0);
+  EXPECT_EQ(EncodeFor(*alice, User("carol").uid), 0);
 }
 
 TEST_F(OsslStock, IncludeCrlRefusals) {

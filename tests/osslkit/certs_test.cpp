@@ -35,7 +35,9 @@ class OsslkitCerts : public ::testing::Test {
 
 TEST_F(OsslkitCerts, SerialContentBytesBecomeTheUid) {
   const struct { Bytes serial; const char* uid; long value; } cases[] = {
-      {{0x2A}, "2A", 0x2A}, {{0x01, 0xA2}, "01A2", 0x1A2}, {{0x00, 0x80}, "0080", 0x80}, {{0x00}, "00", 0}};
+      {{0x2A}, "2A", 0x2A},       {{0x01, 0xA2}, "01A2", 0x1A2}, {{0x00, 0x80}, "0080", 0x80},
+      {{0x00}, "00", 0},          {{0x80}, "80", -128},          {{0xFF, 0x01}, "FF01", -255},
+      {{0xFF, 0x7F}, "FF7F", -129}};
   for (const auto& c : cases) {
     CertSpec spec;
     spec.serial = c.serial;
@@ -45,8 +47,8 @@ TEST_F(OsslkitCerts, SerialContentBytesBecomeTheUid) {
   }
 }
 
-TEST_F(OsslkitCerts, SerialsWithoutAMinimalPositiveEncodingAreRefused) {
-  for (const Bytes& serial : {Bytes{}, Bytes{0x80}, Bytes{0x00, 0x2A}, Bytes{0xFF, 0x01}}) {
+TEST_F(OsslkitCerts, SerialsWithoutAMinimalEncodingAreRefused) {
+  for (const Bytes& serial : {Bytes{}, Bytes{0x00, 0x2A}, Bytes{0xFF, 0x80}, Bytes(128, 0x01)}) {
     CertSpec spec;
     spec.serial = serial;
     EXPECT_THROW(Issue(spec), Error);

@@ -69,6 +69,14 @@ TEST_F(FileVersionTest, OnlyFilesWithAVersionResourceHaveOne) {
 #endif
 }
 
+TEST(LibraryVersion, TheBuiltLibraryCarriesTheProjectVersion) {
+  const fs::path library = fs::path(HostExecutableFileName()).parent_path() / ZK_LIBRARY_FROM_TESTS;
+  uint32_t ms = 0, ls = 0;
+  ASSERT_TRUE(FileVersion(library.string(), ms, ls)) << library;
+  EXPECT_EQ(ms, (uint32_t{ZK_VERSION_MAJOR} << 16) | ZK_VERSION_MINOR);
+  EXPECT_EQ(ls, 0u);
+}
+
 #ifndef _WIN32
 // A copy of a system library under a toolkit-like name in a directory of our own.
 class LocalModuleTest : public testing::TempDirTest {

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -200,6 +201,17 @@ TEST_F(Zkmint, DemoRefusesADirectoryThatIsNotEmptyAndKeepsOneItWasGiven) {
     EXPECT_TRUE(fs::exists(sandbox / "OPENSSL" / "CA" / "ca.cer"));
     EXPECT_FALSE(fs::exists(sandbox / "OPENSSL" / "INBOX" / "ca.crl")) << "IncludeCRL moves the file";
   }
+  // Each printed hand-off (sign as A, verify as B: one command over two lines) works as printed,
+  // from the parameter files the demo left behind.
+  std::string joined = run.out;
+  for (size_t at = joined.find("\\\n"); at != std::string::npos; at = joined.find("\\\n", at)) joined.erase(at, 2);
+  int handoffs = 0;
+  for (const std::string& line : Lines(joined)) {
+    if (!Contains(line, " sign ") || !Contains(line, " verify ") || !Contains(line, "--param-file")) continue;
+    ++handoffs;
+    EXPECT_EQ(std::system((line + " >/dev/null 2>&1").c_str()), 0) << line;
+  }
+  EXPECT_GE(handoffs, EngineAvailable("OpenSSL") ? 3 : 2) << run.out;
 }
 
 #if defined(ZKMINT_WITH_OSSLKIT)

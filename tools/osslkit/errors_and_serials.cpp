@@ -20,13 +20,16 @@ void ThrowOpenSsl(const std::string& what) {
 
 ASN1_INTEGER* NewSerial(const Bytes& content) {
   // DER allows exactly one encoding per number; anything else could not come back out unchanged.
-  const bool minimal = !content.empty() && content[0] < 0x80 &&
-                       !(content.size() > 1 && content[0] == 0 && content[1] < 0x80);
-  if (!minimal) throw Error("serial: content bytes are not the minimal encoding of a non-negative number");
-  BIGNUM* bn = Check(BN_bin2bn(content.data(), int(content.size()), nullptr), "BN_bin2bn");
-  ASN1_INTEGER* serial = BN_to_ASN1_INTEGER(bn, nullptr);
-  BN_free(bn);
-  return Check(serial, "BN_to_ASN1_INTEGER");
+  // Serials a CA issued carelessly are allowed: a first byte with the top bit set is a negative
+  // number in two's complement, as peers meet them.
+  const bool minimal = !content.empty() && content.size() < 128 &&
+                       !(content.size() > 1 && content[0] == 0x00 && content[1] < 0x80) &&
+                       !(content.size() > 1 && content[0] == 0xFF && content[1] >= 0x80);
+  if (!minimal) throw Error("serial: content bytes are not a minimal DER INTEGER");
+  Bytes der = {0x02, static_cast<uint8_t>(content.size())};
+  der.insert(der.end(), content.begin(), content.end());
+  const unsigned char* cursor = der.data();
+  return Check(d2i_ASN1_INTEGER(nullptr, &cursor, static_cast<long>(der.size())), "d2i_ASN1_INTEGER");
 }
 
 Bytes SerialContent(const ASN1_INTEGER* serial) {

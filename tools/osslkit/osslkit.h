@@ -65,7 +65,8 @@ PkeyPtr PooledRsaKey(int bits, const std::string& label);
 
 struct CertSpec {
   // The DER content bytes of the serial number, exactly as they will appear ({0x2A}, {0x01, 0xA2},
-  // {0x00, 0x80}): a minimal encoding of a non-negative number, else MakeCert throws.
+  // {0x00, 0x80}, or a negative number in two's complement such as {0x80}): a minimal DER INTEGER
+  // of at most 127 bytes, else MakeCert throws.
   Bytes serial = {0x01};
   std::string common_name = "User";
   // Validity relative to now, in seconds; a negative not_after makes an expired certificate, a

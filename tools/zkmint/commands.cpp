@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <new>
 
 #include "callbacks.h"
 #include "cp1251_utf8.h"
+#include "describe.h"
 #include "engine.h"
 #include "files.h"
 
@@ -146,6 +148,7 @@ const std::map<std::string, CommandSpec>& Commands() {
       {"include-key", {1, IncludeKey}}, {"include-crl", {1, IncludeCRL}},
       {"update-cert", {1, UpdateCert}}, {"remove-cert", {1, RemoveCert}},
       {"clear-cache", {0, ClearCache}}, {"demo", {0, nullptr}},
+      {"describe", {0, nullptr}},
   };
   return kCommands;
 }
@@ -197,12 +200,17 @@ bool CheckCommand(const Options& options, std::string& error) {
 int RunCommand(const zkhost::ZkApi& api, const Options& options) {
   try {
     const CommandSpec& spec = Commands().at(options.command);
+    if (options.command == "describe") return Describe(api, options);
     if (!spec.handler) return ListEngines(api);
     std::unique_ptr<Engine> engine;
     int status = OpenEngine(api, options, engine);
     return status != kExitOk ? status : spec.handler(*engine, options);
   } catch (const HostError& error) {
     return Complain(error.what(), kExitFailed);
+  } catch (const std::bad_alloc&) {
+    // A file larger than the memory a 32-bit process can give it.
+    return Complain("not enough memory for " + (options.operands.empty() ? options.command : options.operands[0]),
+                    kExitFailed);
   }
 }
 

@@ -3,7 +3,10 @@
 #include "demo_ccom3x.h"
 #include "demo_excellence.h"
 
+#include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
 #include <system_error>
 
@@ -69,6 +72,16 @@ class Sandbox {
   bool temporary_ = false;
 };
 
+// How the user started this zkmint, for the commands printed at the end.
+std::string ZkmintPath() {
+  std::string dir = zkhost::ExecutableDirectory();
+#if defined(_WIN32)
+  return dir + "zkmint.exe";
+#else
+  return dir + "zkmint";
+#endif
+}
+
 bool IsEmulationType(const std::string& type) {
   return type == "Emulation/1.0" || type == "Emulation/2.0" || type == "Vove Darav" ||
          type == "Domain-K (c) Infotecs JSC.";
@@ -83,7 +96,53 @@ void RunGenericRow(const DemoContext& context, const std::string& type) {
     steps.Done("InitCryptoEngine", "created; the demo has no provisioning for this engine yet");
 }
 
+// A file-name form of an engine type: "CryptoCom 32x" -> "CryptoCom_32x".
+std::string Slug(const std::string& type) {
+  std::string slug;
+  for (char c : type) slug += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return slug;
+}
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 }  // namespace
+
+std::string DemoHandoff::WriteParamFile(const std::string& engineType, const std::string& letter,
+                                        const std::vector<NamedValue>& params) {
+  std::error_code ec;
+  fs::path dir = fs::path(root_) / "PARAMS";
+  fs::create_directories(dir, ec);
+  fs::path file = dir / (Slug(engineType) + "-" + letter + ".params");
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << "# " << engineType << ", user " << letter << ": zkmint ... --root " << root_ << " --param-file "
+      << file.string() << "\n";
+  for (const NamedValue& param : params) out << param.first << "=" << param.second << "\n";
+  out.close();
+  if (!out) return "";
+  entries_.push_back({engineType, letter, file.string()});
+  return file.string();
+}
+
+void DemoHandoff::PrintCommands(const std::string& zkmintPath) const {
+  std::map<std::string, std::map<std::string, std::string>> files;  // engine -> letter -> file
+  for (const Entry& entry : entries_) files[entry.engineType][entry.letter] = entry.file;
+  const std::string document = (fs::path(root_) / "hello.txt").string();
+  std::ofstream(document, std::ios::binary) << "Payment order 1: 100.00 to account 40702810900000000001\n";
+  std::printf("\nGo on by hand: sign with user A, verify as user B (parameter files in %s):\n",
+              (fs::path(root_) / "PARAMS").string().c_str());
+  for (const auto& [type, letters] : files) {
+    if (!letters.count("A") || !letters.count("B")) continue;
+    const std::string common = " --engine " + ShellQuoted(type) + " --root " + ShellQuoted(root_);
+    std::printf("  %s sign %s%s --param-file %s && \\\n    %s verify %s%s --param-file %s\n",
+                zkmintPath.c_str(), ShellQuoted(document).c_str(), common.c_str(),
+                ShellQuoted(letters.at("A")).c_str(), zkmintPath.c_str(), ShellQuoted(document).c_str(),
+                common.c_str(), ShellQuoted(letters.at("B")).c_str());
+  }
+}
 
 bool SetParamsByName(Engine& engine, DemoSteps& steps, const std::vector<NamedValue>& params,
                      const std::string& summary) {
@@ -113,7 +172,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
   std::printf("Sandbox root: %s\nLibrary: %s\n\n", sandbox.Root().c_str(), library.FileName().c_str());
   DemoTable table(stdout);
   table.PrintHeader();
-  DemoContext context{library.Api(), sandbox.Root(), table};
+  DemoHandoff handoff(sandbox.Root());
+  DemoContext context{library.Api(), sandbox.Root(), table, &handoff};
   std::vector<std::string> types = ListEngineTypes(library.Api());
   if (types.empty()) DemoSteps(table, "-").Unexpected("GetCryptoEngineTypes", "the library lists no engine type");
   for (const std::string& type : types) {
@@ -134,6 +194,7 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
   std::printf("\n%s\n", table.AllAsExpected()
                             ? "Every operation gave the expected result."
                             : (std::to_string(table.UnexpectedCount()) + " operation(s) gave an unexpected result.").c_str());
+  if (options.keep || !options.dir.empty()) handoff.PrintCommands(ZkmintPath());
   sandbox.Finish(options.keep);
   return table.AllAsExpected() ? 0 : 1;
 }

@@ -16,11 +16,31 @@ namespace zkmint {
 // unload (the OpenSSL engine's random seed) land in a directory that still exists.
 int RunDemo(zkhost::ZkLibrary& library, const Options& options);
 
+// The parameter files the demo leaves in the sandbox, one per user and engine, so that a user
+// can go on by hand with the CLI against a kept sandbox.
+class DemoHandoff {
+ public:
+  explicit DemoHandoff(std::string root) : root_(std::move(root)) {}
+  // Writes PARAMS/<engine>-<letter>.params under the root; returns its path ("" on failure).
+  std::string WriteParamFile(const std::string& engineType, const std::string& letter,
+                             const std::vector<NamedValue>& params);
+  // One ready command per engine that has users A and B: sign with A, verify with B.
+  void PrintCommands(const std::string& zkmintPath) const;
+
+ private:
+  struct Entry {
+    std::string engineType, letter, file;
+  };
+  std::string root_;
+  std::vector<Entry> entries_;
+};
+
 // What the scenarios share.
 struct DemoContext {
   const zkhost::ZkApi& api;
   std::string root;  // the sandbox root, also given to SetRootPath
   DemoTable& table;
+  DemoHandoff* handoff = nullptr;
 };
 
 // Sets parameters by their names (the GetCryptoParamName loop) and reads each back; one table

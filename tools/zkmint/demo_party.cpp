@@ -17,6 +17,7 @@ bool OpenDemoParty(const DemoContext& context, const std::string& engineType, De
   party.engine->SetRootPath(context.root);
   party.engine->SetCallbacks(PasswordRequest, TouchMemoryRequest);
   if (!SetParamsByName(*party.engine, party.steps, params, summary)) return false;
+  if (context.handoff) context.handoff->WriteParamFile(engineType, party.letter, params);
   const int32_t code = party.engine->CurrentUID(party.uid);
   std::string problem;
   if (code == 0 && !expectedUID.empty() && party.uid != expectedUID)

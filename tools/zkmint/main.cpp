@@ -15,6 +15,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zkmint: %s\n%s", error.c_str(), UsageText());
     return kExitUsage;
   }
+  if (options.version) {
+    std::printf("zkmint %s\n", ZK_MINT_VERSION);
+    return kExitOk;
+  }
   if (options.help || options.command == "help") {
     std::fputs(UsageText(), stdout);
     return kExitOk;

@@ -14,7 +14,7 @@ std::string* ValueTarget(Options& options, const std::string& name) {
       {"--root", &Options::root},             {"--recipients", &Options::recipients},
       {"--signer", &Options::signer},         {"--out", &Options::out},
       {"--signature", &Options::signature},   {"--password-file", &Options::passwordFile},
-      {"--dir", &Options::dir},
+      {"--dir", &Options::dir},               {"--format", &Options::format},
   };
   auto found = kTargets.find(name);
   return found == kTargets.end() ? nullptr : &(options.*(found->second));
@@ -63,6 +63,8 @@ bool ParseArguments(int argc, const char* const* argv, Options& options, std::st
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--keep") {
       options.keep = true;
     } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
@@ -135,6 +137,8 @@ Commands:
   remove-cert UID             remove the certificate or key of UID
   clear-cache                 empty the engine's caches
   demo [--dir DIR] [--keep]   provision a sandbox root and run every working engine end to end
+  describe [--engine TYPE] [--format text|markdown|json]
+                              every engine's type, parameters with defaults, limits and code texts
 
 Options:
   --engine TYPE               engine type string, e.g. "Emulation/1.0" or "OpenSSL"
@@ -150,7 +154,7 @@ Options:
                               library next to the zkmint executable)
 
 Exit status: 0 success, 1 a library operation failed (its code and text are printed),
-2 usage error, 3 the library could not be loaded.
+2 usage error, 3 the library could not be loaded. --version prints zkmint's version.
 )";
 }
 

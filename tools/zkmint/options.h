@@ -24,8 +24,10 @@ struct Options {
   std::string signature;     // --signature for verify
   std::string passwordFile;  // --password-file
   std::string dir;           // --dir for demo
+  std::string format;        // --format for describe: text, markdown or json
   bool keep = false;         // --keep: demo leaves its temporary sandbox
   bool help = false;
+  bool version = false;      // --version
 };
 
 // Parses argv[1..]; false with a message on a usage error.

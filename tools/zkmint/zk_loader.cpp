@@ -77,7 +77,13 @@ std::string LocateLibrary(const std::string& explicitPath) {
   if (!explicitPath.empty()) return explicitPath;
   const char* fromEnvironment = std::getenv("ZK_MINT_LIBRARY");
   if (fromEnvironment && *fromEnvironment) return fromEnvironment;
-  return ExecutableDirectory() + DefaultLibraryFileName();
+  std::string besideExecutable = ExecutableDirectory() + DefaultLibraryFileName();
+#if !defined(_WIN32)
+  // An installed zkmint lies in bin/ and the library in lib/.
+  std::string installed = ExecutableDirectory() + "../lib/" + DefaultLibraryFileName();
+  if (access(besideExecutable.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
+#endif
+  return besideExecutable;
 }
 
 ZkLibrary::~ZkLibrary() { Close(); }

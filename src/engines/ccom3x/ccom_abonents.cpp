@@ -1,6 +1,7 @@
 // Correspondents' public keys: the cache built from the directory tree, the self-signature checked
 // once per record, pairwise keys, and including, removing and refreshing keys on disk.
 #include <cstring>
+#include <memory>
 
 #include "engines/ccom3x/ccom_codes.h"
 #include "engines/ccom3x/ccom_dll.h"
@@ -9,41 +10,59 @@
 
 namespace zk::ccom3x {
 
-void TCCom3x_DLL::DropPublicKeyCache() {
-  SectionLock hold(cacheLock_);
-  cache_.clear();
-  cacheBuilt_ = false;
+namespace {
+
+bool ReadNode(const std::string& Path, std::string& UID, TCCom3x_CashNode& Node) {
+  // Invalid files are skipped.
+  if (ReadPublicKeyFile(Path, Node) != kOk) return false;
+  UID = Node.UID;
+  return true;
 }
 
-int32_t TCCom3x_DLL::BuildCacheIfNeeded(const TCCom3x_UserParam& P) {
-  if (cacheBuilt_) return kOk;
-  std::vector<std::string> files;
-  FindFilesByExtension(P.AbonentsDir, "pub", files, true);
-  for (const std::string& file : files) {
-    TCCom3x_CashNode node;
-    // Invalid files are skipped.
-    if (ReadPublicKeyFile(file, node) == kOk) cache_.emplace(node.UID, std::move(node));
-  }
-  cacheBuilt_ = true;
-  return kOk;
+KeyDirectoryLayout PublicKeyLayout() {
+  KeyDirectoryLayout layout;
+  layout.Ext = "pub";
+  layout.Recursive = true;
+  layout.NamedByUID = true;
+  layout.NumberedPrefix = "pk";
+  return layout;
 }
+
+int32_t CodeOf(KeyDirResult Result) {
+  switch (Result) {
+    case KeyDirResult::Ok: return kOk;
+    case KeyDirResult::NotFound: return kErrBadPublicKeyFile;
+    case KeyDirResult::NoDirectory:
+    case KeyDirResult::RemoveFailed: return kErrAbonentsDir;
+    case KeyDirResult::WriteFailed: break;
+  }
+  return kErrWritePublicKey;
+}
+
+}  // namespace
+
+TCCom3x_DLL::PublicKeyDirectory::PublicKeyDirectory() : TKeyDirectory(PublicKeyLayout(), &ReadNode) {}
+
+void TCCom3x_DLL::DropPublicKeyCache() { keys_.Drop(); }
 
 int32_t TCCom3x_DLL::CheckedRecord(const TCCom3x_UserParam& P, const std::string& UID, uint8_t* Key,
                                    int32_t& KeyLen) {
-  SectionLock hold(cacheLock_);
-  BuildCacheIfNeeded(P);
-  auto found = cache_.find(UID);
-  if (found == cache_.end()) return kErrBadPublicKeyFile;
-  TCCom3x_CashNode& node = found->second;
-  if (!node.SelfSignatureChecked) {
-    node.SelfSignatureGood = CheckSignature(node.Key, node.KeyLen, node.SignedPart.data(), node.SignedPart.size(),
-                                            nullptr, 0, node.Signature, node.SignatureLen) == kOk;
-    node.SelfSignatureChecked = true;
-  }
-  if (!node.SelfSignatureGood) return kErrPublicKeyIntegrity;
-  std::memcpy(Key, node.Key, kPublicValueSize);
-  KeyLen = node.KeyLen;
-  return kOk;
+  int32_t code = kErrBadPublicKeyFile;
+  keys_.Use(P.AbonentsDir, UID, [&](TCCom3x_CashNode& node, const std::string&) {
+    if (!node.SelfSignatureChecked) {
+      node.SelfSignatureGood = CheckSignature(node.Key, node.KeyLen, node.SignedPart.data(), node.SignedPart.size(),
+                                              nullptr, 0, node.Signature, node.SignatureLen) == kOk;
+      node.SelfSignatureChecked = true;
+    }
+    if (!node.SelfSignatureGood) {
+      code = kErrPublicKeyIntegrity;
+      return;
+    }
+    std::memcpy(Key, node.Key, kPublicValueSize);
+    KeyLen = node.KeyLen;
+    code = kOk;
+  });
+  return code;
 }
 
 int32_t TCCom3x_DLL::PairwiseKeyFor(const TCCom3x_UserParam& P, const std::string& UID, uint8_t* Key) {
@@ -70,16 +89,6 @@ int32_t TCCom3x_DLL::PairwiseKeyFor(const TCCom3x_UserParam& P, const std::strin
   return kOk;
 }
 
-int32_t TCCom3x_DLL::RemoveEntries(const std::string& UID) {
-  auto range = cache_.equal_range(UID);
-  for (auto it = range.first; it != range.second;) {
-    // A file that cannot be deleted stops the removal.
-    if (platform::PathExists(it->second.FilePath) && !platform::RemoveFile(it->second.FilePath)) return kErrAbonentsDir;
-    it = cache_.erase(it);
-  }
-  return kOk;
-}
-
 int32_t TCCom3x_DLL::IncludePublicKey(const TCCom3x_UserParam& P, const std::string& FileName) {
   std::vector<uint8_t> image;
   TCCom3x_CashNode node;
@@ -94,26 +103,9 @@ int32_t TCCom3x_DLL::IncludePublicKey(const TCCom3x_UserParam& P, const std::str
     return kErrPublicKeyIntegrity;
   node.SelfSignatureChecked = node.SelfSignatureGood = true;
   if (!DirectoryExists(P.AbonentsDir)) return kErrAbonentsDir;
-
-  SectionLock hold(cacheLock_);
-  BuildCacheIfNeeded(P);
-  if ((code = RemoveEntries(node.UID)) != kOk) return code;
-  auto numbered = [&] {
-    const int32_t number = NextNumberInMask(P.AbonentsDir, "pk*.pub");
-    return number > 0 ? P.AbonentsDir + "pk" + std::to_string(number) + ".pub" : std::string();
-  };
-  std::string target = P.AbonentsDir + node.UID + ".pub";
-  const bool named = IsPlainFileName(node.UID) && !platform::PathExists(target);
-  if (!named) target = numbered();
-  if (target.empty()) return kErrAbonentsDir;
-  const auto size = static_cast<int32_t>(image.size());
-  bool written = WriteBufferToFile(target, image.data(), size);
-  // A UID the file system will not take as a name (too long, say) gets a numbered name.
-  if (!written && named && !(target = numbered()).empty()) written = WriteBufferToFile(target, image.data(), size);
-  if (!written) return kErrWritePublicKey;
-  node.FilePath = target;
-  cache_.emplace(node.UID, std::move(node));
-  return kOk;
+  auto entry = std::make_unique<TCCom3x_CashNode>(std::move(node));
+  const std::string uid = entry->UID;
+  return CodeOf(keys_.Include(P.AbonentsDir, uid, image.data(), image.size(), std::move(entry)));
 }
 
 int32_t TCCom3x_DLL::RemovePublicKey(const TCCom3x_UserParam& P, const std::string& UID) {
@@ -122,9 +114,7 @@ int32_t TCCom3x_DLL::RemovePublicKey(const TCCom3x_UserParam& P, const std::stri
   if (code != kOk) return code;
   if (UID == own) return kErrOwnKey;
   if (!DirectoryExists(P.AbonentsDir)) return kErrAbonentsDir;
-  SectionLock hold(cacheLock_);
-  BuildCacheIfNeeded(P);
-  return RemoveEntries(UID);
+  return CodeOf(keys_.Remove(P.AbonentsDir, UID));
 }
 
 int32_t TCCom3x_DLL::RefreshPublicKey(const TCCom3x_UserParam& P, const std::string& UID) {
@@ -133,36 +123,7 @@ int32_t TCCom3x_DLL::RefreshPublicKey(const TCCom3x_UserParam& P, const std::str
   if (code != kOk) return code;
   if (UID == own) return kErrOwnKey;
   if (!DirectoryExists(P.AbonentsDir)) return kErrAbonentsDir;
-  SectionLock hold(cacheLock_);
-  auto rebuild = [&] {
-    cache_.clear();
-    cacheBuilt_ = false;
-    BuildCacheIfNeeded(P);
-    return cache_.count(UID) > 0 ? kOk : kErrBadPublicKeyFile;
-  };
-  if (!cacheBuilt_) return rebuild();
-
-  auto range = cache_.equal_range(UID);
-  if (range.first != range.second) {
-    for (auto it = range.first; it != range.second; ++it) {
-      TCCom3x_CashNode fresh;
-      if (ReadPublicKeyFile(it->second.FilePath, fresh) != kOk || fresh.UID != UID) return rebuild();
-      it->second = std::move(fresh);
-    }
-    return kOk;
-  }
-  // Not cached: the file named after the UID first, then every file of the tree.
-  std::vector<std::string> files;
-  if (IsPlainFileName(UID)) files.push_back(P.AbonentsDir + UID + ".pub");
-  FindFilesByExtension(P.AbonentsDir, "pub", files, true);
-  for (const std::string& file : files) {
-    TCCom3x_CashNode fresh;
-    if (ReadPublicKeyFile(file, fresh) == kOk && fresh.UID == UID) {
-      cache_.emplace(UID, std::move(fresh));
-      return kOk;
-    }
-  }
-  return kErrBadPublicKeyFile;
+  return CodeOf(keys_.Refresh(P.AbonentsDir, UID));
 }
 
 }  // namespace zk::ccom3x

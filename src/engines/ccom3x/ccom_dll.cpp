@@ -47,8 +47,7 @@ void FinalizeBindings() {
   }
 }
 
-int32_t GetCryptoAPI(const TCCom3x_UserParam& P, TPasswordRequestFunc PasswordRequest,
-                     std::shared_ptr<TCCom3x_DLL>& Binding) {
+int32_t GetCryptoAPI(const TCCom3x_UserParam& P, std::shared_ptr<TCCom3x_DLL>& Binding) {
   TCCom3xDll_loader& loader = TCCom3xDll_loader::Acquire();
   if (!loader.Loaded()) return kErrLibraryMissing;
   SectionLock hold(RegistryLock());
@@ -59,7 +58,6 @@ int32_t GetCryptoAPI(const TCCom3x_UserParam& P, TPasswordRequestFunc PasswordRe
     if (!created->FunctionsPresent) return kErrFunctionsMissing;
     found = Bindings().emplace(key, std::move(created)).first;
   }
-  found->second->SetPasswordRequestFunc(PasswordRequest);
   Binding = found->second;
   return kOk;
 }

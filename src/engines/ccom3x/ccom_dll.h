@@ -17,6 +17,7 @@
 #include "frame/keytimeouts.h"
 #include "frame/secure.h"
 #include "frame/crypto_engine.h"
+#include "frame/keydirectory.h"
 #include "frame/rwsyncs.h"
 
 namespace zk::ccom3x {
@@ -29,6 +30,9 @@ struct TCCom3x_UserParam {
   std::string AbonentsDir;    // correspondents' public keys, with a trailing "\"
   int32_t KeyTimeout = 60;    // seconds since the keys were read
   int32_t LastOpTimeout = 5;  // seconds since their last use
+  // The password request of the engine running the operation. Engines share bindings, so the
+  // binding keeps none of its own: a prompt always reaches the host of the engine that asks.
+  TPasswordRequestFunc PasswordRequest = nullptr;
 
   std::string BindingKey() const { return SecretKeyDir + KeyDevice + AbonentsDir; }
 };
@@ -45,7 +49,6 @@ class TCCom3x_DLL : public TCrypto_DLL {
   const CComApi& Api() const { return api_; }
   // The correspondents' directory of the settings this binding serves (part of its key).
   const std::string& AbonentsDir() const { return abonentsDir_; }
-  void SetPasswordRequestFunc(TPasswordRequestFunc Func) { passwordRequest_.store(Func); }
 
   // The UID of the user's public-key file.
   int32_t OwnUID(const TCCom3x_UserParam& P, std::string& UID);
@@ -56,8 +59,9 @@ class TCCom3x_DLL : public TCrypto_DLL {
   // Builds the envelope of Data[0, Len) for the recipients into Envelope.
   int32_t Encrypt(const TCCom3x_UserParam& P, CipherMethod Method, const std::vector<std::string>& UIDs,
                   const uint8_t* Data, size_t Len, std::vector<uint8_t>& Envelope);
-  // The plaintext of an envelope for the user, into Plain; Data is not changed.
-  int32_t Decrypt(const TCCom3x_UserParam& P, const uint8_t* Data, size_t Len, std::vector<uint8_t>& Plain);
+  // The plaintext of an envelope for the user, into Plain (wiped when it goes, as is whatever a
+  // failed check leaves there); Data is not changed.
+  int32_t Decrypt(const TCCom3x_UserParam& P, const uint8_t* Data, size_t Len, SecureBytes& Plain);
 
   int32_t IncludePublicKey(const TCCom3x_UserParam& P, const std::string& FileName);
   int32_t RemovePublicKey(const TCCom3x_UserParam& P, const std::string& UID);
@@ -95,17 +99,14 @@ class TCCom3x_DLL : public TCrypto_DLL {
   int32_t TryKeyFile(const std::string& File, const uint8_t* Wanted, CCOM_PSE_CTX*& KeyCtx);
   void DropPrivateKey();
 
-  // Correspondents (cacheLock_).
-  int32_t BuildCacheIfNeeded(const TCCom3x_UserParam& P);
+  // Correspondents (the directory's own lock).
   // A copy of the correspondent's record with its self-signature checked: 0, -9, -13.
   int32_t CheckedRecord(const TCCom3x_UserParam& P, const std::string& UID, uint8_t* Key, int32_t& KeyLen);
-  int32_t RemoveEntries(const std::string& UID);
   int32_t PairwiseKeyFor(const TCCom3x_UserParam& P, const std::string& UID, uint8_t* Key);
   int32_t EnsureEphemeral();
 
   CComApi api_;
   const std::string abonentsDir_;
-  std::atomic<TPasswordRequestFunc> passwordRequest_{nullptr};
 
   TCriticalSection keyLock_;
   CCOM_PSE_CTX* pseCtx_ = nullptr;  // the PSE directory as read
@@ -115,9 +116,11 @@ class TCCom3x_DLL : public TCrypto_DLL {
   bool keysHeld_ = false;
   TKeyTimeouts timeouts_;
 
-  TCriticalSection cacheLock_;
-  std::multimap<std::string, TCCom3x_CashNode> cache_;
-  bool cacheBuilt_ = false;
+  // The correspondents' "pub" files, named after their UID or "pk<N>.pub".
+  struct PublicKeyDirectory : TKeyDirectory<TCCom3x_CashNode> {
+    PublicKeyDirectory();
+  };
+  PublicKeyDirectory keys_;
 
   TCriticalSection pairLock_;
   std::map<std::string, PairwiseEntry> pairwise_;
@@ -126,9 +129,8 @@ class TCCom3x_DLL : public TCrypto_DLL {
 };
 
 // The binding for these settings from the process-wide registry: 0, -22 (no library), -23 (a
-// function missing). On success the binding receives the engine's password-request function.
-int32_t GetCryptoAPI(const TCCom3x_UserParam& P, TPasswordRequestFunc PasswordRequest,
-                     std::shared_ptr<TCCom3x_DLL>& Binding);
+// function missing).
+int32_t GetCryptoAPI(const TCCom3x_UserParam& P, std::shared_ptr<TCCom3x_DLL>& Binding);
 // Every registered binding (ClearCash, and changes to a directory that several share).
 std::vector<std::shared_ptr<TCCom3x_DLL>> RegisteredBindings();
 

@@ -111,13 +111,14 @@ TCCom3x_UserParam TCryptoCom3xEngine::Settings() const {
   p.AbonentsDir = ExpandRootDir(ParamValue(kAbonentsDirParam));
   p.KeyTimeout = ParseSeconds(ParamValue(kKeyTimeoutParam), kDefaultKeyTimeout);
   p.LastOpTimeout = ParseSeconds(ParamValue(kLastOpTimeoutParam), kDefaultLastOpTimeout);
+  p.PasswordRequest = PasswordRequestFunc;
   return p;
 }
 
 int32_t TCryptoCom3xEngine::GetCryptoAPI(TCCom3x_UserParam& P, Binding& Api) {
   return Capture(kGetCryptoAPIPrefix, kErrException, [&]() -> int32_t {
     P = Settings();
-    return ccom3x::GetCryptoAPI(P, PasswordRequestFunc, Api);
+    return ccom3x::GetCryptoAPI(P, Api);
   });
 }
 
@@ -203,7 +204,7 @@ int32_t TCryptoCom3xEngine::DoEncodeData(const TCCom3x_UserParam& P, Binding& Ap
 int32_t TCryptoCom3xEngine::DecodeData(uint8_t* Data, int32_t* DataLen, char* SenderUID) {
   if (Data == nullptr || DataLen == nullptr || *DataLen < 0) return kErrBadPointer;
   return Run("TCryptoCom3xEngine.DecodeData: ", [&](const TCCom3x_UserParam& p, Binding& api) -> int32_t {
-    std::vector<uint8_t> plain;
+    SecureBytes plain;
     const int32_t code = api->Decrypt(p, Data, static_cast<size_t>(*DataLen), plain);
     if (code != kOk) return code;
     // The envelope stays as it was until the plaintext has proved intact.

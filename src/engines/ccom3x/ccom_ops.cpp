@@ -77,7 +77,7 @@ int32_t TCCom3x_DLL::Encrypt(const TCCom3x_UserParam& P, CipherMethod Method, co
   return kOk;
 }
 
-int32_t TCCom3x_DLL::Decrypt(const TCCom3x_UserParam& P, const uint8_t* Data, size_t Len, std::vector<uint8_t>& Plain) {
+int32_t TCCom3x_DLL::Decrypt(const TCCom3x_UserParam& P, const uint8_t* Data, size_t Len, SecureBytes& Plain) {
   EnvelopeView view;
   int32_t code = ParseEnvelope(Data, Len, view);
   if (code != kOk) return code;
@@ -118,7 +118,7 @@ int32_t TCCom3x_DLL::Decrypt(const TCCom3x_UserParam& P, const uint8_t* Data, si
     return code;
   if (std::memcmp(mac, mine->Mac, kMacSize) != 0) return kErrHeaderIntegrity;
 
-  Plain.resize(view.CipherTextLen);
+  Plain.Allocate(view.CipherTextLen);
   if ((code = Crypt(method, false, sessionKey.data(), view.Vector, view.CipherText, Plain.data(),
                     view.CipherTextLen)) != kOk ||
       (code = Mac(sessionKey.data(), view.Vector, Plain.data(), Plain.size(), mac)) != kOk)

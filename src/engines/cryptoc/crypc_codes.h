@@ -26,8 +26,11 @@ constexpr int32_t kErrLibraryMissing = -29;
 constexpr int32_t kErrFunctionsMissing = -30;
 constexpr int32_t kErrWriteKeyFile = -31;
 constexpr int32_t kErrDirectoryAccess = -32;
+// A signature over the compatibility digest of data longer than one digest piece: it covers only
+// the first 65535 bytes and the length, so it does not vouch for the whole data.
+constexpr int32_t kErrPartialSignature = -33;
 
-// The text of a toolkit status (0 to 15) or of an engine code (-1 to -32), UTF-8; null when there
+// The text of a toolkit status (0 to 15) or of an engine code (-1 to -33), UTF-8; null when there
 // is none. For -3 the engine appends its stored exception text.
 const char* CodeText(int32_t code);
 

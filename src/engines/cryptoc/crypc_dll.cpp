@@ -168,10 +168,7 @@ int32_t TCryptoC_DLL::Verify(const uint8_t* Data, int32_t Len, const uint8_t* Bl
   if (code != kOk) return code;
   uint8_t publicKey[kPublicKey1994Size];
   int32_t type = -1;
-  {
-    SectionLock hold(keyLock_);
-    code = ServePublicKey(SignerUID, KeyPart::Signature, publicKey, type);
-  }
+  code = ServePublicKey(SignerUID, KeyPart::Signature, publicKey, type);
   if (code != kOk) return code;
   const bool gost94 = type == 0;
   auto verifyWith = [&](const uint8_t* hash) -> int32_t {
@@ -195,10 +192,11 @@ int32_t TCryptoC_DLL::Verify(const uint8_t* Data, int32_t Len, const uint8_t* Bl
   };
   code = verifyWith(digest);
   if (code == kToolkitBadSignature && Len > static_cast<int32_t>(kDigestPiece)) {
-    // Beyond one piece the two digests differ; a signature made with the older one is valid too.
+    // Beyond one piece the two digests differ. A signature over the older digest covers only the
+    // first piece and the length, so it cannot vouch for the rest: it gets a code of its own.
     uint8_t compatibility[kDigestSize];
-    const bool accepted = Digest(Data, Len, true, compatibility) == kOk && verifyWith(compatibility) == kOk;
-    code = accepted ? kOk : kToolkitBadSignature;
+    const bool older = Digest(Data, Len, true, compatibility) == kOk && verifyWith(compatibility) == kOk;
+    code = older ? kErrPartialSignature : kToolkitBadSignature;
   }
   return code;
 }

@@ -17,6 +17,7 @@
 
 #include "engines/cryptoc/crypc_api.h"
 #include "frame/crypto_engine.h"
+#include "frame/keydirectory.h"
 #include "frame/keytimeouts.h"
 #include "frame/rwsyncs.h"
 #include "frame/zexroot.h"
@@ -113,20 +114,20 @@ class TCryptoC_DLL : public TCrypto_DLL {
 
  private:
   enum class KeyPart { Signature, Exchange };
-  using Cache = std::multimap<std::string, TCryptoC_CashNode4>;
+  // The correspondents' "pub" files, named after their UID or "pk<N>.pub".
+  struct PublicKeyDirectory : TKeyDirectory<TCryptoC_CashNode4> {
+    PublicKeyDirectory();
+  };
 
   void PrepareWork(uint8_t* Work);
+  // A correspondent's public key from the directory (whose lock it takes).
+  int32_t ServePublicKey(const std::string& UID, KeyPart Part, uint8_t* Out, int32_t& Type);
   // Everything below expects keyLock_ to be held.
   int32_t LoadUID();
   int32_t KeepSecretKey(int32_t KeyTimeout, int32_t LastOpTimeout, KeyPart Part, uint8_t* Out, int32_t& Type);
   int32_t LoadKeyPair();
   void DropSecretKey();
-  void BuildCache();
-  void AddNode(const std::string& Path, const uint8_t* Image, int32_t Size);
-  TCryptoC_CashNode4* FindNode(const std::string& UID);
-  int32_t ServePublicKey(const std::string& UID, KeyPart Part, uint8_t* Out, int32_t& Type);
   static int32_t ServeFromNode(const TCryptoC_CashNode4& Node, KeyPart Part, uint8_t* Out, int32_t& Type);
-  int32_t RemoveEntries(const std::string& UID);
   int32_t AgreeKey(TCryptoC_CashNode4& Node, const uint8_t* OwnSecret);
 
   KeySettings settings_;
@@ -139,8 +140,7 @@ class TCryptoC_DLL : public TCrypto_DLL {
   uint32_t mask_[kSecretSignKeySize / 4] = {};
   std::string uid_;
   TKeyTimeouts timeouts_;
-  bool cacheBuilt_ = false;
-  Cache cache_;
+  PublicKeyDirectory keys_;  // its own lock, taken after keyLock_
 
   TCriticalSection randomLock_;
   uint8_t randomState_[kRandomStateSize] = {};

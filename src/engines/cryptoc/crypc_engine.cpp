@@ -68,6 +68,8 @@ TCryptoCEngine::TCryptoCEngine() {
   AddParam("Key gen - UID", "User2");
   AddParam("Key gen - PKey filename", "A:\\new.pub");
   AddParam("Key gen - SKey filename", "A:\\new.sec");
+  // Kept so that configurations that set it stay valid: signing always uses the standard digest,
+  // and signatures over the compatibility digest are verified whatever its value (see Verify).
   AddParam("Hash method", "");
 }
 
@@ -141,7 +143,7 @@ int32_t TCryptoCEngine::GetCurrentUID(char* UID) {
 
 void TCryptoCEngine::GetCryptoErrorString(int32_t ErrorCode, char* ErrorText) {
   if (ErrorText == nullptr) return;
-  const bool known = (ErrorCode >= 0 && ErrorCode <= 15) || (ErrorCode >= -32 && ErrorCode <= -1);
+  const bool known = (ErrorCode >= 0 && ErrorCode <= 15) || (ErrorCode >= kErrPartialSignature && ErrorCode <= -1);
   const char* text = known ? CodeText(ErrorCode) : nullptr;
   std::string message = text != nullptr ? Utf8ToCp1251(text) : std::string();
   if (ErrorCode == kErrException) message += this->ErrorText.GetText();
@@ -158,7 +160,7 @@ int32_t TCryptoCEngine::SignData(const uint8_t* Data, int32_t DataLen, uint8_t* 
     if (code != kOk) return code;
     std::vector<uint8_t> block;
     // Always the standard digest: the compatibility digest leaves everything after the first
-    // 65535 bytes unsigned. Every verifier tries the standard digest first, and below 65536 bytes
+    // 65535 bytes unsigned. Every verifier tries the standard digest first, and up to 65535 bytes
     // the two are equal, so "Hash method" no longer changes what is produced.
     code = binding->Sign(Data, DataLen, false, settings.KeyTimeout, settings.LastOpTimeout, block);
     if (code != kOk) return code;

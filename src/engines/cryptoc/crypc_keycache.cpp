@@ -1,5 +1,5 @@
 // The cache of correspondents' public keys, read from the "pub" files of a directory tree and
-// kept by owner UID, and the changes to that directory.
+// kept by owner UID (frame/keydirectory.h), and the changes to that directory.
 #include <cstring>
 
 #include "engines/cryptoc/crypc_codes.h"
@@ -10,52 +10,49 @@ namespace zk::cryptoc {
 
 namespace {
 
-struct FileImage {
-  uint8_t bytes[kMaxPublicKeyFileSize];
-  int32_t size = kMaxPublicKeyFileSize;
-  int32_t uidLength = -1;
-  std::string UID() const { return std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(uidLength)); }
-};
+void FillNode(TCryptoC_CashNode4& Node, const std::string& Path, const uint8_t* Image, int32_t Size) {
+  const int32_t uidLength = ImageUIDLength(Image, Size);
+  Node.FilePath = Path;
+  Node.FileSize = Size;
+  std::memcpy(Node.Image, Image, static_cast<size_t>(Size));
+  Node.KeyType = Size >= uidLength + 5 ? static_cast<int32_t>(Word(Image + uidLength + 1)) : -1;
+}
 
-bool ReadImage(const std::string& Path, FileImage& Image) {
-  Image.size = kMaxPublicKeyFileSize;
-  if (!ReadFileToBuffer(Path, Image.bytes, Image.size)) return false;
-  Image.uidLength = ImageUIDLength(Image.bytes, Image.size);
-  return Image.uidLength > 0;
+// A file that cannot be read is left out; asking for its owner then reports the key missing.
+bool ReadNode(const std::string& Path, std::string& UID, TCryptoC_CashNode4& Node) {
+  uint8_t image[kMaxPublicKeyFileSize];
+  int32_t size = kMaxPublicKeyFileSize;
+  if (!ReadFileToBuffer(Path, image, size)) return false;
+  const int32_t uidLength = ImageUIDLength(image, size);
+  if (uidLength <= 0) return false;
+  UID.assign(reinterpret_cast<const char*>(image), static_cast<size_t>(uidLength));
+  FillNode(Node, Path, image, size);
+  return true;
+}
+
+KeyDirectoryLayout PublicKeyLayout() {
+  KeyDirectoryLayout layout;
+  layout.Ext = "pub";
+  layout.Recursive = true;
+  layout.NamedByUID = true;
+  layout.NumberedPrefix = "pk";
+  return layout;
+}
+
+int32_t CodeOf(KeyDirResult Result, int32_t NotFound) {
+  switch (Result) {
+    case KeyDirResult::Ok: return kOk;
+    case KeyDirResult::NotFound: return NotFound;
+    case KeyDirResult::RemoveFailed: return kErrDirectoryAccess;
+    case KeyDirResult::NoDirectory:
+    case KeyDirResult::WriteFailed: break;
+  }
+  return kErrWriteKeyFile;
 }
 
 }  // namespace
 
-void TCryptoC_DLL::AddNode(const std::string& Path, const uint8_t* Image, int32_t Size) {
-  const int32_t uidLength = ImageUIDLength(Image, Size);
-  auto at = cache_.emplace(std::piecewise_construct,
-                           std::forward_as_tuple(reinterpret_cast<const char*>(Image), static_cast<size_t>(uidLength)),
-                           std::forward_as_tuple());
-  TCryptoC_CashNode4& node = at->second;
-  node.FilePath = Path;
-  node.FileSize = Size;
-  std::memcpy(node.Image, Image, static_cast<size_t>(Size));
-  node.KeyType = Size >= uidLength + 5 ? static_cast<int32_t>(Word(Image + uidLength + 1)) : -1;
-}
-
-void TCryptoC_DLL::BuildCache() {
-  if (cacheBuilt_) return;
-  cache_.clear();
-  std::vector<std::string> files;
-  FindFilesByExtension(settings_.AbonentsDir, "pub", files, true);
-  FileImage image;
-  for (const std::string& file : files) {
-    // A file that cannot be read is left out; asking for its owner then reports the key missing.
-    if (ReadImage(file, image)) AddNode(file, image.bytes, image.size);
-  }
-  cacheBuilt_ = true;
-}
-
-TCryptoC_CashNode4* TCryptoC_DLL::FindNode(const std::string& UID) {
-  const auto at = cache_.find(UID);
-  // Of several files for one UID the first one read serves.
-  return at == cache_.end() ? nullptr : &cache_.lower_bound(UID)->second;
-}
+TCryptoC_DLL::PublicKeyDirectory::PublicKeyDirectory() : TKeyDirectory(PublicKeyLayout(), &ReadNode) {}
 
 int32_t TCryptoC_DLL::ServeFromNode(const TCryptoC_CashNode4& Node, KeyPart Part, uint8_t* Out, int32_t& Type) {
   const int32_t signSize = SignPublicKeySize(Node.KeyType);
@@ -71,17 +68,10 @@ int32_t TCryptoC_DLL::ServeFromNode(const TCryptoC_CashNode4& Node, KeyPart Part
 }
 
 int32_t TCryptoC_DLL::ServePublicKey(const std::string& UID, KeyPart Part, uint8_t* Out, int32_t& Type) {
-  BuildCache();
-  const TCryptoC_CashNode4* node = FindNode(UID);
-  return node == nullptr ? kErrPublicKey : ServeFromNode(*node, Part, Out, Type);
-}
-
-int32_t TCryptoC_DLL::RemoveEntries(const std::string& UID) {
-  for (auto at = cache_.find(UID); at != cache_.end() && at->first == UID; at = cache_.find(UID)) {
-    if (platform::IsFile(at->second.FilePath) && !platform::RemoveFile(at->second.FilePath)) return kErrDirectoryAccess;
-    cache_.erase(at);
-  }
-  return kOk;
+  int32_t code = kErrPublicKey;
+  keys_.Use(settings_.AbonentsDir, UID,
+            [&](TCryptoC_CashNode4& node, const std::string&) { code = ServeFromNode(node, Part, Out, Type); });
+  return code;
 }
 
 int32_t TCryptoC_DLL::IncludePublicKey(const uint8_t* Image, int32_t Size) {
@@ -91,70 +81,39 @@ int32_t TCryptoC_DLL::IncludePublicKey(const uint8_t* Image, int32_t Size) {
   const int32_t signSize = SignPublicKeySize(static_cast<int32_t>(Word(Image + uidLength + 1)));
   if (signSize == 0 || Size != uidLength + 5 + signSize + kAgreementKeySize) return kErrPublicKey;
   const std::string uid(reinterpret_cast<const char*>(Image), static_cast<size_t>(uidLength));
-  SectionLock hold(keyLock_);
-  int32_t code = LoadUID();
-  if (code != kOk) return code;
-  if (uid == uid_) return kErrIncludeOwnKey;
-  BuildCache();
-  if ((code = RemoveEntries(uid)) != kOk) return code;
-  const std::string& dir = settings_.AbonentsDir;
-  std::string file = IsPlainFileName(uid) ? dir + uid + ".pub" : std::string();
-  if (file.empty() || platform::PathExists(file)) {
-    const int32_t number = NextNumberInMask(dir, "pk*.pub");
-    if (number <= 0) return kErrWriteKeyFile;
-    file = dir + "pk" + std::to_string(number) + ".pub";
+  {
+    SectionLock hold(keyLock_);
+    const int32_t code = LoadUID();
+    if (code != kOk) return code;
+    if (uid == uid_) return kErrIncludeOwnKey;
   }
-  if (!WriteBufferToFile(file, Image, Size)) return kErrWriteKeyFile;
-  AddNode(file, Image, Size);
-  return kOk;
+  auto node = std::make_unique<TCryptoC_CashNode4>();
+  FillNode(*node, std::string(), Image, Size);
+  return CodeOf(keys_.Include(settings_.AbonentsDir, uid, Image, static_cast<size_t>(Size), std::move(node)),
+                kErrPublicKey);
 }
 
 int32_t TCryptoC_DLL::RemovePublicKey(const std::string& UID) {
-  SectionLock hold(keyLock_);
-  const int32_t code = LoadUID();
-  if (code != kOk) return code;
-  if (UID == uid_) return kErrRemoveOwnKey;
-  BuildCache();
-  return RemoveEntries(UID);
+  {
+    SectionLock hold(keyLock_);
+    const int32_t code = LoadUID();
+    if (code != kOk) return code;
+    if (UID == uid_) return kErrRemoveOwnKey;
+  }
+  return CodeOf(keys_.Remove(settings_.AbonentsDir, UID), kOk);
 }
 
 int32_t TCryptoC_DLL::RefreshPublicKey(const std::string& UID) {
-  SectionLock hold(keyLock_);
-  FileImage image;
-  if (cacheBuilt_) {
-    TCryptoC_CashNode4* node = FindNode(UID);
-    if (node != nullptr) {
-      const std::string path = node->FilePath;
-      if (ReadImage(path, image) && image.UID() == UID) {
-        cache_.erase(cache_.lower_bound(UID));
-        AddNode(path, image.bytes, image.size);
-        return kOk;
-      }
-    } else {
-      std::vector<std::string> files;
-      if (IsPlainFileName(UID)) files.push_back(settings_.AbonentsDir + UID + ".pub");
-      FindFilesByExtension(settings_.AbonentsDir, "pub", files, true);
-      for (const std::string& file : files) {
-        if (ReadImage(file, image) && image.UID() == UID) {
-          AddNode(file, image.bytes, image.size);
-          return kOk;
-        }
-      }
-      return kErrPublicKey;
-    }
+  if (!DirectoryExists(settings_.AbonentsDir)) {
+    keys_.Drop();
+    return kErrPublicKey;
   }
-  // No cache yet, or the cached file is gone or changed owner: read the whole directory again.
-  cacheBuilt_ = false;
-  cache_.clear();
-  if (!DirectoryExists(settings_.AbonentsDir)) return kErrPublicKey;
-  BuildCache();
-  return FindNode(UID) != nullptr ? kOk : kErrPublicKey;
+  return CodeOf(keys_.Refresh(settings_.AbonentsDir, UID), kErrPublicKey);
 }
 
 void TCryptoC_DLL::DropAllKeys() {
   SectionLock hold(keyLock_);
-  cache_.clear();
-  cacheBuilt_ = false;
+  keys_.Drop();
   DropSecretKey();
 }
 

@@ -51,7 +51,7 @@ void TCryptoC_DLL::DropSecretKey() {
   uid_.clear();
   // Pairwise keys are derived from the secret key and go with it: they neither outlive its
   // time-outs nor survive a change of the key files.
-  for (auto& entry : cache_) entry.second.ForgetPairKey();
+  keys_.ForEachCached([](TCryptoC_CashNode4& node) { node.ForgetPairKey(); });
 }
 
 int32_t TCryptoC_DLL::LoadKeyPair() {
@@ -112,19 +112,21 @@ int32_t TCryptoC_DLL::KeepSecretKey(int32_t KeyTimeout, int32_t LastOpTimeout, K
 
 int32_t TCryptoC_DLL::PairwiseKey(const std::string& UID, int32_t KeyTimeout, int32_t LastOpTimeout,
                                   uint8_t Key[kSessionKeySize]) {
+  // The directory is read, when it must be, before the key lock is taken.
+  keys_.Prepare(settings_.AbonentsDir);
   SectionLock hold(keyLock_);
-  BuildCache();
   // Using a key derived from the secret key is a use of it: the time-outs apply, and an expired
   // secret key takes its pairwise keys with it.
   Secret<kAgreementKeySize> own;
   int32_t type = -1;
   int32_t code = KeepSecretKey(KeyTimeout, LastOpTimeout, KeyPart::Exchange, own.data(), type);
   if (code != kOk) return code;
-  TCryptoC_CashNode4* node = FindNode(UID);
-  if (node == nullptr) return kErrPublicKey;
-  if (!node->PairKeyKnown && (code = AgreeKey(*node, own.data())) != kOk) return code;
-  std::memcpy(Key, node->PairKey, kSessionKeySize);
-  return kOk;
+  code = kErrPublicKey;
+  keys_.Use(settings_.AbonentsDir, UID, [&](TCryptoC_CashNode4& node, const std::string&) {
+    code = node.PairKeyKnown ? kOk : AgreeKey(node, own.data());
+    if (code == kOk) std::memcpy(Key, node.PairKey, kSessionKeySize);
+  });
+  return code;
 }
 
 int32_t TCryptoC_DLL::AgreeKey(TCryptoC_CashNode4& Node, const uint8_t* OwnSecret) {

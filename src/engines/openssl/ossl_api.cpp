@@ -128,8 +128,7 @@ void TOpenSSLLibrary::ResolveAll() {
   Resolve(m, "X509_get_issuer_name", a.X509_get_issuer_name);
   Resolve(m, "X509_get_subject_name", a.X509_get_subject_name);
   Resolve(m, "X509_NAME_cmp", a.X509_NAME_cmp);
-  Resolve(m, "ASN1_STRING_get0_data", a.ASN1_STRING_get0_data);
-  Resolve(m, "ASN1_STRING_length", a.ASN1_STRING_length);
+  Resolve(m, "i2d_ASN1_INTEGER", a.i2d_ASN1_INTEGER);
   Resolve(m, "X509_get0_notBefore", a.X509_get0_notBefore);
   Resolve(m, "X509_get0_notAfter", a.X509_get0_notAfter);
   Resolve(m, "ASN1_TIME_to_tm", a.ASN1_TIME_to_tm);

@@ -70,8 +70,7 @@ struct OpenSSLApi {
   X509Name* (*X509_get_issuer_name)(const X509Cert* a);
   X509Name* (*X509_get_subject_name)(const X509Cert* a);
   int (*X509_NAME_cmp)(const X509Name* a, const X509Name* b);
-  const unsigned char* (*ASN1_STRING_get0_data)(const Asn1Integer* x);
-  int (*ASN1_STRING_length)(const Asn1Integer* x);
+  int (*i2d_ASN1_INTEGER)(const Asn1Integer* a, unsigned char** out);
   const Asn1Time* (*X509_get0_notBefore)(const X509Cert* x);
   const Asn1Time* (*X509_get0_notAfter)(const X509Cert* x);
   int (*ASN1_TIME_to_tm)(const Asn1Time* s, struct tm* tm);

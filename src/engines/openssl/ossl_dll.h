@@ -56,8 +56,6 @@ class TOpenSSL_DLL : public TCrypto_DLL {
   // RecipientCount, Algorithm and one entry per recipient, the key block encrypted for each.
   int32_t BuildEnvelopeHeader(const std::vector<std::string>& UIDs, uint32_t Cipher, const uint8_t* KeyBlock,
                               std::vector<uint8_t>& Header);
-  void DeleteAbonentFiles(const std::string& UID);
-  void RetireCrlsOfIssuer(X509Crl* Crl, const std::string& Keep);
 
   OSSLSettings settings_;
   TOSSLCertModel model_;  // under OSSLStoreLock

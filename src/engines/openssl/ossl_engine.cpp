@@ -195,8 +195,8 @@ int32_t TOSSLEngine::DoSignData(const uint8_t* Data, int32_t DataLen, uint8_t* S
   if ((code = GetCryptoAPI(api)) != kOk || (code = RandomReady()) != kOk) return code;
   std::string uid;
   if ((code = api->GetOwnUID(uid)) != kOk) return code;
-  // A peer could not return a longer UID from VerifyData, so no such signature is made.
-  if (uid.size() >= static_cast<size_t>(GetMaxUIDLength())) return kErrNoSerial;
+  // The UID goes into the signature only, which GetMaxSignatureLength bounds; however long the
+  // serial, the signature is made.
   std::vector<uint8_t> rsaPart;
   code = api->SignBuffer(hashId, Data, static_cast<size_t>(DataLen), keyTimeout, lastOpTimeout, rsaPart);
   if (code != kOk) return code;
@@ -225,7 +225,7 @@ int32_t TOSSLEngine::DoVerifyData(const uint8_t* Data, int32_t DataLen, const ui
   SignatureView signature;
   if ((code = ParseSignature(Signature, SignatureLen, signature)) != kOk) return code;
   if (signature.HashId != kHashSha && signature.HashId != kHashMd5) return kErrBadHashName;
-  if (signature.UID.size() >= static_cast<size_t>(GetMaxUIDLength())) return kErrNoSerial;
+  // A good signature whose signer's UID the caller's buffer cannot hold is refused by WriteUID.
   code = api->VerifySign(signature, Data, static_cast<size_t>(DataLen));
   return code == kOk ? WriteUID(signature.UID, SignerUID) : code;
 }

@@ -11,10 +11,38 @@ namespace zk::ossl {
 namespace {
 
 // DER DigestInfo up to the digest bytes: SEQUENCE { AlgorithmIdentifier { OID, NULL }, OCTET STRING }.
-const uint8_t kSha0DigestInfoPrefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
-                                         0x03, 0x02, 0x12, 0x05, 0x00, 0x04, 0x14};
-const uint8_t kMd5DigestInfoPrefix[] = {0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48,
-                                        0x86, 0xF7, 0x0D, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+// What RSA_sign with type 0 signs names the undefined object (OID 06 01 00) whatever the digest;
+// peers rely on exactly these bytes.
+const uint8_t kSha0SignedPrefix[] = {0x30, 0x1D, 0x30, 0x05, 0x06, 0x01, 0x00, 0x05, 0x00, 0x04, 0x14};
+const uint8_t kMd5SignedPrefix[] = {0x30, 0x19, 0x30, 0x05, 0x06, 0x01, 0x00, 0x05, 0x00, 0x04, 0x10};
+// The same digests under their standard identifiers (SHA-0 1.3.14.3.2.18, MD5 1.2.840.113549.2.5),
+// also accepted: nothing else is bound by the choice of identifier.
+const uint8_t kSha0StandardPrefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
+                                       0x03, 0x02, 0x12, 0x05, 0x00, 0x04, 0x14};
+const uint8_t kMd5StandardPrefix[] = {0x30, 0x20, 0x30, 0x0C, 0x06, 0x08, 0x2A, 0x86, 0x48,
+                                      0x86, 0xF7, 0x0D, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+
+template <size_t N>
+bool StartsWith(const std::vector<uint8_t>& Bytes, const uint8_t (&Prefix)[N]) {
+  return Bytes.size() >= N && std::memcmp(Bytes.data(), Prefix, N) == 0;
+}
+
+// The block a signed DigestInfo may also carry: the same digest under its standard identifier.
+std::vector<uint8_t> WithStandardIdentifier(const std::vector<uint8_t>& Signed) {
+  std::vector<uint8_t> standard;
+  if (StartsWith(Signed, kSha0SignedPrefix)) {
+    standard.assign(std::begin(kSha0StandardPrefix), std::end(kSha0StandardPrefix));
+    standard.insert(standard.end(), Signed.begin() + sizeof(kSha0SignedPrefix), Signed.end());
+  } else if (StartsWith(Signed, kMd5SignedPrefix)) {
+    standard.assign(std::begin(kMd5StandardPrefix), std::end(kMd5StandardPrefix));
+    standard.insert(standard.end(), Signed.begin() + sizeof(kMd5SignedPrefix), Signed.end());
+  }
+  return standard;
+}
+
+bool SameBytes(const uint8_t* Data, size_t Len, const std::vector<uint8_t>& Expected) {
+  return !Expected.empty() && Len == Expected.size() && std::memcmp(Data, Expected.data(), Len) == 0;
+}
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -58,13 +86,13 @@ std::vector<uint8_t> DigestInfoOf(uint8_t HashId, const uint8_t* Data, size_t Le
   static const uint8_t kNothing = 0;
   if (Data == nullptr) Data = &kNothing;
   if (HashId == kHashSha) {
-    info.assign(std::begin(kSha0DigestInfoPrefix), std::end(kSha0DigestInfoPrefix));
+    info.assign(std::begin(kSha0SignedPrefix), std::end(kSha0SignedPrefix));
     info.resize(info.size() + kSha0DigestSize);
-    Sha0(Data, Len, info.data() + sizeof(kSha0DigestInfoPrefix));
+    Sha0(Data, Len, info.data() + sizeof(kSha0SignedPrefix));
   } else if (HashId == kHashMd5) {
-    info.assign(std::begin(kMd5DigestInfoPrefix), std::end(kMd5DigestInfoPrefix));
+    info.assign(std::begin(kMd5SignedPrefix), std::end(kMd5SignedPrefix));
     info.resize(info.size() + kMd5Bytes);
-    Md5Of(Data, Len, info.data() + sizeof(kMd5DigestInfoPrefix));
+    Md5Of(Data, Len, info.data() + sizeof(kMd5SignedPrefix));
   }
   return info;
 }
@@ -88,8 +116,9 @@ int32_t RsaVerifyDigestInfo(RsaKey* Key, const uint8_t* Signature, size_t Len,
   std::vector<uint8_t> recovered(static_cast<size_t>(size));
   const int length = api.RSA_public_decrypt(size, Signature, recovered.data(), Key, kRsaPkcs1Padding);
   if (length < 0) return OpenSSLFailure(api.ERR_get_error(), kErrSignatureFailed);
-  const bool same = static_cast<size_t>(length) == DigestInfo.size() &&
-                    std::memcmp(recovered.data(), DigestInfo.data(), DigestInfo.size()) == 0;
+  const size_t got = static_cast<size_t>(length);
+  const bool same = SameBytes(recovered.data(), got, DigestInfo) ||
+                    SameBytes(recovered.data(), got, WithStandardIdentifier(DigestInfo));
   return same ? kOk : kErrSignatureFailed;
 }
 

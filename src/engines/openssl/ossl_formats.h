@@ -1,7 +1,8 @@
 // The engine's own signature and envelope formats (all integers 32-bit little-endian).
 //
-// Signature: signer UID, byte 0, HashId (1 SHA-0, 2 MD5), then a PKCS#1 v1.5 RSA signature whose
-// DigestInfo names the digest actually used (SHA-0: OID 1.3.14.3.2.18; MD5: 1.2.840.113549.2.5).
+// Signature: signer UID, byte 0, HashId (1 SHA-0, 2 MD5), then a PKCS#1 v1.5 RSA signature of
+// what RSA_sign with type 0 signs: a DigestInfo naming the undefined object (OID 06 01 00) with the
+// digest, 30 1D 30 05 06 01 00 05 00 04 14 + SHA-0 or 30 19 30 05 06 01 00 05 00 04 10 + MD5.
 //
 // Envelope: RecipientCount, Algorithm, per recipient {UID, byte 0, KeyBlockLen, KeyBlock}, the
 // ciphertext, HeaderLen (the offset of the ciphertext). A KeyBlock is the RSA PKCS#1 v1.5
@@ -32,14 +33,15 @@ uint8_t HashIdByName(const std::string& Name);
 // "RC4", "RC2_ECB", "RC2_CBC", "RC5_ECB", "RC5_CBC" in any case; 0 for anything else.
 uint32_t CipherIdByName(const std::string& Name);
 
-// The DER DigestInfo of the data's digest under HashId; empty for an unknown HashId.
+// The DigestInfo that is signed for the data's digest under HashId; empty for an unknown HashId.
 std::vector<uint8_t> DigestInfoOf(uint8_t HashId, const uint8_t* Data, size_t Len);
 void Md5Of(const uint8_t* Data, size_t Len, uint8_t Digest[kMd5Bytes]);
 
 // The RSA part of a signature (RSA_size bytes). 0 or an OpenSSL failure code.
 int32_t RsaSignDigestInfo(RsaKey* Key, const std::vector<uint8_t>& DigestInfo, std::vector<uint8_t>& Signature);
-// 0 when the RSA part carries exactly this DigestInfo; -60 for a part of the wrong length; an
-// OpenSSL code when it does not decrypt; -59 when it decrypts to something else.
+// 0 when the RSA part carries exactly this DigestInfo, or its digest under the digest's standard
+// identifier; -60 for a part of the wrong length; an OpenSSL code when it does not decrypt; -59
+// when it decrypts to something else (another digest, or a digest of another length).
 int32_t RsaVerifyDigestInfo(RsaKey* Key, const uint8_t* Signature, size_t Len, const std::vector<uint8_t>& DigestInfo);
 
 struct SignatureView {

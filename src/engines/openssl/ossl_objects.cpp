@@ -61,10 +61,17 @@ std::string CertUID(X509Cert* cert) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
   const Asn1Integer* serial = cert ? api.X509_get_serialNumber(cert) : nullptr;
   if (serial == nullptr) return std::string();
-  const int32_t length = api.ASN1_STRING_length(serial);
-  const unsigned char* bytes = api.ASN1_STRING_get0_data(serial);
-  if (bytes == nullptr || length <= 0) return std::string();
-  return BytesToHex(bytes, length, 0, 0);
+  // The content octets of the DER INTEGER, as i2c_ASN1_INTEGER writes them: a leading 00 stays
+  // before a first byte with its top bit set, and a negative serial is in two's complement.
+  const int length = api.i2d_ASN1_INTEGER(serial, nullptr);
+  if (length <= 2 || length > 1 << 16) return std::string();
+  std::vector<uint8_t> der(static_cast<size_t>(length));
+  unsigned char* cursor = der.data();
+  if (api.i2d_ASN1_INTEGER(serial, &cursor) != length) return std::string();
+  const size_t lengthBytes = (der[1] & 0x80) != 0 ? 1 + (der[1] & 0x7F) : 1;
+  if (der[0] != 0x02 || 1 + lengthBytes >= der.size()) return std::string();
+  const uint8_t* content = der.data() + 1 + lengthBytes;
+  return BytesToHex(content, static_cast<int32_t>(der.size() - 1 - lengthBytes), 0, 0);
 }
 
 bool DecodePemBlock(const std::vector<uint8_t>& file, const char* begin, const char* end,

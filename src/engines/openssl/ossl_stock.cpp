@@ -1,14 +1,30 @@
 // The certificate stock on disk: correspondents' certificates ("c<N>.cer" in the abonents
 // directory) and CRLs ("c<N>.crl" in the CRL directory, superseded ones renamed to ".old").
+//
+// Every change is published all or nothing (frame/publish.h), so a failure leaves the previous
+// certificates and lists serving. Directories are read without OSSLStoreLock, which guards only
+// the in-memory model; one change of the stock at a time.
+#include <mutex>
+
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/ossl_dll.h"
 #include "engines/openssl/ossl_locks.h"
 #include "frame/fileutils.h"
+#include "frame/keydirectory.h"
+#include "frame/publish.h"
 #include "platform/platform.h"
 
 namespace zk::ossl {
 
 namespace {
+
+// The bound the CRL reader applies: a larger file was never taken as a list.
+constexpr size_t kMaxCrlFileBytes = 64u << 20;
+
+std::mutex& StockChangeLock() {
+  static std::mutex lock;
+  return lock;
+}
 
 bool UsableDir(const std::string& Dir) { return !Dir.empty() && DirectoryExists(Dir); }
 
@@ -30,6 +46,27 @@ std::vector<std::string> FilesOf(const std::string& Dir, const char* Ext) {
   return files;
 }
 
+// The abonents directory: "c<N>.cer" files, UIDs compared ignoring case.
+const TKeyDirectoryFiles& AbonentFiles() {
+  static const TKeyDirectoryFiles files([] {
+    KeyDirectoryLayout layout;
+    layout.Ext = "cer";
+    layout.NumberedPrefix = "c";
+    layout.IgnoreCase = true;
+    return layout;
+  }());
+  return files;
+}
+
+std::vector<std::string> CertFilesOf(const std::string& Dir, const std::string& UID) {
+  std::vector<std::string> found;
+  for (const std::string& file : AbonentFiles().ListFiles(Dir)) {
+    X509Ptr cert;
+    if (LoadCertFile(file, cert) == kOk && UpperUID(CertUID(cert.get())) == UpperUID(UID)) found.push_back(file);
+  }
+  return found;
+}
+
 // Dir + "c<N>." + Ext with the next free N, or empty when the directory cannot be listed.
 std::string NextNumberedFile(const std::string& Dir, const std::string& Ext) {
   const int32_t number = NextNumberInMask(Dir, "c*." + Ext);
@@ -44,78 +81,94 @@ std::string WithExtension(const std::string& Path, const std::string& Ext) {
   return (hasExtension ? Path.substr(0, dot) : Path) + "." + Ext;
 }
 
-bool MoveOrCopy(const std::string& From, const std::string& To) {
-  if (platform::MoveFileTo(From, To)) return true;
-  // Across file systems a move is a copy followed by removal.
-  if (!CopyFileByStreams(From, To)) return false;
-  platform::RemoveFile(From);
-  return true;
+// True when a CA certificate of the directory whose subject is the CRL's issuer verifies it.
+bool SignedByCaIn(const std::string& CADir, X509Crl* Crl) {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  const X509Name* issuer = api.X509_CRL_get_issuer(Crl);
+  bool signedByCa = false;
+  for (const std::string& file : FilesOf(CADir, "cer")) {
+    X509Ptr ca;
+    if (issuer == nullptr || LoadCertFile(file, ca) != kOk) continue;
+    if (api.X509_NAME_cmp(api.X509_get_subject_name(ca.get()), issuer) != 0) continue;
+    PkeyPtr key(api.X509_get_pubkey(ca.get()));
+    if (key && api.X509_CRL_verify(Crl, key.get()) > 0) {
+      signedByCa = true;
+      break;
+    }
+  }
+  api.ERR_clear_error();
+  return signedByCa;
+}
+
+// The CRLs of the directory by the same issuer, each to be renamed to ".old".
+std::vector<RetiredFile> ListsOfIssuer(const std::string& CRLDir, X509Crl* Crl, const std::string& Keep) {
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  std::vector<RetiredFile> retired;
+  for (const std::string& file : FilesOf(CRLDir, "crl")) {
+    CrlPtr old;
+    if (UpperUID(file) == UpperUID(Keep) || LoadCrlFile(file, old) != kOk) continue;
+    if (api.X509_NAME_cmp(api.X509_CRL_get_issuer(old.get()), api.X509_CRL_get_issuer(Crl)) != 0) continue;
+    retired.push_back(RetiredFile{file, WithExtension(file, "old")});
+  }
+  return retired;
 }
 
 }  // namespace
 
-void TOpenSSL_DLL::DeleteAbonentFiles(const std::string& UID) {
-  for (const std::string& file : FilesOf(settings_.AbonentsDir, "cer")) {
-    X509Ptr cert;
-    if (LoadCertFile(file, cert) == kOk && UpperUID(CertUID(cert.get())) == UpperUID(UID)) platform::RemoveFile(file);
-  }
-}
-
 int32_t TOpenSSL_DLL::StoreAbonentCert(X509Cert* Cert, const std::string& UID) {
-  SectionLock hold(OSSLStoreLock());
-  if (!UsableDir(settings_.AbonentsDir)) return kErrBadAbonentsDir;
+  std::lock_guard<std::mutex> change(StockChangeLock());
+  const std::string& dir = settings_.AbonentsDir;
+  if (!UsableDir(dir)) return kErrBadAbonentsDir;
   const std::vector<uint8_t> der = CertToDer(Cert);
   if (der.empty()) return kErrCertFileFormat;
-  model_.DropAbonents();
-  DeleteAbonentFiles(UID);
-  const std::string target = NextNumberedFile(settings_.AbonentsDir, "cer");
-  if (target.empty()) return kErrBadAbonentsDir;
-  return platform::WriteWholeFile(target, der.data(), der.size()) ? kOk : kErrWriteFile;
-}
-
-int32_t TOpenSSL_DLL::UpdateAbonent(const std::string& UID) {
+  std::string written;
+  const KeyDirResult result = AbonentFiles().Publish(dir, UID, der.data(), der.size(), CertFilesOf(dir, UID), written);
+  if (result != KeyDirResult::Ok) return result == KeyDirResult::NoDirectory ? kErrBadAbonentsDir : kErrWriteFile;
   SectionLock hold(OSSLStoreLock());
-  // The list is complete before one entry is replaced, or the rest of the directory would be lost.
-  model_.InitPublicKeyObjects(settings_);
-  for (const std::string& file : FilesOf(settings_.AbonentsDir, "cer")) {
-    X509Ptr cert;
-    if (LoadCertFile(file, cert) != kOk || UpperUID(CertUID(cert.get())) != UpperUID(UID)) continue;
-    model_.PutAbonent(UID, std::move(cert));
-    return kOk;
-  }
-  return kErrNoCertForUid;
-}
-
-int32_t TOpenSSL_DLL::RemoveAbonent(const std::string& UID) {
-  SectionLock hold(OSSLStoreLock());
-  if (!UsableDir(settings_.AbonentsDir)) return kErrBadAbonentsDir;
-  DeleteAbonentFiles(UID);
   model_.DropAbonents();
   return kOk;
 }
 
-void TOpenSSL_DLL::RetireCrlsOfIssuer(X509Crl* Crl, const std::string& Keep) {
-  const OpenSSLApi& api = TOpenSSLLibrary::Api();
-  for (const std::string& file : FilesOf(settings_.CRLDir, "crl")) {
-    CrlPtr old;
-    if (UpperUID(file) == UpperUID(Keep) || LoadCrlFile(file, old) != kOk) continue;
-    if (api.X509_NAME_cmp(api.X509_CRL_get_issuer(old.get()), api.X509_CRL_get_issuer(Crl)) != 0) continue;
-    const std::string retired = WithExtension(file, "old");
-    platform::RemoveFile(retired);
-    platform::MoveFileTo(file, retired);
+int32_t TOpenSSL_DLL::UpdateAbonent(const std::string& UID) {
+  std::vector<std::string> files;
+  {
+    std::lock_guard<std::mutex> change(StockChangeLock());
+    files = CertFilesOf(settings_.AbonentsDir, UID);
   }
+  X509Ptr cert;
+  if (files.empty() || LoadCertFile(files.front(), cert) != kOk) return kErrNoCertForUid;
+  SectionLock hold(OSSLStoreLock());
+  // The list is complete before one entry is replaced, or the rest of the directory would be lost.
+  model_.InitPublicKeyObjects(settings_);
+  model_.PutAbonent(UID, std::move(cert));
+  return kOk;
+}
+
+int32_t TOpenSSL_DLL::RemoveAbonent(const std::string& UID) {
+  std::lock_guard<std::mutex> change(StockChangeLock());
+  if (!UsableDir(settings_.AbonentsDir)) return kErrBadAbonentsDir;
+  if (!RemoveFilesTogether(CertFilesOf(settings_.AbonentsDir, UID))) return kErrWriteFile;
+  SectionLock hold(OSSLStoreLock());
+  model_.DropAbonents();
+  return kOk;
 }
 
 int32_t TOpenSSL_DLL::IncludeCrlFile(const std::string& FileName, X509Crl* Crl) {
-  SectionLock hold(OSSLStoreLock());
+  std::lock_guard<std::mutex> change(StockChangeLock());
   if (!UsableDir(settings_.CRLDir)) return kErrNoCrlDir;
-  model_.InitPublicKeyObjects(settings_);
   // A CA directory that exists but holds no issuer of this CRL is the CRL's failure (-57).
   if (!UsableDir(settings_.CADir)) return kErrNoCaDir;
-  if (!model_.CrlSignedByCa(Crl)) return kErrCrlSignature;
-  RetireCrlsOfIssuer(Crl, FileName);
+  if (!SignedByCaIn(settings_.CADir, Crl)) return kErrCrlSignature;
+  std::vector<uint8_t> content;
+  if (!platform::ReadWholeFile(FileName, content, kMaxCrlFileBytes)) return kErrCrlIo;
   const std::string target = NextNumberedFile(settings_.CRLDir, "crl");
-  if (target.empty() || !MoveOrCopy(FileName, target)) return kErrWriteFile;
+  if (target.empty() ||
+      !PublishFile(target, content.data(), content.size(), ListsOfIssuer(settings_.CRLDir, Crl, FileName), false)) {
+    return kErrWriteFile;
+  }
+  // The list was moved into the directory: the given file goes, unless it was the published one.
+  if (UpperUID(FileName) != UpperUID(target)) platform::RemoveFile(FileName);
+  SectionLock hold(OSSLStoreLock());
   model_.DropCrls();
   return kOk;
 }
