@@ -24,12 +24,14 @@ class DemoHandoff {
   // Writes PARAMS/<engine>-<letter>.params under the root; returns its path ("" on failure).
   std::string WriteParamFile(const std::string& engineType, const std::string& letter,
                              const std::vector<NamedValue>& params);
+  // A user whose key is password-protected: the printed commands read it from this file.
+  void SetPasswordFile(const std::string& engineType, const std::string& letter, const std::string& file);
   // One ready command per engine that has users A and B: sign with A, verify with B.
   void PrintCommands(const std::string& zkmintPath) const;
 
  private:
   struct Entry {
-    std::string engineType, letter, file;
+    std::string engineType, letter, file, passwordFile;
   };
   std::string root_;
   std::vector<Entry> entries_;

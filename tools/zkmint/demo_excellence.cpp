@@ -5,6 +5,7 @@
 #include "demo_excellence.h"
 
 #include <filesystem>
+#include <fstream>
 
 #include "callbacks.h"
 #include "demo_party.h"
@@ -57,6 +58,12 @@ bool OpenParty(const DemoContext& context, Party& party) {
                                           {"Public key directory", dir + "PUBLIC"}};
   if (!OpenDemoParty(context, kEngineType, party, params, "keys under " + dir, party.user.uid)) return false;
   party.engine->SetCallbacks(DemoPassword, TouchMemoryRequest);
+  // The commands printed for going on by hand read the password from a file beside the keys.
+  if (context.handoff != nullptr) {
+    const fs::path file = fs::path(context.root) / "EXCELLENCE" / "PASSWORD.TXT";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << kDemoPassword << "\n";
+    context.handoff->SetPasswordFile(kEngineType, party.user.letter, file.string());
+  }
   return true;
 }
 
