@@ -108,7 +108,9 @@ int32_t ReadOwnerSecret(const std::string& Dir, int32_t Generation, const std::s
 
 // The exported public-key file.
 Bytes EncodePublicFile(const PublicKey& Key, const uint8_t SignD[32]);
-int32_t DecodePublicFile(const Bytes& File, PublicKey& Key);
+// The self-signature is checked when a file is imported; a filed copy is only checked for its
+// structure and the key id its keys give.
+int32_t DecodePublicFile(const Bytes& File, PublicKey& Key, bool CheckSignature);
 void KeyIdOf(PublicKey& Key);
 std::string JoinPath(const std::string& Dir, const std::string& Name);
 bool ReadFile(const std::string& Path, Bytes& Data, size_t MaxSize);

@@ -81,7 +81,7 @@ int32_t Correspondents(const Context& C, std::vector<Correspondent>& All) {
     if (!ParsePublicFileName(entry.path().filename().string(), one.Number, generation)) continue;
     Bytes file;
     // A damaged file names nobody: its keys are not used.
-    if (!ReadFile(entry.path().string(), file, kMaxPublicFileSize) || DecodePublicFile(file, one.Key) != kOk ||
+    if (!ReadFile(entry.path().string(), file, kMaxPublicFileSize) || DecodePublicFile(file, one.Key, false) != kOk ||
         one.Key.Generation != generation) {
       continue;
     }
@@ -136,7 +136,7 @@ int32_t ImportPublicKeyFile(const Context& C, const std::string& File) {
   Bytes file;
   if (!ReadFile(File, file, kMaxPublicFileSize)) return kFileError;
   PublicKey key;
-  int32_t code = DecodePublicFile(file, key);
+  int32_t code = DecodePublicFile(file, key, true);
   if (code != kOk) return code;
   std::vector<PublicKey> own;
   if (OwnerKeys(C, own) == kOk && own.back().UID == key.UID) return kOwnKey;
