@@ -118,14 +118,16 @@ int32_t CheckSettings(const Settings& s) {
   return IsDirectory(s.PublicKeyDir) ? kOk : kKeyStore;
 }
 
-// A result buffer remembers its size in front of the bytes, so it can be wiped when it goes.
+// A result buffer remembers in front of its bytes their size and whether they are secret (a
+// plaintext), so that a secret one is wiped when it goes.
 constexpr size_t kResultHeader = 16;
 
-uint8_t* NewResult(const Bytes& bytes) {
+uint8_t* NewResult(const Bytes& bytes, bool secret) {
   auto* block = static_cast<uint8_t*>(std::malloc(kResultHeader + bytes.size()));
   if (block == nullptr) return nullptr;
   const uint64_t size = bytes.size();
   std::memcpy(block, &size, sizeof(size));
+  block[8] = secret ? 1 : 0;
   if (!bytes.empty()) std::memcpy(block + kResultHeader, bytes.data(), bytes.size());
   return block + kResultHeader;
 }
@@ -262,8 +264,9 @@ CRYST_EXPORT int32_t CRYST_CALL CryptoMemoryToNewMemory(CrystContext Handle, con
   // A scripted padding makes the answer longer than the command's, to test a caller's bounds.
   const int32_t pad = standin::Hook("CryptoMemoryToNewMemory.pad");
   if (pad > 0) output.resize(output.size() + static_cast<size_t>(pad), 0xA5);
-  Result->Data = NewResult(output);
-  gost::Wipe(output.data(), output.size());
+  const bool secret = std::strstr(Options != nullptr ? Options : "", "-d") != nullptr;
+  Result->Data = NewResult(output, secret);
+  if (secret) gost::Wipe(output.data(), output.size());
   if (Result->Data == nullptr) return Fail(*c, kNoMemory);
   Result->Length = static_cast<int32_t>(output.size());
   return kOk;
@@ -275,7 +278,7 @@ CRYST_EXPORT void CRYST_CALL CryptoFreeMemory(uint8_t* Data) {
   uint8_t* block = Data - kResultHeader;
   uint64_t size = 0;
   std::memcpy(&size, block, sizeof(size));
-  gost::Wipe(block, kResultHeader + static_cast<size_t>(size));
+  if (block[8] != 0) gost::Wipe(block, kResultHeader + static_cast<size_t>(size));
   std::free(block);
 }
 
