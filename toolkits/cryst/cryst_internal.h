@@ -114,6 +114,8 @@ int32_t DecodePublicFile(const Bytes& File, PublicKey& Key, bool CheckSignature)
 void KeyIdOf(PublicKey& Key);
 std::string JoinPath(const std::string& Dir, const std::string& Name);
 bool ReadFile(const std::string& Path, Bytes& Data, size_t MaxSize);
+// Replaces the file whole or not at all.
+bool WriteReplacing(const std::string& Path, const Bytes& Data);
 
 // The commands over memory: Output receives the result bytes.
 int32_t RunMemoryCommand(Context& C, const uint8_t* Data, int32_t Length, const std::string& Options, Bytes& Output);

@@ -155,6 +155,16 @@ std::string JoinPath(const std::string& Dir, const std::string& Name) {
   return Dir + "/" + Name;
 }
 
+bool WriteReplacing(const std::string& Path, const Bytes& Data) {
+  // Written beside the target and moved over it: a failed write leaves the old file serving.
+  const std::string temporary = Path + ".new";
+  if (standin::WriteWholeFile(temporary.c_str(), Data.data(), Data.size()) != standin::WriteResult::kOk) return false;
+  std::error_code error;
+  fs::rename(fs::path(temporary), fs::path(Path), error);
+  if (error) fs::remove(fs::path(temporary), error);
+  return !error;
+}
+
 bool ReadFile(const std::string& Path, Bytes& Data, size_t MaxSize) {
   std::ifstream in(fs::path(Path), std::ios::binary);
   if (!in) return false;
@@ -240,13 +250,7 @@ int32_t MakeGeneration(const std::string& Dir, const std::string& UID, const std
   const Bytes secret = EncodeSecretFile(key, Password);
   const Bytes pub = EncodePublicFile(key.Public, key.SignD);
   const std::string secretPath = JoinPath(Dir, SecretFileName(key.Public.Generation));
-  if (standin::WriteWholeFile(secretPath.c_str(), secret.data(), secret.size()) != standin::WriteResult::kOk) {
-    return kFileError;
-  }
-  if (standin::WriteWholeFile(PublicFile.c_str(), pub.data(), pub.size()) != standin::WriteResult::kOk) {
-    return kFileError;
-  }
-  return kOk;
+  return WriteReplacing(secretPath, secret) && WriteReplacing(PublicFile, pub) ? kOk : kFileError;
 }
 
 }  // namespace cryst

@@ -150,8 +150,7 @@ int32_t ImportPublicKeyFile(const Context& C, const std::string& File) {
   }
   if (number == 0) number = highest + 1;
   const std::string path = JoinPath(C.S.PublicKeyDir, PublicFileName(number, key.Generation));
-  return standin::WriteWholeFile(path.c_str(), file.data(), file.size()) == standin::WriteResult::kOk ? kOk
-                                                                                                      : kFileError;
+  return WriteReplacing(path, file) ? kOk : kFileError;
 }
 
 int32_t RemoveUser(const Context& C, int32_t Number) {
