@@ -127,31 +127,22 @@ std::string DemoHandoff::WriteParamFile(const std::string& engineType, const std
   return file.string();
 }
 
-void DemoHandoff::SetPasswordFile(const std::string& engineType, const std::string& letter,
-                                  const std::string& file) {
-  for (Entry& entry : entries_) {
-    if (entry.engineType == engineType && entry.letter == letter) entry.passwordFile = file;
-  }
-}
-
 void DemoHandoff::PrintCommands(const std::string& zkmintPath) const {
   std::map<std::string, std::map<std::string, std::string>> files;  // engine -> letter -> file
-  std::map<std::string, std::map<std::string, std::string>> passwords;
-  for (const Entry& entry : entries_) {
-    files[entry.engineType][entry.letter] = entry.file;
-    if (!entry.passwordFile.empty()) passwords[entry.engineType][entry.letter] = " --password-file " + ShellQuoted(entry.passwordFile);
-  }
+  for (const Entry& entry : entries_) files[entry.engineType][entry.letter] = entry.file;
   const std::string document = (fs::path(root_) / "hello.txt").string();
   std::ofstream(document, std::ios::binary) << "Payment order 1: 100.00 to account 40702810900000000001\n";
   std::printf("\nGo on by hand: sign with user A, verify as user B (parameter files in %s):\n",
               (fs::path(root_) / "PARAMS").string().c_str());
   for (const auto& [type, letters] : files) {
     if (!letters.count("A") || !letters.count("B")) continue;
-    const std::string common = " --engine " + ShellQuoted(type) + " --root " + ShellQuoted(root_);
-    std::printf("  %s sign %s%s --param-file %s%s && \\\n    %s verify %s%s --param-file %s\n",
+    std::string common = " --engine " + ShellQuoted(type) + " --root " + ShellQuoted(root_);
+    const auto password = passwordFiles_.find(type);
+    if (password != passwordFiles_.end()) common += " --password-file " + ShellQuoted(password->second);
+    std::printf("  %s sign %s%s --param-file %s && \\\n    %s verify %s%s --param-file %s\n",
                 zkmintPath.c_str(), ShellQuoted(document).c_str(), common.c_str(),
-                ShellQuoted(letters.at("A")).c_str(), passwords[type]["A"].c_str(), zkmintPath.c_str(),
-                ShellQuoted(document).c_str(), common.c_str(), ShellQuoted(letters.at("B")).c_str());
+                ShellQuoted(letters.at("A")).c_str(), zkmintPath.c_str(), ShellQuoted(document).c_str(),
+                common.c_str(), ShellQuoted(letters.at("B")).c_str());
   }
 }
 

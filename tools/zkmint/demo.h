@@ -2,6 +2,7 @@
 // works today through the exports, printing one table line per operation.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,17 +25,18 @@ class DemoHandoff {
   // Writes PARAMS/<engine>-<letter>.params under the root; returns its path ("" on failure).
   std::string WriteParamFile(const std::string& engineType, const std::string& letter,
                              const std::vector<NamedValue>& params);
-  // A user whose key is password-protected: the printed commands read it from this file.
-  void SetPasswordFile(const std::string& engineType, const std::string& letter, const std::string& file);
+  // The password file the engine's keys need, given to the printed commands.
+  void SetPasswordFile(const std::string& engineType, const std::string& file) { passwordFiles_[engineType] = file; }
   // One ready command per engine that has users A and B: sign with A, verify with B.
   void PrintCommands(const std::string& zkmintPath) const;
 
  private:
   struct Entry {
-    std::string engineType, letter, file, passwordFile;
+    std::string engineType, letter, file;
   };
   std::string root_;
   std::vector<Entry> entries_;
+  std::map<std::string, std::string> passwordFiles_;
 };
 
 // What the scenarios share.

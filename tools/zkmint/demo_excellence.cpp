@@ -62,7 +62,7 @@ bool OpenParty(const DemoContext& context, Party& party) {
   if (context.handoff != nullptr) {
     const fs::path file = fs::path(context.root) / "EXCELLENCE" / "PASSWORD.TXT";
     std::ofstream(file, std::ios::binary | std::ios::trunc) << kDemoPassword << "\n";
-    context.handoff->SetPasswordFile(kEngineType, party.user.letter, file.string());
+    context.handoff->SetPasswordFile(kEngineType, file.string());
   }
   return true;
 }
