@@ -46,13 +46,14 @@ struct Settings {
 };
 
 struct Context {
-  uint32_t Magic = kMagic;
   Settings S;
   std::string Password;
   int32_t LastError = 0;
   std::string Message;
-  static constexpr uint32_t kMagic = 0x31545243;  // "CRT1"
 };
+
+// True for an empty setting or one of blanks only (the adapter sends " " for "none").
+inline bool IsBlank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
 
 // Null unless Handle is a context this module opened and has not closed.
 Context* Live(CrystContext Handle);

@@ -105,8 +105,6 @@ bool IsDirectory(const std::string& path) {
   return std::filesystem::is_directory(std::filesystem::path(path), error);
 }
 
-bool IsBlank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
-
 // What BeginCrypto checks before any command: the algorithms and the places of the keys.
 int32_t CheckSettings(const Settings& s) {
   if (!EqualsNoCase(s.SigAlg, "GOST") || !EqualsNoCase(s.EncAlg, "GOST")) return kBadSettings;

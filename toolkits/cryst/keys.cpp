@@ -29,8 +29,6 @@ std::map<int32_t, std::string>& Devices() {
   return devices.get();
 }
 
-bool IsBlank(const std::string& s) { return s.find_first_not_of(" \t") == std::string::npos; }
-
 std::string PublicFileName(int32_t number, int32_t generation) {
   char name[40];
   std::snprintf(name, sizeof(name), "u%04dg%03d.pub", static_cast<int>(number), static_cast<int>(generation));
