@@ -6,6 +6,7 @@
 #include "engines/ccom3x/ccom_engine.h"
 #include "engines/emulation/ce_emul1.h"
 #include "engines/excellence/ce_exc4.h"
+#include "engines/lancrypto/vesta_engine.h"
 #include "engines/openssl/ossl_engine.h"
 
 namespace zk {
@@ -29,7 +30,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Emulation/1.0", Make<TEmu1CryptoEngine>},
     {"Emulation/2.0", Make<TEmu1CryptoEngine>},
     {"Excellence/4.0", Make<TExc4CryptoEngine>},
-    {"LAN Crypto/2.35", nullptr},
+    {"LAN Crypto/2.35", Make<TVesta235Engine>},
     {"Verba-OW/4", nullptr},
     {"Message-PRO 1.1", nullptr},
     {"Crypto COM/2.2", nullptr},

@@ -20,6 +20,8 @@ std::string CurrentPasswordFile() {
 
 }  // namespace
 
+std::string PasswordFile() { return CurrentPasswordFile(); }
+
 void SetPasswordFile(const std::string& path) {
   std::lock_guard<std::mutex> guard(passwordFileLock);
   passwordFile = path;

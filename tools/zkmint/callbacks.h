@@ -11,6 +11,7 @@ namespace zkmint {
 
 // The file the password request reads from; empty means ask on the terminal.
 void SetPasswordFile(const std::string& path);
+std::string PasswordFile();
 
 int32_t ZK_STDCALL PasswordRequest(char* buffer, int32_t bufferSize);
 void ZK_STDCALL TouchMemoryRequest(int32_t state);

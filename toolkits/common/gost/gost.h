@@ -22,6 +22,9 @@ class Gost28147 {
   Gost28147() = default;
   ~Gost28147() { Wipe(); }
   void SetKey(const uint8_t key[32], const uint8_t sbox[kSboxSize]);
+  // A new key under the table already set: for callers that change keys often (a hash step
+  // changes it four times), the table is not built again.
+  void ChangeKey(const uint8_t key[32]);
   void EncryptBlock(const uint8_t in[8], uint8_t out[8]) const;
   void DecryptBlock(const uint8_t in[8], uint8_t out[8]) const;
   // The 16-round transformation of the MAC, applied to an 8-byte state in place.
@@ -33,7 +36,9 @@ class Gost28147 {
   uint32_t table_[4][256] = {};  // substitution and rotation by 11 folded together
 };
 
-// The modes below keep a pointer to a keyed cipher: it must outlive their use.
+// The modes below keep a pointer to a keyed cipher: it must outlive their use. Their state may be
+// copied byte for byte (a toolkit context that lives in flat memory); Rebind gives a copy the
+// cipher to go on with.
 
 // Counter ("gamma") mode: the gamma is E(S) stepped by C2 = 0x1010101 (mod 2^32) and
 // C1 = 0x1010104 (mod 2^32 - 1, with the end-around carry of the standard's adder). Data may be
@@ -42,6 +47,7 @@ class GammaMode {
  public:
   void Init(const Gost28147* cipher, const uint8_t iv[8]);
   void Crypt(const uint8_t* in, uint8_t* out, size_t len);
+  void Rebind(const Gost28147* cipher) { cipher_ = cipher; }
   void Wipe();
 
  private:
@@ -58,6 +64,7 @@ class GammaFeedbackMode {
   void Init(const Gost28147* cipher, const uint8_t iv[8]);
   void Encrypt(const uint8_t* in, uint8_t* out, size_t len);
   void Decrypt(const uint8_t* in, uint8_t* out, size_t len);
+  void Rebind(const Gost28147* cipher) { cipher_ = cipher; }
   void Wipe();
 
  private:

@@ -37,8 +37,12 @@ inline uint32_t F(const uint32_t (&t)[4][256], uint32_t x) {
 
 }  // namespace
 
-void Gost28147::SetKey(const uint8_t key[32], const uint8_t sbox[kSboxSize]) {
+void Gost28147::ChangeKey(const uint8_t key[32]) {
   for (int i = 0; i < 8; ++i) key_[i] = Load32(key + 4 * i);
+}
+
+void Gost28147::SetKey(const uint8_t key[32], const uint8_t sbox[kSboxSize]) {
+  ChangeKey(key);
   // Byte j of the round input goes through K(2j+1) (low nibble) and K(2j+2) (high nibble); the
   // table entry is already shifted into place and rotated left by 11. Kk sits at (8 - k) * 16.
   for (int j = 0; j < 4; ++j) {

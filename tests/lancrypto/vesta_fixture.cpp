@@ -1,0 +1,216 @@
+#include "lancrypto/vesta_fixture.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "frame/cp1251.h"
+#include "frame/devicewait.h"
+#include "frame/keytimeouts.h"
+#include "frame/zexroot.h"
+
+namespace vtest {
+
+namespace fs = std::filesystem;
+
+const StandIn& Toolkit() {
+  static const StandIn standIn = [] {
+    StandIn s;
+    // The same search the engine's binding uses, so both talk to one module.
+    const zk::platform::ModuleHandle module = zk::LoadToolkitLibrary("ct512.dll");
+    if (module == nullptr) throw std::runtime_error("the stand-in ct512.dll is not beside the test");
+    auto find = [&](auto& target, const char* name) {
+      target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(zk::platform::FindSymbol(module, name));
+      if (target == nullptr) throw std::runtime_error(std::string("not the stand-in: ") + name);
+    };
+    find(s.MakeUser, "CT_StandIn_MakeUser");
+    find(s.AddToEncryptVault, "CT_StandIn_AddToEncryptVault");
+    find(s.WriteTouchMemory, "CT_StandIn_WriteTouchMemory");
+    find(s.SetTouchMemory, "CT_StandIn_SetTouchMemory");
+    find(s.PublicKey, "CT_StandIn_PublicKey");
+    find(s.SecretKey, "CT_StandIn_SecretKey");
+    find(s.Control, "StandIn_Control");
+    return s;
+  }();
+  return standIn;
+}
+
+Sandbox::Sandbox() {
+  std::random_device seed;
+  for (int attempt = 0; root_.empty(); ++attempt) {
+    const fs::path candidate = fs::temp_directory_path() / ("zk_vesta_" + std::to_string(seed()));
+    if (fs::create_directory(candidate)) root_ = candidate.string();
+    if (attempt > 100) throw std::runtime_error("no test directory");
+  }
+  Toolkit().Control("reset");
+}
+
+Sandbox::~Sandbox() {
+  Toolkit().Control("reset");
+  Toolkit().SetTouchMemory(1, nullptr);
+  Toolkit().SetTouchMemory(2, nullptr);
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+const User& Sandbox::AddUser(const std::string& uid, const std::string& shortName, const std::string& password,
+                             int expiryDays) {
+  User user{uid, shortName, password, (fs::path(root_) / ("user" + std::to_string(users_.size() + 1))).string()};
+  fs::create_directories(user.dir);
+  EXPECT_EQ(Toolkit().MakeUser(uid.c_str(), shortName.c_str(), password.c_str(), user.SignKey().c_str(),
+                               user.EncryptKey().c_str(), user.SignPub().c_str(), user.FullPub().c_str(), expiryDays),
+            0)
+      << uid;
+  users_.push_back(user);
+  Introduce(users_.back(), users_.back());
+  return users_.back();
+}
+
+void Sandbox::Introduce(const User& holder, const User& owner) {
+  auto engine = Engine(holder);
+  EXPECT_EQ(engine->IncludePublicKey(owner.FullPub().c_str()), 0) << owner.uid << " into " << holder.uid;
+  EXPECT_EQ(Toolkit().AddToEncryptVault(owner.FullPub().c_str(), holder.EncryptVault().c_str()), 0);
+}
+
+std::unique_ptr<zk::TVesta235Engine> Sandbox::Engine(const User& user) const {
+  auto engine = std::make_unique<zk::TVesta235Engine>();
+  Configure(*engine, kSignKey, user.SignKey());
+  Configure(*engine, kSignVault, user.SignVault());
+  Configure(*engine, kSignUID, user.uid);
+  Configure(*engine, kEncryptKey, user.EncryptKey());
+  Configure(*engine, kEncryptVault, user.EncryptVault());
+  Configure(*engine, kEncryptUID, user.uid);
+  return engine;
+}
+
+void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value) {
+  ASSERT_EQ(engine.SetCryptoParamValue(index, value.c_str()), 0) << index;
+}
+
+namespace {
+std::deque<std::string> g_passwords;
+int g_prompts = 0;
+std::vector<int32_t> g_states;
+uint64_t g_now = 1000000;
+
+int32_t ZK_STDCALL AnswerPassword(char* buffer, int32_t size) {
+  ++g_prompts;
+  EXPECT_EQ(size, 255);
+  if (g_passwords.empty() || g_passwords.front().empty()) return 0;
+  std::snprintf(buffer, static_cast<size_t>(size), "%s", g_passwords.front().c_str());
+  g_passwords.pop_front();
+  return 1;
+}
+void ZK_STDCALL SeeState(int32_t state) { g_states.push_back(state); }
+uint64_t FakeClock() { return g_now; }
+void FakeSleep(uint32_t ms) { g_now += ms; }
+}  // namespace
+
+void Callbacks::Install(zk::TCryptoEngine& engine) {
+  engine.SetPasswordRequestFunc(&AnswerPassword);
+  engine.TMRequestFunc = &SeeState;
+}
+void Callbacks::Script(std::vector<std::string> passwords) {
+  g_passwords.assign(passwords.begin(), passwords.end());
+  g_prompts = 0;
+  g_states.clear();
+}
+int Callbacks::Prompts() { return g_prompts; }
+std::vector<int32_t>& Callbacks::States() { return g_states; }
+
+FakeTime::FakeTime() {
+  zk::TKeyTimeouts::SetClockForTesting(&FakeClock);
+  zk::TDeviceWait::SetSleepForTesting(&FakeSleep);
+}
+FakeTime::~FakeTime() {
+  zk::TKeyTimeouts::SetClockForTesting(nullptr);
+  zk::TDeviceWait::SetSleepForTesting(nullptr);
+}
+void FakeTime::Advance(uint64_t ms) { g_now += ms; }
+uint64_t FakeTime::Now() { return g_now; }
+
+SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data, const char* uid) {
+  const size_t room = static_cast<size_t>(engine.GetMaxSignatureLength());
+  Bytes signature(room + 16, 0xCC);
+  int32_t length = -1;
+  const int32_t code = engine.SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(), &length, uid);
+  for (size_t i = room; i < signature.size(); ++i) EXPECT_EQ(signature[i], 0xCC) << "written past the room";
+  signature.resize(code == 0 ? static_cast<size_t>(length) : 0);
+  return {code, signature};
+}
+
+VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature) {
+  const size_t room = static_cast<size_t>(engine.GetMaxUIDLength());
+  std::string signer(room + 8, '\x7F');
+  const int32_t code = engine.VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(),
+                                         static_cast<int32_t>(signature.size()), signer.data());
+  for (size_t i = room; i < signer.size(); ++i) EXPECT_EQ(signer[i], '\x7F') << "written past GetMaxUIDLength";
+  return {code, signer.substr(0, signer.find('\0'))};
+}
+
+CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& plain, const char* recipient) {
+  const size_t room = plain.size() + static_cast<size_t>(engine.GetMaxEncodeAddition());
+  Bytes buffer(room + 32, 0xCD);
+  std::copy(plain.begin(), plain.end(), buffer.begin());
+  int32_t length = static_cast<int32_t>(plain.size());
+  const int32_t code = engine.EncodeData(buffer.data(), &length, recipient);
+  for (size_t i = room; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCD) << "written past the room";
+  if (code != 0) {
+    EXPECT_EQ(length, static_cast<int32_t>(plain.size()));
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), buffer.begin())) << "a failed EncodeData changed the data";
+    return {code, {}, ""};
+  }
+  buffer.resize(static_cast<size_t>(length));
+  return {code, buffer, ""};
+}
+
+CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope) {
+  Bytes buffer(envelope.size() + 32, 0xCD);
+  std::copy(envelope.begin(), envelope.end(), buffer.begin());
+  int32_t length = static_cast<int32_t>(envelope.size());
+  std::string sender(static_cast<size_t>(engine.GetMaxUIDLength()) + 8, '\x7F');
+  const int32_t code = engine.DecodeData(buffer.data(), &length, sender.data());
+  for (size_t i = envelope.size(); i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCD) << "written past the envelope";
+  for (size_t i = static_cast<size_t>(engine.GetMaxUIDLength()); i < sender.size(); ++i) EXPECT_EQ(sender[i], '\x7F');
+  sender = sender.substr(0, sender.find('\0'));
+  if (code != 0) {
+    EXPECT_EQ(length, static_cast<int32_t>(envelope.size()));
+    EXPECT_TRUE(std::equal(envelope.begin(), envelope.end(), buffer.begin())) << "a failed DecodeData changed the data";
+    EXPECT_EQ(sender, "") << "a failed DecodeData names a sender";
+    return {code, {}, sender};
+  }
+  buffer.resize(static_cast<size_t>(length));
+  return {code, buffer, sender};
+}
+
+std::string ErrorText(zk::TCryptoEngine& engine, int32_t code) {
+  std::string text(static_cast<size_t>(engine.GetMaxErrorStringLength()), '\x7F');
+  engine.GetCryptoErrorString(code, text.data());
+  return zk::Cp1251ToUtf8(text.substr(0, text.find('\0')));
+}
+
+std::string CurrentUID(zk::TCryptoEngine& engine, int32_t& code) {
+  std::string uid(static_cast<size_t>(engine.GetMaxUIDLength()) + 8, '\x7F');
+  code = engine.GetCurrentUID(uid.data());
+  return uid.substr(0, uid.find('\0'));
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+Bytes RandomBytes(size_t size, uint32_t seed) {
+  std::mt19937 gen(seed);
+  Bytes out(size);
+  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
+  return out;
+}
+
+}  // namespace vtest
