@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engines/cryptoc/crypc_engine.h"
+#include "engines/ccom22/cc_engine.h"
 #include "engines/ccom3x/ccom_engine.h"
 #include "engines/emulation/ce_emul1.h"
 #include "engines/excellence/ce_exc4.h"
@@ -33,7 +34,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"LAN Crypto/2.35", Make<TVesta235Engine>},
     {"Verba-OW/4", nullptr},
     {"Message-PRO 1.1", nullptr},
-    {"Crypto COM/2.2", nullptr},
+    {"Crypto COM/2.2", Make<TCcom22Engine>},
     {"CryptoPro CSP/1.1", nullptr},
     {"Ms Crypto API 2.0", nullptr},
     {"M-Pro v2.x", nullptr},

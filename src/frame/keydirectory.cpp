@@ -10,6 +10,8 @@ namespace zk {
 
 namespace {
 
+constexpr size_t kMaxPathChars = 259;  // MAX_PATH less its terminating zero
+
 bool SamePath(std::string a, std::string b) {
   auto fold = [](std::string& s) {
     for (char& c : s) {
@@ -28,6 +30,15 @@ bool Contains(const std::vector<std::string>& Paths, const std::string& Path) {
 
 }  // namespace
 
+KeyDirectoryLayout PublicKeyFilesLayout() {
+  KeyDirectoryLayout layout;
+  layout.Ext = "pub";
+  layout.Recursive = true;
+  layout.NamedByUID = true;
+  layout.NumberedPrefix = "pk";
+  return layout;
+}
+
 std::string TKeyDirectoryFiles::Key(const std::string& UID) const {
   if (!layout_.IgnoreCase) return UID;
   std::string key = UID;
@@ -39,7 +50,10 @@ std::string TKeyDirectoryFiles::Key(const std::string& UID) const {
 
 std::string TKeyDirectoryFiles::NamedPath(const std::string& Dir, const std::string& UID) const {
   if (!layout_.NamedByUID || !IsPlainFileName(UID)) return std::string();
-  return IncludeDirDelimiter(Dir) + UID + "." + layout_.Ext;
+  const std::string path = IncludeDirDelimiter(Dir) + UID + "." + layout_.Ext;
+  // Past MAX_PATH the ANSI file functions of Windows do not agree on what exists; such a UID gets
+  // a numbered name on every system.
+  return path.size() <= kMaxPathChars ? path : std::string();
 }
 
 std::vector<std::string> TKeyDirectoryFiles::ListFiles(const std::string& Dir) const {

@@ -30,6 +30,10 @@ struct KeyDirectoryLayout {
   bool IgnoreCase = false;      // UIDs are compared ignoring ASCII case
 };
 
+// The public-key files of the GOST adapters: "<UID>.pub" or "pk<N>.pub" anywhere below the
+// directory, UIDs compared exactly.
+KeyDirectoryLayout PublicKeyFilesLayout();
+
 enum class KeyDirResult { Ok, NoDirectory, NotFound, WriteFailed, RemoveFailed };
 
 // The file-level part, independent of what an engine keeps per key.

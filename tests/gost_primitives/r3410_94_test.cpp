@@ -1,7 +1,8 @@
-// GOST R 34.10-94 over our parameter set, and the 1024-bit agreement in the same group: the
-// embedded constants form the group they should, signatures follow the standard's equations
-// (checked with numbers computed here), every single-bit fault is refused, malformed
-// signatures and keys get their statuses, and the agreement refuses unsafe peer values.
+// GOST R 34.10-94 over our parameter set and the standard's own example, and the 1024-bit
+// agreement in the same group: the embedded constants form the group they should, signatures
+// follow the standard's equations (checked with numbers computed here), every single-bit fault is
+// refused, malformed signatures and keys get their statuses, and the agreement refuses unsafe peer
+// values.
 #include <gcrypt.h>
 #include <gtest/gtest.h>
 
@@ -236,6 +237,38 @@ TEST(Dh1024, BothSidesAgreeAndUnsafePeerValuesAreRefused) {
   EXPECT_EQ(gost::kSignBadKey, gost::dh1024::PublicFromSecret(zero.data(), ya));
   EXPECT_EQ(gost::kSignBadKey, gost::dh1024::PublicFromSecret(qs.data(), ya));
   EXPECT_EQ(gost::kSignBadKey, gost::dh1024::Agree(qs.data(), yb, za));
+}
+
+// The standard's own example (GOST R 34.10-94, appendix A: the 512-bit test parameter set, with
+// its secret key x, nonce k and digest), the same numbers other implementations publish in their
+// tests. Numbers are printed big-endian; the scheme reads them little-endian.
+TEST(R3410_94, StandardsExample) {
+  const gost::r3410_94::ParameterSet set = {
+      "EE8172AE8996608FB69359B89EB82A69854510E2977A4D63BC97322CE5DC3386"
+      "EA0A12B343E9190F23177539845839786BB0C345D165976EF2195EC9B1C379E3",
+      "98915E7EC8265EDFCDA31E88F24809DDB064BDC7285DD50D7289F0AC6F49DD2D",
+      "9E96031500C8774A869582D4AFDE2127AFAD2538B4B6270A6F7C8837B50D50F2"
+      "06755984A49E509304D648BE2AB5AAB18EBE2CD46AC3D8495B142AA6CE23E21C"};
+  const auto x = gost_test::LeFromBeHex("3036314538303830343630454235324435324234314132373832433138443046", 32);
+  const auto k = gost_test::LeFromBeHex("90F3A564439242F5186EBB224C8E223811B7105C64E4F5390807E6362DF4C72A", 32);
+  const auto e = gost_test::LeFromBeHex("3534454132454236443134453437313943363345374143423445413631454230", 32);
+  const auto y = gost_test::LeFromBeHex(
+      "EE1902A40692D273EDC1B5ADC55F91128E35F9D165FA9901CAF00D27018BA6DF"
+      "324519C11A6E272526589CD6E6A2EDDAAFE1C3081259BE9FCEE667A2701F4352", 64);
+  auto signature = gost_test::LeFromBeHex("3E5F895E276D81D2D52C0763270A458157B784C57ABDBD807BC44FD43A32AC06", 32);
+  const auto s = gost_test::LeFromBeHex("3F0DD5D4400D47C08E4CE505FF7434B6DBF729592E37C74856DAB85115A60955", 32);
+  signature.insert(signature.end(), s.begin(), s.end());  // r then s
+
+  uint8_t ourY[64];
+  ASSERT_EQ(gost::kSignOk, gost::r3410_94::PublicFromSecret(set, x.data(), ourY, sizeof ourY));
+  EXPECT_EQ(std::vector<uint8_t>(ourY, ourY + 64), y);
+  uint8_t ours[64];
+  ASSERT_EQ(gost::kSignOk, gost::r3410_94::Sign(set, x.data(), e.data(), k.data(), ours));
+  EXPECT_EQ(std::vector<uint8_t>(ours, ours + 64), signature);
+  EXPECT_EQ(gost::kSignOk, gost::r3410_94::Verify(set, y.data(), y.size(), e.data(), signature.data()));
+  auto other = e;
+  other[0] ^= 1;
+  EXPECT_EQ(gost::kSignBad, gost::r3410_94::Verify(set, y.data(), y.size(), other.data(), signature.data()));
 }
 
 }  // namespace

@@ -121,14 +121,21 @@ TEST_F(PublishFileTest, ADirectoryInTheWayOfAnyNameChangesNothing) {
 }
 
 TEST_F(PublishFileTest, TemporaryNamesStayShortBesideALongTarget) {
-  // A name of 250 characters plus its extension is as long as a file name may get.
-  const std::string longName = std::string(250, 'U') + ".pub";
+  // As long as a target may get: Windows counts the whole path (MAX_PATH), POSIX one name.
+#ifdef _WIN32
+  const size_t longest = 259 - Path("").size();
+#else
+  const size_t longest = 255;
+#endif
+  const std::string longName = std::string(longest - 4, 'U') + ".pub";
   ASSERT_TRUE(zk::PublishFile(Path(longName), "k", 1, {}, true));
   ASSERT_TRUE(zk::PublishFile(Path(longName), "K", 1, {}, true));
   EXPECT_EQ(Files(), (Snapshot{{longName, "K"}}));
-  const std::string tooLong = std::string(260, 'U') + ".pub";
+#ifndef _WIN32  // Windows may accept longer paths (long-path support, Wine): nothing to refuse there
+  const std::string tooLong = std::string(longest - 3, 'U') + ".pub";
   EXPECT_FALSE(zk::PublishFile(Path(tooLong), "k", 1, {}, true));
   EXPECT_EQ(Files(), (Snapshot{{longName, "K"}}));
+#endif
 }
 
 }  // namespace

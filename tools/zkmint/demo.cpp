@@ -1,5 +1,6 @@
 #include "demo.h"
 #include "demo_cryptoc.h"
+#include "demo_ccom22.h"
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
 #include "demo_excellence.h"
@@ -186,6 +187,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunOpenSSLDemo(context);
     else if (type == "Crypto-C")
       RunCryptoCDemo(context);
+    else if (type == "Crypto COM/2.2")
+      RunCCom22Demo(context);
     else if (type == "LAN Crypto/2.35")
       RunLanCryptoDemo(context);
     else if (type == "CryptoCom 32x")

@@ -19,15 +19,6 @@ bool ReadNode(const std::string& Path, std::string& UID, TCCom3x_CashNode& Node)
   return true;
 }
 
-KeyDirectoryLayout PublicKeyLayout() {
-  KeyDirectoryLayout layout;
-  layout.Ext = "pub";
-  layout.Recursive = true;
-  layout.NamedByUID = true;
-  layout.NumberedPrefix = "pk";
-  return layout;
-}
-
 int32_t CodeOf(KeyDirResult Result) {
   switch (Result) {
     case KeyDirResult::Ok: return kOk;
@@ -41,7 +32,7 @@ int32_t CodeOf(KeyDirResult Result) {
 
 }  // namespace
 
-TCCom3x_DLL::PublicKeyDirectory::PublicKeyDirectory() : TKeyDirectory(PublicKeyLayout(), &ReadNode) {}
+TCCom3x_DLL::PublicKeyDirectory::PublicKeyDirectory() : TKeyDirectory(PublicKeyFilesLayout(), &ReadNode) {}
 
 void TCCom3x_DLL::DropPublicKeyCache() { keys_.Drop(); }
 

@@ -64,7 +64,6 @@ struct TCryptoC_CashNode4 {
   ~TCryptoC_CashNode4();
   void ForgetPairKey();
 
-  std::string FilePath;
   int32_t FileSize = 0;
   int32_t KeyType = -1;
   uint8_t Image[kMaxPublicKeyFileSize] = {};

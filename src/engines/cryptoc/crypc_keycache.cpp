@@ -10,9 +10,8 @@ namespace zk::cryptoc {
 
 namespace {
 
-void FillNode(TCryptoC_CashNode4& Node, const std::string& Path, const uint8_t* Image, int32_t Size) {
+void FillNode(TCryptoC_CashNode4& Node, const uint8_t* Image, int32_t Size) {
   const int32_t uidLength = ImageUIDLength(Image, Size);
-  Node.FilePath = Path;
   Node.FileSize = Size;
   std::memcpy(Node.Image, Image, static_cast<size_t>(Size));
   Node.KeyType = Size >= uidLength + 5 ? static_cast<int32_t>(Word(Image + uidLength + 1)) : -1;
@@ -26,17 +25,8 @@ bool ReadNode(const std::string& Path, std::string& UID, TCryptoC_CashNode4& Nod
   const int32_t uidLength = ImageUIDLength(image, size);
   if (uidLength <= 0) return false;
   UID.assign(reinterpret_cast<const char*>(image), static_cast<size_t>(uidLength));
-  FillNode(Node, Path, image, size);
+  FillNode(Node, image, size);
   return true;
-}
-
-KeyDirectoryLayout PublicKeyLayout() {
-  KeyDirectoryLayout layout;
-  layout.Ext = "pub";
-  layout.Recursive = true;
-  layout.NamedByUID = true;
-  layout.NumberedPrefix = "pk";
-  return layout;
 }
 
 int32_t CodeOf(KeyDirResult Result, int32_t NotFound) {
@@ -52,7 +42,7 @@ int32_t CodeOf(KeyDirResult Result, int32_t NotFound) {
 
 }  // namespace
 
-TCryptoC_DLL::PublicKeyDirectory::PublicKeyDirectory() : TKeyDirectory(PublicKeyLayout(), &ReadNode) {}
+TCryptoC_DLL::PublicKeyDirectory::PublicKeyDirectory() : TKeyDirectory(PublicKeyFilesLayout(), &ReadNode) {}
 
 int32_t TCryptoC_DLL::ServeFromNode(const TCryptoC_CashNode4& Node, KeyPart Part, uint8_t* Out, int32_t& Type) {
   const int32_t signSize = SignPublicKeySize(Node.KeyType);
@@ -88,7 +78,7 @@ int32_t TCryptoC_DLL::IncludePublicKey(const uint8_t* Image, int32_t Size) {
     if (uid == uid_) return kErrIncludeOwnKey;
   }
   auto node = std::make_unique<TCryptoC_CashNode4>();
-  FillNode(*node, std::string(), Image, Size);
+  FillNode(*node, Image, Size);
   return CodeOf(keys_.Include(settings_.AbonentsDir, uid, Image, static_cast<size_t>(Size), std::move(node)),
                 kErrPublicKey);
 }

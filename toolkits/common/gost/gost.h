@@ -135,6 +135,18 @@ int Sign(const uint8_t x[32], const uint8_t digest[32], uint8_t signature[64]);
 int Verify(const uint8_t y[128], const uint8_t digest[32], const uint8_t signature[64]);
 // The parameter set as p (128), q (32), a (128), little-endian.
 void Parameters(uint8_t p[128], uint8_t q[32], uint8_t a[128]);
+// The same scheme over another parameter set (big-endian hex; q of 256 bits, y of yLen bytes),
+// with a caller's nonce k when given: what known-answer tests with published examples need.
+struct ParameterSet {
+  const char* p;
+  const char* q;
+  const char* a;
+};
+int PublicFromSecret(const ParameterSet& Set, const uint8_t x[32], uint8_t* y, size_t yLen);
+int Sign(const ParameterSet& Set, const uint8_t x[32], const uint8_t digest[32], const uint8_t k[32],
+         uint8_t signature[64]);
+int Verify(const ParameterSet& Set, const uint8_t* y, size_t yLen, const uint8_t digest[32],
+           const uint8_t signature[64]);
 }  // namespace r3410_94
 
 // Diffie-Hellman in the same group: secret and public values and the agreed value are 128 bytes.

@@ -32,7 +32,9 @@ gcry_mpi_t FromHex(const char* hex) {
 
 // The group, parsed per use: a few microseconds beside the exponentiations, and no shared state.
 struct Group {
-  Group() : p((InitLibgcrypt(), FromHex(kP))), q(FromHex(kQ)), a(FromHex(kA)) {}
+  Group() : Group(r3410_94::ParameterSet{kP, kQ, kA}) {}
+  explicit Group(const r3410_94::ParameterSet& set)
+      : p((InitLibgcrypt(), FromHex(set.p))), q(FromHex(set.q)), a(FromHex(set.a)) {}
   bool ok() const { return p.get() && q.get() && a.get(); }
   bool InScalarRange(gcry_mpi_t k) const {  // 1..q-1
     return k && gcry_mpi_cmp_ui(k, 0) > 0 && gcry_mpi_cmp(k, q) < 0;
@@ -60,43 +62,24 @@ struct Group {
   Mpi p, q, a;
 };
 
-}  // namespace
-
-namespace r3410_94 {
-
-void Parameters(uint8_t p[128], uint8_t q[32], uint8_t a[128]) {
-  Group g;
-  MpiToLe(g.p, p, 128);
-  MpiToLe(g.q, q, 32);
-  MpiToLe(g.a, a, 128);
-}
-
-int GenerateSecret(uint8_t x[32]) {
-  Group g;
-  if (!g.ok()) return kSignBadKey;
-  Mpi k(g.RandomScalar());
-  return k.get() && MpiToLe(k, x, 32) ? kSignOk : kSignBadKey;
-}
-
-int PublicFromSecret(const uint8_t x[32], uint8_t y[128]) {
-  Group g;
+int PublicFromSecretWith(const Group& g, const uint8_t x[32], uint8_t* y, size_t yLen) {
   Mpi xm(MpiFromLe(x, 32)), ym;
   if (!g.ok() || !g.InScalarRange(xm)) return kSignBadKey;
   gcry_mpi_powm(ym.get(), g.a, xm, g.p);
-  return MpiToLe(ym, y, 128) ? kSignOk : kSignBadKey;
+  return MpiToLe(ym, y, yLen) ? kSignOk : kSignBadKey;
 }
 
 // r = (a^k mod p) mod q, s = (x r + k e) mod q, e = H mod q (1 in place of 0); a zero r or s
-// takes another k.
-int Sign(const uint8_t x[32], const uint8_t digest[32], uint8_t signature[64]) {
-  Group g;
+// takes another k (a given k is used once).
+int SignWith(const Group& g, const uint8_t x[32], const uint8_t digest[32], const uint8_t* givenK,
+             uint8_t signature[64]) {
   Mpi xm(MpiFromLe(x, 32)), e(MpiFromLe(digest, 32));
   if (!g.ok() || !g.InScalarRange(xm) || !e.get()) return kSignBadKey;
   gcry_mpi_mod(e.get(), e, g.q);
   if (gcry_mpi_cmp_ui(e, 0) == 0) gcry_mpi_set_ui(e.get(), 1);
-  for (int attempt = 0; attempt < 64; ++attempt) {
-    Mpi k(g.RandomScalar()), r, s, t;
-    if (!k.get()) return kSignBadKey;
+  for (int attempt = 0; attempt < (givenK != nullptr ? 1 : 64); ++attempt) {
+    Mpi k(givenK != nullptr ? MpiFromLe(givenK, 32) : g.RandomScalar()), r, s, t;
+    if (!k.get() || !g.InScalarRange(k)) return kSignBadKey;
     gcry_mpi_powm(r.get(), g.a, k, g.p);
     gcry_mpi_mod(r.get(), r, g.q);
     if (gcry_mpi_cmp_ui(r, 0) == 0) continue;
@@ -112,10 +95,9 @@ int Sign(const uint8_t x[32], const uint8_t digest[32], uint8_t signature[64]) {
 
 // v = e^(q-2) mod q, z1 = s v mod q, z2 = (q - r) v mod q, u = (a^z1 y^z2 mod p) mod q; the
 // signature holds when u = r.
-int Verify(const uint8_t y[128], const uint8_t digest[32], const uint8_t signature[64]) {
-  Group g;
+int VerifyWith(const Group& g, const uint8_t* y, size_t yLen, const uint8_t digest[32], const uint8_t signature[64]) {
   if (!g.ok()) return kSignBadKey;
-  Mpi ym(MpiFromLe(y, 128));
+  Mpi ym(MpiFromLe(y, yLen));
   if (!g.IsGroupElement(ym)) return kSignBadKey;
   Mpi r(MpiFromLe(signature, 32)), s(MpiFromLe(signature + 32, 32)), e(MpiFromLe(digest, 32));
   if (!r.get() || !s.get() || !e.get()) return kSignBad;
@@ -137,6 +119,48 @@ int Verify(const uint8_t y[128], const uint8_t digest[32], const uint8_t signatu
   gcry_mpi_mulm(u.get(), u, t, g.p);
   gcry_mpi_mod(u.get(), u, g.q);
   return gcry_mpi_cmp(u, r) == 0 ? kSignOk : kSignBad;
+}
+
+}  // namespace
+
+namespace r3410_94 {
+
+void Parameters(uint8_t p[128], uint8_t q[32], uint8_t a[128]) {
+  Group g;
+  MpiToLe(g.p, p, 128);
+  MpiToLe(g.q, q, 32);
+  MpiToLe(g.a, a, 128);
+}
+
+int GenerateSecret(uint8_t x[32]) {
+  Group g;
+  if (!g.ok()) return kSignBadKey;
+  Mpi k(g.RandomScalar());
+  return k.get() && MpiToLe(k, x, 32) ? kSignOk : kSignBadKey;
+}
+
+int PublicFromSecret(const uint8_t x[32], uint8_t y[128]) { return PublicFromSecretWith(Group(), x, y, 128); }
+
+int Sign(const uint8_t x[32], const uint8_t digest[32], uint8_t signature[64]) {
+  return SignWith(Group(), x, digest, nullptr, signature);
+}
+
+int Verify(const uint8_t y[128], const uint8_t digest[32], const uint8_t signature[64]) {
+  return VerifyWith(Group(), y, 128, digest, signature);
+}
+
+int PublicFromSecret(const ParameterSet& Set, const uint8_t x[32], uint8_t* y, size_t yLen) {
+  return PublicFromSecretWith(Group(Set), x, y, yLen);
+}
+
+int Sign(const ParameterSet& Set, const uint8_t x[32], const uint8_t digest[32], const uint8_t k[32],
+         uint8_t signature[64]) {
+  return SignWith(Group(Set), x, digest, k, signature);
+}
+
+int Verify(const ParameterSet& Set, const uint8_t* y, size_t yLen, const uint8_t digest[32],
+           const uint8_t signature[64]) {
+  return VerifyWith(Group(Set), y, yLen, digest, signature);
 }
 
 }  // namespace r3410_94
