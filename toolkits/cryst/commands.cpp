@@ -112,7 +112,7 @@ int32_t Encrypt(Context& C, const Command& c, const uint8_t* data, size_t len, B
   out.assign(kEnvelopeHead + n * kEntrySize + 12 + len, 0);
   uint8_t* p = out.data();
   std::memcpy(p, "EXE1", 4);
-  PutWord(p + 4, static_cast<uint32_t>(n));
+  WriteLE32(p + 4, static_cast<uint32_t>(n));
   std::memcpy(p + 8, own.Public.KeyId, 8);
   uint8_t* ukm = p + 16;
   gost::SystemRandom(ukm, 8);
@@ -139,7 +139,7 @@ int32_t Encrypt(Context& C, const Command& c, const uint8_t* data, size_t len, B
 
 int32_t Decrypt(Context& C, const Command& c, const uint8_t* data, size_t len, Bytes& out) {
   if (len < kEnvelopeHead || std::memcmp(data, "EXE1", 4) != 0) return kDamaged;
-  const uint32_t n = GetWord(data + 4);
+  const uint32_t n = ReadLE32(data + 4);
   if (n < 1 || n > static_cast<uint32_t>(kMaxRecipients) || len < kEnvelopeHead + n * kEntrySize + 12) return kDamaged;
   SecretKey own;
   int32_t code = LoadSecret(C, c.generation, own);
@@ -184,8 +184,8 @@ int32_t Sign(Context& C, const uint8_t* data, size_t len, Bytes& out) {
   uint8_t* block = out.data() + len;
   std::memcpy(block, "EXS1", 4);
   std::memcpy(block + 4, own.Public.KeyId, 8);
-  PutWord(block + 12, static_cast<uint32_t>(own.Public.Generation));
-  PutWord(block + 16, static_cast<uint32_t>(len));
+  WriteLE32(block + 12, static_cast<uint32_t>(own.Public.Generation));
+  WriteLE32(block + 16, static_cast<uint32_t>(len));
   return gost::r3410_2001::Sign(kCurve, own.SignD, digest, block + 20) == gost::kSignOk ? kOk : kKeyStore;
 }
 
@@ -193,12 +193,12 @@ int32_t Verify(Context& C, const uint8_t* data, size_t len, Bytes& out) {
   if (len <= kSignatureBlock) return kDamaged;
   const size_t dataLen = len - kSignatureBlock;
   const uint8_t* block = data + dataLen;
-  if (std::memcmp(block, "EXS1", 4) != 0 || GetWord(block + 16) != dataLen) return kDamaged;
+  if (std::memcmp(block, "EXS1", 4) != 0 || ReadLE32(block + 16) != dataLen) return kDamaged;
   PublicKey signer;
   int32_t number = 0;
   if (KeyById(C, block + 4, signer, number) != kOk) return kUnknownUser;
   // The digest covers the data only: every field of the block is checked against the key.
-  if (GetWord(block + 12) != static_cast<uint32_t>(signer.Generation)) return kDamaged;
+  if (ReadLE32(block + 12) != static_cast<uint32_t>(signer.Generation)) return kDamaged;
   uint8_t digest[32];
   Digest(data, dataLen, digest);
   if (gost::r3410_2001::Verify(kCurve, signer.Sign, digest, block + 20) != gost::kSignOk) return kBadSignature;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engines/excellence/cryst_api.h"
+#include "frame/lefields.h"
 #include "gost.h"
 
 namespace cryst {
@@ -121,12 +122,7 @@ bool WriteReplacing(const std::string& Path, const Bytes& Data);
 // The commands over memory: Output receives the result bytes.
 int32_t RunMemoryCommand(Context& C, const uint8_t* Data, int32_t Length, const std::string& Options, Bytes& Output);
 
-inline void PutWord(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline uint32_t GetWord(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
+using zk::ReadLE32;
+using zk::WriteLE32;
 
 }  // namespace cryst

@@ -314,7 +314,7 @@ CRYST_EXPORT CryptoStatus* CRYST_CALL GetMemoryCryptoStatus(CrystContext Handle,
   if (box == nullptr) return Fail(*c, kNoMemory), nullptr;
   const size_t len = static_cast<size_t>(Length);
   if (len >= 24 && std::memcmp(Data, "EXE1", 4) == 0) {
-    box->status.Count = static_cast<int32_t>(GetWord(Data + 4));
+    box->status.Count = static_cast<int32_t>(ReadLE32(Data + 4));
     std::memcpy(box->status.SenderKeyId, Data + 8, 8);
     return &box->status;
   }

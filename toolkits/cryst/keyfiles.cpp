@@ -32,7 +32,7 @@ void Digest(const uint8_t* data, size_t len, uint8_t out[32]) {
 // magic | generation | UID (17) | key id | sign X, Y | exchange X, Y
 void EncodePublicPart(const PublicKey& key, const char magic[4], uint8_t* out) {
   std::memcpy(out, magic, 4);
-  PutWord(out + 4, static_cast<uint32_t>(key.Generation));
+  WriteLE32(out + 4, static_cast<uint32_t>(key.Generation));
   std::memset(out + 8, 0, 17);
   std::memcpy(out + 8, key.UID.data(), key.UID.size());
   std::memcpy(out + 25, key.KeyId, 8);
@@ -44,7 +44,7 @@ void EncodePublicPart(const PublicKey& key, const char magic[4], uint8_t* out) {
 
 bool DecodePublicPart(const uint8_t* in, const char magic[4], PublicKey& key) {
   if (std::memcmp(in, magic, 4) != 0 || in[8 + kMaxUIDChars] != 0 || in[8] == 0) return false;
-  key.Generation = static_cast<int32_t>(GetWord(in + 4));
+  key.Generation = static_cast<int32_t>(ReadLE32(in + 4));
   key.UID.assign(reinterpret_cast<const char*>(in + 8), strnlen(reinterpret_cast<const char*>(in + 8), 17));
   std::memcpy(key.Sign.x, in + 33, 32);
   std::memcpy(key.Sign.y, in + 65, 32);

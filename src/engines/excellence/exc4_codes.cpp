@@ -1,5 +1,7 @@
 #include "engines/excellence/exc4_codes.h"
 
+#include "frame/textrules.h"
+
 namespace zk::excellence {
 
 namespace {
@@ -39,41 +41,21 @@ const char* EngineCodeText(int32_t code) {
   return nullptr;
 }
 
-std::string Trim(const std::string& s) {
-  const size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-bool ParseInteger(const std::string& text, int32_t& value) {
-  const std::string s = Trim(text);
-  size_t at = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
-  if (at == s.size()) return false;
-  int64_t number = 0;
-  for (; at < s.size(); ++at) {
-    if (s[at] < '0' || s[at] > '9') return false;
-    number = number * 10 + (s[at] - '0');
-    if (number > INT32_MAX) return false;
-  }
-  value = static_cast<int32_t>(s[0] == '-' ? -number : number);
-  return true;
-}
-
 bool ParseNumberOr(const std::string& text, int32_t Default, int32_t& value) {
   if (Trim(text).empty()) {
     value = Default;
     return true;
   }
-  return ParseInteger(text, value);
+  return ParseInteger32(text, value);
 }
 
 bool ParseKeyLength(const std::string& text, int32_t& value) {
   return ParseNumberOr(text, 512, value) && value >= 0 && value <= 0xFFFF;
 }
 
-int32_t ParseTimeout(const std::string& text, int32_t Default, int32_t Negative) {
+int32_t TimeoutSeconds(const std::string& text, int32_t Default, int32_t Negative) {
   int32_t value = 0;
-  if (!ParseInteger(text, value)) return Default;
+  if (!ParseInteger32(text, value)) return Default;
   return value < 0 ? Negative : value;
 }
 

@@ -47,14 +47,11 @@ enum ParamIndex : size_t {
 // The engine's text of one of its own codes, or null for any other code.
 const char* EngineCodeText(int32_t code);
 
-std::string Trim(const std::string& s);
-// A trimmed decimal integer that fits in 32 bits.
-bool ParseInteger(const std::string& text, int32_t& value);
 // Empty gives Default; otherwise a number is required.
 bool ParseNumberOr(const std::string& text, int32_t Default, int32_t& value);
 // A key length: empty gives 512; the toolkit takes 16 bits, so 0..65535.
 bool ParseKeyLength(const std::string& text, int32_t& value);
 // A time-out in seconds: empty or not a number gives Default, a negative one Negative.
-int32_t ParseTimeout(const std::string& text, int32_t Default, int32_t Negative);
+int32_t TimeoutSeconds(const std::string& text, int32_t Default, int32_t Negative);
 
 }  // namespace zk::excellence

@@ -8,6 +8,7 @@
 #include "frame/errors.h"
 #include "frame/fileutils.h"
 #include "frame/secure.h"
+#include "frame/textrules.h"
 #include "platform/platform.h"
 
 namespace zk {
@@ -58,9 +59,9 @@ void WipeString(std::string& s) {
 
 TExc4CryptoEngine::Timeouts TExc4CryptoEngine::ReadTimeouts() const {
   Timeouts t;
-  t.Password = ParseTimeout(ParamValue(kPasswordTimeoutParam), 60, 5);
-  t.LastOperation = ParseTimeout(ParamValue(kLastOpTimeoutParam), 5, 5);
-  t.TouchMemory = ParseTimeout(ParamValue(kTMTimeoutParam), 5, 5);
+  t.Password = TimeoutSeconds(ParamValue(kPasswordTimeoutParam), 60, 5);
+  t.LastOperation = TimeoutSeconds(ParamValue(kLastOpTimeoutParam), 5, 5);
+  t.TouchMemory = TimeoutSeconds(ParamValue(kTMTimeoutParam), 5, 5);
   return t;
 }
 
@@ -161,7 +162,7 @@ int32_t TExc4CryptoEngine::DecodeOptions(TCryptoDLL& Binding, std::string& Optio
     return kOk;
   }
   int32_t generation = 0;
-  if (!ParseInteger(text, generation)) return kErrPreviousKeys;
+  if (!ParseInteger32(text, generation)) return kErrPreviousKeys;
   if (generation < 0) {
     // Counted back from the generation of the user's current key.
     std::string own;
