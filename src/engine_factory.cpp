@@ -9,6 +9,7 @@
 #include "engines/excellence/ce_exc4.h"
 #include "engines/lancrypto/vesta_engine.h"
 #include "engines/openssl/ossl_engine.h"
+#include "engines/verbaow/verba_engine.h"
 
 namespace zk {
 
@@ -32,7 +33,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Emulation/2.0", Make<TEmu1CryptoEngine>},
     {"Excellence/4.0", Make<TExc4CryptoEngine>},
     {"LAN Crypto/2.35", Make<TVesta235Engine>},
-    {"Verba-OW/4", nullptr},
+    {"Verba-OW/4", Make<TVerbaOW4Engine>},
     {"Message-PRO 1.1", nullptr},
     {"Crypto COM/2.2", Make<TCcom22Engine>},
     {"CryptoPro CSP/1.1", nullptr},

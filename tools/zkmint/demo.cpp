@@ -4,6 +4,7 @@
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
 #include "demo_excellence.h"
+#include "demo_verbaow.h"
 
 #include <cctype>
 #include <filesystem>
@@ -195,6 +196,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunCCom3xDemo(context);
     else if (type == "Excellence/4.0")
       RunExcellenceDemo(context);
+    else if (type == "Verba-OW/4")
+      RunVerbaOWDemo(context);
     else
       RunGenericRow(context, type);
   }
