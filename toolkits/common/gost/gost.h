@@ -81,6 +81,8 @@ class GammaFeedbackMode {
 class MacMode {
  public:
   void Init(const Gost28147* cipher);
+  // Starts from iv instead of zeros (gost28147IMIT with an IV, as RFC 4357's key wrap uses it).
+  void Init(const Gost28147* cipher, const uint8_t iv[8]);
   void Update(const uint8_t* data, size_t len);
   void Final(uint8_t out[8]);
   void Wipe();
