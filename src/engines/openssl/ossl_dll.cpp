@@ -2,29 +2,25 @@
 
 #include <cstdint>
 #include <cstring>
-#include <map>
 
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/ossl_locks.h"
 #include "engines/openssl/ossl_random.h"
+#include "frame/bindingregistry.h"
+#include "frame/lefields.h"
+#include "frame/secure.h"
 
 namespace zk::ossl {
 
 namespace {
 
-using BindingCache = std::map<std::string, std::shared_ptr<TOpenSSL_DLL>>;
-
-BindingCache& OSSLApiCache() {
-  static BindingCache cache;
-  return cache;
+// The bindings by settings.
+TBindingRegistry<TOpenSSL_DLL>& Bindings() {
+  static TBindingRegistry<TOpenSSL_DLL> registry;
+  return registry;
 }
 
 }  // namespace
-
-TCriticalSection& OSSLApiCacheLock() {
-  static TCriticalSection lock;
-  return lock;
-}
 
 int32_t GetCryptoAPI(const OSSLSettings& Settings, std::shared_ptr<TOpenSSL_DLL>& Binding) {
   const TOpenSSLLibrary& library = TOpenSSLLibrary::Acquire();
@@ -32,35 +28,22 @@ int32_t GetCryptoAPI(const OSSLSettings& Settings, std::shared_ptr<TOpenSSL_DLL>
   if (!library.FunctionsPresent) return kErrFunctionsMissing;
   // Whatever earlier calls on this thread left queued would be reported as this operation's error.
   TOpenSSLLibrary::Api().ERR_clear_error();
-  const std::string key = Settings.CacheKey();
-  SectionLock hold(OSSLApiCacheLock());
-  std::shared_ptr<TOpenSSL_DLL>& cached = OSSLApiCache()[key];
-  if (!cached) cached = std::make_shared<TOpenSSL_DLL>(Settings);
-  Binding = cached;
-  return kOk;
+  auto create = [&](std::shared_ptr<TOpenSSL_DLL>& created) {
+    created = std::make_shared<TOpenSSL_DLL>(Settings);
+    return kOk;
+  };
+  return Bindings().Fetch(Settings.CacheKey(), create, Binding);
 }
 
-std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() {
-  SectionLock hold(OSSLApiCacheLock());
-  std::vector<std::shared_ptr<TOpenSSL_DLL>> bindings;
-  for (const auto& entry : OSSLApiCache()) bindings.push_back(entry.second);
-  return bindings;
-}
+std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() { return Bindings().All(); }
 
 void PrepareAdapterStatics() {
-  OSSLApiCache();
-  OSSLApiCacheLock();
+  Bindings();
   OSSLRandomInstanceLock();
 }
 
 void FinalizeOpenSSLAdapter() {
-  {
-    BindingCache released;
-    {
-      SectionLock hold(OSSLApiCacheLock());
-      released.swap(OSSLApiCache());
-    }
-  }
+  Bindings().Release();
   FinalizeOSSLRandom();
   TOpenSSLLibrary::Finalize();
 }
@@ -156,7 +139,7 @@ int32_t TOpenSSL_DLL::EncryptBuffer(uint8_t* Data, size_t Len, const std::vector
   EncryptSession(Cipher, keyBlock.data(), Data, Len, Data + header.size());
   std::memcpy(Data, header.data(), header.size());
   const uint32_t headerLen = static_cast<uint32_t>(header.size());
-  for (int i = 0; i < 4; ++i) Data[header.size() + cipherLen + i] = static_cast<uint8_t>(headerLen >> (8 * i));
+  WriteLE32(Data + header.size() + cipherLen, headerLen);
   EnvelopeLen = static_cast<size_t>(total);
   return kOk;
 }
@@ -164,15 +147,15 @@ int32_t TOpenSSL_DLL::EncryptBuffer(uint8_t* Data, size_t Len, const std::vector
 int32_t TOpenSSL_DLL::BuildEnvelopeHeader(const std::vector<std::string>& UIDs, uint32_t Cipher,
                                           const uint8_t* KeyBlock, std::vector<uint8_t>& Header) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
-  PutUint32(Header, static_cast<uint32_t>(UIDs.size()));
-  PutUint32(Header, Cipher);
+  AppendLE32(Header, static_cast<uint32_t>(UIDs.size()));
+  AppendLE32(Header, Cipher);
   for (const std::string& uid : UIDs) {
     const int32_t code = UseVerifiedKey(uid, [&](RsaKey* key) -> int32_t {
       const int size = api.RSA_size(key);
       if (size <= 0) return kErrRsaEncryptSize;
       Header.insert(Header.end(), uid.begin(), uid.end());
       Header.push_back(0);
-      PutUint32(Header, static_cast<uint32_t>(size));
+      AppendLE32(Header, static_cast<uint32_t>(size));
       const size_t at = Header.size();
       Header.resize(at + static_cast<size_t>(size));
       const int written =
@@ -222,7 +205,7 @@ int32_t TOpenSSL_DLL::DecryptBuffer(uint8_t* Data, int32_t Len, int32_t KeyTimeo
   if (code != kOk) return code;
   uint8_t digest[kMd5Bytes];
   Md5Of(Plain.get() + PlainOffset, PlainLen, digest);
-  if (std::memcmp(digest, keyBlock.data() + kSessionKeyBytes, kMd5Bytes) != 0) return kErrIntegrity;
+  if (!ConstantTimeEqual(digest, keyBlock.data() + kSessionKeyBytes, kMd5Bytes)) return kErrIntegrity;
   return kOk;
 }
 

@@ -1,14 +1,12 @@
 // The adapter's process-wide locks. Each binding guards its own certificate model and key cache
 // with locks of its own (ossl_dll.h), so that engines of different settings never wait for each
-// other; OSSLApiCacheLock comes before those when both are taken.
+// other; the binding registry's own lock comes before those when both are taken.
 #pragma once
 
 #include "frame/rwsyncs.h"
 
 namespace zk::ossl {
 
-// The cache of bindings by settings.
-TCriticalSection& OSSLApiCacheLock();
 // The process-wide random generator's instance.
 TCriticalSection& OSSLRandomInstanceLock();
 

@@ -1,10 +1,11 @@
 #include "engines/openssl/ossl_model.h"
 
 #include <atomic>
-#include <cctype>
 
 #include "engines/openssl/ossl_codes.h"
+#include "frame/bindingregistry.h"
 #include "frame/fileutils.h"
+#include "frame/textrules.h"
 #include "platform/platform.h"
 
 namespace zk::ossl {
@@ -36,15 +37,10 @@ void TOSSLCertModel::SetClockForTesting(Clock clock) {
 const char kSelfUserUID[] = "SELF_USER_UID";
 
 std::string OSSLSettings::CacheKey() const {
-  const char separator = '\0';
-  return SecretKeyFile + separator + CertFile + separator + AbonentsDir + separator + CADir + separator + CRLDir;
+  return BindingKey({SecretKeyFile, CertFile, AbonentsDir, CADir, CRLDir});
 }
 
-std::string UpperUID(const std::string& UID) {
-  std::string upper = UID;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
+std::string UpperUID(const std::string& UID) { return UpperCase(UID); }
 
 int32_t TOSSLCertModel::InitPublicKeyObjects(const OSSLSettings& Settings) {
   if (!settingsCached_ || !(cachedSettings_ == Settings) || !own_.cert) LoadOwnCert(Settings);
