@@ -8,6 +8,7 @@
 #include "engines/emulation/ce_emul1.h"
 #include "engines/lancrypto/vesta_engine.h"
 #include "engines/openssl/ossl_engine.h"
+#include "engines/verbaow/verba_engine.h"
 
 namespace zk {
 
@@ -31,7 +32,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Emulation/2.0", Make<TEmu1CryptoEngine>},
     {"Excellence/4.0", nullptr},
     {"LAN Crypto/2.35", Make<TVesta235Engine>},
-    {"Verba-OW/4", nullptr},
+    {"Verba-OW/4", Make<TVerbaOW4Engine>},
     {"Message-PRO 1.1", nullptr},
     {"Crypto COM/2.2", Make<TCcom22Engine>},
     {"CryptoPro CSP/1.1", nullptr},

@@ -14,11 +14,6 @@ TBindingRegistry<TCCom3x_DLL>& Bindings() {
   return registry;
 }
 
-// The toolkit's generator is one per process.
-TCriticalSection& RandomLock() {
-  static TCriticalSection lock;
-  return lock;
-}
 
 template <typename T, typename Free>
 std::unique_ptr<T, Free> Owned(T* object, Free free) {
@@ -29,7 +24,6 @@ std::unique_ptr<T, Free> Owned(T* object, Free free) {
 
 void PrepareBindingStatics() {
   Bindings();
-  RandomLock();
 }
 
 void FinalizeBindings() { Bindings().Release(); }
@@ -73,7 +67,8 @@ int32_t TCCom3x_DLL::Random(const TCCom3x_UserParam& P, uint8_t* Out, int32_t Le
     const int32_t code = KeepKeys(P);
     if (code != kOk) return code;
   }
-  SectionLock hold(RandomLock());
+  // No lock of ours: the toolkit's one generator guards itself, and a process-wide lock here
+  // made the engines of all bindings take turns for every envelope.
   return api_.RAND_bytes(Out, Len) == kCComOk ? kOk : Failure();
 }
 

@@ -22,16 +22,6 @@ TBindingRegistry<TOpenSSL_DLL>& Bindings() {
 
 }  // namespace
 
-TCriticalSection& OSSLStoreLock() {
-  static TCriticalSection lock;
-  return lock;
-}
-
-TCriticalSection& OSSLKeyLock() {
-  static TCriticalSection lock;
-  return lock;
-}
-
 int32_t GetCryptoAPI(const OSSLSettings& Settings, std::shared_ptr<TOpenSSL_DLL>& Binding) {
   const TOpenSSLLibrary& library = TOpenSSLLibrary::Acquire();
   if (!library.LibLoaded) return kErrLibraryMissing;
@@ -49,8 +39,6 @@ std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() { return Bindings().
 
 void PrepareAdapterStatics() {
   Bindings();
-  OSSLStoreLock();
-  OSSLKeyLock();
   OSSLRandomInstanceLock();
 }
 
@@ -66,33 +54,55 @@ TOpenSSL_DLL::TOpenSSL_DLL(const OSSLSettings& Settings) : settings_(Settings) {
 }
 
 int32_t TOpenSSL_DLL::GetOwnUID(std::string& UID) {
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   return model_.OwnUID(settings_, UID);
 }
 
 int32_t TOpenSSL_DLL::UseVerifiedKey(const std::string& UID, const TOSSLCertModel::KeyOperation& Operation) {
-  SectionLock hold(OSSLStoreLock());
-  return model_.UseVerifiedKey(settings_, UID, Operation);
+  TOSSLCertModel::KeyLease lease;
+  {
+    SectionLock hold(storeLock_);
+    const int32_t code = model_.LeaseKey(settings_, UID, lease);
+    if (code != kOk) return code;
+  }
+  // The chain check and the RSA work run outside the lock, on the lease's own references.
+  if (lease.store) {
+    VerifiedChain verified;
+    const int32_t code = TOSSLCertModel::VerifyLease(lease, verified);
+    if (code != kOk) return code;
+    SectionLock hold(storeLock_);
+    model_.RememberVerified(lease, verified);
+  }
+  if (lease.revoked) return kErrRevoked;
+  if (!lease.key) return kErrNoRsaPublicKey;
+  return Operation(lease.key.get());
 }
 
 int32_t TOpenSSL_DLL::UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout,
                                     const TOSSLKeyCache::KeyOperation& Operation) {
-  SectionLock hold(OSSLKeyLock());
-  return keys_.UsePrivateKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, Operation);
+  SharedRsa key;
+  {
+    SectionLock hold(keyLock_);
+    const int32_t code = keys_.TakeKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, key);
+    if (code != kOk) return code;
+  }
+  // The RSA work runs outside the lock, so that the engines of a process do not take turns; the
+  // reference keeps the key alive should the cache drop it meanwhile.
+  return Operation(key.get());
 }
 
 void TOpenSSL_DLL::ClearCache() {
   {
-    SectionLock hold(OSSLStoreLock());
+    SectionLock hold(storeLock_);
     model_.Clear();
   }
-  SectionLock hold(OSSLKeyLock());
+  SectionLock hold(keyLock_);
   keys_.Clear();
 }
 
 int32_t TOpenSSL_DLL::ReloadModel() {
   ClearCache();
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   return model_.InitPublicKeyObjects(settings_);
 }
 
