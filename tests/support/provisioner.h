@@ -63,6 +63,9 @@ struct Capabilities {
   // Toolkit functions whose failure an operation may survive (release calls): a fault there may
   // end in success, but then with a correct result.
   std::vector<std::string> survivable;
+  // Toolkit functions whose failure leaves the engine failed for good, as the engine's contract
+  // says (the host must create a new engine); recovery is then checked with new engines.
+  std::vector<std::string> fatalToEngine;
 };
 
 class Provisioner {

@@ -33,6 +33,8 @@ class ExcellenceProvisioner : public zk::suite::Provisioner {
     // Releases, and calls whose answer the binding does not read.
     caps.survivable = {"CryptoFreeMemory", "FreeCryptoStatus", "EndCrypto", "CloseCrypto", "ReadSettingsFrom",
                        "CryptoGetLastError", "GetCryptoMessage", "MakeCryptoMessage"};
+    // A failed open leaves the engine failed until the host creates a new one.
+    caps.fatalToEngine = {"OpenCrypto"};
     return caps;
   }
 
