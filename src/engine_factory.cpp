@@ -8,6 +8,7 @@
 #include "engines/emulation/ce_emul1.h"
 #include "engines/lancrypto/vesta_engine.h"
 #include "engines/openssl/ossl_engine.h"
+#include "engines/validata/vldt_engine.h"
 
 namespace zk {
 
@@ -41,7 +42,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Vove Darav", Make<TEmu1CryptoEngine>},
     {"OpenSSL", Make<TOSSLEngine>},
     {"Domain-K (c) Infotecs JSC.", Make<TEmu1CryptoEngine>},
-    {"Validata Crypto Engine", nullptr},
+    {"Validata Crypto Engine", Make<TValidataEngine>},
     {"Crypto-C", Make<TCryptoCEngine>},
     {"Tumar CSP", nullptr},
     {"CryptoCom 32x", Make<TCryptoCom3xEngine>},
