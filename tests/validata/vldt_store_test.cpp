@@ -112,6 +112,40 @@ TEST_F(ValidataStore, OpenSslAgrees) {
   sig[sig.size() - 1] ^= 1;
   WriteBytes(d + "/sig", sig);
   EXPECT_FALSE(Shell(verify));
+  // The certificate report and PEM against OpenSSL's reading of alice's certificate.
+  sig[sig.size() - 1] ^= 1;
+  char report[4096] = "GetCertificateProperties_OnSuccess";
+  ASSERT_EQ(bob->VerifyData(data.data(), 8, sig.data(), static_cast<int32_t>(sig.size()), report), 0);
+  ASSERT_TRUE(Shell("openssl x509 -in " + d + "/alice.pem -noout -issuer -serial -subject -nameopt RFC2253 -out " + d +
+                    "/names"));
+  const Bytes names = ReadBytes(d + "/names");
+  std::string expected, line;
+  for (char c : std::string(names.begin(), names.end())) {
+    if (c != '\n') {
+      line += c;
+      continue;
+    }
+    const std::string key = line.substr(0, line.find('=')), value = line.substr(line.find('=') + 1);
+    for (size_t start = 0; key != "serial";) {
+      const size_t comma = value.find(',', start);
+      expected += (key == "issuer" ? "I" : "") + value.substr(start, comma - start) + "\r\n";
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    if (key == "serial") expected += "SN=" + value + "\r\n";
+    line.clear();
+  }
+  EXPECT_EQ(std::string(report).substr(0, expected.size()), expected);
+  std::strcpy(report, "GetCertificate_OnSuccess");
+  ASSERT_EQ(bob->VerifyData(data.data(), 8, sig.data(), static_cast<int32_t>(sig.size()), report), 0);
+  const Bytes pem = ReadBytes(d + "/alice.pem");
+  std::string joined;
+  for (uint8_t c : pem) {
+    if (c != '\n') joined += static_cast<char>(c);
+  }
+  joined.insert(joined.find("-----", 5) + 5, "\r\n");
+  joined.insert(joined.rfind("-----END"), "\r\n");
+  EXPECT_EQ(report, joined);
   // The engine's envelope, opened by OpenSSL with bob's key.
   Bytes buf(8 + 4096);
   std::copy(data.begin(), data.end(), buf.begin());

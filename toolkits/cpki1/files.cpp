@@ -15,6 +15,7 @@ const char kStoreMagic[4] = {'Z', 'K', 'V', 'S'};
 
 namespace {
 
+#if !defined(_WIN32)
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -22,6 +23,7 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
   }
   return true;
 }
+#endif
 
 }  // namespace
 

@@ -222,7 +222,7 @@ CPKI1_EXPORT(int32_t, VCERT_InitializeEx, (uint32_t Version, const VCERT_INIT_PA
 }
 
 CPKI1_EXPORT(int32_t, VCERT_Uninitialize, (uint32_t Ctx)) {
-  CPKI1_HOOK(VCERT_Uninitialize);
+  standin::Hook("VCERT_Uninitialize");  // counted; a release always releases
   State& s = Global();
   std::lock_guard<std::mutex> hold(s.lock);
   return s.contexts.erase(Ctx) == 1 ? kOk : kBadContext;
@@ -261,7 +261,7 @@ CPKI1_EXPORT(int32_t, VCERT_FindCert, (uint32_t Ctx, const VCERT_SEARCH* Search,
 }
 
 CPKI1_EXPORT(int32_t, VCERT_FreeFindResult, (VCERT_FIND_RESULT * Result)) {
-  CPKI1_HOOK(VCERT_FreeFindResult);
+  standin::Hook("VCERT_FreeFindResult");  // counted; a release always releases
   if (Result == nullptr) return kBadArgs;
   for (uint32_t i = 0; i < Result->Count; ++i) FreeCertRecord(Result->Certs[i]);
   std::free(Result->Certs);
@@ -318,7 +318,7 @@ CPKI1_EXPORT(int32_t, VCERT_VerifyMem, (uint32_t Ctx, const VCERT_BLOB* Data, co
 }
 
 CPKI1_EXPORT(int32_t, VCERT_FreeVerifyResult, (VCERT_VERIFY_RESULT * Result)) {
-  CPKI1_HOOK(VCERT_FreeVerifyResult);
+  standin::Hook("VCERT_FreeVerifyResult");  // counted; a release always releases
   if (Result == nullptr) return kBadArgs;
   FreeCertRecord(Result->Cert);
   std::free(Result);
@@ -377,7 +377,7 @@ CPKI1_EXPORT(int32_t, VCERT_DecryptMem, (uint32_t Ctx, const VCERT_BLOB* In, con
 }
 
 CPKI1_EXPORT(int32_t, VCERT_FreeDecryptResult, (VCERT_DECRYPT_RESULT * Result)) {
-  CPKI1_HOOK(VCERT_FreeDecryptResult);
+  standin::Hook("VCERT_FreeDecryptResult");  // counted; a release always releases
   if (Result == nullptr) return kBadArgs;
   std::free(Result->Data);
   std::free(Result);
@@ -461,18 +461,18 @@ CPKI1_EXPORT(int32_t, VCERT_GetErrorText, (int32_t Code, char* Buffer, uint32_t 
 }
 
 CPKI1_EXPORT(int32_t, VCERT_FreeMem, (void* Block)) {
-  CPKI1_HOOK(VCERT_FreeMem);
+  standin::Hook("VCERT_FreeMem");  // counted; a release always releases
   std::free(Block);
   return kOk;
 }
 
 CPKI1_EXPORT(int32_t, VCERT_FreeCert, (VCERT_CERT * Cert)) {
-  CPKI1_HOOK(VCERT_FreeCert);
+  standin::Hook("VCERT_FreeCert");  // counted; a release always releases
   return FreeCertRecord(Cert) ? kOk : kBadArgs;
 }
 
 CPKI1_EXPORT(int32_t, VCERT_FreeCertId, (void* Id)) {
-  CPKI1_HOOK(VCERT_FreeCertId);
+  standin::Hook("VCERT_FreeCertId");  // counted; a release always releases
   return Id == nullptr ? kBadArgs : kOk;  // certificate ids are never handed out
 }
 
