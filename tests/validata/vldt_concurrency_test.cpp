@@ -10,6 +10,7 @@ namespace {
 
 TEST(ValidataConcurrency, OperationsWhileCachesAreCleared) {
   zk::test::TempDir stores;
+  zk::TValidataEngine().ClearCash();  // earlier tests' bindings
   StandIn::Get().Control("reset");
   std::atomic<int> failures{0};
   std::atomic<bool> stop{false};

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "frame/bindingregistry.h"
 #include "frame/fileutils.h"
 #include "frame/mimecode.h"
 #include "frame/rwsyncs.h"
@@ -144,14 +145,8 @@ bool IsExtendedVersion(uint32_t Ms, uint32_t Ls) {
 }
 
 std::string SettingsKey(const TValidataSettings& S) {
-  std::string key;
-  for (const std::string* part : {&S.Profile, &S.Pse, &S.Store, &S.Ldap, &S.ServerEku, &S.CashId}) {
-    key += *part;
-    key += '\0';
-  }
-  key += std::to_string(S.Flags);
-  if (S.Server) key += std::string(1, '\0') + "MultiThread";
-  return key;
+  return BindingKey({S.Profile, S.Pse, S.Store, S.Ldap, S.ServerEku, S.CashId, std::to_string(S.Flags),
+                     S.Server ? "MultiThread" : ""});
 }
 
 TValidata::TValidata() {

@@ -4,11 +4,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <stdexcept>
 
 #include "engines/validata/vldt_texts.h"
+#include "frame/bindingregistry.h"
 #include "frame/fileutils.h"
 
 namespace zk {
@@ -49,14 +48,9 @@ int32_t Seconds(const std::string& name, const std::string& value, int32_t fallb
   return static_cast<int32_t>(v);
 }
 
-struct BindingCache {
-  std::mutex lock;
-  std::map<std::string, std::shared_ptr<TValidata>> bindings;
-};
-
-BindingCache& Cache() {
-  static BindingCache cache;
-  return cache;
+TBindingRegistry<TValidata>& Bindings() {
+  static TBindingRegistry<TValidata> registry;
+  return registry;
 }
 
 bool EndsWithPse(const std::string& name) { return name.size() >= 4 && Upper(name.substr(name.size() - 4)) == ".PSE"; }
@@ -119,21 +113,13 @@ int32_t TValidataEngine::ReadSettings(TValidataSettings& S) {
 
 int32_t TValidataEngine::Obtain(TValidataSettings& S, Binding& B) {
   ReadSettings(S);
-  const std::string key = SettingsKey(S);
-  BindingCache& cache = Cache();
-  std::lock_guard<std::mutex> hold(cache.lock);
-  auto it = cache.bindings.find(key);
-  if (it != cache.bindings.end()) {
-    B = it->second;
+  return Bindings().Fetch(SettingsKey(S), [this](Binding& created) {
+    created = std::make_shared<TValidata>();
+    if (!created->LibLoaded) return kErrNoLibrary;
+    if (!created->FunctionsPresent) return kErrMissing;
+    created->SetPasswordRequestFunc(PasswordRequestFunc);
     return 0;
-  }
-  auto fresh = std::make_shared<TValidata>();
-  if (!fresh->LibLoaded) return kErrNoLibrary;
-  if (!fresh->FunctionsPresent) return kErrMissing;
-  fresh->SetPasswordRequestFunc(PasswordRequestFunc);
-  cache.bindings[key] = fresh;
-  B = fresh;
-  return 0;
+  }, B);
 }
 
 int32_t TValidataEngine::Operation(const char* Name,
@@ -260,13 +246,8 @@ int32_t TValidataEngine::IncludeCRL(const char* FileName) {
 }
 
 void TValidataEngine::ClearCash() {
-  // Bindings still in use elsewhere live on until their operations end.
-  std::map<std::string, std::shared_ptr<TValidata>> released;
-  {
-    BindingCache& cache = Cache();
-    std::lock_guard<std::mutex> hold(cache.lock);
-    released.swap(cache.bindings);
-  }
+  // Bindings still in use by other threads live on until their operations end.
+  Bindings().Release();
 }
 
 void TValidataEngine::GetCryptoErrorString(int32_t ErrorCode, char* ErrorText) {
