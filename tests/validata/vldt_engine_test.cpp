@@ -132,6 +132,12 @@ TEST_F(ValidataEngine, EnvelopeForSeveral) {
   // "Ivan" must not reach "Ivanov": whole common names only.
   EXPECT_EQ(alice->EncodeData(buf.data(), &len, "bo"), kErrCertChoice);
   EXPECT_EQ(alice->EncodeData(buf.data(), &len, ""), zk::validata::kErrNoUID);
+  // An envelope larger than the room the caller was told of (DataLen + 4096) is refused whole.
+  std::string many;
+  for (int i = 0; i < 16; ++i) many += "bob;";
+  EXPECT_EQ(alice->EncodeData(buf.data(), &len, many.c_str()), zk::validata::kErrTooLarge);
+  EXPECT_EQ(len, 7);
+  EXPECT_TRUE(std::equal(plain.begin(), plain.end(), buf.begin()));
   Configure(*alice, kEncryptFor, "bob;carol");
   ASSERT_EQ(alice->EncodeData(buf.data(), &len, nullptr), 0);
   const Bytes envelope(buf.begin(), buf.begin() + len);

@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "cpki1_internal.h"
 #include "standin_files.h"
 
@@ -100,7 +104,16 @@ bool WriteRecords(const std::string& path, const char magic[4], const Records& r
   std::error_code ec;
   const std::filesystem::path p(native);
   if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
-  return standin::WriteWholeFile(native.c_str(), data.data(), data.size()) == standin::WriteResult::kOk;
+  // Written beside, then moved over the old file in one step: a failure leaves the old one.
+  const std::string temporary = native + ".new";
+  if (standin::WriteWholeFile(temporary.c_str(), data.data(), data.size()) != standin::WriteResult::kOk) return false;
+#if defined(_WIN32)
+  const bool moved = MoveFileExA(temporary.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+  const bool moved = std::rename(temporary.c_str(), native.c_str()) == 0;
+#endif
+  if (!moved) std::remove(temporary.c_str());
+  return moved;
 }
 
 }  // namespace cpki1
