@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 #include "frame/bindingregistry.h"
 #include "frame/fileutils.h"
@@ -26,32 +25,27 @@ struct TToolkit {
   bool Extended = false;
 };
 
+// The locks live as long as the process: the binding registry, destroyed at unload, may
+// release bindings (and take these locks) after this unit's own statics are gone.
 TCriticalSection& LoaderLock() {
-  static TCriticalSection lock;
-  return lock;
+  static TCriticalSection* lock = new TCriticalSection();
+  return *lock;
 }
 TCriticalSection& CheckSection() {
-  static TCriticalSection lock;
-  return lock;
+  static TCriticalSection* lock = new TCriticalSection();
+  return *lock;
 }
 TRWCriticalSection& ContextLock() {
-  static TRWCriticalSection lock;
-  return lock;
+  static TRWCriticalSection* lock = new TRWCriticalSection();
+  return *lock;
 }
 TCriticalSection& OperationLock() {
-  static TCriticalSection lock;
-  return lock;
+  static TCriticalSection* lock = new TCriticalSection();
+  return *lock;
 }
 
 // The module stays loaded until the process ends; a failed load is tried again later.
 const TToolkit* Toolkit() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    LoaderLock();
-    CheckSection();
-    ContextLock();
-    OperationLock();
-  });
   SectionLock hold(LoaderLock());
   static TToolkit* instance = nullptr;
   if (instance == nullptr) {
