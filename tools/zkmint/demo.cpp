@@ -4,6 +4,8 @@
 #include "demo_validata.h"
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
+#include "demo_excellence.h"
+#include "demo_verbaow.h"
 
 #include <cctype>
 #include <filesystem>
@@ -193,6 +195,10 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunLanCryptoDemo(context);
     else if (type == "CryptoCom 32x")
       RunCCom3xDemo(context);
+    else if (type == "Excellence/4.0")
+      RunExcellenceDemo(context);
+    else if (type == "Verba-OW/4")
+      RunVerbaOWDemo(context);
     else if (type == "Validata Crypto Engine")
       RunValidataDemo(context);
     else
