@@ -18,6 +18,13 @@ const char kRsaEncryption[] = "1.2.840.113549.1.1.1";
 const char kSha256WithRsa[] = "1.2.840.113549.1.1.11";
 const char kAes256Cbc[] = "2.16.840.1.101.3.4.1.42";
 
+// An AlgorithmIdentifier naming `oid`, with NULL or absent parameters.
+bool IsAlgorithm(const der::Node& node, const char* oid) {
+  std::vector<der::Node> f;
+  return node.tag == 0x30 && der::Children(node, f) && (f.size() == 1 || (f.size() == 2 && f[1].tag == 0x05 &&
+         f[1].length == 0)) && der::OidText(f[0]) == oid;
+}
+
 Bytes IssuerAndSerial(const Certificate& cert) { return der::Seq({cert.issuerDer, der::Tlv(0x02, cert.serial)}); }
 
 Bytes ContentInfo(const char* type, const Bytes& content) {
@@ -46,7 +53,10 @@ bool ReadIssuerAndSerial(const der::Node& node, Bytes& issuer, Bytes& serial) {
 
 bool ReadSignerInfo(const der::Node& node, SignerFound& s) {
   std::vector<der::Node> f;
-  if (!der::Children(node, f) || f.size() < 5 || !ReadIssuerAndSerial(f[1], s.issuerDer, s.serial)) return false;
+  // Every field is checked: nothing in a signature may change unnoticed.
+  if (!der::Children(node, f) || f.size() < 5 || f[0].Raw() != der::SmallInt(1) ||
+      !ReadIssuerAndSerial(f[1], s.issuerDer, s.serial) || !IsAlgorithm(f[2], kSha256))
+    return false;
   size_t i = 3;
   if (f[i].tag == 0xA0) {
     s.hasAttributes = true;
@@ -56,19 +66,18 @@ bool ReadSignerInfo(const der::Node& node, SignerFound& s) {
     std::vector<der::Node> attrs, attr, values;
     if (!der::Children(f[i], attrs)) return false;
     for (const der::Node& a : attrs) {
-      if (der::Children(a, attr) && attr.size() == 2 && der::OidText(attr[0]) == kMessageDigest &&
-          der::Children(attr[1], values) && values.size() == 1 && values[0].tag == 0x04)
-        s.messageDigest = values[0].Content();
+      if (!der::Children(a, attr) || attr.size() != 2 || !der::Children(attr[1], values) || values.size() != 1)
+        return false;
+      const std::string type = der::OidText(attr[0]);
+      if (type == kMessageDigest && values[0].tag == 0x04) s.messageDigest = values[0].Content();
+      if (type == kContentType && der::OidText(values[0]) != kData) return false;
     }
     ++i;
   }
   if (i + 1 >= f.size() || f[i + 1].tag != 0x04) return false;
-  std::vector<der::Node> alg;
-  if (!der::Children(f[i], alg) || alg.empty()) return false;
-  const std::string oid = der::OidText(alg[0]);
-  if (oid != kRsaEncryption && oid != kSha256WithRsa) return false;
+  if (!IsAlgorithm(f[i], kRsaEncryption) && !IsAlgorithm(f[i], kSha256WithRsa)) return false;
   s.signature = f[i + 1].Content();
-  return true;
+  return i + 2 == f.size();  // no unsigned attributes
 }
 
 }  // namespace
@@ -91,9 +100,14 @@ bool SignDetached(const Certificate& cert, const Bytes& key, const uint8_t* data
 
 bool ParseSignedData(const Bytes& cms, std::vector<Bytes>& certs, std::vector<SignerFound>& signers) {
   std::vector<der::Node> f, items;
-  if (!OpenContentInfo(cms, kSignedData, f) || f.size() < 4 || f.back().tag != 0x31) return false;
+  std::vector<der::Node> algs, encap;
+  if (!OpenContentInfo(cms, kSignedData, f) || f.size() < 4 || f.back().tag != 0x31 || f[0].Raw() != der::SmallInt(1) ||
+      f[1].tag != 0x31 || !der::Children(f[1], algs) || algs.size() != 1 || !IsAlgorithm(algs[0], kSha256) ||
+      !der::Children(f[2], encap) || encap.size() != 1 || der::OidText(encap[0]) != kData)
+    return false;
   for (size_t i = 3; i + 1 < f.size(); ++i) {
-    if (f[i].tag != 0xA0) continue;  // [1] CRLs are not used
+    if (f[i].tag == 0xA1) continue;  // CRLs are not used
+    if (f[i].tag != 0xA0) return false;
     if (!der::Children(f[i], items)) return false;
     for (const der::Node& c : items) certs.push_back(c.Raw());
   }

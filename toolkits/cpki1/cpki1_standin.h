@@ -21,4 +21,6 @@ STANDIN_EXPORT int VCERT_StandIn_MakeCrl(const char* caDir, const char* revokedC
                                          int32_t pem);
 // The PSE's private key as PEM (PKCS#1), for checks with other tools.
 STANDIN_EXPORT int VCERT_StandIn_ExportKey(const char* psePath, const char* keyFile);
+// Adds the certificate file (DER) to a local store file, made when missing.
+STANDIN_EXPORT int VCERT_StandIn_AddToStore(const char* storePath, const char* certFile);
 STANDIN_EXPORT int StandIn_Control(const char* command);

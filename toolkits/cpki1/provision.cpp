@@ -195,3 +195,16 @@ STANDIN_EXPORT int VCERT_StandIn_ExportKey(const char* psePath, const char* keyF
 }
 
 STANDIN_EXPORT int StandIn_Control(const char* command) { return standin::Control(command); }
+
+STANDIN_EXPORT int VCERT_StandIn_AddToStore(const char* storePath, const char* certFile) {
+  // A certificate put into a local store as a correspondent's, without a context.
+  Bytes der;
+  Certificate cert;
+  if (storePath == nullptr || certFile == nullptr || !ReadFileBytes(certFile, der) || !ParseCertificate(der, cert))
+    return kBadFormat;
+  Records records;
+  Bytes probe;
+  if (ReadFileBytes(storePath, probe) && !ReadRecords(storePath, kStoreMagic, records)) return kFileError;
+  records.emplace_back(kStoreCert, der);
+  return WriteRecords(storePath, kStoreMagic, records) ? kOk : kFileError;
+}

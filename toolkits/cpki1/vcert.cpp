@@ -299,7 +299,10 @@ CPKI1_EXPORT(int32_t, VCERT_VerifyMem, (uint32_t Ctx, const VCERT_BLOB* Data, co
   std::vector<Certificate> certs;
   for (const Bytes& der : embedded) {
     Certificate c;
-    if (ParseCertificate(der, c)) certs.push_back(c);
+    // A damaged or foreign certificate damages the signature, whatever else it holds.
+    if (!ParseCertificate(der, c)) return kBadFormat;
+    if (int32_t r = Trust(*ctx, c)) return r;
+    certs.push_back(c);
   }
   const Certificate* first = nullptr;
   for (const SignerFound& s : signers) {

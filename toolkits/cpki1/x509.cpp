@@ -45,6 +45,8 @@ bool SplitSigned(const Bytes& data, Bytes& tbs, Bytes& signature, std::vector<de
   if (!der::Parse(data, top) || top.tag != 0x30 || !der::Children(top, parts) || parts.size() != 3 ||
       parts[0].tag != 0x30 || parts[2].tag != 0x03 || parts[2].length < 2 || parts[2].content[0] != 0)
     return false;
+  // The outer algorithm is not signed: it must be ours, exactly.
+  if (parts[1].Raw() != SignatureAlgorithm()) return false;
   tbs = parts[0].Raw();
   signature.assign(parts[2].content + 1, parts[2].content + parts[2].length);
   return der::Children(parts[0], tbsFields);
