@@ -1,6 +1,8 @@
 // The largest outputs an engine makes, in buffers sized exactly from its announced limits and
 // ending at an inaccessible page: the most recipients, each with the longest UID and the largest
 // key the engine accepts.
+#include <algorithm>
+
 #include "conformance/suite.h"
 #include "support/guard.h"
 
@@ -16,14 +18,19 @@ std::string Join(const std::vector<std::string>& uids) {
 }
 
 TEST_P(Bounds, MostRecipientsWithTheLongestUids) {
-  const std::vector<std::string> largest = provisioner_->AddLargestCorrespondents(caps_.maxRecipients - 1);
+  // The largest correspondents fill every place but one, which bob takes to read the result back;
+  // an engine with one recipient only encrypts for one of the largest alone.
+  std::vector<std::string> uids = provisioner_->AddLargestCorrespondents(std::max(caps_.maxRecipients - 1, 1));
+  const bool bobReads = caps_.maxRecipients > 1;
+  if (bobReads) uids.push_back(Uid("bob"));
   auto alice = EngineFor("alice");
   auto bob = EngineFor("bob");
-  const std::string recipients = Join(largest) + ";" + Uid("bob");
+  const std::string recipients = Join(uids);
   for (size_t length : {caps_.encryptsEmptyData ? size_t{0} : size_t{1}, size_t{1000}}) {
     const Bytes data = RandomBytes(length, 11);
     const CodecResult e = Encode(*alice, data, recipients.c_str());
     ASSERT_EQ(e.code, 0) << ErrorString(*alice, e.code);
+    if (!bobReads) continue;
     const CodecResult d = Decode(*bob, e.data);
     ASSERT_EQ(d.code, 0) << ErrorString(*bob, d.code);
     EXPECT_EQ(d.data, data);

@@ -18,7 +18,7 @@ namespace zk::suite {
 enum class SenderReport {
   kUntouched,  // nothing: the engine cannot tell
   kEmpty,      // an empty string
-  kUid,        // the UID of the user who encrypted, as GetEncodeUIDBySignUID names it
+  kUid,        // a UID of the user who encrypted, which RecipientUIDs takes for a reply
 };
 
 struct Capabilities {

@@ -15,6 +15,8 @@ namespace {
 
 // The secret key file is at most this long; its bytes seed the generator when no seed file works.
 constexpr size_t kMaxKeyFileBytes = 2048;
+// The time is added to the generator at most once in this many milliseconds.
+constexpr uint64_t kTimeEntropyIntervalMs = 100;
 
 }  // namespace
 
@@ -81,12 +83,16 @@ void TOpenSSLRandomGenerator::SeedFromData(const uint8_t* Data, int32_t Len, con
 }
 
 bool TOpenSSLRandomGenerator::AddTimeEntropy() {
-  const uint32_t ticks = static_cast<uint32_t>(platform::MonotonicMilliseconds() ^
-                                               static_cast<uint64_t>(platform::Now() * 86400000.0));
-  // The same four bytes again add nothing, and every RAND_seed reseeds libcrypto's one shared
-  // generator under its lock: engines on several threads would take turns there on every
-  // operation. So the time goes in once per millisecond at most.
-  if (lastTicks_.load(std::memory_order_relaxed) == ticks || lastTicks_.exchange(ticks) == ticks) return true;
+  // Every RAND_seed reseeds libcrypto's one shared generator under its lock, and after it every
+  // thread's own generator reseeds from that one: engines on several threads would take turns
+  // there on every operation. Four bytes of the time add next to nothing to a generator that
+  // seeds itself from the system, so they go in once per interval.
+  const uint64_t monotonic = platform::MonotonicMilliseconds();
+  const uint64_t interval = monotonic / kTimeEntropyIntervalMs;
+  if (lastInterval_.load(std::memory_order_relaxed) == interval || lastInterval_.exchange(interval) == interval) {
+    return true;
+  }
+  const uint32_t ticks = static_cast<uint32_t>(monotonic ^ static_cast<uint64_t>(platform::Now() * 86400000.0));
   ReadLock hold(lock_);
   if (!FunctionsPresent) return true;
   RAND_seed_(&ticks, sizeof(ticks));

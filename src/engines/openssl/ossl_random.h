@@ -39,7 +39,7 @@ class TOpenSSLRandomGenerator : public TCrypto_DLL {
   platform::ModuleHandle module_ = nullptr;
   RandBytesFn RAND_bytes_ = nullptr;
   RandSeedFn RAND_seed_ = nullptr;
-  std::atomic<uint32_t> lastTicks_{0};  // the time AddTimeEntropy added last
+  std::atomic<uint64_t> lastInterval_{UINT64_MAX};  // the interval in which AddTimeEntropy added last
   std::atomic<bool> loaded_{false};     // the library is in place (LibLoaded); set once
   std::atomic<bool> seeded_{false};     // SeedFile_ is set; set once
   TRWCriticalSection lock_;

@@ -25,6 +25,7 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
     caps.maxRecipients = 4;  // what the default addition of 255 bytes holds
     caps.sender = zk::suite::SenderReport::kUid;
     caps.signsEmptyData = false;
+    caps.encryptsEmptyData = false;  // -2 for data of length 0
     caps.keyManagement = true;
     caps.toolkit = "wbotho.dll";
     caps.toolkitFolder = "wbotho";
