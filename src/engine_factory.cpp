@@ -9,6 +9,7 @@
 #include "engines/excellence/ce_exc4.h"
 #include "engines/lancrypto/vesta_engine.h"
 #include "engines/openssl/ossl_engine.h"
+#include "engines/validata/vldt_engine.h"
 #include "engines/verbaow/verba_engine.h"
 
 namespace zk {
@@ -43,7 +44,7 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Vove Darav", Make<TEmu1CryptoEngine>},
     {"OpenSSL", Make<TOSSLEngine>},
     {"Domain-K (c) Infotecs JSC.", Make<TEmu1CryptoEngine>},
-    {"Validata Crypto Engine", nullptr},
+    {"Validata Crypto Engine", Make<TValidataEngine>},
     {"Crypto-C", Make<TCryptoCEngine>},
     {"Tumar CSP", nullptr},
     {"CryptoCom 32x", Make<TCryptoCom3xEngine>},

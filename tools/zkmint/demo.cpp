@@ -1,6 +1,7 @@
 #include "demo.h"
 #include "demo_cryptoc.h"
 #include "demo_ccom22.h"
+#include "demo_validata.h"
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
 #include "demo_excellence.h"
@@ -198,6 +199,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunExcellenceDemo(context);
     else if (type == "Verba-OW/4")
       RunVerbaOWDemo(context);
+    else if (type == "Validata Crypto Engine")
+      RunValidataDemo(context);
     else
       RunGenericRow(context, type);
   }

@@ -144,11 +144,13 @@ int32_t Engine::Sign(const Bytes& data, const std::string& signUID, Bytes& signa
   return 0;
 }
 
-int32_t Engine::Verify(const Bytes& data, const Bytes& signature, std::string& signer) {
+int32_t Engine::Verify(const Bytes& data, const Bytes& signature, std::string& signer, const std::string& request) {
   if (data.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()) ||
       signature.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     throw HostError("data larger than 2 GiB cannot pass the interface");
   std::vector<char> uid = StringBuffer(api_.GetMaxUIDLength(handle_), "UID");
+  if (request.size() >= uid.size()) throw HostError("the request does not fit the engine's UID buffer");
+  std::copy(request.begin(), request.end(), uid.begin());
   // A zero-length signature still needs a valid address.
   static const uint8_t kEmpty = 0;
   int32_t result = api_.VerifyData(handle_, data.data(), static_cast<int32_t>(data.size()),

@@ -55,7 +55,9 @@ class Engine {
   int32_t CurrentUID(std::string& uid);
   int32_t EncodeUID(const std::string& signUID, std::string& encodeUID);
   int32_t Sign(const Bytes& data, const std::string& signUID, Bytes& signature);
-  int32_t Verify(const Bytes& data, const Bytes& signature, std::string& signer);
+  // `request`: what the signer buffer holds on the way in (engines such as Validata read a
+  // report request from it); empty for the plain call.
+  int32_t Verify(const Bytes& data, const Bytes& signature, std::string& signer, const std::string& request = "");
   // In place, as the exports work: `data` is replaced by the envelope or the plaintext.
   int32_t Encode(Bytes& data, const std::string& recipients);
   int32_t Decode(Bytes& data, std::string& sender);

@@ -1,0 +1,155 @@
+// Internals of the Validata stand-in "cpki1.dll": DER, RSA through libgcrypt, certificates and
+// CRLs (parsed with libksba), CMS SignedData and EnvelopedData, and the PSE and store files.
+#pragma once
+
+#include <gcrypt.h>
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cpki1 {
+
+using Bytes = std::vector<uint8_t>;
+
+// The stand-in's own result codes (positive; the engine's are negative).
+enum Code : int32_t {
+  kOk = 0,
+  kBadArgs = 1,
+  kNotFound = 2,
+  kBadSignature = 3,
+  kUntrusted = 4,
+  kExpired = 5,
+  kRevoked = 6,
+  kBadFormat = 7,
+  kFileError = 8,
+  kNotRecipient = 9,
+  kNotSupported = 10,
+  kCryptoError = 11,
+  kBadContext = 12,
+  kNoSigner = 13,
+};
+const char* CodeText(int32_t code);
+
+// ---- DER ----
+namespace der {
+Bytes Tlv(uint8_t tag, const Bytes& content);
+Bytes Seq(const std::vector<Bytes>& items);
+Bytes Set(std::vector<Bytes> items);  // sorted, as DER wants a SET OF
+Bytes Int(const Bytes& magnitude);    // unsigned big-endian magnitude
+Bytes SmallInt(long value);
+Bytes Oid(const char* dotted);
+Bytes Null();
+Bytes Octets(const Bytes& value);
+Bytes Bits(const Bytes& value, int unusedBits = 0);
+Bytes Utf8(const std::string& text);
+Bytes Time(std::time_t t);  // UTCTime before 2050, else GeneralizedTime
+Bytes Bool(bool value);
+Bytes Concat(const std::vector<Bytes>& parts);
+
+struct Node {
+  uint8_t tag = 0;
+  const uint8_t* content = nullptr;
+  size_t length = 0;
+  const uint8_t* raw = nullptr;  // tag, length and content
+  size_t rawLength = 0;
+  Bytes Raw() const { return Bytes(raw, raw + rawLength); }
+  Bytes Content() const { return Bytes(content, content + length); }
+};
+// One element at p (definite lengths only); false when it does not fit before end.
+bool Read(const uint8_t* p, const uint8_t* end, Node& node);
+bool Parse(const Bytes& data, Node& node);  // exactly one element filling data
+bool Children(const Node& node, std::vector<Node>& out);
+std::string OidText(const Node& node);
+bool ParseTime(const Node& node, std::time_t& t);
+}  // namespace der
+
+// ---- cryptography (libgcrypt) ----
+struct Sexp {
+  gcry_sexp_t s = nullptr;
+  Sexp() = default;
+  explicit Sexp(gcry_sexp_t v) : s(v) {}
+  ~Sexp() { if (s) gcry_sexp_release(s); }
+  Sexp(const Sexp&) = delete;
+  Sexp& operator=(const Sexp&) = delete;
+  Sexp(Sexp&& o) noexcept : s(o.s) { o.s = nullptr; }
+};
+void InitGcrypt();
+Bytes Sha256(const uint8_t* data, size_t len);
+inline Bytes Sha256(const Bytes& b) { return Sha256(b.data(), b.size()); }
+Bytes RandomBytes(size_t n);
+bool GenerateRsa(unsigned bits, Bytes& privateKey);  // canonical S-expression
+bool PublicFromPrivate(const Bytes& privateKey, Bytes& n, Bytes& e);
+bool RsaSign(const Bytes& privateKey, const Bytes& digest, Bytes& signature);
+bool RsaVerify(const Bytes& n, const Bytes& e, const Bytes& digest, const Bytes& signature);
+bool RsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain, Bytes& out);
+bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain);
+bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
+
+// ---- certificates and CRLs ----
+struct Certificate {
+  Bytes der;
+  Bytes tbs, signature;  // signed part and signature value
+  Bytes issuerDer, subjectDer, serial;  // serial: INTEGER content
+  Bytes n, e;
+  std::time_t notBefore = 0, notAfter = 0;
+  std::string subject, issuer, commonName, serialText, ekus;
+  int commonNames = 0;
+  uint32_t keyUsage = 0;
+  bool isCa = false;
+};
+// Parses DER (structure through libksba, fields through the DER reader); false when malformed.
+bool ParseCertificate(const Bytes& der, Certificate& cert);
+bool SignedBy(const Bytes& tbs, const Bytes& signature, const Certificate& issuer);
+// Serial text "01:A2" of an INTEGER content.
+std::string SerialText(const Bytes& serial);
+// Serial compared by value: ":" and leading zeros ignored, any case.
+bool SerialMatches(const Bytes& serial, const std::string& text);
+
+struct CertRequest {
+  std::string subject;  // "C=RU,O=Bank,CN=alice" (the order of the DER)
+  Bytes serial;
+  std::time_t notBefore = 0, notAfter = 0;
+  uint32_t keyUsage = 0;  // first byte of the key-usage bits; 0: no extension
+  std::string ekus;       // ";"-joined OIDs
+  bool isCa = false;
+};
+Bytes EncodeName(const std::string& attrs);
+bool IssueCertificate(const CertRequest& req, const Bytes& subjectN, const Bytes& subjectE,
+                      const Bytes& issuerName, const Bytes& issuerKey, Bytes& der);
+
+struct Crl {
+  Bytes der, tbs, signature, issuerDer;
+  std::vector<Bytes> revoked;  // serials (INTEGER contents)
+};
+bool ParseCrl(const Bytes& der, Crl& crl);
+bool IssueCrl(const Certificate& ca, const Bytes& caKey, const std::vector<Bytes>& revoked, Bytes& der);
+
+// ---- CMS ----
+bool SignDetached(const Certificate& cert, const Bytes& key, const uint8_t* data, size_t len, Bytes& out);
+struct SignerFound {
+  Bytes issuerDer, serial;
+  Bytes signedPart, signature, messageDigest;
+  bool hasAttributes = false;
+};
+bool ParseSignedData(const Bytes& cms, std::vector<Bytes>& certs, std::vector<SignerFound>& signers);
+bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8_t* data, size_t len);
+bool Envelope(const std::vector<const Certificate*>& recipients, const Bytes& plain, Bytes& out);
+// 0, kNotRecipient (no RecipientInfo for cert) or kBadFormat.
+int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, Bytes& plain);
+
+// ---- files ----
+// Records of a PSE or store file: magic, {type, length, bytes}*, SHA-256 of what precedes.
+enum RecordType : uint8_t { kPrivateKey = 1, kOwnCert = 2, kAnchor = 3, kStoreCert = 4, kStoreCrl = 5 };
+using Records = std::vector<std::pair<uint8_t, Bytes>>;
+bool ReadRecords(const std::string& path, const char magic[4], Records& records);
+bool WriteRecords(const std::string& path, const char magic[4], const Records& records);
+// A path as the engine hands it over (either separator, possibly upper-cased) on this system.
+std::string ResolvePath(const std::string& path);
+bool ReadFileBytes(const std::string& path, Bytes& out);
+extern const char kPseMagic[4];
+extern const char kStoreMagic[4];
+
+}  // namespace cpki1

@@ -1,0 +1,184 @@
+// RSA (PKCS#1 v1.5 over SHA-256, key transport), AES-256-CBC and SHA-256 through libgcrypt.
+#include <mutex>
+
+#include "cpki1_internal.h"
+
+namespace cpki1 {
+
+namespace {
+
+Bytes MpiOf(gcry_sexp_t s, const char* token) {
+  Bytes out;
+  gcry_sexp_t part = gcry_sexp_find_token(s, token, 0);
+  if (part == nullptr) return out;
+  size_t len = 0;
+  const char* data = gcry_sexp_nth_data(part, 1, &len);
+  if (data != nullptr) out.assign(data, data + len);
+  gcry_sexp_release(part);
+  while (out.size() > 1 && out[0] == 0) out.erase(out.begin());
+  return out;
+}
+
+Sexp FromCanonical(const Bytes& b) {
+  gcry_sexp_t s = nullptr;
+  if (b.empty() || gcry_sexp_sscan(&s, nullptr, reinterpret_cast<const char*>(b.data()), b.size()) != 0) return Sexp();
+  return Sexp(s);
+}
+
+Sexp PublicKey(const Bytes& n, const Bytes& e) {
+  gcry_sexp_t s = nullptr;
+  if (gcry_sexp_build(&s, nullptr, "(public-key (rsa (n %b) (e %b)))", static_cast<int>(n.size()), n.data(),
+                      static_cast<int>(e.size()), e.data()) != 0)
+    return Sexp();
+  return Sexp(s);
+}
+
+Sexp DigestInput(const Bytes& digest) {
+  gcry_sexp_t s = nullptr;
+  if (gcry_sexp_build(&s, nullptr, "(data (flags pkcs1) (hash sha256 %b))", static_cast<int>(digest.size()),
+                      digest.data()) != 0)
+    return Sexp();
+  return Sexp(s);
+}
+
+}  // namespace
+
+void InitGcrypt() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    gcry_check_version(nullptr);
+    gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+  });
+}
+
+Bytes Sha256(const uint8_t* data, size_t len) {
+  InitGcrypt();
+  Bytes out(32);
+  gcry_md_hash_buffer(GCRY_MD_SHA256, out.data(), data, len);
+  return out;
+}
+
+Bytes RandomBytes(size_t n) {
+  InitGcrypt();
+  Bytes out(n);
+  gcry_randomize(out.data(), n, GCRY_STRONG_RANDOM);
+  return out;
+}
+
+bool GenerateRsa(unsigned bits, Bytes& privateKey) {
+  InitGcrypt();
+  gcry_sexp_t params = nullptr, key = nullptr;
+  if (gcry_sexp_build(&params, nullptr, "(genkey (rsa (nbits %u)))", bits) != 0) return false;
+  const gcry_error_t err = gcry_pk_genkey(&key, params);
+  gcry_sexp_release(params);
+  if (err != 0) return false;
+  Sexp all(key);
+  Sexp priv(gcry_sexp_find_token(all.s, "private-key", 0));
+  if (priv.s == nullptr) return false;
+  privateKey.resize(gcry_sexp_sprint(priv.s, GCRYSEXP_FMT_CANON, nullptr, 0));
+  gcry_sexp_sprint(priv.s, GCRYSEXP_FMT_CANON, privateKey.data(), privateKey.size());
+  while (!privateKey.empty() && privateKey.back() == 0) privateKey.pop_back();
+  return true;
+}
+
+bool PublicFromPrivate(const Bytes& privateKey, Bytes& n, Bytes& e) {
+  Sexp key = FromCanonical(privateKey);
+  if (key.s == nullptr) return false;
+  n = MpiOf(key.s, "n");
+  e = MpiOf(key.s, "e");
+  return !n.empty() && !e.empty();
+}
+
+bool RsaSign(const Bytes& privateKey, const Bytes& digest, Bytes& signature) {
+  InitGcrypt();
+  Sexp key = FromCanonical(privateKey), data = DigestInput(digest);
+  if (key.s == nullptr || data.s == nullptr) return false;
+  gcry_sexp_t sig = nullptr;
+  if (gcry_pk_sign(&sig, data.s, key.s) != 0) return false;
+  Sexp held(sig);
+  Bytes s = MpiOf(sig, "s");
+  const size_t modulus = (gcry_pk_get_nbits(key.s) + 7) / 8;
+  if (s.empty() || s.size() > modulus) return false;
+  signature.assign(modulus - s.size(), 0);
+  signature.insert(signature.end(), s.begin(), s.end());
+  return true;
+}
+
+bool RsaVerify(const Bytes& n, const Bytes& e, const Bytes& digest, const Bytes& signature) {
+  InitGcrypt();
+  Sexp key = PublicKey(n, e), data = DigestInput(digest);
+  gcry_sexp_t sig = nullptr;
+  if (key.s == nullptr || data.s == nullptr ||
+      gcry_sexp_build(&sig, nullptr, "(sig-val (rsa (s %b)))", static_cast<int>(signature.size()), signature.data()) != 0)
+    return false;
+  Sexp held(sig);
+  return gcry_pk_verify(sig, data.s, key.s) == 0;
+}
+
+bool RsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain, Bytes& out) {
+  InitGcrypt();
+  Sexp key = PublicKey(n, e);
+  gcry_sexp_t data = nullptr, enc = nullptr;
+  if (key.s == nullptr || gcry_sexp_build(&data, nullptr, "(data (flags pkcs1) (value %b))",
+                                          static_cast<int>(plain.size()), plain.data()) != 0)
+    return false;
+  Sexp heldData(data);
+  if (gcry_pk_encrypt(&enc, data, key.s) != 0) return false;
+  Sexp held(enc);
+  Bytes a = MpiOf(enc, "a");
+  const size_t modulus = (gcry_pk_get_nbits(key.s) + 7) / 8;
+  if (a.empty() || a.size() > modulus) return false;
+  out.assign(modulus - a.size(), 0);
+  out.insert(out.end(), a.begin(), a.end());
+  return true;
+}
+
+bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain) {
+  InitGcrypt();
+  Sexp key = FromCanonical(privateKey);
+  gcry_sexp_t data = nullptr, out = nullptr;
+  if (key.s == nullptr || gcry_sexp_build(&data, nullptr, "(enc-val (flags pkcs1) (rsa (a %b)))",
+                                          static_cast<int>(in.size()), in.data()) != 0)
+    return false;
+  Sexp heldData(data);
+  if (gcry_pk_decrypt(&out, data, key.s) != 0) return false;
+  Sexp held(out);
+  gcry_sexp_t value = gcry_sexp_find_token(out, "value", 0);
+  size_t len = 0;
+  const char* p = value != nullptr ? gcry_sexp_nth_data(value, 1, &len) : nullptr;
+  if (p != nullptr) plain.assign(p, p + len);
+  if (value != nullptr) gcry_sexp_release(value);
+  return p != nullptr;
+}
+
+bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out) {
+  InitGcrypt();
+  if (key.size() != 32 || iv.size() != 16) return false;
+  Bytes buf = in;
+  if (encrypt) {
+    const uint8_t pad = static_cast<uint8_t>(16 - buf.size() % 16);
+    buf.insert(buf.end(), pad, pad);
+  } else if (buf.empty() || buf.size() % 16 != 0) {
+    return false;
+  }
+  gcry_cipher_hd_t h = nullptr;
+  if (gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) return false;
+  bool ok = gcry_cipher_setkey(h, key.data(), key.size()) == 0 && gcry_cipher_setiv(h, iv.data(), iv.size()) == 0 &&
+            (encrypt ? gcry_cipher_encrypt(h, buf.data(), buf.size(), nullptr, 0)
+                     : gcry_cipher_decrypt(h, buf.data(), buf.size(), nullptr, 0)) == 0;
+  gcry_cipher_close(h);
+  if (!ok) return false;
+  if (!encrypt) {
+    const uint8_t pad = buf.back();
+    if (pad == 0 || pad > 16) return false;
+    for (size_t i = buf.size() - pad; i < buf.size(); ++i) {
+      if (buf[i] != pad) return false;
+    }
+    buf.resize(buf.size() - pad);
+  }
+  out.swap(buf);
+  return true;
+}
+
+}  // namespace cpki1
