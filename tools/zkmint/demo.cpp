@@ -1,6 +1,7 @@
 #include "demo.h"
 #include "demo_cryptoc.h"
 #include "demo_ccom22.h"
+#include "demo_mpro.h"
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
 
@@ -192,6 +193,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunLanCryptoDemo(context);
     else if (type == "CryptoCom 32x")
       RunCCom3xDemo(context);
+    else if (IsMProType(type))
+      RunMProDemo(context, type);
     else
       RunGenericRow(context, type);
   }

@@ -184,9 +184,13 @@ std::string TMPro1CryptoEngine::Location() const {
   return l.empty() ? "CN" : l;
 }
 
+// Paths reach the plug-in as this system names them (on Windows unchanged).
 std::vector<std::string> TMPro1CryptoEngine::Values() const {
   std::vector<std::string> v;
-  for (size_t i = 0; i < ParamCount(); ++i) v.push_back(ParamValue(i));
+  for (size_t i = 0; i < ParamCount(); ++i) {
+    const std::string value = ParamValue(i);
+    v.push_back(ExpandedPosition(i + 1, kind_) && !value.empty() ? platform::NativePath(value) : value);
+  }
   return v;
 }
 
