@@ -1,7 +1,9 @@
 // The three Message-PRO engines against their plug-in stand-ins: operations end to end, the UID
 // rules, the context cache, and the certificate and CRL directories on disk.
 #include <cstring>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "engines/mpro/mpro_dll.h"
 #include "mpro_fixture.h"
@@ -236,6 +238,31 @@ TEST(MProBinding, NewerFlagFromEachFileVersion) {
   EXPECT_TRUE(zk::mpro::TMProDLL(0).Serialised()) << "the old plug-in always";
   EXPECT_FALSE(zk::mpro::TMProDLL(1).Serialised()) << "mplugf.dll 1.0.0.1";
   EXPECT_FALSE(zk::mpro::TMProDLL(2).Serialised()) << "mplug2.dll 1.0.0.1";
+}
+
+}  // namespace
+
+namespace {
+
+// Contexts of a newer plug-in are used by several threads at once while another clears the
+// cache: every call still finds a live context.
+TEST(MProConcurrency, ClearCashWhileSigning) {
+  Sandbox box;
+  box.AddUser("alice");
+  constexpr int kThreads = 4, kRounds = 15;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      auto engine = EngineFor("M-Pro v2.x", box, "alice", "60");
+      for (int i = 0; i < kRounds; ++i)
+        if (Sign(*engine, Bytes{uint8_t(i)}).code != 0) ++failures;
+    });
+  }
+  auto clearer = EngineFor("M-Pro v2.x", box, "alice", "60");
+  for (int i = 0; i < kRounds; ++i) clearer->ClearCash();
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace
