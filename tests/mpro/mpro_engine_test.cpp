@@ -2,6 +2,8 @@
 // rules, the context cache, and the certificate and CRL directories on disk.
 #include <cstring>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -263,6 +265,49 @@ TEST(MProConcurrency, ClearCashWhileSigning) {
   for (int i = 0; i < kRounds; ++i) clearer->ClearCash();
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+std::string Shell(const std::string& command) {
+  std::string out;
+#if !defined(_WIN32)
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    if (pclose(p) != 0) out += "[exit status not 0]";
+  }
+#endif
+  return out;
+}
+
+// The certificates are plain X.509: OpenSSL checks their signatures and reads the same names.
+TEST(MProX509, CertificatesCheckedByOpenSsl) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "OpenSSL's command line is checked on Linux";
+#else
+  if (std::system("openssl version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
+  Sandbox box;
+  box.AddUser("alice", "/C=RU/O=Bank\\/Branch, Inc./CN=alice");
+  box.AddUser("old", "", -10);
+  const std::string ca = box.Dir() + "/ca.crt", alice = box.Dir() + "/alice.crt";
+  ASSERT_EQ(Shell("openssl x509 -inform DER -in " + box.CaCert() + " -out " + ca + " && openssl x509 -inform DER -in " +
+                box.CertDir() + "alice.pem -out " + alice),
+            "");
+  EXPECT_EQ(Shell("openssl verify -check_ss_sig -CAfile " + ca + " " + alice), alice + ": OK\n");
+  EXPECT_EQ(Shell("openssl x509 -in " + alice + " -noout -subject -nameopt RFC2253"),
+            "subject=CN=alice,O=Bank/Branch\\, Inc.,C=RU\n");
+  EXPECT_EQ(Shell("openssl x509 -in " + alice + " -noout -text | grep -c sha256WithRSAEncryption"), "2\n");
+
+  auto engine = EngineFor("Message-PRO 1.1", box, "alice");
+  char uid[64];
+  ASSERT_EQ(engine->GetCurrentUID(uid), 0);
+  EXPECT_STREQ(uid, "alice");
+  Bytes d = {1};
+  EXPECT_EQ(Encode(*engine, d, "old"), -207) << "an expired certificate";
+#endif
 }
 
 }  // namespace

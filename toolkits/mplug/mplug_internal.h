@@ -60,21 +60,25 @@ bool WriteWhole(const std::string& path, const std::string& text);
 std::string Canonical(gcry_sexp_t s);
 bool ParseCanonical(const std::string& text, Sexp& out);
 
-// A certificate: "ZKMPCERT 1" and Name=Value lines, the last ("Signature") sealing the rest.
+// An X.509 v3 certificate (DER), read and built through libksba.
 struct Cert {
   std::string Subject, Issuer;  // one-line names "/C=RU/O=.../CN=..."
-  int64_t NotAfter = 0;         // seconds since 1970; 0: no end
+  int64_t NotAfter = 0;         // seconds since 1970
   std::string KeyText;          // canonical S-expression of the public key
-  std::string Body;             // the sealed text
-  Bytes Signature;
-  std::string Image;            // the whole file text
+  Bytes TbsDigest;              // SHA-256 of the signed part
+  Bytes Signature;              // sha256WithRSAEncryption only
+  std::string Image;            // the DER image
 };
-int32_t ParseCert(const std::string& text, Cert& cert);
+int32_t ParseCert(const std::string& der, Cert& cert);
 int32_t ReadCert(const std::string& path, Cert& cert);
+// The DER image of a new certificate, or "" on failure. notAfter 0: no end. An authority's
+// certificate says so (basic constraints, certificate and CRL signing).
 std::string MakeCertText(const std::string& subject, const std::string& issuer, int64_t notAfter,
-                         const std::string& keyText, gcry_sexp_t issuerKey);
-// Issuer's signature over the body (no issuer: self-signed).
+                         const std::string& keyText, gcry_sexp_t issuerKey, bool authority = false);
 bool CertSignedBy(const Cert& cert, const Cert& issuer);
+// One-line names and RFC 2253 names (as libksba reads and writes them).
+std::string OneLineFromRfc2253(const std::string& dn);
+std::string Rfc2253FromOneLine(const std::string& line);
 
 // A private key file: "ZKMPPSE 1", Key=<hex>, Check=<SHA-256 hex of the key>.
 int32_t ReadPrivateKey(const std::string& path, Sexp& key);
@@ -95,7 +99,9 @@ bool CrlSignedBy(const Crl& crl, const Cert& issuer);
 std::string KeyFingerprint(const std::string& keyText);
 
 bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig);
+bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig);
 bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig);
+bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig);
 bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);
 

@@ -120,42 +120,6 @@ std::string SealText(const std::string& body, gcry_sexp_t key) {
 
 }  // namespace
 
-int32_t ParseCert(const std::string& text, Cert& cert) {
-  std::map<std::string, std::string> f;
-  if (!SplitSealed(text, "ZKMPCERT", "Signature", f, cert.Body)) return kBadFormat;
-  for (const char* name : {"Subject", "Issuer", "NotAfter", "Key", "Signature"})
-    if (f.count(name) == 0) return kBadFormat;
-  Bytes key;
-  if (!Unhex(f["Key"], key) || !Unhex(f["Signature"], cert.Signature)) return kBadFormat;
-  cert.Subject = f["Subject"];
-  cert.Issuer = f["Issuer"];
-  cert.NotAfter = std::strtoll(f["NotAfter"].c_str(), nullptr, 10);
-  cert.KeyText.assign(key.begin(), key.end());
-  cert.Image = text;
-  Sexp check;
-  return ParseCanonical(cert.KeyText, check) ? kOk : kBadFormat;
-}
-
-int32_t ReadCert(const std::string& path, Cert& cert) {
-  Bytes bytes;
-  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kFileNotFound;
-  return ParseCert(std::string(bytes.begin(), bytes.end()), cert);
-}
-
-std::string MakeCertText(const std::string& subject, const std::string& issuer, int64_t notAfter,
-                         const std::string& keyText, gcry_sexp_t issuerKey) {
-  const std::string body = "ZKMPCERT 1\nSubject=" + subject + "\nIssuer=" + issuer +
-                           "\nNotAfter=" + std::to_string(notAfter) + "\nKey=" +
-                           Hex(Bytes(keyText.begin(), keyText.end())) + "\n";
-  return SealText(body, issuerKey);
-}
-
-bool CertSignedBy(const Cert& cert, const Cert& issuer) {
-  return cert.Issuer == issuer.Subject &&
-         RsaVerify(issuer.KeyText, reinterpret_cast<const uint8_t*>(cert.Body.data()), cert.Body.size(),
-                   cert.Signature);
-}
-
 int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
   Bytes bytes;
   if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
@@ -228,8 +192,11 @@ bool CrlSignedBy(const Crl& crl, const Cert& issuer) {
 }
 
 bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig) {
+  return RsaSignDigest(priv, Sha256(data, len), sig);
+}
+
+bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig) {
   InitLibrary();
-  const Bytes digest = Sha256(data, len);
   Sexp in, out;
   if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(hash sha256 %b))", int(digest.size()), digest.data()) != 0)
     return false;
@@ -246,10 +213,13 @@ bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig) {
 }
 
 bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig) {
+  return RsaVerifyDigest(publicText, Sha256(data, len), sig);
+}
+
+bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig) {
   InitLibrary();
   Sexp pub, in, s;
-  if (!ParseCanonical(publicText, pub)) return false;
-  const Bytes digest = Sha256(data, len);
+  if (!ParseCanonical(publicText, pub) || digest.size() != 32) return false;
   if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(hash sha256 %b))", int(digest.size()), digest.data()) != 0)
     return false;
   if (gcry_sexp_build(s.out(), nullptr, "(sig-val(rsa(s %b)))", int(sig.size()), sig.data()) != 0) return false;

@@ -21,7 +21,7 @@ STANDIN_EXPORT int MPro_StandIn_MakeCa(const char* subject, const char* caKeyFil
   Sexp key;
   std::string pub;
   if (!GenerateKey(key, pub)) return kCryptoFailure;
-  const std::string cert = MakeCertText(subject, subject, 0, pub, key.get());
+  const std::string cert = MakeCertText(subject, subject, 0, pub, key.get(), true);
   if (cert.empty()) return kCryptoFailure;
   return WritePrivateKey(caKeyFile, key.get()) && WriteWhole(caCertFile, cert) ? kOk : kFileNotFound;
 }
