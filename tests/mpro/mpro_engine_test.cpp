@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "engines/mpro/mpro_dll.h"
@@ -305,6 +306,18 @@ TEST(MProX509, CertificatesCheckedByOpenSsl) {
   char uid[64];
   ASSERT_EQ(engine->GetCurrentUID(uid), 0);
   EXPECT_STREQ(uid, "alice");
+
+  // Signatures are detached CMS: OpenSSL accepts them, and refuses them for changed data.
+  const Bytes data = {'o', 'r', 'd', 'e', 'r', 0, 1};
+  const Signed s = Sign(*engine, data);
+  ASSERT_EQ(s.code, 0);
+  const std::string sig = box.Dir() + "/sig.p7s", in = box.Dir() + "/data", changed = box.Dir() + "/changed";
+  std::ofstream(sig, std::ios::binary).write(reinterpret_cast<const char*>(s.signature.data()), long(s.signature.size()));
+  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), long(data.size()));
+  std::ofstream(changed, std::ios::binary).write("order\0\2", 7);
+  const std::string verify = "openssl cms -verify -binary -inform DER -in " + sig + " -CAfile " + ca + " -out /dev/null -content ";
+  EXPECT_EQ(Shell(verify + in + " 2>&1"), "CMS Verification successful\n");
+  EXPECT_NE(Shell(verify + changed + " 2>&1").find("Verification failure"), std::string::npos);
   Bytes d = {1};
   EXPECT_EQ(Encode(*engine, d, "old"), -207) << "an expired certificate";
 #endif

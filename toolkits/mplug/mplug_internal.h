@@ -102,6 +102,10 @@ bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig);
 bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig);
 bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig);
 bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig);
+// Detached CMS SignedData over the data by the certificate's key.
+int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out);
+// kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
+int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
 bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);
 

@@ -142,15 +142,8 @@ int32_t Verify(MPHANDLE h, const uint8_t* Data, int32_t* DataLen, const uint8_t*
       Signer == nullptr)
     return kBadParameters;
   std::lock_guard<std::mutex> hold(c->lock);
-  if (std::memcmp(Signature, "ZMPS", 4) != 0) return kNoSignature;
-  size_t at = 4;
-  std::string certText, sig;
-  if (!GetBlock(Signature, size_t(SignatureLen), at, certText) || !GetBlock(Signature, size_t(SignatureLen), at, sig) ||
-      at != size_t(SignatureLen))
-    return kBadFormat;
   Cert signer;
-  if (ParseCert(certText, signer) != kOk) return kBadFormat;
-  if (!RsaVerify(signer.KeyText, Data, size_t(*DataLen), Bytes(sig.begin(), sig.end()))) return kBadSignature;
+  if (int32_t r = CmsVerify(Signature, size_t(SignatureLen), Data, size_t(*DataLen), signer)) return r;
   const int32_t trust = CheckTrust(*c, signer, ignoreTime);
   if (trust != kOk) return trust;
   return WriteText(signer.Subject, Signer, kMaxUID);
@@ -270,11 +263,8 @@ int32_t MP_CALL SignData(MPHANDLE Ctx, const uint8_t* Data, int32_t DataLen, uin
     if (ReadCert(CertFile, cert) != kOk) return kNoSignContext;
     if (!SameKey(c->key.get(), cert.KeyText)) return kNoSignContext;
   }
-  Bytes sig;
-  if (!RsaSign(c->key.get(), Data, size_t(DataLen), sig)) return kCryptoFailure;
-  Bytes out = {'Z', 'M', 'P', 'S'};
-  PutBlock(out, cert.Image);
-  PutBlock(out, Str(sig));
+  Bytes out;
+  if (int32_t r = CmsSign(cert, c->key.get(), Data, size_t(DataLen), out)) return r;
   if (out.size() > size_t(kMaxSignature)) return kTooLong;
   std::memcpy(Signature, out.data(), out.size());
   *SignatureLen = int32_t(out.size());
