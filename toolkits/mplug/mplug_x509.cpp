@@ -33,21 +33,24 @@ std::string IsoTime(int64_t seconds) {
   return buf;
 }
 
+// Seconds since 1970 of a UTC "YYYYMMDDTHHMMSS", computed here: a 32-bit time_t of the C
+// library would not reach the dates certificates carry.
 int64_t FromIsoTime(const char* iso) {
-  std::tm tm{};
   if (std::strlen(iso) < 15) return 0;
-  auto num = [&](int at, int n) { int v = 0; for (int i = 0; i < n; ++i) v = v * 10 + (iso[at + i] - '0'); return v; };
-  tm.tm_year = num(0, 4) - 1900;
-  tm.tm_mon = num(4, 2) - 1;
-  tm.tm_mday = num(6, 2);
-  tm.tm_hour = num(9, 2);
-  tm.tm_min = num(11, 2);
-  tm.tm_sec = num(13, 2);
-#if defined(_WIN32)
-  return int64_t(_mkgmtime(&tm));
-#else
-  return int64_t(timegm(&tm));
-#endif
+  auto num = [&](int at, int n) {
+    int64_t v = 0;
+    for (int i = 0; i < n; ++i) v = v * 10 + (iso[at + i] - '0');
+    return v;
+  };
+  int64_t y = num(0, 4);
+  const int64_t m = num(4, 2), d = num(6, 2);
+  y -= m <= 2 ? 1 : 0;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const int64_t days = era * 146097 + doe - 719468;
+  return days * 86400 + num(9, 2) * 3600 + num(11, 2) * 60 + num(13, 2);
 }
 
 // Splits at unescaped `sep`, keeping escapes in the pieces.
