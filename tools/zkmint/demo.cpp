@@ -4,6 +4,8 @@
 #include "demo_mpro.h"
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
+#include "demo_excellence.h"
+#include "demo_verbaow.h"
 
 #include <cctype>
 #include <filesystem>
@@ -195,6 +197,10 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunCCom3xDemo(context);
     else if (IsMProType(type))
       RunMProDemo(context, type);
+    else if (type == "Excellence/4.0")
+      RunExcellenceDemo(context);
+    else if (type == "Verba-OW/4")
+      RunVerbaOWDemo(context);
     else
       RunGenericRow(context, type);
   }

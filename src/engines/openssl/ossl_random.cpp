@@ -25,8 +25,8 @@ TCriticalSection& OSSLRandomInstanceLock() {
 
 namespace {
 
-TOpenSSLRandomGenerator*& Instance() {
-  static TOpenSSLRandomGenerator* instance = nullptr;
+std::atomic<TOpenSSLRandomGenerator*>& Instance() {
+  static std::atomic<TOpenSSLRandomGenerator*> instance{nullptr};
   return instance;
 }
 
@@ -39,6 +39,8 @@ TOpenSSLRandomGenerator::~TOpenSSLRandomGenerator() {
 }
 
 void TOpenSSLRandomGenerator::Load() {
+  // Every operation asks; once the library is in place the answer never changes until unload.
+  if (loaded_.load(std::memory_order_acquire)) return;
   WriteLock hold(lock_);
   if (LibLoaded) return;
   module_ = LoadLibcrypto();
@@ -48,9 +50,12 @@ void TOpenSSLRandomGenerator::Load() {
   FunctionsPresent = true;
   Resolve(module_, "RAND_bytes", RAND_bytes_);
   Resolve(module_, "RAND_seed", RAND_seed_);
+  loaded_.store(true, std::memory_order_release);
 }
 
 bool TOpenSSLRandomGenerator::SeedFromFile(const std::string& FileName) {
+  // Seeded once per process: later operations need not queue for the write lock to learn it.
+  if (seeded_.load(std::memory_order_acquire)) return true;
   WriteLock hold(lock_);
   if (!SeedFile_.empty()) return true;
   if (!FunctionsPresent || FileName.empty()) return false;
@@ -61,6 +66,7 @@ bool TOpenSSLRandomGenerator::SeedFromFile(const std::string& FileName) {
   if (enough) {
     RAND_seed_(seed.data(), kSeedFileBytes);
     SeedFile_ = FileName;
+    seeded_.store(true, std::memory_order_release);
   }
   SecureWipe(seed.data(), seed.size());
   return enough;
@@ -71,13 +77,18 @@ void TOpenSSLRandomGenerator::SeedFromData(const uint8_t* Data, int32_t Len, con
   if (!SeedFile_.empty() || !FunctionsPresent || Data == nullptr || Len <= 0) return;
   RAND_seed_(Data, Len);
   SeedFile_ = FileName;
+  seeded_.store(true, std::memory_order_release);
 }
 
 bool TOpenSSLRandomGenerator::AddTimeEntropy() {
-  ReadLock hold(lock_);
-  if (!FunctionsPresent) return true;
   const uint32_t ticks = static_cast<uint32_t>(platform::MonotonicMilliseconds() ^
                                                static_cast<uint64_t>(platform::Now() * 86400000.0));
+  // The same four bytes again add nothing, and every RAND_seed reseeds libcrypto's one shared
+  // generator under its lock: engines on several threads would take turns there on every
+  // operation. So the time goes in once per millisecond at most.
+  if (lastTicks_.load(std::memory_order_relaxed) == ticks || lastTicks_.exchange(ticks) == ticks) return true;
+  ReadLock hold(lock_);
+  if (!FunctionsPresent) return true;
   RAND_seed_(&ticks, sizeof(ticks));
   return true;
 }
@@ -96,16 +107,17 @@ void TOpenSSLRandomGenerator::WriteSeedFile() {
 }
 
 TOpenSSLRandomGenerator& OSSLRandom() {
+  // Every operation asks: the lock is for the first one only.
+  if (TOpenSSLRandomGenerator* instance = Instance().load(std::memory_order_acquire)) return *instance;
   SectionLock hold(OSSLRandomInstanceLock());
-  TOpenSSLRandomGenerator*& instance = Instance();
-  if (instance == nullptr) instance = new TOpenSSLRandomGenerator();
-  return *instance;
+  std::atomic<TOpenSSLRandomGenerator*>& instance = Instance();
+  if (instance.load() == nullptr) instance.store(new TOpenSSLRandomGenerator(), std::memory_order_release);
+  return *instance.load();
 }
 
 void FinalizeOSSLRandom() {
   SectionLock hold(OSSLRandomInstanceLock());
-  delete Instance();
-  Instance() = nullptr;
+  delete Instance().exchange(nullptr);
 }
 
 int32_t EnsureRandomReady(const std::string& SeedFileName, const std::string& SecretKeyFile) {
