@@ -112,6 +112,16 @@ int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t
     ok = ksba_cms_parse(cms, &reason) == 0;
     if (reason == KSBA_SR_BEGIN_DATA) ok = false;  // only detached signatures
   }
+  // Every byte belongs to the structure: a cut-short or extended signature is not one.
+  if (ok && ksba_reader_tell(r) != sigLen) {
+    ok = false;
+    result = kBadFormat;
+  }
+  // Only SHA-256 may be announced, although the list is outside what the signature covers.
+  if (ok && (ksba_cms_get_digest_algo_list(cms, 0) == nullptr ||
+             std::strcmp(ksba_cms_get_digest_algo_list(cms, 0), kSha256) != 0 ||
+             ksba_cms_get_digest_algo_list(cms, 1) != nullptr))
+    ok = false;
   char* digest = nullptr;
   size_t digestLen = 0;
   ksba_cert_t kc = nullptr;
