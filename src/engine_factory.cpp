@@ -8,6 +8,7 @@
 #include "engines/emulation/ce_emul1.h"
 #include "engines/excellence/ce_exc4.h"
 #include "engines/lancrypto/vesta_engine.h"
+#include "engines/mpro/mpro_engine.h"
 #include "engines/openssl/ossl_engine.h"
 #include "engines/validata/vldt_engine.h"
 #include "engines/verbaow/verba_engine.h"
@@ -35,12 +36,12 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Excellence/4.0", Make<TExc4CryptoEngine>},
     {"LAN Crypto/2.35", Make<TVesta235Engine>},
     {"Verba-OW/4", Make<TVerbaOW4Engine>},
-    {"Message-PRO 1.1", nullptr},
+    {"Message-PRO 1.1", Make<TMPro1CryptoEngine>},
     {"Crypto COM/2.2", Make<TCcom22Engine>},
     {"CryptoPro CSP/1.1", nullptr},
     {"Ms Crypto API 2.0", nullptr},
-    {"M-Pro v2.x", nullptr},
-    {"M-Pro v1.34 (GOST PSE)", nullptr},
+    {"M-Pro v2.x", Make<TMPro2xCryptoEngine>},
+    {"M-Pro v1.34 (GOST PSE)", Make<TMProWinCryptoEngine>},
     {"Vove Darav", Make<TEmu1CryptoEngine>},
     {"OpenSSL", Make<TOSSLEngine>},
     {"Domain-K (c) Infotecs JSC.", Make<TEmu1CryptoEngine>},

@@ -1,6 +1,7 @@
 #include "demo.h"
 #include "demo_cryptoc.h"
 #include "demo_ccom22.h"
+#include "demo_mpro.h"
 #include "demo_validata.h"
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
@@ -195,6 +196,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunLanCryptoDemo(context);
     else if (type == "CryptoCom 32x")
       RunCCom3xDemo(context);
+    else if (IsMProType(type))
+      RunMProDemo(context, type);
     else if (type == "Excellence/4.0")
       RunExcellenceDemo(context);
     else if (type == "Verba-OW/4")

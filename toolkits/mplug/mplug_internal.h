@@ -1,0 +1,112 @@
+// Inner parts of the Message-PRO plug-in stand-in: RSA keys through libgcrypt, and the stand-in's
+// own certificate, key-file, CRL, signature and envelope formats (README.md).
+#pragma once
+
+#include <gcrypt.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mplug {
+
+using Bytes = std::vector<uint8_t>;
+
+// Codes: -1..-6 are the plug-in codes the binding names itself; ours are -200 and below.
+constexpr int32_t kOk = 0;
+constexpr int32_t kBadParameters = -3;
+constexpr int32_t kNoSignContext = -4;
+constexpr int32_t kNoSignature = -5;
+constexpr int32_t kNoPrivateKey = -6;
+constexpr int32_t kBadFormat = -200;
+constexpr int32_t kBadSignature = -201;
+constexpr int32_t kUntrusted = -202;
+constexpr int32_t kNotRecipient = -203;
+constexpr int32_t kFileNotFound = -204;
+constexpr int32_t kTooLong = -205;
+constexpr int32_t kNotSupported = -206;
+constexpr int32_t kExpired = -207;
+constexpr int32_t kRevoked = -208;
+constexpr int32_t kCryptoFailure = -209;
+constexpr int32_t kUnknownContext = -210;
+
+// An owned gcrypt S-expression.
+class Sexp {
+ public:
+  Sexp() = default;
+  explicit Sexp(gcry_sexp_t s) : s_(s) {}
+  ~Sexp() { gcry_sexp_release(s_); }
+  Sexp(Sexp&& o) noexcept : s_(o.s_) { o.s_ = nullptr; }
+  Sexp& operator=(Sexp&& o) noexcept {
+    if (this != &o) { gcry_sexp_release(s_); s_ = o.s_; o.s_ = nullptr; }
+    return *this;
+  }
+  Sexp(const Sexp&) = delete;
+  Sexp& operator=(const Sexp&) = delete;
+  gcry_sexp_t get() const { return s_; }
+  gcry_sexp_t* out() { gcry_sexp_release(s_); s_ = nullptr; return &s_; }
+  explicit operator bool() const { return s_ != nullptr; }
+
+ private:
+  gcry_sexp_t s_ = nullptr;
+};
+
+void InitLibrary();
+std::string Hex(const Bytes& b);
+bool Unhex(const std::string& text, Bytes& out);
+Bytes Sha256(const uint8_t* data, size_t len);
+bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit);
+bool WriteWhole(const std::string& path, const std::string& text);
+std::string Canonical(gcry_sexp_t s);
+bool ParseCanonical(const std::string& text, Sexp& out);
+
+// An X.509 v3 certificate (DER), read and built through libksba.
+struct Cert {
+  std::string Subject, Issuer;  // one-line names "/C=RU/O=.../CN=..."
+  int64_t NotAfter = 0;         // seconds since 1970
+  std::string KeyText;          // canonical S-expression of the public key
+  Bytes TbsDigest;              // SHA-256 of the signed part
+  Bytes Signature;              // sha256WithRSAEncryption only
+  std::string Image;            // the DER image
+};
+int32_t ParseCert(const std::string& der, Cert& cert);
+int32_t ReadCert(const std::string& path, Cert& cert);
+// The DER image of a new certificate, or "" on failure. notAfter 0: no end. An authority's
+// certificate says so (basic constraints, certificate and CRL signing).
+std::string MakeCertText(const std::string& subject, const std::string& issuer, int64_t notAfter,
+                         const std::string& keyText, gcry_sexp_t issuerKey, bool authority = false);
+bool CertSignedBy(const Cert& cert, const Cert& issuer);
+// One-line names and RFC 2253 names (as libksba reads and writes them).
+std::string OneLineFromRfc2253(const std::string& dn);
+std::string Rfc2253FromOneLine(const std::string& line);
+
+// A private key file: "ZKMPPSE 1", Key=<hex>, Check=<SHA-256 hex of the key>.
+int32_t ReadPrivateKey(const std::string& path, Sexp& key);
+bool WritePrivateKey(const std::string& path, gcry_sexp_t key);
+bool GenerateKey(Sexp& priv, std::string& publicText);
+bool SameKey(gcry_sexp_t priv, const std::string& publicText);
+
+// A CRL: "ZKMPCRL 1", Issuer=, Revoked=<hex SHA-256 of revoked key texts, ";"-separated>, Signature=.
+struct Crl {
+  std::string Issuer;
+  std::vector<std::string> Revoked;
+  std::string Body;
+  Bytes Signature;
+};
+int32_t ReadCrl(const std::string& path, Crl& crl);
+std::string MakeCrlText(const std::string& issuer, const std::vector<std::string>& revoked, gcry_sexp_t key);
+bool CrlSignedBy(const Crl& crl, const Cert& issuer);
+std::string KeyFingerprint(const std::string& keyText);
+
+bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig);
+bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig);
+bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig);
+bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig);
+// Detached CMS SignedData over the data by the certificate's key.
+int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out);
+// kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
+int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
+bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out);
+bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);
+
+}  // namespace mplug

@@ -1,0 +1,258 @@
+// Keys, certificates and CRLs of the stand-in: RSA through libgcrypt (PKCS#1 v1.5 over SHA-256
+// for signatures, PKCS#1 v1.5 key transport), sealed text files for everything stored.
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "mplug_internal.h"
+#include "standin_files.h"
+
+namespace mplug {
+
+void InitLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    gcry_check_version(nullptr);
+    gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
+    gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+  });
+}
+
+std::string Hex(const Bytes& b) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (uint8_t c : b) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+bool Unhex(const std::string& text, Bytes& out) {
+  if (text.size() % 2 != 0) return false;
+  out.clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    unsigned v = 0;
+    for (size_t k = 0; k < 2; ++k) {
+      const char c = text[i + k];
+      const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+      if (d < 0) return false;
+      v = v * 16 + unsigned(d);
+    }
+    out.push_back(uint8_t(v));
+  }
+  return true;
+}
+
+Bytes Sha256(const uint8_t* data, size_t len) {
+  Bytes d(32);
+  gcry_md_hash_buffer(GCRY_MD_SHA256, d.data(), data, len);
+  return d;
+}
+
+std::string FilePath(std::string path) {
+#if !defined(_WIN32)
+  // Hosts hand over Windows paths; both separators name the same directories here.
+  for (char& c : path)
+    if (c == '\\') c = '/';
+#endif
+  return path;
+}
+
+bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit) {
+  std::FILE* f = std::fopen(FilePath(path).c_str(), "rb");
+  if (f == nullptr) return false;
+  out.clear();
+  uint8_t chunk[4096];
+  size_t n = 0;
+  bool ok = true;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    out.insert(out.end(), chunk, chunk + n);
+    if (out.size() > limit) { ok = false; break; }
+  }
+  std::fclose(f);
+  return ok;
+}
+
+bool WriteWhole(const std::string& path, const std::string& text) {
+  return standin::WriteWholeFile(FilePath(path).c_str(), text.data(), text.size()) == standin::WriteResult::kOk;
+}
+
+std::string Canonical(gcry_sexp_t s) {
+  const size_t len = gcry_sexp_sprint(s, GCRYSEXP_FMT_CANON, nullptr, 0);
+  std::string out(len, '\0');
+  gcry_sexp_sprint(s, GCRYSEXP_FMT_CANON, out.data(), len);
+  while (!out.empty() && out.back() == '\0') out.pop_back();
+  return out;
+}
+
+bool ParseCanonical(const std::string& text, Sexp& out) {
+  return gcry_sexp_new(out.out(), text.data(), text.size(), 1) == 0;
+}
+
+namespace {
+
+// "MAGIC 1" then Name=Value lines; Body is everything before the sealing line.
+bool SplitSealed(const std::string& text, const char* magic, const char* seal,
+                 std::map<std::string, std::string>& fields, std::string& body) {
+  const std::string head = std::string(magic) + " 1\n";
+  if (text.compare(0, head.size(), head) != 0) return false;
+  size_t at = head.size();
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || fields.count(line.substr(0, eq)) != 0) return false;
+    if (line.compare(0, eq, seal) == 0) body = text.substr(0, at);
+    fields[line.substr(0, eq)] = line.substr(eq + 1);
+    at = end + 1;
+  }
+  return !body.empty();
+}
+
+std::string SealText(const std::string& body, gcry_sexp_t key) {
+  Bytes sig;
+  if (!RsaSign(key, reinterpret_cast<const uint8_t*>(body.data()), body.size(), sig)) return "";
+  return body + "Signature=" + Hex(sig) + "\n";
+}
+
+}  // namespace
+
+int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
+  Bytes bytes;
+  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
+  const std::string text(bytes.begin(), bytes.end());
+  std::map<std::string, std::string> f;
+  std::string body;
+  Bytes keyBytes, check;
+  if (!SplitSealed(text, "ZKMPPSE", "Check", f, body) || !Unhex(f["Key"], keyBytes) || !Unhex(f["Check"], check))
+    return kNoPrivateKey;
+  if (Sha256(keyBytes.data(), keyBytes.size()) != check) return kNoPrivateKey;
+  return ParseCanonical(std::string(keyBytes.begin(), keyBytes.end()), key) ? kOk : kNoPrivateKey;
+}
+
+bool WritePrivateKey(const std::string& path, gcry_sexp_t key) {
+  const std::string canon = Canonical(key);
+  const Bytes bytes(canon.begin(), canon.end());
+  return WriteWhole(path, "ZKMPPSE 1\nKey=" + Hex(bytes) + "\nCheck=" + Hex(Sha256(bytes.data(), bytes.size())) + "\n");
+}
+
+bool GenerateKey(Sexp& priv, std::string& publicText) {
+  InitLibrary();
+  Sexp params, pair;
+  if (gcry_sexp_build(params.out(), nullptr, "(genkey(rsa(nbits 4:2048)))") != 0) return false;
+  if (gcry_pk_genkey(pair.out(), params.get()) != 0) return false;
+  Sexp pub(gcry_sexp_find_token(pair.get(), "public-key", 0));
+  priv = Sexp(gcry_sexp_find_token(pair.get(), "private-key", 0));
+  if (!pub || !priv) return false;
+  publicText = Canonical(pub.get());
+  return true;
+}
+
+bool SameKey(gcry_sexp_t priv, const std::string& publicText) {
+  Sexp pub;
+  if (!ParseCanonical(publicText, pub)) return false;
+  uint8_t a[20], b[20];
+  return gcry_pk_get_keygrip(priv, a) != nullptr && gcry_pk_get_keygrip(pub.get(), b) != nullptr &&
+         std::memcmp(a, b, sizeof a) == 0;
+}
+
+std::string KeyFingerprint(const std::string& keyText) {
+  return Hex(Sha256(reinterpret_cast<const uint8_t*>(keyText.data()), keyText.size()));
+}
+
+int32_t ReadCrl(const std::string& path, Crl& crl) {
+  Bytes bytes;
+  if (!ReadWholeFile(path, bytes, 16 * 1024 * 1024)) return kFileNotFound;
+  std::map<std::string, std::string> f;
+  if (!SplitSealed(std::string(bytes.begin(), bytes.end()), "ZKMPCRL", "Signature", f, crl.Body)) return kBadFormat;
+  if (f.count("Issuer") == 0 || f.count("Revoked") == 0 || !Unhex(f["Signature"], crl.Signature)) return kBadFormat;
+  crl.Issuer = f["Issuer"];
+  const std::string& list = f["Revoked"];
+  for (size_t at = 0; at < list.size();) {
+    size_t end = list.find(';', at);
+    if (end == std::string::npos) end = list.size();
+    if (end > at) crl.Revoked.push_back(list.substr(at, end - at));
+    at = end + 1;
+  }
+  return kOk;
+}
+
+std::string MakeCrlText(const std::string& issuer, const std::vector<std::string>& revoked, gcry_sexp_t key) {
+  std::string list;
+  for (const std::string& r : revoked) list += (list.empty() ? "" : ";") + r;
+  return SealText("ZKMPCRL 1\nIssuer=" + issuer + "\nRevoked=" + list + "\n", key);
+}
+
+bool CrlSignedBy(const Crl& crl, const Cert& issuer) {
+  return crl.Issuer == issuer.Subject &&
+         RsaVerify(issuer.KeyText, reinterpret_cast<const uint8_t*>(crl.Body.data()), crl.Body.size(), crl.Signature);
+}
+
+bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig) {
+  return RsaSignDigest(priv, Sha256(data, len), sig);
+}
+
+bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig) {
+  InitLibrary();
+  Sexp in, out;
+  if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(hash sha256 %b))", int(digest.size()), digest.data()) != 0)
+    return false;
+  if (gcry_pk_sign(out.out(), in.get(), priv) != 0) return false;
+  Sexp s(gcry_sexp_find_token(out.get(), "s", 0));
+  size_t n = 0;
+  const char* p = s ? gcry_sexp_nth_data(s.get(), 1, &n) : nullptr;
+  if (p == nullptr) return false;
+  // Left-padded to the modulus length, as PKCS#1 writes it.
+  const size_t modulus = (gcry_pk_get_nbits(priv) + 7) / 8;
+  sig.assign(modulus > n ? modulus - n : 0, 0);
+  sig.insert(sig.end(), p, p + n);
+  return true;
+}
+
+bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig) {
+  return RsaVerifyDigest(publicText, Sha256(data, len), sig);
+}
+
+bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig) {
+  InitLibrary();
+  Sexp pub, in, s;
+  if (!ParseCanonical(publicText, pub) || digest.size() != 32) return false;
+  if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(hash sha256 %b))", int(digest.size()), digest.data()) != 0)
+    return false;
+  if (gcry_sexp_build(s.out(), nullptr, "(sig-val(rsa(s %b)))", int(sig.size()), sig.data()) != 0) return false;
+  return gcry_pk_verify(s.get(), in.get(), pub.get()) == 0;
+}
+
+bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out) {
+  InitLibrary();
+  Sexp pub, in, enc;
+  if (!ParseCanonical(publicText, pub)) return false;
+  if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(value %b))", int(plain.size()), plain.data()) != 0)
+    return false;
+  if (gcry_pk_encrypt(enc.out(), in.get(), pub.get()) != 0) return false;
+  Sexp a(gcry_sexp_find_token(enc.get(), "a", 0));
+  size_t n = 0;
+  const char* p = a ? gcry_sexp_nth_data(a.get(), 1, &n) : nullptr;
+  if (p == nullptr) return false;
+  out.assign(p, p + n);
+  return true;
+}
+
+bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain) {
+  InitLibrary();
+  Sexp enc, out;
+  if (gcry_sexp_build(enc.out(), nullptr, "(enc-val(flags pkcs1)(rsa(a %b)))", int(in.size()), in.data()) != 0)
+    return false;
+  if (gcry_pk_decrypt(out.out(), enc.get(), priv) != 0) return false;
+  Sexp value(gcry_sexp_find_token(out.get(), "value", 0));
+  size_t n = 0;
+  const char* p = value ? gcry_sexp_nth_data(value.get(), 1, &n) : nullptr;
+  if (p == nullptr) return false;
+  plain.assign(p, p + n);
+  return true;
+}
+
+}  // namespace mplug
