@@ -208,6 +208,8 @@ constexpr DWORD kAtKeyExchange = 1;
 constexpr DWORD kPrivateKeyBlob = 7;
 constexpr DWORD kStoreProvMemory = 2;
 constexpr DWORD kStoreFlags = 0x2001;  // CERT_STORE_CREATE_NEW_FLAG | CERT_STORE_NO_CRYPT_RELEASE_FLAG
+// The message's store must not release the binding's provider when it is closed.
+constexpr DWORD kNoCryptRelease = 0x1;
 constexpr DWORD kAddReplaceExisting = 3;
 constexpr DWORD kAddAlways = 4;
 constexpr DWORD kAddNewer = 6;
@@ -217,6 +219,8 @@ constexpr DWORD kKeyProvInfoProp = 2;
 constexpr DWORD kKeyContextProp = 5;
 constexpr DWORD kDetachedFlag = 4;
 constexpr DWORD kMsgSignerCertInfoParam = 7;
+constexpr DWORD kMsgCertCountParam = 11;
+constexpr DWORD kMsgCertParam = 12;
 constexpr DWORD kMsgRecipientCountParam = 17;
 constexpr DWORD kMsgRecipientInfoParam = 19;
 constexpr DWORD kMsgContentParam = 2;

@@ -175,9 +175,6 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   void DropKey();
 
   // Messages (capi_messages.cpp).
-  int32_t CheckMessageDigest(const uint8_t* Data, size_t Len, const uint8_t* Signature, size_t SignatureLen);
-  int32_t VerifySignWOSignerCert(const uint8_t* Data, size_t Len, const TVerificationSettings& S,
-                                 const uint8_t* Signature, size_t SignatureLen, TCertRef& Signer);
   int32_t ResultTextFor(PCCERT_CONTEXT Cert, int Mode, const TVerificationSettings& S, std::string& Text);
 
   TCapiFunctions api_;

@@ -97,7 +97,7 @@ int32_t TCryptoAPI20_DLL::GetKeyContainerNameStr(PCCERT_CONTEXT Cert, const TVer
   const std::string number = KeyNumberText(Cert, present);
   const long keyNumber = std::strtol(number.c_str(), nullptr, 10);
   if (StartsWithIgnoringCase(where, "SYS_REF") && where.size() == 7) {
-    HCERTSTORE my = api_.CertOpenSystemStoreA(StoreProvider(), "MY");
+    HCERTSTORE my = api_.CertOpenSystemStoreA(0, "MY");
     if (my == nullptr) return kErrNotInMY;
     TCertRef mine = FindByIssuerAndSerial(my, *Cert->pCertInfo);
     api_.CertCloseStore(my, 0);

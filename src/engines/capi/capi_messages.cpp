@@ -5,6 +5,7 @@
 #include "engines/capi/capi_dll.h"
 #include "frame/fileutils.h"
 #include "frame/secure.h"
+#include "platform/platform.h"
 
 namespace zk::capi {
 
@@ -88,20 +89,16 @@ int32_t TCryptoAPI20_DLL::SignBuffer(const uint8_t* Data, size_t Len, bool Inclu
 
 // Some CryptoAPIs accept altered content when the signer signed attributes: the messageDigest
 // attribute is compared with the hash of the content here.
-int32_t TCryptoAPI20_DLL::CheckMessageDigest(const uint8_t* Data, size_t Len, const uint8_t* Signature,
-                                             size_t SignatureLen) {
-  TMsg msg(api_, api_.CryptMsgOpenToDecode(kEncoding, kDetachedFlag, 0, verifyProv_, nullptr, nullptr));
-  if (msg.Get() == nullptr) return LastErrorCode();
-  if (!api_.CryptMsgUpdate(msg.Get(), Signature, static_cast<DWORD>(SignatureLen), 1) ||
-      !api_.CryptMsgUpdate(msg.Get(), Data, static_cast<DWORD>(Len), 1))
-    return LastErrorCode();
+static int32_t CheckMessageDigest(const TMsg& msg) {
   std::vector<uint8_t> attributes, computed;
-  if (!msg.Param(kMsgSignerAuthAttrParam, 0, attributes)) return 0;  // no signed attributes
+  // No signed attributes: the signature covers the content itself.
+  if (!msg.Param(kMsgSignerAuthAttrParam, 0, attributes) || attributes.size() < sizeof(CRYPT_ATTRIBUTES)) return 0;
   const auto* list = reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
+  if (list->cAttr == 0) return 0;
   for (DWORD i = 0; i < list->cAttr; ++i) {
     const CRYPT_ATTRIBUTE& attr = list->rgAttr[i];
     if (std::strcmp(attr.pszObjId, kMessageDigestOid) != 0) continue;
-    if (attr.cValue != 1 || !msg.Param(kMsgComputedHashParam, 0, computed)) return static_cast<int32_t>(kNteBadSignature);
+    if (attr.cValue != 1 || !msg.Param(kMsgComputedHashParam, 0, computed)) break;
     const auto digest = OctetStringContent(attr.rgValue[0].pbData, attr.rgValue[0].cbData);
     const bool same = !digest.empty() && digest.size() == computed.size() &&
                       ConstantTimeEqual(digest.data(), computed.data(), digest.size());
@@ -116,55 +113,53 @@ int32_t TCryptoAPI20_DLL::ResultTextFor(PCCERT_CONTEXT Cert, int Mode, const TVe
   return Text.empty() ? kErrNoOwnUID : 0;
 }
 
-int32_t TCryptoAPI20_DLL::VerifySignWOSignerCert(const uint8_t* Data, size_t Len, const TVerificationSettings& S,
-                                                 const uint8_t* Signature, size_t SignatureLen, TCertRef& Signer) {
-  TMsg msg(api_, api_.CryptMsgOpenToDecode(kEncoding, kDetachedFlag, 0, verifyProv_, nullptr, nullptr));
-  if (msg.Get() == nullptr) return LastErrorCode();
-  if (!api_.CryptMsgUpdate(msg.Get(), Signature, static_cast<DWORD>(SignatureLen), 1) ||
-      !api_.CryptMsgUpdate(msg.Get(), Data, static_cast<DWORD>(Len), 1))
-    return LastErrorCode();
-  std::vector<uint8_t> info;
-  if (!msg.Param(kMsgSignerCertInfoParam, 0, info)) return LastErrorCode();
-  if (int32_t status = FindSigner(S, *reinterpret_cast<const CERT_INFO*>(info.data()), Signer)) return status;
-  if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlVerifySignature, Signer.Get()->pCertInfo)) return LastErrorCode();
-  return 0;
-}
-
+// Both forms of signature are verified on the decoded message itself: the signer's issuer and
+// serial find the certificate in the correspondents' store; a certificate the signature carries
+// must be that very certificate, byte for byte (issuer and serial alone are no identity).
 int32_t TCryptoAPI20_DLL::VerifySign(const uint8_t* Data, size_t Len, bool& NoSignerCert, std::string& ResultText,
                                      int Mode, const TVerificationSettings& S, const uint8_t* Signature,
                                      size_t SignatureLen) {
   NoSignerCert = false;
   ResultText.clear();
-  HCERTSTORE carried = api_.CryptGetMessageCertificates(kEncoding, verifyProv_, kStoreFlags, Signature,
-                                                        static_cast<DWORD>(SignatureLen));
-  if (carried == nullptr) return LastErrorCode();
-  PCCERT_CONTEXT any = api_.CertEnumCertificatesInStore(carried, nullptr);
-  if (any != nullptr) api_.CertFreeCertificateContext(any);
-  api_.CertCloseStore(carried, 0);
-  TCertRef signer;
-  if (any == nullptr) {
+  TMsg msg(api_, api_.CryptMsgOpenToDecode(kEncoding, kDetachedFlag, 0, verifyProv_, nullptr, nullptr));
+  if (msg.Get() == nullptr) return LastErrorCode();
+  if (!api_.CryptMsgUpdate(msg.Get(), Signature, static_cast<DWORD>(SignatureLen), 1) ||
+      !api_.CryptMsgUpdate(msg.Get(), Data, static_cast<DWORD>(Len), 1))
+    return LastErrorCode(kErrCertificate);
+  std::vector<uint8_t> countBytes, infoBytes;
+  DWORD carried = 0;
+  if (msg.Param(kMsgCertCountParam, 0, countBytes) && countBytes.size() >= sizeof carried)
+    std::memcpy(&carried, countBytes.data(), sizeof carried);
+  if (!msg.Param(kMsgSignerCertInfoParam, 0, infoBytes)) return LastErrorCode(kErrCertificate);
+  const auto& signerInfo = *reinterpret_cast<const CERT_INFO*>(infoBytes.data());
+  TCertRef inMessage;
+  for (DWORD i = 0; i < carried && !inMessage; ++i) {
+    std::vector<uint8_t> encoded;
+    if (!msg.Param(kMsgCertParam, i, encoded)) continue;
+    TCertRef cert(&api_, api_.CertCreateCertificateContext(kEncoding, encoded.data(), static_cast<DWORD>(encoded.size())));
+    if (cert && SameBlob(cert.Get()->pCertInfo->Issuer, signerInfo.Issuer) &&
+        SameBlob(cert.Get()->pCertInfo->SerialNumber, signerInfo.SerialNumber))
+      inMessage = std::move(cert);
+  }
+  if (!inMessage) {
+    if (carried > 0) return kErrCertificate;  // certificates, but not the signer's
     if (!S.AllowUnsignedCert) return kErrNoSignerCert;
     NoSignerCert = true;
-    if (int32_t status = VerifySignWOSignerCert(Data, Len, S, Signature, SignatureLen, signer)) return status;
-  } else {
-    if (S.UIDLocationOID.empty()) return kErrNoUIDLocation;
-    CRYPT_VERIFY_MESSAGE_PARA para{sizeof(CRYPT_VERIFY_MESSAGE_PARA), kEncoding, verifyProv_, nullptr, nullptr};
-    const BYTE* contents[] = {Data};
-    DWORD lengths[] = {static_cast<DWORD>(Len)};
-    PCCERT_CONTEXT inMessage = nullptr;
-    if (!api_.CryptVerifyDetachedMessageSignature(&para, 0, Signature, static_cast<DWORD>(SignatureLen), 1, contents,
-                                                  lengths, &inMessage))
-      return LastErrorCode();
-    TCertRef carriedCert(&api_, inMessage);
-    if (!carriedCert) return kErrCertificate;
-    if (int32_t status = FindSigner(S, *carriedCert.Get()->pCertInfo, signer)) return status;
-    // Issuer and serial alone are no identity: a forged certificate may copy them.
-    const CERT_CONTEXT& a = *carriedCert.Get();
+  } else if (S.UIDLocationOID.empty()) {
+    return kErrNoUIDLocation;
+  }
+  TCertRef signer;
+  if (int32_t status = FindSigner(S, signerInfo, signer)) return status;
+  PCCERT_CONTEXT verifying = inMessage ? inMessage.Get() : signer.Get();
+  if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlVerifySignature, verifying->pCertInfo))
+    return LastErrorCode(static_cast<int32_t>(kNteBadSignature));
+  if (inMessage) {
+    const CERT_CONTEXT& a = *inMessage.Get();
     const CERT_CONTEXT& b = *signer.Get();
     if (a.cbCertEncoded != b.cbCertEncoded || std::memcmp(a.pbCertEncoded, b.pbCertEncoded, a.cbCertEncoded) != 0)
       return kErrCertificate;
   }
-  if (int32_t status = CheckMessageDigest(Data, Len, Signature, SignatureLen)) return status;
+  if (int32_t status = CheckMessageDigest(msg)) return status;
   return ResultTextFor(signer.Get(), Mode, S, ResultText);
 }
 

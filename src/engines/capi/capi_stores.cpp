@@ -4,6 +4,7 @@
 
 #include "engines/capi/capi_dll.h"
 #include "frame/fileutils.h"
+#include "platform/platform.h"
 
 namespace zk::capi {
 
@@ -84,7 +85,7 @@ int32_t TCryptoAPI20_DLL::InitPublicKeyObjects(const TVerificationSettings& S) {
   cached_ = S;
   const int32_t result = [&]() -> int32_t {
     abonentStoreIsSystemMY_ = S.AbonentDir == "MY";
-    abonentStore_ = abonentStoreIsSystemMY_ ? api_.CertOpenSystemStoreA(StoreProvider(), "MY") : OpenMemoryStore();
+    abonentStore_ = abonentStoreIsSystemMY_ ? api_.CertOpenSystemStoreA(0, "MY") : OpenMemoryStore();
     if (abonentStore_ == nullptr) return LastErrorCode();
     useSerialIndex_ = S.UIDLocationOID != "SN" && S.UIDLocationOID != "ZIZ_SN";
     if (S.CADir != "ROOT" && (caStoreDir_ = OpenMemoryStore()) == nullptr) return LastErrorCode();
@@ -99,7 +100,8 @@ int32_t TCryptoAPI20_DLL::InitPublicKeyObjects(const TVerificationSettings& S) {
         }
       }
     }
-    HCERTSTORE root = api_.CertOpenSystemStoreA(StoreProvider(), "ROOT");
+    // System stores get no provider: closing them would release it.
+    HCERTSTORE root = api_.CertOpenSystemStoreA(0, "ROOT");
     if (S.CADir == "ROOT") {
       for (PCCERT_CONTEXT c = root ? api_.CertEnumCertificatesInStore(root, nullptr) : nullptr; c != nullptr;
            c = api_.CertEnumCertificatesInStore(root, c))
