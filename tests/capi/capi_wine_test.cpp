@@ -192,6 +192,25 @@ TEST_F(CapiWine, EnvelopesForSeveralRecipients) {
   EXPECT_EQ(n, len);  // a refused envelope leaves the data alone
 }
 
+// A CRL included at run time is used by the next chain check.
+TEST_F(CapiWine, IncludedCRLRevokesOnTheNextOperation) {
+  auto alice = User("alice");
+  Set(*alice, "CRL dir", kDir + "/crl");
+  std::vector<uint8_t> buffer(data_.size() + alice->GetMaxEncodeAddition());
+  int32_t len = 16;
+  ASSERT_EQ(alice->EncodeData(buffer.data(), &len, "carol"), 0);
+  EXPECT_EQ(alice->IncludeCRL((kDir + "/missing.crl").c_str()), 38);
+  const std::string incoming = kDir + "/incoming.crl";
+  ASSERT_TRUE(CopyFileA((kDir + "/revoke_carol.crl").c_str(), incoming.c_str(), FALSE));
+  ASSERT_EQ(alice->IncludeCRL(incoming.c_str()), 0);
+  EXPECT_EQ(GetFileAttributesA(incoming.c_str()), INVALID_FILE_ATTRIBUTES);  // moved into the CRL directory
+  EXPECT_NE(GetFileAttributesA((kDir + "/crl/crl1.crl").c_str()), INVALID_FILE_ATTRIBUTES);
+  len = 16;
+  EXPECT_EQ(alice->EncodeData(buffer.data(), &len, "carol"), 51);
+  len = 16;
+  EXPECT_EQ(alice->EncodeData(buffer.data(), &len, "bob"), 0);
+}
+
 TEST_F(CapiWine, CryptoProEngineOverTheProviderAlias) {
   auto alice = User("alice", "CryptoPro CSP/1.1");
   auto bob = User("bob", "CryptoPro CSP/1.1");

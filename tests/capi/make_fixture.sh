@@ -44,3 +44,19 @@ openssl x509 -req -in stranger.csr -CA fake_ca.pem -CAkey fake_ca.key -set_seria
   -extfile ext.cnf -extensions user -outform DER -out other/stranger.cer 2>/dev/null
 # bob's certificate in PEM with "\n" line ends, for the PEM loader.
 cp bob.pem other/bob_pem.cer
+# A CRL of the CA revoking carol.
+mkdir -p crl ca_db
+: > ca_db/index.txt
+cat > ca.cnf <<CNF
+[ca]
+default_ca = zk
+[zk]
+database = $out/ca_db/index.txt
+crlnumber = $out/ca_db/crlnumber
+default_md = sha256
+default_crl_days = 3650
+CNF
+echo 01 > ca_db/crlnumber
+openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -revoke carol.pem 2>/dev/null
+openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -gencrl -out revoke_carol.pem 2>/dev/null
+openssl crl -in revoke_carol.pem -outform DER -out revoke_carol.crl

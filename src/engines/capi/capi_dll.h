@@ -33,6 +33,9 @@ constexpr int32_t kErrNoAbonentDir = 28;
 constexpr int32_t kErrNoOwnUID = 31;
 constexpr int32_t kErrContainerLocation = 32;
 constexpr int32_t kErrCannotDecrypt = 36;
+constexpr int32_t kErrNoCRLFile = 38;
+constexpr int32_t kErrNoCRLDir = 39;
+constexpr int32_t kErrCRLFile = 40;
 constexpr int32_t kErrSignerUnknown = 47;
 constexpr int32_t kErrNoSignerCert = 48;
 constexpr int32_t kErrNotInMY = 57;
@@ -139,6 +142,8 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   int32_t DecryptBuffer(const uint8_t* Data, size_t Len, const TVerificationSettings& S, int32_t KeyTimeout,
                         int32_t LastOpTimeout, std::vector<uint8_t>& Out);
   void ClearCache();
+  // Adds a CRL file to the CA store; the chain engine is made again so the next check sees it.
+  int32_t AddCRLFile(const std::string& FileName, const TVerificationSettings& S);
 
   // Certificates and CRLs from files, DER or PEM.
   TCertRef LoadCertificateFile(const std::string& FileName);

@@ -361,6 +361,23 @@ void TCryptoAPI20Engine::ClearCash() {
   });
 }
 
+int32_t TCryptoAPI20Engine::IncludeCRL(const char* FileName) {
+  return Capture("TCryptoCEngine.IncludeCRL: ", kErrException, [&]() -> int32_t {
+    const std::string file = ExpandRootMacro(FileName != nullptr ? FileName : "");
+    if (file.empty() || !platform::IsFile(file)) return kErrNoCRLFile;
+    const TVerificationSettings s = Settings();
+    if (s.CRLDirRevocationCheck && (s.CRLDir.empty() || !DirectoryExists(s.CRLDir))) return kErrNoCRLDir;
+    TCryptoAPI20_DLL* binding = nullptr;
+    if (int32_t status = GetCryptoAPI(binding)) return status;
+    std::string placed = file;
+    if (s.CRLDirRevocationCheck) {
+      placed = IncludeDirDelimiter(s.CRLDir) + "crl" + std::to_string(NextNumberInMask(s.CRLDir, "crl*.crl")) + ".crl";
+      if (!platform::MoveFileTo(file, placed)) return kErrCRLFile;
+    }
+    return binding->AddCRLFile(placed, s);
+  });
+}
+
 // The Crypto-Pro variant: no "Crypto Provider" and no "Key gen - Key Length" among its parameters.
 TCryptoPro11Engine::TCryptoPro11Engine() {
   ParamNames_.erase(ParamNames_.begin());

@@ -27,6 +27,7 @@ class TCryptoAPI20Engine : public TCryptoEngine {
   int32_t VerifyData(const uint8_t* Data, int32_t DataLen, const uint8_t* Signature, int32_t SignatureLen,
                      char* SignerUID) override;
   void ClearCash() override;
+  int32_t IncludeCRL(const char* FileName) override;
 
   // The value of a parameter by its index in the 29-entry list.
   virtual std::string ReadSetting(size_t Index) const;

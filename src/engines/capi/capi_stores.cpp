@@ -252,6 +252,20 @@ int32_t TCryptoAPI20_DLL::FindSigner(const TVerificationSettings& S, const CERT_
   return status;
 }
 
+int32_t TCryptoAPI20_DLL::AddCRLFile(const std::string& FileName, const TVerificationSettings& S) {
+  std::lock_guard<std::recursive_mutex> lock(storeLock_);
+  if (int32_t status = InitPublicKeyObjects(S)) return status;
+  PCCRL_CONTEXT crl = LoadCRLFile(FileName);
+  if (crl == nullptr) return kErrCRLFile;
+  const bool added = api_.CertAddCRLContextToStore(caStore_, crl, kAddNewer, nullptr);
+  const int32_t status = added ? 0 : LastErrorCode(kErrCRLFile);
+  api_.CertFreeCRLContext(crl);
+  if (status != 0) return status;
+  if (chainEngine_ != nullptr) api_.CertFreeCertificateChainEngine(chainEngine_);
+  chainEngine_ = nullptr;
+  return CreateChainEngine();
+}
+
 void TCryptoAPI20_DLL::ClearCache() {
   std::lock_guard<std::recursive_mutex> key(keyLock_);
   std::lock_guard<std::recursive_mutex> store(storeLock_);
