@@ -21,6 +21,7 @@
 #include <stdexcept>
 
 #include "bench_report.h"
+#include "bench_scaling.h"
 #include "engines/cryptoc/crypc_api.h"
 #include "engines/cryptoc/crypc_engine.h"
 #include "frame/zexroot.h"
@@ -327,7 +328,100 @@ void DecodeRaw(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 
+// ---- two engines on two threads ----------------------------------------------------------------
+
+// Thread 0 works as Alice with Bob as the peer, thread 1 the other way round. Each thread has its
+// own engines: the one it times, and the peer's, which only makes the data the timed one reads.
+struct Side {
+  std::unique_ptr<zk::TCryptoCEngine> self, peer;
+  const char* selfUid;
+  const char* peerUid;
+};
+
+Side SideOf(const benchmark::State& state) {
+  const bool alice = state.thread_index() == 0;
+  return Side{TheWorld().Engine(alice ? "alice" : "bob"), TheWorld().Engine(alice ? "bob" : "alice"),
+              alice ? "Alice" : "Bob", alice ? "Bob" : "Alice"};
+}
+
+void ScaleSign(benchmark::State& state) {
+  const Side side = SideOf(state);
+  const Bytes data = RandomBytes(zkbench::kScalingBytes);
+  uint8_t signature[400];
+  int32_t length = 0;
+  zkbench::TimeEach(state, zkbench::kScalingBytes, zkbench::NoPrepare, [&] {
+    return side.self->SignData(data.data(), static_cast<int32_t>(data.size()), signature, &length, nullptr);
+  });
+}
+
+void ScaleVerify(benchmark::State& state) {
+  const Side side = SideOf(state);
+  const Bytes data = RandomBytes(zkbench::kScalingBytes);
+  Bytes signature(400);
+  int32_t length = 0;
+  Check(side.peer->SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(), &length, nullptr) == 0,
+        "sign");
+  char signer[256];
+  zkbench::TimeEach(state, zkbench::kScalingBytes, zkbench::NoPrepare, [&] {
+    return side.self->VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(), length, signer);
+  });
+}
+
+void ScaleEncode(benchmark::State& state) {
+  const Side side = SideOf(state);
+  const Bytes plain = RandomBytes(zkbench::kScalingBytes);
+  Bytes buffer(plain.size() + 30579);
+  int32_t length = 0;
+  zkbench::TimeEach(
+      state, zkbench::kScalingBytes,
+      [&] {
+        std::memcpy(buffer.data(), plain.data(), plain.size());
+        length = static_cast<int32_t>(plain.size());
+      },
+      [&] { return side.self->EncodeData(buffer.data(), &length, side.peerUid); });
+}
+
+void ScaleDecode(benchmark::State& state) {
+  const Side side = SideOf(state);
+  Bytes package = RandomBytes(zkbench::kScalingBytes);
+  package.resize(package.size() + 30579);
+  int32_t packageLen = static_cast<int32_t>(zkbench::kScalingBytes);
+  Check(side.peer->EncodeData(package.data(), &packageLen, side.selfUid) == 0, "encode");
+  package.resize(static_cast<size_t>(packageLen));
+  Bytes buffer(package.size());
+  int32_t length = 0;
+  char sender[256];
+  zkbench::TimeEach(
+      state, zkbench::kScalingBytes,
+      [&] {
+        std::memcpy(buffer.data(), package.data(), package.size());
+        length = static_cast<int32_t>(package.size());
+      },
+      [&] { return side.self->DecodeData(buffer.data(), &length, sender); });
+}
+
+// The raw signature on one and on two threads, each with its own context.
+void ScaleSignRaw(benchmark::State& state) {
+  const Bytes data = RandomBytes(zkbench::kScalingBytes);
+  const Bytes secret = TheWorld().File("alice", "self.sec");
+  uint8_t digest[32], signature[64];
+  zkbench::TimeEach(state, zkbench::kScalingBytes, zkbench::NoPrepare, [&] {
+    Hash(data.data(), data.size(), digest);
+    Work w;
+    Api().CrypC_LR34_10_2001_set_parms(w.block, nullptr, 32, 32);
+    Api().CrypC_LR34_10_2001_set_secret_key(w.block, secret.data() + 4);
+    const int32_t code = Api().CrypC_LR34_10_2001_sign(w.block, digest, signature);
+    Api().CrypC_LR34_10_2001_clear(w.block);
+    return code;
+  });
+}
+
 void RegisterAll() {
+  zkbench::RegisterScaling("sign", ScaleSignRaw, "raw");
+  zkbench::RegisterScaling("sign", ScaleSign);
+  zkbench::RegisterScaling("verify", ScaleVerify);
+  zkbench::RegisterScaling("encode", ScaleEncode);
+  zkbench::RegisterScaling("decode", ScaleDecode);
   for (auto [name, fn] : {std::pair{"sign/engine", &SignEngine}, {"sign/raw", &SignRaw},
                           {"verify/engine", &VerifyEngine}, {"verify/raw", &VerifyRaw}}) {
     benchmark::RegisterBenchmark(name, fn)->Arg(kSmall)->Unit(benchmark::kMicrosecond);
@@ -380,6 +474,7 @@ int main(int argc, char** argv) {
     zkbench::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     PrintTable(reporter);
+    zkbench::PrintScalingTable(reporter, "Crypto-C");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "benchmark failed: %s\n", e.what());
     status = 1;

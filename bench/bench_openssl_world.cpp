@@ -78,6 +78,10 @@ World::World(int64_t count) : root_(MakeRoot()) {
   correspondent_ = OpenEngine(*box_, sharedKeyFile, middle);
 }
 
+EnginePtr World::Open(const std::string& name) const {
+  return OpenEngine(*box_, user(name).key_path, user(name).cert_path);
+}
+
 World::~World() {
   alice_.reset();
   bob_.reset();

@@ -52,6 +52,8 @@ class World {
   void* alice() const { return alice_.get(); }
   void* bob() const { return bob_.get(); }
   void* correspondent() const { return correspondent_.get(); }
+  // A further engine of the user alice or bob, for a thread of its own.
+  EnginePtr Open(const std::string& name) const;
 
  private:
   std::string root_;

@@ -21,7 +21,7 @@ class MedianReporter : public benchmark::ConsoleReporter {
       if (run.error_occurred) continue;
       const bool sample = run.run_type == Run::RT_Iteration;
       if (!sample && !(run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) continue;
-      auto& figures = figures_[run.run_name.function_name][run.run_name.args];
+      auto& figures = figures_[run.run_name.function_name][ArgsKey(run.run_name)];
       for (const auto& [name, counter] : run.counters) figures[name].Add(counter.value, sample);
       const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
       figures[kSecondsPerIteration].Add(seconds, sample);
@@ -30,8 +30,8 @@ class MedianReporter : public benchmark::ConsoleReporter {
   }
 
   // The median of a figure ("bytes_per_second", "items_per_second", kSecondsPerIteration, or a
-  // user counter) of the benchmark `name` run with `args` ("1024"; "" without arguments);
-  // 0 when it did not run.
+  // user counter) of the benchmark `name` run with `args` ("1024"; "" without arguments; a run
+  // with a set number of threads adds it: "1024/threads:2"); 0 when it did not run.
   double Median(const std::string& name, const std::string& args, const std::string& figure) const {
     const auto byName = figures_.find(name);
     if (byName == figures_.end()) return 0;
@@ -52,6 +52,11 @@ class MedianReporter : public benchmark::ConsoleReporter {
   }
 
  private:
+  static std::string ArgsKey(const benchmark::BenchmarkName& name) {
+    if (name.threads.empty()) return name.args;
+    return name.args.empty() ? name.threads : name.args + "/" + name.threads;
+  }
+
   // The median aggregate when repetitions produced one (also with aggregates-only output),
   // otherwise the median of the runs seen.
   struct Values {

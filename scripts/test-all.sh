@@ -29,6 +29,9 @@ ninja -C build/asan -j "$JOBS"
 step "Concurrency tests under ThreadSanitizer"
 bash scripts/tsan.sh build/tsan
 
+step "Fuzz targets: seeds from valid outputs and a short run of each"
+bash scripts/fuzz.sh 60 build/fuzz
+
 step "Win32 build and tests under Wine"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DZK_BUILD_TESTS=ON

@@ -7,8 +7,10 @@
 #include "engines/ccom22/cc_engine.h"
 #include "engines/ccom3x/ccom_engine.h"
 #include "engines/emulation/ce_emul1.h"
+#include "engines/excellence/ce_exc4.h"
 #include "engines/lancrypto/vesta_engine.h"
 #include "engines/openssl/ossl_engine.h"
+#include "engines/verbaow/verba_engine.h"
 
 namespace zk {
 
@@ -30,9 +32,9 @@ struct EngineType {
 constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Emulation/1.0", Make<TEmu1CryptoEngine>},
     {"Emulation/2.0", Make<TEmu1CryptoEngine>},
-    {"Excellence/4.0", nullptr},
+    {"Excellence/4.0", Make<TExc4CryptoEngine>},
     {"LAN Crypto/2.35", Make<TVesta235Engine>},
-    {"Verba-OW/4", nullptr},
+    {"Verba-OW/4", Make<TVerbaOW4Engine>},
     {"Message-PRO 1.1", nullptr},
     {"Crypto COM/2.2", Make<TCcom22Engine>},
     {"CryptoPro CSP/1.1", Make<TCryptoPro11Engine>},

@@ -1,11 +1,11 @@
 #include "frame/crypto_engine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "frame/errors.h"
 #include "frame/fileutils.h"
+#include "frame/textrules.h"
 
 namespace zk {
 
@@ -15,10 +15,6 @@ constexpr int32_t kDefaultParamValueLimit = 1024;
 constexpr char kRootMacro[] = "%ZEXROOT%";
 constexpr size_t kRootMacroLen = sizeof(kRootMacro) - 1;
 
-std::string UpperCase(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return s;
-}
 }  // namespace
 
 std::string TSyncExceptStr::GetText() {

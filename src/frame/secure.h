@@ -14,6 +14,16 @@ inline void SecureWipe(void* data, size_t size) {
   for (size_t i = 0; i < size; ++i) p[i] = 0;
 }
 
+// Compares two byte runs in a time that depends only on their size, so a forger learns nothing
+// from how long a refusal takes (MACs, check values, derived keys).
+inline bool ConstantTimeEqual(const void* a, const void* b, size_t size) {
+  const volatile uint8_t* x = static_cast<const volatile uint8_t*>(a);
+  const volatile uint8_t* y = static_cast<const volatile uint8_t*>(b);
+  uint8_t difference = 0;
+  for (size_t i = 0; i < size; ++i) difference |= static_cast<uint8_t>(x[i] ^ y[i]);
+  return difference == 0;
+}
+
 // A byte buffer that wipes itself when it is destroyed or cleared.
 class SecureBytes {
  public:

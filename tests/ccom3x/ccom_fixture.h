@@ -12,6 +12,8 @@
 
 #include "engines/ccom3x/ccom_api.h"
 #include "engines/ccom3x/ccom_engine.h"
+#include "support/bytes.h"
+#include "support/calls.h"
 #include "utils/temp_dir.h"
 
 extern "C" {
@@ -84,40 +86,26 @@ class Sandbox {
 };
 
 std::unique_ptr<zk::TCryptoCom3xEngine> EngineFor(const Sandbox& box, const std::string& user);
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value);
 
-struct SignResult {
-  int32_t code;
-  Bytes signature;
-};
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data);
-struct VerifyResult {
-  int32_t code;
-  std::string signer;
-};
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature);
-struct CodecResult {
-  int32_t code;
-  Bytes data;
-};
-// EncodeData in a buffer of exactly input + GetMaxEncodeAddition bytes, guarded behind; a refused
-// encode must leave the data as it was.
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& data, const char* recipients);
-// DecodeData of an exactly sized heap copy (ASan sees any read past it); a failed decode must
-// leave the data as it was.
-CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope);
-std::string CurrentUID(zk::TCryptoEngine& engine, int32_t* code = nullptr);
-std::string ErrorString(zk::TCryptoEngine& engine, int32_t code);
-std::string Cp1251(const char* utf8);
-
-Bytes RandomBytes(size_t n, uint32_t seed);
-Bytes ReadFileBytes(const std::string& path);
-void WriteFileBytes(const std::string& path, const Bytes& data);
-// Creates or replaces `to` (std::filesystem::copy_file cannot replace a file on MinGW).
-void CopyFileBytes(const std::string& from, const std::string& to);
-uint32_t Le32(const uint8_t* p);
-void PutLe32(Bytes& out, uint32_t value);
-Bytes Text(const std::string& s);
+// The guarded calls and byte helpers every engine's tests share.
+using zk::suite::CodecResult;
+using zk::suite::Configure;
+using zk::suite::CopyFileBytes;
+using zk::suite::Cp1251;
+using zk::suite::CurrentUID;
+using zk::suite::Decode;
+using zk::suite::Encode;
+using zk::suite::ErrorString;
+using zk::suite::Le32;
+using zk::suite::PutLe32;
+using zk::suite::RandomBytes;
+using zk::suite::ReadFileBytes;
+using zk::suite::Sign;
+using zk::suite::SignResult;
+using zk::suite::Text;
+using zk::suite::Verify;
+using zk::suite::VerifyResult;
+using zk::suite::WriteFileBytes;
 
 // A public-key file read independently: the UID and the 65-byte key.
 struct PublicKeyFields {

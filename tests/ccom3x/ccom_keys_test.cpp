@@ -161,5 +161,20 @@ TEST_F(CcomKeys, PathsWithTheRootMacro) {
   EXPECT_EQ(Decode(*EngineFor(box_, "bob"), e.data).data, Text("via the macro"));
 }
 
+// Settings whose texts run together alike must still get bindings of their own: a shared one
+// would read the correspondents of the engine that created it.
+TEST(CcomBindingKey, SettingsThatConcatenateAlikeDoNotShareABinding) {
+  TCCom3x_UserParam a, b;
+  a.SecretKeyDir = b.SecretKeyDir = "C:\\KEYS\\";
+  a.KeyDevice = "DISK";
+  a.AbonentsDir = "C:\\AB\\";
+  b.KeyDevice = "";
+  b.AbonentsDir = "DISKC:\\AB\\";
+  EXPECT_NE(a.BindingKey(), b.BindingKey());
+  b = a;
+  b.KeyTimeout = a.KeyTimeout + 1;  // time-outs are per operation, not part of the binding
+  EXPECT_EQ(a.BindingKey(), b.BindingKey());
+}
+
 }  // namespace
 }  // namespace ccomtest

@@ -1,8 +1,6 @@
 #include "cryptoc/cryptoc_fixture.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "frame/cp1251.h"
@@ -77,96 +75,8 @@ std::unique_ptr<zk::TCryptoCEngine> Sandbox::Engine(const std::string& uid) cons
   return engine;
 }
 
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value) {
-  ASSERT_EQ(engine.SetCryptoParamValue(index, value.c_str()), 0) << index;
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-Bytes RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes out(size);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
-  return out;
-}
-
-uint32_t WordAt(const Bytes& data, size_t at) {
-  return static_cast<uint32_t>(data.at(at)) | static_cast<uint32_t>(data.at(at + 1)) << 8 |
-         static_cast<uint32_t>(data.at(at + 2)) << 16 | static_cast<uint32_t>(data.at(at + 3)) << 24;
-}
-
-void PutWordAt(Bytes& data, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) data.at(at + i) = static_cast<uint8_t>(value >> (8 * i));
-}
-
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data) {
-  const size_t room = static_cast<size_t>(engine.GetMaxSignatureLength());
-  Bytes signature(room + 16, 0xCC);
-  int32_t length = -1;
-  const int32_t code =
-      engine.SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(), &length, nullptr);
-  for (size_t i = room; i < signature.size(); ++i) EXPECT_EQ(signature[i], 0xCC) << "written past the room";
-  signature.resize(code == 0 ? static_cast<size_t>(length) : 0);
-  return {code, signature};
-}
-
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature) {
-  const size_t room = static_cast<size_t>(engine.GetMaxUIDLength());
-  std::string signer(room + 8, '\x7F');
-  const int32_t code = engine.VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(),
-                                         static_cast<int32_t>(signature.size()), signer.data());
-  for (size_t i = room; i < signer.size(); ++i) EXPECT_EQ(signer[i], '\x7F') << "written past GetMaxUIDLength";
-  const size_t end = signer.find('\0');
-  return {code, end == std::string::npos || end >= room ? std::string("<untouched>") : signer.substr(0, end)};
-}
-
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& plain, const char* recipients) {
-  const size_t room = plain.size() + static_cast<size_t>(engine.GetMaxEncodeAddition());
-  Bytes buffer(room + 32, 0xCD);
-  std::copy(plain.begin(), plain.end(), buffer.begin());
-  int32_t length = static_cast<int32_t>(plain.size());
-  const int32_t code = engine.EncodeData(buffer.data(), &length, recipients);
-  for (size_t i = room; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCD) << "written past the room";
-  if (code != 0) {
-    EXPECT_EQ(length, static_cast<int32_t>(plain.size()));
-    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), buffer.begin())) << "a failed EncodeData changed the data";
-    return {code, {}};
-  }
-  EXPECT_LE(static_cast<size_t>(length), room);
-  buffer.resize(static_cast<size_t>(length));
-  return {code, buffer};
-}
-
-CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& package) {
-  Bytes buffer(package.size() + 32, 0xCD);
-  std::copy(package.begin(), package.end(), buffer.begin());
-  int32_t length = static_cast<int32_t>(package.size());
-  char sender[300];
-  std::fill(std::begin(sender), std::end(sender), '\x7F');
-  const int32_t code = engine.DecodeData(buffer.data(), &length, sender);
-  for (size_t i = package.size(); i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCD) << "written past the package";
-  EXPECT_EQ(sender[0], '\x7F') << "SenderUID is not written";
-  if (code != 0) {
-    EXPECT_EQ(length, static_cast<int32_t>(package.size()));
-    EXPECT_TRUE(std::equal(package.begin(), package.end(), buffer.begin())) << "a failed DecodeData changed the data";
-    return {code, {}};
-  }
-  buffer.resize(static_cast<size_t>(length));
-  return {code, buffer};
-}
-
 std::string ErrorTextUtf8(zk::TCryptoEngine& engine, int32_t code) {
-  std::string text(static_cast<size_t>(engine.GetMaxErrorStringLength()), '\x7F');
-  engine.GetCryptoErrorString(code, text.data());
-  return zk::Cp1251ToUtf8(text.substr(0, text.find('\0')));
+  return zk::Cp1251ToUtf8(zk::suite::ErrorString(engine, code));
 }
 
 Bytes ToolkitHash(const Bytes& data) {

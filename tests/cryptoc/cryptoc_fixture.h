@@ -13,6 +13,8 @@
 
 #include "engines/cryptoc/crypc_api.h"
 #include "engines/cryptoc/crypc_engine.h"
+#include "support/bytes.h"
+#include "support/calls.h"
 
 namespace cctest {
 
@@ -68,36 +70,23 @@ class Sandbox {
   std::map<std::string, int> users_;
 };
 
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value);
-
-Bytes ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const Bytes& data);
-Bytes RandomBytes(size_t size, uint32_t seed);
-uint32_t WordAt(const Bytes& data, size_t at);
-void PutWordAt(Bytes& data, size_t at, uint32_t value);
-
-struct SignResult {
-  int32_t code;
-  Bytes signature;
-};
-// Checks that nothing is written past GetMaxSignatureLength.
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data);
-
-struct VerifyResult {
-  int32_t code;
-  std::string signer;
-};
-// Checks that nothing is written past GetMaxUIDLength.
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature);
-
-struct CodecResult {
-  int32_t code;
-  Bytes data;
-};
-// In place in a buffer of the input plus GetMaxEncodeAddition bytes; checks that nothing is
-// written past it, and that a failure leaves the input untouched.
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& plain, const char* recipients);
-CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& package);
+// The guarded calls and byte helpers every engine's tests share.
+using zk::suite::CodecResult;
+using zk::suite::Configure;
+using zk::suite::Decode;
+using zk::suite::Encode;
+using zk::suite::RandomBytes;
+using zk::suite::Sign;
+using zk::suite::SignResult;
+using zk::suite::Verify;
+using zk::suite::VerifyResult;
+inline Bytes ReadFile(const std::string& path) { return zk::suite::ReadFileBytes(path); }
+inline void WriteFile(const std::string& path, const Bytes& data) { zk::suite::WriteFileBytes(path, data); }
+inline uint32_t WordAt(const Bytes& data, size_t at) {
+  (void)data.at(at + 3);  // out of range throws
+  return zk::suite::Le32(data.data() + at);
+}
+inline void PutWordAt(Bytes& data, size_t at, uint32_t value) { zk::suite::SetLe32(data, at, value); }
 
 // The engine's text of a code as UTF-8.
 std::string ErrorTextUtf8(zk::TCryptoEngine& engine, int32_t code);

@@ -1,5 +1,7 @@
-// Whatever bytes arrive as a package or a signature, the engine answers with a code: every prefix
-// of a valid one, damaged fields and random bytes (run under AddressSanitizer as well).
+// Bad input shaped by this engine's formats: the exact codes of each prefix of a signature over
+// more than 65535 bytes, and package heads with absurd counts. Every prefix and bit flip of
+// envelopes, random bytes and huge claimed lengths are the conformance suite's
+// (tests/conformance/bad_input_test.cpp), with this engine's codes in its provisioner.
 #include "cryptoc/cryptoc_fixture.h"
 
 namespace cctest {
@@ -16,19 +18,6 @@ class CryptoCRobustness : public ::testing::Test {
   std::unique_ptr<zk::TCryptoCEngine> alice, bob;
 };
 
-TEST_F(CryptoCRobustness, EveryPrefixOfAnEnvelopeIsRefused) {
-  const Bytes plain = RandomBytes(40, 2);
-  const CodecResult sealed = Encode(*alice, plain, "Alice;Bob");
-  ASSERT_EQ(sealed.code, 0);
-  for (size_t cut = 0; cut < sealed.data.size(); ++cut) {
-    const Bytes prefix(sealed.data.begin(), sealed.data.begin() + static_cast<std::ptrdiff_t>(cut));
-    const int32_t code = Decode(*bob, prefix).code;
-    // Within the body a shorter cipher text fails its MAC; before it the structure is broken.
-    EXPECT_TRUE(code == -4 || code == -15) << cut << ": " << code;
-  }
-  EXPECT_EQ(Decode(*bob, sealed.data).data, plain);
-}
-
 TEST_F(CryptoCRobustness, EveryPrefixOfASignatureIsRefused) {
   const Bytes data = RandomBytes(70000, 3);
   const SignResult good = Sign(*alice, data);
@@ -41,14 +30,8 @@ TEST_F(CryptoCRobustness, EveryPrefixOfASignatureIsRefused) {
   }
 }
 
-TEST_F(CryptoCRobustness, RandomAndMutatedInputGiveCodes) {
+TEST_F(CryptoCRobustness, AbsurdCountsInAPlausibleHead) {
   const Bytes data = RandomBytes(100, 4);
-  for (uint32_t seed = 0; seed < 300; ++seed) {
-    const Bytes noise = RandomBytes(seed % 97 * 7, seed);
-    EXPECT_NE(Decode(*bob, noise).code, 0) << seed;
-    EXPECT_NE(Verify(*bob, data, noise).code, 0) << seed;
-  }
-  // Plausible heads with absurd counts and methods.
   const CodecResult sealed = Encode(*alice, data, "Bob");
   ASSERT_EQ(sealed.code, 0);
   for (uint32_t count : {0xFFFFFFFFu, 0x80000000u, 1000u}) {
@@ -57,11 +40,6 @@ TEST_F(CryptoCRobustness, RandomAndMutatedInputGiveCodes) {
     // Bob's entry comes first, so only the walk over the rest can fail.
     EXPECT_EQ(Decode(*bob, p).code, -4) << count;
     EXPECT_EQ(Decode(*alice, p).code, -4) << count;
-  }
-  for (size_t at = 0; at < sealed.data.size(); at += 3) {
-    Bytes p = sealed.data;
-    p[at] = static_cast<uint8_t>(p[at] + 0x55);
-    EXPECT_NE(Decode(*bob, p).code, 0) << at;
   }
 }
 

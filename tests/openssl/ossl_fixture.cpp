@@ -9,12 +9,9 @@
 
 #include <cstring>
 #include <fstream>
-#include <iterator>
-#include <random>
 
 #include "engines/openssl/rc5.h"
 #include "engines/openssl/sha0.h"
-#include "frame/cp1251.h"
 
 namespace ossltest {
 
@@ -24,10 +21,6 @@ std::string MakeTestDir() {
   std::string pattern = (fs::temp_directory_path() / "zk_ossl_XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   return pattern;
-}
-
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value) {
-  ASSERT_EQ(engine.SetCryptoParamValue(index, value.c_str()), 0) << index;
 }
 
 std::unique_ptr<zk::TOSSLEngine> EngineFor(const kit::Sandbox& box, const std::string& user) {
@@ -41,83 +34,6 @@ std::unique_ptr<zk::TOSSLEngine> EngineFor(const kit::Sandbox& box, const std::s
   Configure(*engine, kRandFile, box.root() + "/rand.seed");
   return engine;
 }
-
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data) {
-  Bytes signature(static_cast<size_t>(engine.GetMaxSignatureLength()) + 16, 0xCC);
-  int32_t length = -1;
-  const int32_t code =
-      engine.SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(), &length, nullptr);
-  for (size_t i = static_cast<size_t>(engine.GetMaxSignatureLength()); i < signature.size(); ++i) {
-    EXPECT_EQ(signature[i], 0xCC) << "written past GetMaxSignatureLength";
-  }
-  signature.resize(code == 0 ? static_cast<size_t>(length) : 0);
-  return {code, signature};
-}
-
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature) {
-  std::string signer(static_cast<size_t>(engine.GetMaxUIDLength()) + 8, '\x7F');
-  const int32_t code = engine.VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(),
-                                         static_cast<int32_t>(signature.size()), signer.data());
-  for (size_t i = static_cast<size_t>(engine.GetMaxUIDLength()); i < signer.size(); ++i) {
-    EXPECT_EQ(signer[i], '\x7F') << "written past GetMaxUIDLength";
-  }
-  return {code, code == 0 ? std::string(signer.c_str()) : std::string()};
-}
-
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& data, const char* recipients) {
-  const int32_t addition = engine.GetMaxEncodeAddition();
-  EXPECT_GT(addition, 0);
-  const size_t capacity = data.size() + static_cast<size_t>(addition);
-  Bytes buffer(capacity + 32, 0xEE);
-  std::copy(data.begin(), data.end(), buffer.begin());
-  int32_t length = static_cast<int32_t>(data.size());
-  const int32_t code = engine.EncodeData(buffer.data(), &length, recipients);
-  for (size_t i = capacity; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xEE) << "written past the buffer";
-  if (code != 0) {
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin())) << "a refused encode changed the data";
-    return {code, {}};
-  }
-  buffer.resize(static_cast<size_t>(length));
-  return {code, buffer};
-}
-
-CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope) {
-  Bytes buffer(envelope);
-  buffer.push_back(0xEE);
-  int32_t length = static_cast<int32_t>(envelope.size());
-  char sender[64] = "untouched";
-  const int32_t code = engine.DecodeData(buffer.data(), &length, sender);
-  EXPECT_EQ(buffer.back(), 0xEE) << "written past the envelope";
-  if (code != 0) {
-    EXPECT_TRUE(std::equal(envelope.begin(), envelope.end(), buffer.begin())) << "a failed decode changed the data";
-    return {code, {}};
-  }
-  EXPECT_STREQ(sender, "") << "the envelope names no sender";
-  buffer.resize(static_cast<size_t>(length));
-  return {code, buffer};
-}
-
-std::string ErrorString(zk::TCryptoEngine& engine, int32_t code) {
-  std::string text(static_cast<size_t>(engine.GetMaxErrorStringLength()), '\x7F');
-  engine.GetCryptoErrorString(code, text.data());
-  return std::string(text.c_str());
-}
-
-std::string Cp1251(const char* utf8) { return zk::Utf8ToCp1251(utf8); }
-
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes bytes(n);
-  for (uint8_t& b : bytes) b = static_cast<uint8_t>(gen());
-  return bytes;
-}
-
-Bytes ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 SignatureFields SplitSignature(const Bytes& signature) {
   SignatureFields fields;

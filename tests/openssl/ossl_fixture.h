@@ -14,6 +14,8 @@
 
 #include "engines/openssl/ossl_engine.h"
 #include "osslkit.h"
+#include "support/bytes.h"
+#include "support/calls.h"
 
 namespace ossltest {
 
@@ -40,34 +42,21 @@ std::string MakeTestDir();
 
 // An engine working as `user` of the sandbox.
 std::unique_ptr<zk::TOSSLEngine> EngineFor(const kit::Sandbox& box, const std::string& user);
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value);
 
-struct SignResult {
-  int32_t code;
-  Bytes signature;
-};
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data);
-
-struct VerifyResult {
-  int32_t code;
-  std::string signer;
-};
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature);
-
-struct CodecResult {
-  int32_t code;
-  Bytes data;
-};
-// Runs EncodeData in a buffer of exactly input + GetMaxEncodeAddition bytes, guarded on both sides.
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& data, const char* recipients);
-CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope);
-
-std::string ErrorString(zk::TCryptoEngine& engine, int32_t code);
-std::string Cp1251(const char* utf8);
-
-Bytes RandomBytes(size_t n, uint32_t seed);
-Bytes ReadFileBytes(const std::string& path);
-uint32_t Le32(const uint8_t* p);
+// The guarded calls and byte helpers every engine's tests share.
+using zk::suite::CodecResult;
+using zk::suite::Configure;
+using zk::suite::Cp1251;
+using zk::suite::Decode;
+using zk::suite::Encode;
+using zk::suite::ErrorString;
+using zk::suite::Le32;
+using zk::suite::RandomBytes;
+using zk::suite::ReadFileBytes;
+using zk::suite::Sign;
+using zk::suite::SignResult;
+using zk::suite::Verify;
+using zk::suite::VerifyResult;
 
 // A signature split by an independent reader.
 struct SignatureFields {

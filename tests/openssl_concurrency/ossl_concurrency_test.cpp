@@ -123,5 +123,28 @@ TEST_F(OsslConcurrency, OneEnginePerThreadAllWithTheSameSettings) {
   EXPECT_EQ(failures.load(), 0);
 }
 
+// A host that unloads the library while a call is still in flight: the call reads libcrypto's
+// function table without a lock, so unloading must leave the table where it is.
+TEST(OsslLibraryUnload, FunctionTableStaysReadableWhileTheLibraryUnloads) {
+  using zk::ossl::TOpenSSLLibrary;
+  ASSERT_TRUE(TOpenSSLLibrary::Acquire().FunctionsPresent);
+  std::atomic<bool> stop{false};
+  std::atomic<int> reads{0};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      volatile auto function = TOpenSSLLibrary::Api().ERR_get_error;
+      (void)function;
+      ++reads;
+    }
+  });
+  while (reads.load() < 100) std::this_thread::yield();
+  TOpenSSLLibrary::Finalize();
+  const int readsBefore = reads.load();
+  while (reads.load() < readsBefore + 100) std::this_thread::yield();
+  stop = true;
+  reader.join();
+  EXPECT_TRUE(TOpenSSLLibrary::Acquire().FunctionsPresent);
+}
+
 }  // namespace
 }  // namespace ossltest

@@ -9,26 +9,9 @@
 
 namespace cc {
 
+// VKO GOST R 34.10-2001 with the CryptoPro digest, shared by the GOST stand-ins.
 bool AgreeKey(const uint8_t d[32], const gost::r3410_2001::Point& peer, const uint8_t ukm[8], uint8_t kek[32]) {
-  uint8_t scalar[32] = {};
-  std::memcpy(scalar, ukm, 8);
-  bool zero = true;
-  for (int i = 0; i < 8; ++i) zero = zero && ukm[i] == 0;
-  if (zero) scalar[0] = 1;
-  // (ukm * d) * Peer, as d * (ukm * Peer): Peer has the group's prime order.
-  gost::r3410_2001::Point scaled{}, shared{};
-  bool ok = gost::r3410_2001::Multiply(kCurve, scalar, peer, scaled) == gost::kSignOk &&
-            gost::r3410_2001::Multiply(kCurve, d, scaled, shared) == gost::kSignOk;
-  if (ok) {
-    uint8_t xy[64];
-    std::memcpy(xy, shared.x, 32);
-    std::memcpy(xy + 32, shared.y, 32);
-    Digest(xy, sizeof xy, kek);
-    gost::Wipe(xy, sizeof xy);
-  }
-  gost::Wipe(&scaled, sizeof scaled);
-  gost::Wipe(&shared, sizeof shared);
-  return ok;
+  return gost::vko2001::Agree(kCurve, d, peer, ukm, true, kek) == gost::kSignOk;
 }
 
 }  // namespace cc

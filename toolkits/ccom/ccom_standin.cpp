@@ -27,7 +27,16 @@ struct Generator {
   std::mutex lock;
   uint8_t state[gost::kRandomStateSize] = {};
   bool seeded = false;
+  uint64_t generation = 0;  // raised by every seeding
 };
+
+// Each thread draws from its own stream, forked from the process generator on its first draw and
+// again after every seeding: a draw costs microseconds, and threads must not take turns for it.
+struct Stream {
+  uint64_t generation = 0;
+  uint8_t state[gost::kRandomStateSize];
+};
+thread_local Stream t_stream;
 
 Generator& TheGenerator() {
   static standin::Immortal<Generator> generator;  // never destroyed: exports may run during unload
@@ -94,6 +103,7 @@ void SeedGenerator(const uint8_t seed[64]) {
   // Mixed in rather than copied: a second PSE must not set the generator back.
   for (size_t i = 0; i < 64; ++i) g.state[i] ^= seed[i];
   g.seeded = true;
+  ++g.generation;
 }
 
 }  // namespace ccom
@@ -134,9 +144,15 @@ STANDIN_EXPORT int RAND_bytes(unsigned char* out, int len) {
   CCOM_HOOK(0);
   if (len < 0 || (out == nullptr && len > 0)) CCOM_FAIL(kErrParams, 0);
   Generator& g = TheGenerator();
-  std::lock_guard<std::mutex> guard(g.lock);
-  if (!g.seeded) CCOM_FAIL(kErrRandNotInited, 0);
-  if (len > 0) gost::RandomFill(g.state, out, static_cast<size_t>(len));
+  {
+    std::lock_guard<std::mutex> guard(g.lock);
+    if (!g.seeded) CCOM_FAIL(kErrRandNotInited, 0);
+    if (t_stream.generation != g.generation) {
+      gost::RandomFill(g.state, t_stream.state, sizeof(t_stream.state));
+      t_stream.generation = g.generation;
+    }
+  }
+  if (len > 0) gost::RandomFill(t_stream.state, out, static_cast<size_t>(len));
   return 1;
 }
 

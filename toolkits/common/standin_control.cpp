@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <deque>
 #include <map>
+#include <atomic>
 #include <mutex>
+#include <shared_mutex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,18 +16,24 @@ namespace standin {
 namespace {
 
 struct Script {
-  long calls = 0;
-  // Codes of the coming calls in order; 0 means "go on".
+  std::atomic<long> calls{0};  // counted under the shared lock
+  // Codes of the coming calls in order; 0 means "go on". Changed under the exclusive lock only.
   std::deque<int> answers;
 };
 
-std::mutex& Lock() {
-  static Immortal<std::mutex> lock;
+// Shared by the hooks of calls that find their function's entry with nothing scripted (almost
+// every call), so that engines on several threads do not take turns in every toolkit call;
+// exclusive for everything that changes the maps.
+std::shared_mutex& Lock() {
+  static Immortal<std::shared_mutex> lock;
   return lock.get();
 }
 
-std::map<std::string, Script>& Scripts() {
-  static Immortal<std::map<std::string, Script>> scripts;
+// Looked up by the hook's plain function name, without building a string.
+using ScriptMap = std::map<std::string, Script, std::less<>>;
+
+ScriptMap& Scripts() {
+  static Immortal<ScriptMap> scripts;
   return scripts.get();
 }
 
@@ -44,7 +52,7 @@ std::string DeviceKey(std::string device) {
 // At unload the scripts and counts go; the map itself stays usable for a late call.
 struct ReleaseAtUnload {
   ~ReleaseAtUnload() {
-    std::lock_guard<std::mutex> guard(Lock());
+    std::lock_guard<std::shared_mutex> guard(Lock());
     Scripts().clear();
     Detached().clear();
   }
@@ -64,7 +72,7 @@ int Apply(const std::vector<std::string>& words) {
     Detached().clear();
     return 0;
   }
-  if (verb == "calls" && words.size() == 2) return static_cast<int>(Scripts()[words[1]].calls);
+  if (verb == "calls" && words.size() == 2) return static_cast<int>(Scripts()[words[1]].calls.load());
   if (verb == "attach" && words.size() == 2) {
     Detached().erase(DeviceKey(words[1]));
     return 0;
@@ -92,9 +100,20 @@ int Apply(const std::vector<std::string>& words) {
 }  // namespace
 
 int Hook(const char* function) {
-  std::lock_guard<std::mutex> guard(Lock());
+  bool counted = false;
+  {
+    std::shared_lock<std::shared_mutex> reading(Lock());
+    const auto found = Scripts().find(function);
+    if (found != Scripts().end()) {
+      ++found->second.calls;
+      if (found->second.answers.empty()) return 0;
+      counted = true;
+    }
+  }
+  // The function's first call, or a scripted answer to take: both change the map.
+  std::lock_guard<std::shared_mutex> writing(Lock());
   Script& script = Scripts()[function];
-  ++script.calls;
+  if (!counted) ++script.calls;
   if (script.answers.empty()) return 0;
   int code = script.answers.front();
   script.answers.pop_front();
@@ -103,7 +122,7 @@ int Hook(const char* function) {
 
 bool DeviceAttached(const char* device) {
   if (device == nullptr) return false;
-  std::lock_guard<std::mutex> guard(Lock());
+  std::lock_guard<std::shared_mutex> guard(Lock());
   const auto it = Detached().find(DeviceKey(device));
   if (it == Detached().end()) return true;
   if (it->second > 0 && --it->second == 0) Detached().erase(it);
@@ -116,7 +135,7 @@ int Control(const char* command) {
   std::vector<std::string> words;
   for (std::string word; in >> word;) words.push_back(word);
   if (words.empty()) return -1;
-  std::lock_guard<std::mutex> guard(Lock());
+  std::lock_guard<std::shared_mutex> guard(Lock());
   return Apply(words);
 }
 

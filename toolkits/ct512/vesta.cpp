@@ -35,26 +35,10 @@ void KeyCheck(const uint8_t pub[64], uint8_t out[4]) {
 
 // VKO GOST R 34.10-2001: the CryptoPro digest of UKM * d * Q.
 bool AgreeKey(const uint8_t secret[32], const uint8_t peerPub[64], const uint8_t ukm[8], uint8_t kek[32]) {
-  Point peer, shared, scaled;
+  Point peer;
   std::memcpy(peer.x, peerPub, 32);
   std::memcpy(peer.y, peerPub + 32, 32);
-  uint8_t factor[32] = {};
-  std::memcpy(factor, ukm, 8);
-  bool zero = true;
-  for (int i = 0; i < 8; ++i) zero = zero && ukm[i] == 0;
-  if (zero) factor[0] = 1;  // a zero UKM counts as one
-  if (gost::r3410_2001::Multiply(Curve::CryptoProA, secret, peer, shared) != 0 ||
-      gost::r3410_2001::Multiply(Curve::CryptoProA, factor, shared, scaled) != 0) {
-    return false;
-  }
-  gost::R3411Hash hash;
-  if (!hash.InitCryptoPro()) return false;
-  hash.Update(scaled.x, 32);
-  hash.Update(scaled.y, 32);
-  hash.Final(kek);
-  gost::Wipe(&shared, sizeof(shared));
-  gost::Wipe(&scaled, sizeof(scaled));
-  return true;
+  return gost::vko2001::Agree(Curve::CryptoProA, secret, peer, ukm, true, kek) == gost::kSignOk;
 }
 
 // The MAC of the content key with the UKM as initial value.

@@ -1,5 +1,6 @@
 #include "context.h"
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -11,10 +12,20 @@
 namespace libcrypt {
 namespace {
 
-struct Registry {
+// Live contexts by id, spread over shards by id so that callers on different threads, each with
+// its own work blocks, seldom wait for one another.
+constexpr size_t kShards = 16;
+
+struct Shard {
   std::mutex lock;
   std::map<uint64_t, Context*> live;
-  uint64_t next = 0;
+};
+
+struct Registry {
+  Shard shards[kShards];
+  std::atomic<uint64_t> next{0};
+
+  Shard& ShardOf(uint64_t id) { return shards[id % kShards]; }
 };
 
 Registry& TheRegistry() {
@@ -26,8 +37,9 @@ Registry& TheRegistry() {
     Registry& r = registry.get();
     uint8_t seed[8];
     gost::SystemRandom(seed, sizeof seed);
-    for (uint8_t b : seed) r.next = (r.next << 8) | b;
-    r.next = (r.next >> 8) | 1;  // leave room to count up
+    uint64_t start = 0;
+    for (uint8_t b : seed) start = (start << 8) | b;
+    r.next.store((start >> 8) | 1);  // leave room to count up
     return true;
   }();
   (void)seeded;
@@ -61,11 +73,13 @@ uint64_t HeaderId(void* work) {
 }
 
 // Removes the context from the registry; the caller deletes it outside the lock.
-Context* TakeLocked(Registry& r, uint64_t id) {
-  auto it = r.live.find(id);
-  if (it == r.live.end()) return nullptr;
+Context* Take(Registry& r, uint64_t id) {
+  Shard& shard = r.ShardOf(id);
+  std::lock_guard<std::mutex> guard(shard.lock);
+  auto it = shard.live.find(id);
+  if (it == shard.live.end()) return nullptr;
   Context* c = it->second;
-  r.live.erase(it);
+  shard.live.erase(it);
   return c;
 }
 
@@ -73,15 +87,14 @@ Context* TakeLocked(Registry& r, uint64_t id) {
 
 int Install(void* work, std::unique_ptr<Context> context) {
   Registry& r = TheRegistry();
-  Context* old = nullptr;
-  uint64_t id = 0;
+  const uint64_t oldId = HeaderId(work);
+  Context* old = oldId != 0 ? Take(r, oldId) : nullptr;
+  uint64_t id = r.next++;
   {
-    std::lock_guard<std::mutex> guard(r.lock);
-    const uint64_t oldId = HeaderId(work);
-    if (oldId != 0) old = TakeLocked(r, oldId);
-    id = r.next++;
+    Shard& shard = r.ShardOf(id);
+    std::lock_guard<std::mutex> guard(shard.lock);
     try {
-      r.live.emplace(id, context.get());
+      shard.live.emplace(id, context.get());
     } catch (const std::bad_alloc&) {
       id = 0;
     }
@@ -101,10 +114,10 @@ int Find(void* work, Kind kind, Context*& context) {
   context = nullptr;
   const uint64_t id = HeaderId(work);
   if (id == 0) return kNoContext;
-  Registry& r = TheRegistry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  auto it = r.live.find(id);
-  if (it == r.live.end()) return kNoContext;
+  Shard& shard = TheRegistry().ShardOf(id);
+  std::lock_guard<std::mutex> guard(shard.lock);
+  auto it = shard.live.find(id);
+  if (it == shard.live.end()) return kNoContext;
   if (it->second->kind != kind) return kWrongContext;
   context = it->second;
   return kOk;
@@ -114,13 +127,13 @@ int Release(void* work, Kind kind) {
   const uint64_t id = HeaderId(work);
   Context* taken = nullptr;
   if (id != 0) {
-    Registry& r = TheRegistry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    auto it = r.live.find(id);
-    if (it != r.live.end()) {
+    Shard& shard = TheRegistry().ShardOf(id);
+    std::lock_guard<std::mutex> guard(shard.lock);
+    auto it = shard.live.find(id);
+    if (it != shard.live.end()) {
       if (it->second->kind != kind) return kWrongContext;
       taken = it->second;
-      r.live.erase(it);
+      shard.live.erase(it);
     }
   }
   delete taken;

@@ -363,34 +363,16 @@ STANDIN_EXPORT int CrypC_LR34_10_2001_clear(void* work) {
   return Release(work, Kind::kSign2001);
 }
 
-// VKO: K = (ukm * d mod q) * Peer, computed as d * (ukm * Peer) since Peer has order q; the
-// result is the R 34.11-94 digest (test table) of X || Y, both 32-byte little-endian.
+// VKO: the R 34.11-94 digest (test table) of (ukm * d mod q) * Peer.
 STANDIN_EXPORT int CrypC_LR34_10_2001_gen_mutual_key(void* work, const uint8_t* peerPublic100, const uint8_t* ukm8, uint8_t* out32) {
   LIBCRYPT_HOOK();
   if (work == nullptr || peerPublic100 == nullptr || ukm8 == nullptr || out32 == nullptr) return kNullPointer;
   Sign2001Context* c = nullptr;
   if (int s = FindAs(work, Kind::kSign2001, c)) return s;
   if (!c->hasSecret) return kBadKey;
-  gost::r3410_2001::Point peer, scaled, shared;
+  gost::r3410_2001::Point peer;
   if (int s = DecodePublic2001(peerPublic100, peer)) return s;
-  uint8_t ukm[32] = {};
-  std::memcpy(ukm, ukm8, 8);
-  if (IsZero(ukm, 8)) ukm[0] = 1;  // a zero UKM counts as 1
-  int status = gost::r3410_2001::Multiply(kCurve2001, ukm, peer, scaled);
-  if (status == kOk) status = gost::r3410_2001::Multiply(kCurve2001, c->d, scaled, shared);
-  if (status == kOk) {
-    gost::R3411Hash hash;
-    if (!hash.Init(gost::kSboxR3411TestParams)) {
-      status = kBadKey;
-    } else {
-      hash.Update(shared.x, 32);
-      hash.Update(shared.y, 32);
-      hash.Final(out32);
-    }
-  }
-  gost::Wipe(&scaled, sizeof scaled);
-  gost::Wipe(&shared, sizeof shared);
-  return status;
+  return gost::vko2001::Agree(kCurve2001, c->d, peer, ukm8, false, out32);
 }
 
 // ---- Diffie-Hellman over the 1024-bit group ----

@@ -3,6 +3,8 @@
 #include "demo_ccom22.h"
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
+#include "demo_excellence.h"
+#include "demo_verbaow.h"
 
 #include <cctype>
 #include <filesystem>
@@ -192,6 +194,10 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunLanCryptoDemo(context);
     else if (type == "CryptoCom 32x")
       RunCCom3xDemo(context);
+    else if (type == "Excellence/4.0")
+      RunExcellenceDemo(context);
+    else if (type == "Verba-OW/4")
+      RunVerbaOWDemo(context);
     else
       RunGenericRow(context, type);
   }

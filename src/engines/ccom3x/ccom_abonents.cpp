@@ -41,8 +41,15 @@ int32_t TCCom3x_DLL::CheckedRecord(const TCCom3x_UserParam& P, const std::string
   int32_t code = kErrBadPublicKeyFile;
   keys_.Use(P.AbonentsDir, UID, [&](TCCom3x_CashNode& node, const std::string&) {
     if (!node.SelfSignatureChecked) {
-      node.SelfSignatureGood = CheckSignature(node.Key, node.KeyLen, node.SignedPart.data(), node.SignedPart.size(),
-                                              nullptr, 0, node.Signature, node.SignatureLen) == kOk;
+      const int32_t checked = CheckSignature(node.Key, node.KeyLen, node.SignedPart.data(), node.SignedPart.size(),
+                                             nullptr, 0, node.Signature, node.SignatureLen);
+      // Only a verdict is remembered: a toolkit that failed for another reason (memory, a busy
+      // device) is asked again next time rather than condemning the correspondent's key.
+      if (checked != kOk && checked != kErrBadSignature) {
+        code = checked;
+        return;
+      }
+      node.SelfSignatureGood = checked == kOk;
       node.SelfSignatureChecked = true;
     }
     if (!node.SelfSignatureGood) {

@@ -3,28 +3,17 @@
 #include <cstring>
 
 #include "engines/ccom3x/ccom_codes.h"
+#include "frame/bindingregistry.h"
 
 namespace zk::ccom3x {
 
 namespace {
 
-using Registry = std::map<std::string, std::shared_ptr<TCCom3x_DLL>>;
-
-Registry& Bindings() {
-  static Registry registry;
+TBindingRegistry<TCCom3x_DLL>& Bindings() {
+  static TBindingRegistry<TCCom3x_DLL> registry;
   return registry;
 }
 
-TCriticalSection& RegistryLock() {
-  static TCriticalSection lock;
-  return lock;
-}
-
-// The toolkit's generator is one per process.
-TCriticalSection& RandomLock() {
-  static TCriticalSection lock;
-  return lock;
-}
 
 template <typename T, typename Free>
 std::unique_ptr<T, Free> Owned(T* object, Free free) {
@@ -35,39 +24,21 @@ std::unique_ptr<T, Free> Owned(T* object, Free free) {
 
 void PrepareBindingStatics() {
   Bindings();
-  RegistryLock();
-  RandomLock();
 }
 
-void FinalizeBindings() {
-  Registry released;
-  {
-    SectionLock hold(RegistryLock());
-    released.swap(Bindings());
-  }
-}
+void FinalizeBindings() { Bindings().Release(); }
 
 int32_t GetCryptoAPI(const TCCom3x_UserParam& P, std::shared_ptr<TCCom3x_DLL>& Binding) {
   TCCom3xDll_loader& loader = TCCom3xDll_loader::Acquire();
   if (!loader.Loaded()) return kErrLibraryMissing;
-  SectionLock hold(RegistryLock());
-  const std::string key = P.BindingKey();
-  auto found = Bindings().find(key);
-  if (found == Bindings().end()) {
-    auto created = std::make_shared<TCCom3x_DLL>(loader.Module(), P.AbonentsDir);
-    if (!created->FunctionsPresent) return kErrFunctionsMissing;
-    found = Bindings().emplace(key, std::move(created)).first;
-  }
-  Binding = found->second;
-  return kOk;
+  auto create = [&](std::shared_ptr<TCCom3x_DLL>& created) {
+    created = std::make_shared<TCCom3x_DLL>(loader.Module(), P.AbonentsDir);
+    return created->FunctionsPresent ? kOk : kErrFunctionsMissing;
+  };
+  return Bindings().Fetch(P.BindingKey(), create, Binding);
 }
 
-std::vector<std::shared_ptr<TCCom3x_DLL>> RegisteredBindings() {
-  SectionLock hold(RegistryLock());
-  std::vector<std::shared_ptr<TCCom3x_DLL>> all;
-  for (const auto& entry : Bindings()) all.push_back(entry.second);
-  return all;
-}
+std::vector<std::shared_ptr<TCCom3x_DLL>> RegisteredBindings() { return Bindings().All(); }
 
 TCCom3x_DLL::TCCom3x_DLL(platform::ModuleHandle Module, const std::string& AbonentsDir) : abonentsDir_(AbonentsDir) {
   LibLoaded = Module != nullptr;
@@ -96,7 +67,8 @@ int32_t TCCom3x_DLL::Random(const TCCom3x_UserParam& P, uint8_t* Out, int32_t Le
     const int32_t code = KeepKeys(P);
     if (code != kOk) return code;
   }
-  SectionLock hold(RandomLock());
+  // No lock of ours: the toolkit's one generator guards itself, and a process-wide lock here
+  // made the engines of all bindings take turns for every envelope.
   return api_.RAND_bytes(Out, Len) == kCComOk ? kOk : Failure();
 }
 

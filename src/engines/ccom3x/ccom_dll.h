@@ -14,11 +14,12 @@
 
 #include "engines/ccom3x/ccom_loader.h"
 #include "engines/ccom3x/ccom_pubkey.h"
-#include "frame/keytimeouts.h"
-#include "frame/secure.h"
+#include "frame/bindingregistry.h"
 #include "frame/crypto_engine.h"
 #include "frame/keydirectory.h"
+#include "frame/keytimeouts.h"
 #include "frame/rwsyncs.h"
+#include "frame/secure.h"
 
 namespace zk::ccom3x {
 
@@ -34,7 +35,7 @@ struct TCCom3x_UserParam {
   // binding keeps none of its own: a prompt always reaches the host of the engine that asks.
   TPasswordRequestFunc PasswordRequest = nullptr;
 
-  std::string BindingKey() const { return SecretKeyDir + KeyDevice + AbonentsDir; }
+  std::string BindingKey() const { return zk::BindingKey({SecretKeyDir, KeyDevice, AbonentsDir}); }
 };
 
 enum class CipherMethod : uint32_t { kGamma = 1, kGammaFeedback = 2 };

@@ -1,13 +1,13 @@
 #include "engines/ccom3x/ccom_engine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "engines/ccom3x/ccom_codes.h"
 #include "engines/ccom3x/ccom_envelope.h"
 #include "frame/errors.h"
 #include "frame/fileutils.h"
+#include "frame/textrules.h"
 
 namespace zk {
 
@@ -41,30 +41,16 @@ class EConvertError : public Exception {
   const char* ClassName() const override { return "EConvertError"; }
 };
 
-std::string UpperAscii(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return s;
-}
-
 // Decimal seconds; empty gives the default, anything else that is no 32-bit integer raises.
 int32_t ParseSeconds(const std::string& text, int32_t defaultValue) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return defaultValue;
-  const std::string value = text.substr(first, text.find_last_not_of(" \t") - first + 1);
-  size_t at = value[0] == '-' || value[0] == '+' ? 1 : 0;
-  if (at == value.size()) throw EConvertError(text);
-  int64_t number = 0;
-  for (; at < value.size(); ++at) {
-    if (value[at] < '0' || value[at] > '9') throw EConvertError(text);
-    number = number * 10 + (value[at] - '0');
-    if (number > INT32_MAX) throw EConvertError(text);
-  }
-  return static_cast<int32_t>(value[0] == '-' ? -number : number);
+  int32_t seconds = 0;
+  if (!ParseTimeout(text, defaultValue, seconds)) throw EConvertError(text);
+  return seconds;
 }
 
 // "GAMMA" is method 1, "GFB" method 2 (ASCII letters compared upper-cased); 0 for anything else.
 uint32_t MethodByName(const std::string& name) {
-  const std::string upper = UpperAscii(name);
+  const std::string upper = UpperCase(name);
   if (upper == "GAMMA") return static_cast<uint32_t>(CipherMethod::kGamma);
   if (upper == "GFB") return static_cast<uint32_t>(CipherMethod::kGammaFeedback);
   return 0;
@@ -107,7 +93,7 @@ TCCom3x_UserParam TCryptoCom3xEngine::Settings() const {
   TCCom3x_UserParam p;
   p.PublicKeyFile = ExpandRootMacro(ParamValue(kPublicKeyParam));
   p.SecretKeyDir = ExpandRootDir(ParamValue(kSecretKeyParam));
-  p.KeyDevice = UpperAscii(ParamValue(kKeyDeviceParam));
+  p.KeyDevice = UpperCase(ParamValue(kKeyDeviceParam));
   p.AbonentsDir = ExpandRootDir(ParamValue(kAbonentsDirParam));
   p.KeyTimeout = ParseSeconds(ParamValue(kKeyTimeoutParam), kDefaultKeyTimeout);
   p.LastOpTimeout = ParseSeconds(ParamValue(kLastOpTimeoutParam), kDefaultLastOpTimeout);
@@ -132,9 +118,9 @@ int32_t TCryptoCom3xEngine::Run(const char* prefix,
 }
 
 void TCryptoCom3xEngine::DirectoryChanged(const Binding& Changed) {
-  const std::string dir = UpperAscii(Changed->AbonentsDir());
+  const std::string dir = UpperCase(Changed->AbonentsDir());
   for (const Binding& other : RegisteredBindings()) {
-    if (other != Changed && UpperAscii(other->AbonentsDir()) == dir) other->DropPublicKeyCache();
+    if (other != Changed && UpperCase(other->AbonentsDir()) == dir) other->DropPublicKeyCache();
   }
 }
 
@@ -145,10 +131,7 @@ int32_t TCryptoCom3xEngine::GetMaxEncodeAddition() {
 
 int32_t TCryptoCom3xEngine::GetEncodeUIDBySignUID(const char* SignUID, char* EncodeUID) {
   if (SignUID == nullptr || EncodeUID == nullptr) return kErrBadPointer;
-  // A cut UID would name someone else.
-  if (std::strlen(SignUID) >= static_cast<size_t>(kMaxUIDLength)) return kErrBadPointer;
-  CopyPCharLimited(SignUID, EncodeUID, kMaxUIDLength);
-  return kOk;
+  return WriteUID(SignUID, EncodeUID, kMaxUIDLength) ? kOk : kErrBadPointer;
 }
 
 int32_t TCryptoCom3xEngine::GetCurrentUID(char* UID) {

@@ -49,7 +49,4 @@ uint64_t EnvelopeSize(const std::string& SenderUID, const std::vector<std::strin
 // A signature block: 0 with the signer UID and the 64 signature bytes, or -12.
 int32_t ParseSignature(const uint8_t* Signature, size_t Len, std::string& UID, const uint8_t*& Value);
 
-void PutUint32(std::vector<uint8_t>& Out, uint32_t Value);
-uint32_t GetUint32LE(const uint8_t* P);
-
 }  // namespace zk::ccom3x

@@ -5,6 +5,7 @@
 #include "engines/ccom3x/ccom_codes.h"
 #include "engines/ccom3x/ccom_dll.h"
 #include "frame/fileutils.h"
+#include "frame/secure.h"
 #include "platform/platform.h"
 
 namespace zk::ccom3x {
@@ -114,7 +115,7 @@ int32_t TCCom3x_DLL::TryKeyFile(const std::string& File, const uint8_t* Wanted, 
   uint8_t derived[kPublicValueSize] = {};
   CCOM_PSE* pse = ok ? api_.PSE_CTX_get_pse(work) : nullptr;
   ok = pse != nullptr && api_.ECGOST_generate_public_key(pse, derived) == kCComOk &&
-       std::memcmp(derived, Wanted, kPublicValueSize) == 0;
+       ConstantTimeEqual(derived, Wanted, kPublicValueSize);
   if (!ok) {
     api_.PSE_CTX_free(work);
     return kErrNoMatchingKey;

@@ -4,6 +4,8 @@
 #include "engines/ccom3x/ccom_codes.h"
 #include "engines/ccom3x/ccom_dll.h"
 #include "engines/ccom3x/ccom_envelope.h"
+#include "frame/lefields.h"
+#include "frame/secure.h"
 
 namespace zk::ccom3x {
 
@@ -51,8 +53,8 @@ int32_t TCCom3x_DLL::Encrypt(const TCCom3x_UserParam& P, CipherMethod Method, co
 
   Envelope.clear();
   Envelope.reserve(static_cast<size_t>(EnvelopeSize(own, UIDs, Len)));
-  PutUint32(Envelope, static_cast<uint32_t>(UIDs.size()));
-  PutUint32(Envelope, static_cast<uint32_t>(Method));
+  AppendLE32(Envelope, static_cast<uint32_t>(UIDs.size()));
+  AppendLE32(Envelope, static_cast<uint32_t>(Method));
   Envelope.insert(Envelope.end(), own.c_str(), own.c_str() + own.size() + 1);
   for (const std::string& uid : UIDs) {
     Secret<kSessionKeySize> pairwise;
@@ -116,14 +118,14 @@ int32_t TCCom3x_DLL::Decrypt(const TCCom3x_UserParam& P, const uint8_t* Data, si
                     kSessionKeySize)) != kOk ||
       (code = Mac(pairwise.data(), view.Vector, sessionKey.data(), kSessionKeySize, mac)) != kOk)
     return code;
-  if (std::memcmp(mac, mine->Mac, kMacSize) != 0) return kErrHeaderIntegrity;
+  if (!ConstantTimeEqual(mac, mine->Mac, kMacSize)) return kErrHeaderIntegrity;
 
   Plain.Allocate(view.CipherTextLen);
   if ((code = Crypt(method, false, sessionKey.data(), view.Vector, view.CipherText, Plain.data(),
                     view.CipherTextLen)) != kOk ||
       (code = Mac(sessionKey.data(), view.Vector, Plain.data(), Plain.size(), mac)) != kOk)
     return code;
-  if (std::memcmp(mac, view.BodyMac, kMacSize) != 0) return kErrDataIntegrity;
+  if (!ConstantTimeEqual(mac, view.BodyMac, kMacSize)) return kErrDataIntegrity;
   return kOk;
 }
 

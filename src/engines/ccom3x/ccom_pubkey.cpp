@@ -5,6 +5,7 @@
 #include "engines/ccom3x/ccom_codes.h"
 #include "engines/ccom3x/ccom_envelope.h"
 #include "frame/fileutils.h"
+#include "frame/lefields.h"
 
 namespace zk::ccom3x {
 
@@ -13,7 +14,7 @@ namespace {
 // Reads a 4-byte field at `at` when it fits; advances `at`.
 bool Field(const uint8_t* data, size_t size, size_t& at, uint32_t& value) {
   if (size - at < 4) return false;
-  value = GetUint32LE(data + at);
+  value = ReadLE32(data + at);
   at += 4;
   return true;
 }

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "engines/cryptoc/crypc_codes.h"
+#include "frame/bindingregistry.h"
 #include "frame/secure.h"
+#include "frame/textrules.h"
 
 namespace zk::cryptoc {
 
@@ -45,12 +47,7 @@ platform::ModuleHandle ToolkitModule() {
 }
 
 std::string KeySettings::RegistryKey() const {
-  std::string key = PublicKeyFile;
-  for (const std::string* part : {&SecretKeyFile, &AbonentsDir, &CADir}) {
-    key += '\0';
-    key += *part;
-  }
-  return key;
+  return BindingKey({PublicKeyFile, SecretKeyFile, AbonentsDir, CADir});
 }
 
 TCryptoC_CashNode4::~TCryptoC_CashNode4() { ForgetPairKey(); }
@@ -154,12 +151,10 @@ int32_t TCryptoC_DLL::Verify(const uint8_t* Data, int32_t Len, const uint8_t* Bl
   if (Data == nullptr) return kErrBadData;
   if (Block == nullptr || BlockLen < 2) return kErrSignatureFormat;
   // Signer UID of 1..254 characters, its zero, then 1..64 bytes of signature.
-  const size_t window = std::min<size_t>(static_cast<size_t>(BlockLen), kMaxUIDChars + 1);
-  const void* zero = std::memchr(Block, 0, window);
-  if (zero == nullptr) return kErrSignatureFormat;
-  const size_t uidLen = static_cast<size_t>(static_cast<const uint8_t*>(zero) - Block);
+  size_t uidLen = 0;
+  if (!ScanUID(Block, static_cast<size_t>(BlockLen), kMaxUIDChars, uidLen)) return kErrSignatureFormat;
   const int64_t signatureLen = static_cast<int64_t>(BlockLen) - static_cast<int64_t>(uidLen) - 1;
-  if (uidLen < 1 || signatureLen < 1 || signatureLen > kSignatureSize) return kErrSignatureFormat;
+  if (signatureLen < 1 || signatureLen > kSignatureSize) return kErrSignatureFormat;
   SignerUID.assign(reinterpret_cast<const char*>(Block), uidLen);
   const uint8_t* signature = Block + uidLen + 1;
 

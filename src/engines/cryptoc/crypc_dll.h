@@ -19,6 +19,7 @@
 #include "frame/crypto_engine.h"
 #include "frame/keydirectory.h"
 #include "frame/keytimeouts.h"
+#include "frame/lefields.h"
 #include "frame/rwsyncs.h"
 #include "frame/zexroot.h"
 
@@ -30,12 +31,6 @@ constexpr size_t kMaxUIDChars = 254;
 constexpr int32_t kSessionKeySize = 32;
 constexpr int32_t kVectorSize = 8;
 constexpr uint32_t kDigestPiece = 65535;
-
-// A little-endian 32-bit field of the key files and envelopes.
-inline uint32_t Word(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
 
 // The signature key's size in a public-key file of this type, or 0 for an unknown type.
 inline int32_t SignPublicKeySize(int32_t type) {

@@ -6,10 +6,11 @@
 
 #include "engines/cryptoc/crypc_codes.h"
 #include "engines/cryptoc/crypc_registry.h"
-#include "frame/secure.h"
 #include "frame/cp1251.h"
 #include "frame/errors.h"
 #include "frame/fileutils.h"
+#include "frame/secure.h"
+#include "frame/textrules.h"
 
 namespace zk {
 
@@ -17,40 +18,14 @@ using namespace cryptoc;
 
 namespace {
 
-std::string Trim(const std::string& s) {
-  const size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-
 constexpr int32_t kMaxUIDLength = 254;
 constexpr int32_t kMaxSignatureLength = kMaxUIDLength + 65;
 constexpr int32_t kDefaultKeyTimeout = 60;
 constexpr int32_t kDefaultLastOpTimeout = 5;
 
-// A trimmed decimal integer that fits in 32 bits.
-bool ParseInteger(const std::string& text, int32_t& value) {
-  const std::string s = Trim(text);
-  size_t at = !s.empty() && (s[0] == '-' || s[0] == '+') ? 1 : 0;
-  if (at == s.size()) return false;
-  int64_t number = 0;
-  for (; at < s.size(); ++at) {
-    if (s[at] < '0' || s[at] > '9') return false;
-    number = number * 10 + (s[at] - '0');
-    if (number > INT32_MAX) return false;
-  }
-  value = static_cast<int32_t>(s[0] == '-' ? -number : number);
-  return true;
-}
-
 // A time-out in seconds: empty gives the default; negative values are not time-outs.
-bool ParseTimeout(const std::string& text, int32_t defaultValue, int32_t& value) {
-  if (Trim(text).empty()) {
-    value = defaultValue;
-    return true;
-  }
-  return ParseInteger(text, value) && value >= 0;
+bool NonNegativeTimeout(const std::string& text, int32_t defaultValue, int32_t& value) {
+  return ParseTimeout(text, defaultValue, value) && value >= 0;
 }
 
 }  // namespace
@@ -84,9 +59,9 @@ cryptoc::KeySettings TCryptoCEngine::KeySettings() const {
 
 int32_t TCryptoCEngine::Prepare(Settings& S, TCryptoC_DLL*& Binding) const {
   S.Keys = KeySettings();
-  if (!ParseInteger(ParamValue(kMethodParam), S.Method) ||
-      !ParseTimeout(ParamValue(kKeyTimeoutParam), kDefaultKeyTimeout, S.KeyTimeout) ||
-      !ParseTimeout(ParamValue(kLastOpTimeoutParam), kDefaultLastOpTimeout, S.LastOpTimeout)) {
+  if (!ParseInteger32(ParamValue(kMethodParam), S.Method) ||
+      !NonNegativeTimeout(ParamValue(kKeyTimeoutParam), kDefaultKeyTimeout, S.KeyTimeout) ||
+      !NonNegativeTimeout(ParamValue(kLastOpTimeoutParam), kDefaultLastOpTimeout, S.LastOpTimeout)) {
     return kErrBadNumber;
   }
   return FetchBinding(S.Keys, PasswordRequestFunc, Binding);
@@ -98,10 +73,7 @@ std::string TCryptoCEngine::Recipients(const char* RecipientUIDs) const {
 }
 
 int32_t TCryptoCEngine::WriteUID(const std::string& UID, char* Dst) {
-  // A UID is never cut: a cut UID would name somebody else.
-  if (UID.size() >= static_cast<size_t>(GetMaxUIDLength())) return kErrBadData;
-  std::memcpy(Dst, UID.c_str(), UID.size() + 1);
-  return kOk;
+  return zk::WriteUID(UID, Dst, GetMaxUIDLength()) ? kOk : kErrBadData;
 }
 
 void TCryptoCEngine::GetCryptoEngineType(char* TypeName) {

@@ -16,8 +16,9 @@
 #include "engines/cryptoc/crypc_codes.h"
 #include "engines/cryptoc/crypc_engine.h"
 #include "engines/cryptoc/crypc_registry.h"
-#include "frame/secure.h"
 #include "frame/fileutils.h"
+#include "frame/secure.h"
+#include "frame/textrules.h"
 
 namespace zk {
 
@@ -25,18 +26,11 @@ using namespace cryptoc;
 
 namespace {
 
-void PutWord(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 // The UID at Data[At, Len): its length (1..254 characters, zero within the package), else -1.
 int32_t UIDAt(const uint8_t* Data, int64_t At, int64_t Len) {
-  if (At >= Len) return -1;
-  const size_t window = static_cast<size_t>(std::min<int64_t>(Len - At, kMaxUIDChars + 1));
-  const void* zero = std::memchr(Data + At, 0, window);
-  if (zero == nullptr) return -1;
-  const int32_t length = static_cast<int32_t>(static_cast<const uint8_t*>(zero) - (Data + At));
-  return length >= 1 ? length : -1;
+  size_t length = 0;
+  if (At >= Len || !ScanUID(Data + At, static_cast<size_t>(Len - At), kMaxUIDChars, length)) return -1;
+  return static_cast<int32_t>(length);
 }
 
 constexpr int64_t kEntryFixedSize = 1 + kVectorSize + kMacSize + kSessionKeySize;  // 49 with the UID's zero
@@ -84,8 +78,8 @@ int32_t TCryptoCEngine::DoEncodeData(uint8_t* Data, int32_t* DataLen, const char
   if ((code = binding->Random(session.data(), kSessionKeySize)) != kOk) return code;
   std::vector<uint8_t> header;
   header.reserve(static_cast<size_t>(headerLen));
-  PutWord(header, static_cast<uint32_t>(uids.size()));
-  PutWord(header, static_cast<uint32_t>(settings.Method));
+  AppendLE32(header, static_cast<uint32_t>(uids.size()));
+  AppendLE32(header, static_cast<uint32_t>(settings.Method));
   header.insert(header.end(), own.c_str(), own.c_str() + own.size() + 1);
   for (const std::string& uid : uids) {
     Secret<kSessionKeySize> pairKey;
@@ -123,8 +117,8 @@ int32_t TCryptoCEngine::DoDecodeData(uint8_t* Data, int32_t* DataLen) {
   if ((code = binding->GetUID(own)) != kOk) return code;
   const int64_t len = *DataLen;
   if (len < 8) return kErrBadData;
-  const uint32_t count = Word(Data);
-  const uint32_t method = Word(Data + 4);
+  const uint32_t count = ReadLE32(Data);
+  const uint32_t method = ReadLE32(Data + 4);
   const int32_t senderLen = UIDAt(Data, 8, len);
   if (senderLen < 0) return kErrBadData;
   const std::string sender(reinterpret_cast<const char*>(Data + 8), static_cast<size_t>(senderLen));

@@ -14,7 +14,7 @@ void FillNode(TCryptoC_CashNode4& Node, const uint8_t* Image, int32_t Size) {
   const int32_t uidLength = ImageUIDLength(Image, Size);
   Node.FileSize = Size;
   std::memcpy(Node.Image, Image, static_cast<size_t>(Size));
-  Node.KeyType = Size >= uidLength + 5 ? static_cast<int32_t>(Word(Image + uidLength + 1)) : -1;
+  Node.KeyType = Size >= uidLength + 5 ? static_cast<int32_t>(ReadLE32(Image + uidLength + 1)) : -1;
 }
 
 // A file that cannot be read is left out; asking for its owner then reports the key missing.
@@ -68,7 +68,7 @@ int32_t TCryptoC_DLL::IncludePublicKey(const uint8_t* Image, int32_t Size) {
   const int32_t uidLength = ImageUIDLength(Image, Size);
   if (uidLength < 0 || Size > kMaxPublicKeyFileSize || Size < uidLength + 5) return kErrPublicKey;
   // A file the cache would refuse to serve is not stored in the first place.
-  const int32_t signSize = SignPublicKeySize(static_cast<int32_t>(Word(Image + uidLength + 1)));
+  const int32_t signSize = SignPublicKeySize(static_cast<int32_t>(ReadLE32(Image + uidLength + 1)));
   if (signSize == 0 || Size != uidLength + 5 + signSize + kAgreementKeySize) return kErrPublicKey;
   const std::string uid(reinterpret_cast<const char*>(Image), static_cast<size_t>(uidLength));
   {

@@ -4,26 +4,21 @@
 
 #include "engines/cryptoc/crypc_codes.h"
 #include "engines/cryptoc/crypc_dll.h"
-#include "frame/secure.h"
 #include "frame/fileutils.h"
+#include "frame/secure.h"
+#include "frame/textrules.h"
 
 namespace zk::cryptoc {
 
 namespace {
 
-void PutWord(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace
 
 int32_t ImageUIDLength(const uint8_t* Image, int32_t Size) {
-  if (Image == nullptr || Size < 2) return -1;
-  const size_t window = std::min<size_t>(static_cast<size_t>(Size), kMaxUIDChars + 1);
-  const void* zero = std::memchr(Image, 0, window);
-  if (zero == nullptr) return -1;
-  const int32_t length = static_cast<int32_t>(static_cast<const uint8_t*>(zero) - Image);
-  return length >= 1 ? length : -1;
+  size_t length = 0;
+  if (Size < 2 || !ScanUID(Image, static_cast<size_t>(Size), kMaxUIDChars, length)) return -1;
+  return static_cast<int32_t>(length);
 }
 
 int32_t TCryptoC_DLL::GetUID(std::string& UID) {
@@ -61,7 +56,7 @@ int32_t TCryptoC_DLL::LoadKeyPair() {
   if (!ReadFileToBuffer(settings_.SecretKeyFile, file.data(), size) || size != kSecretKeyFileSize) {
     return kErrSecretKey;
   }
-  const int32_t type = static_cast<int32_t>(Word(file.data()));
+  const int32_t type = static_cast<int32_t>(ReadLE32(file.data()));
   if (type != 0 && type != 1) return kErrSecretKey;
 
   Secret<sizeof(mask_)> mask;
@@ -69,8 +64,8 @@ int32_t TCryptoC_DLL::LoadKeyPair() {
   if (code != kOk) return code;
   std::memcpy(secretKey_, file.data() + 4, sizeof(secretKey_));
   for (size_t i = 0; i < kSecretSignKeySize / 4; ++i) {
-    mask_[i] = Word(mask.data() + 4 * i);
-    PutWord(secretKey_ + 4 * i, Word(secretKey_ + 4 * i) - mask_[i]);
+    mask_[i] = ReadLE32(mask.data() + 4 * i);
+    WriteLE32(secretKey_ + 4 * i, ReadLE32(secretKey_ + 4 * i) - mask_[i]);
   }
   secretType_ = type;
 
@@ -79,7 +74,7 @@ int32_t TCryptoC_DLL::LoadKeyPair() {
   const int32_t uidLength = ReadFileToBuffer(settings_.PublicKeyFile, image, size) ? ImageUIDLength(image, size) : -1;
   if (uidLength < 0) code = kErrPublicKey;
   else if (size < uidLength + 5) code = kErrPublicKey;
-  else if (static_cast<int32_t>(Word(image + uidLength + 1)) != type) code = kErrKeyMismatch;
+  else if (static_cast<int32_t>(ReadLE32(image + uidLength + 1)) != type) code = kErrKeyMismatch;
   else if (size != uidLength + 5 + SignPublicKeySize(type) + kAgreementKeySize) code = kErrPublicKey;
   if (code != kOk) {
     DropSecretKey();
@@ -102,7 +97,7 @@ int32_t TCryptoC_DLL::KeepSecretKey(int32_t KeyTimeout, int32_t LastOpTimeout, K
     if (Part == KeyPart::Exchange) {
       std::memcpy(Out, secretKey_ + kSecretSignKeySize, kAgreementKeySize);
     } else {
-      for (size_t i = 0; i < kSecretSignKeySize / 4; ++i) PutWord(Out + 4 * i, Word(secretKey_ + 4 * i) + mask_[i]);
+      for (size_t i = 0; i < kSecretSignKeySize / 4; ++i) WriteLE32(Out + 4 * i, ReadLE32(secretKey_ + 4 * i) + mask_[i]);
     }
   }
   Type = secretType_;

@@ -1,45 +1,38 @@
 #include "engines/cryptoc/crypc_registry.h"
 
-#include <map>
 #include <memory>
-#include <string>
 
 #include "engines/cryptoc/crypc_codes.h"
+#include "frame/bindingregistry.h"
 
 namespace zk::cryptoc {
 
 namespace {
 
-TCriticalSection& RegistryLock() {
-  static TCriticalSection lock;
-  return lock;
-}
-
-std::map<std::string, std::unique_ptr<TCryptoC_DLL>>& Registry() {
-  static std::map<std::string, std::unique_ptr<TCryptoC_DLL>> registry;
+TBindingRegistry<TCryptoC_DLL>& Registry() {
+  static TBindingRegistry<TCryptoC_DLL> registry;
   return registry;
 }
 
 }  // namespace
 
 int32_t FetchBinding(const KeySettings& Settings, TPasswordRequestFunc PasswordRequest, TCryptoC_DLL*& Binding) {
-  SectionLock hold(RegistryLock());
-  const std::string key = Settings.RegistryKey();
-  auto at = Registry().find(key);
-  if (at == Registry().end()) {
-    auto binding = std::make_unique<TCryptoC_DLL>(Settings);
-    if (!binding->LibLoaded) return kErrLibraryMissing;
-    if (!binding->FunctionsPresent) return kErrFunctionsMissing;
-    binding->SetPasswordRequestFunc(PasswordRequest);
-    at = Registry().emplace(key, std::move(binding)).first;
-  }
-  Binding = at->second.get();
-  return kOk;
+  auto create = [&](std::shared_ptr<TCryptoC_DLL>& created) {
+    created = std::make_shared<TCryptoC_DLL>(Settings);
+    if (!created->LibLoaded) return kErrLibraryMissing;
+    if (!created->FunctionsPresent) return kErrFunctionsMissing;
+    created->SetPasswordRequestFunc(PasswordRequest);
+    return kOk;
+  };
+  std::shared_ptr<TCryptoC_DLL> binding;
+  const int32_t code = Registry().Fetch(Settings.RegistryKey(), create, binding);
+  // The registry keeps every binding until the process ends, so the pointer stays valid.
+  Binding = binding.get();
+  return code;
 }
 
 void DropAllBindingKeys() {
-  SectionLock hold(RegistryLock());
-  for (auto& entry : Registry()) entry.second->DropAllKeys();
+  for (const auto& binding : Registry().All()) binding->DropAllKeys();
 }
 
 }  // namespace zk::cryptoc

@@ -31,9 +31,12 @@ TCriticalSection& LibraryLock() {
   return lock;
 }
 
-TOpenSSLLibrary*& Instance() {
-  static TOpenSSLLibrary* instance = nullptr;
-  return instance;
+// Created once and never deleted: Api() reads the table without a lock on every libcrypto call,
+// so unloading must not free the memory it reads. The table is written only while the library
+// loads, under LibraryLock, before any binding that calls through it exists.
+TOpenSSLLibrary& Instance() {
+  static TOpenSSLLibrary* const instance = new TOpenSSLLibrary();
+  return *instance;
 }
 
 }  // namespace
@@ -69,22 +72,25 @@ void PrepareLibraryOnce(platform::ModuleHandle module) {
 }
 
 TOpenSSLLibrary& TOpenSSLLibrary::Acquire() {
+  TOpenSSLLibrary& instance = Instance();
+  // Every operation asks; once loaded, the answer stands until unload, without the lock.
+  if (instance.loaded_.load(std::memory_order_acquire)) return instance;
   SectionLock hold(LibraryLock());
-  TOpenSSLLibrary*& instance = Instance();
-  if (instance == nullptr) instance = new TOpenSSLLibrary();
-  if (!instance->LibLoaded) instance->Load();
-  return *instance;
+  if (!instance.LibLoaded) instance.Load();
+  instance.loaded_.store(instance.LibLoaded, std::memory_order_release);
+  return instance;
 }
 
-const OpenSSLApi& TOpenSSLLibrary::Api() { return Instance()->api_; }
+const OpenSSLApi& TOpenSSLLibrary::Api() { return Instance().api_; }
 
 void TOpenSSLLibrary::Finalize() {
   SectionLock hold(LibraryLock());
-  TOpenSSLLibrary*& instance = Instance();
-  if (instance == nullptr) return;
-  ReleaseLibcrypto(instance->module_);
-  delete instance;
-  instance = nullptr;
+  TOpenSSLLibrary& instance = Instance();
+  if (!instance.LibLoaded) return;
+  ReleaseLibcrypto(instance.module_);
+  instance.module_ = nullptr;
+  instance.loaded_.store(false);
+  instance.LibLoaded = instance.FunctionsPresent = false;
 }
 
 void TOpenSSLLibrary::Load() {
@@ -123,6 +129,7 @@ void TOpenSSLLibrary::ResolveAll() {
   Resolve(m, "X509_free", a.X509_free);
   Resolve(m, "X509_up_ref", a.X509_up_ref);
   Resolve(m, "X509_dup", a.X509_dup);
+  Resolve(m, "X509_check_purpose", a.X509_check_purpose);
   Resolve(m, "X509_get_pubkey", a.X509_get_pubkey);
   Resolve(m, "X509_get_serialNumber", a.X509_get_serialNumber);
   Resolve(m, "X509_get_issuer_name", a.X509_get_issuer_name);

@@ -6,6 +6,7 @@
 // exactly as OpenSSL 3 declares them (cdecl, `long` where OpenSSL has `long`).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <ctime>
 
@@ -65,6 +66,7 @@ struct OpenSSLApi {
   void (*X509_free)(X509Cert* a);
   int (*X509_up_ref)(X509Cert* a);
   X509Cert* (*X509_dup)(const X509Cert* a);
+  int (*X509_check_purpose)(X509Cert* x, int id, int ca);
   EvpPkey* (*X509_get_pubkey)(X509Cert* x);
   Asn1Integer* (*X509_get_serialNumber)(X509Cert* x);
   X509Name* (*X509_get_issuer_name)(const X509Cert* a);
@@ -103,10 +105,11 @@ class TOpenSSLLibrary : public TCrypto_DLL {
   // Loads the library when it is not loaded yet (a failed load is retried on the next call, so a
   // root directory set later still counts) and returns the process-wide instance.
   static TOpenSSLLibrary& Acquire();
-  // The table; valid only while LibLoaded and FunctionsPresent.
+  // The table; valid only while LibLoaded and FunctionsPresent. Never freed, so reading it is
+  // safe at any time.
   static const OpenSSLApi& Api();
 
-  // The unload step: frees the module and forgets the table.
+  // The unload step: frees the module; the next Acquire loads it and resolves the table again.
   static void Finalize();
 
  private:
@@ -115,6 +118,7 @@ class TOpenSSLLibrary : public TCrypto_DLL {
 
   platform::ModuleHandle module_ = nullptr;
   OpenSSLApi api_{};
+  std::atomic<bool> loaded_{false};  // LibLoaded, published for Acquire's path without the lock
 };
 
 // Loads libcrypto under the names of this platform, in order; null when none loads.

@@ -2,39 +2,25 @@
 
 #include <cstdint>
 #include <cstring>
-#include <map>
 
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/ossl_locks.h"
 #include "engines/openssl/ossl_random.h"
+#include "frame/bindingregistry.h"
+#include "frame/lefields.h"
+#include "frame/secure.h"
 
 namespace zk::ossl {
 
 namespace {
 
-using BindingCache = std::map<std::string, std::shared_ptr<TOpenSSL_DLL>>;
-
-BindingCache& OSSLApiCache() {
-  static BindingCache cache;
-  return cache;
+// The bindings by settings.
+TBindingRegistry<TOpenSSL_DLL>& Bindings() {
+  static TBindingRegistry<TOpenSSL_DLL> registry;
+  return registry;
 }
 
 }  // namespace
-
-TCriticalSection& OSSLApiCacheLock() {
-  static TCriticalSection lock;
-  return lock;
-}
-
-TCriticalSection& OSSLStoreLock() {
-  static TCriticalSection lock;
-  return lock;
-}
-
-TCriticalSection& OSSLKeyLock() {
-  static TCriticalSection lock;
-  return lock;
-}
 
 int32_t GetCryptoAPI(const OSSLSettings& Settings, std::shared_ptr<TOpenSSL_DLL>& Binding) {
   const TOpenSSLLibrary& library = TOpenSSLLibrary::Acquire();
@@ -42,36 +28,22 @@ int32_t GetCryptoAPI(const OSSLSettings& Settings, std::shared_ptr<TOpenSSL_DLL>
   if (!library.FunctionsPresent) return kErrFunctionsMissing;
   // Whatever earlier calls on this thread left queued would be reported as this operation's error.
   TOpenSSLLibrary::Api().ERR_clear_error();
-  SectionLock hold(OSSLApiCacheLock());
-  std::shared_ptr<TOpenSSL_DLL>& cached = OSSLApiCache()[Settings.CacheKey()];
-  if (!cached) cached = std::make_shared<TOpenSSL_DLL>(Settings);
-  Binding = cached;
-  return kOk;
+  auto create = [&](std::shared_ptr<TOpenSSL_DLL>& created) {
+    created = std::make_shared<TOpenSSL_DLL>(Settings);
+    return kOk;
+  };
+  return Bindings().Fetch(Settings.CacheKey(), create, Binding);
 }
 
-std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() {
-  SectionLock hold(OSSLApiCacheLock());
-  std::vector<std::shared_ptr<TOpenSSL_DLL>> bindings;
-  for (const auto& entry : OSSLApiCache()) bindings.push_back(entry.second);
-  return bindings;
-}
+std::vector<std::shared_ptr<TOpenSSL_DLL>> CachedBindings() { return Bindings().All(); }
 
 void PrepareAdapterStatics() {
-  OSSLApiCache();
-  OSSLApiCacheLock();
-  OSSLStoreLock();
-  OSSLKeyLock();
+  Bindings();
   OSSLRandomInstanceLock();
 }
 
 void FinalizeOpenSSLAdapter() {
-  {
-    BindingCache released;
-    {
-      SectionLock hold(OSSLApiCacheLock());
-      released.swap(OSSLApiCache());
-    }
-  }
+  Bindings().Release();
   FinalizeOSSLRandom();
   TOpenSSLLibrary::Finalize();
 }
@@ -82,33 +54,55 @@ TOpenSSL_DLL::TOpenSSL_DLL(const OSSLSettings& Settings) : settings_(Settings) {
 }
 
 int32_t TOpenSSL_DLL::GetOwnUID(std::string& UID) {
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   return model_.OwnUID(settings_, UID);
 }
 
 int32_t TOpenSSL_DLL::UseVerifiedKey(const std::string& UID, const TOSSLCertModel::KeyOperation& Operation) {
-  SectionLock hold(OSSLStoreLock());
-  return model_.UseVerifiedKey(settings_, UID, Operation);
+  TOSSLCertModel::KeyLease lease;
+  {
+    SectionLock hold(storeLock_);
+    const int32_t code = model_.LeaseKey(settings_, UID, lease);
+    if (code != kOk) return code;
+  }
+  // The chain check and the RSA work run outside the lock, on the lease's own references.
+  if (lease.store) {
+    VerifiedChain verified;
+    const int32_t code = TOSSLCertModel::VerifyLease(lease, verified);
+    if (code != kOk) return code;
+    SectionLock hold(storeLock_);
+    model_.RememberVerified(lease, verified);
+  }
+  if (lease.revoked) return kErrRevoked;
+  if (!lease.key) return kErrNoRsaPublicKey;
+  return Operation(lease.key.get());
 }
 
 int32_t TOpenSSL_DLL::UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout,
                                     const TOSSLKeyCache::KeyOperation& Operation) {
-  SectionLock hold(OSSLKeyLock());
-  return keys_.UsePrivateKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, Operation);
+  SharedRsa key;
+  {
+    SectionLock hold(keyLock_);
+    const int32_t code = keys_.TakeKey(settings_.SecretKeyFile, KeyTimeout, LastOpTimeout, key);
+    if (code != kOk) return code;
+  }
+  // The RSA work runs outside the lock, so that the engines of a process do not take turns; the
+  // reference keeps the key alive should the cache drop it meanwhile.
+  return Operation(key.get());
 }
 
 void TOpenSSL_DLL::ClearCache() {
   {
-    SectionLock hold(OSSLStoreLock());
+    SectionLock hold(storeLock_);
     model_.Clear();
   }
-  SectionLock hold(OSSLKeyLock());
+  SectionLock hold(keyLock_);
   keys_.Clear();
 }
 
 int32_t TOpenSSL_DLL::ReloadModel() {
   ClearCache();
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   return model_.InitPublicKeyObjects(settings_);
 }
 
@@ -145,7 +139,7 @@ int32_t TOpenSSL_DLL::EncryptBuffer(uint8_t* Data, size_t Len, const std::vector
   EncryptSession(Cipher, keyBlock.data(), Data, Len, Data + header.size());
   std::memcpy(Data, header.data(), header.size());
   const uint32_t headerLen = static_cast<uint32_t>(header.size());
-  for (int i = 0; i < 4; ++i) Data[header.size() + cipherLen + i] = static_cast<uint8_t>(headerLen >> (8 * i));
+  WriteLE32(Data + header.size() + cipherLen, headerLen);
   EnvelopeLen = static_cast<size_t>(total);
   return kOk;
 }
@@ -153,15 +147,15 @@ int32_t TOpenSSL_DLL::EncryptBuffer(uint8_t* Data, size_t Len, const std::vector
 int32_t TOpenSSL_DLL::BuildEnvelopeHeader(const std::vector<std::string>& UIDs, uint32_t Cipher,
                                           const uint8_t* KeyBlock, std::vector<uint8_t>& Header) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
-  PutUint32(Header, static_cast<uint32_t>(UIDs.size()));
-  PutUint32(Header, Cipher);
+  AppendLE32(Header, static_cast<uint32_t>(UIDs.size()));
+  AppendLE32(Header, Cipher);
   for (const std::string& uid : UIDs) {
     const int32_t code = UseVerifiedKey(uid, [&](RsaKey* key) -> int32_t {
       const int size = api.RSA_size(key);
       if (size <= 0) return kErrRsaEncryptSize;
       Header.insert(Header.end(), uid.begin(), uid.end());
       Header.push_back(0);
-      PutUint32(Header, static_cast<uint32_t>(size));
+      AppendLE32(Header, static_cast<uint32_t>(size));
       const size_t at = Header.size();
       Header.resize(at + static_cast<size_t>(size));
       const int written =
@@ -211,7 +205,7 @@ int32_t TOpenSSL_DLL::DecryptBuffer(uint8_t* Data, int32_t Len, int32_t KeyTimeo
   if (code != kOk) return code;
   uint8_t digest[kMd5Bytes];
   Md5Of(Plain.get() + PlainOffset, PlainLen, digest);
-  if (std::memcmp(digest, keyBlock.data() + kSessionKeyBytes, kMd5Bytes) != 0) return kErrIntegrity;
+  if (!ConstantTimeEqual(digest, keyBlock.data() + kSessionKeyBytes, kMd5Bytes)) return kErrIntegrity;
   return kOk;
 }
 

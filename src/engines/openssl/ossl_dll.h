@@ -11,6 +11,7 @@
 #include "engines/openssl/ossl_formats.h"
 #include "engines/openssl/ossl_keycache.h"
 #include "engines/openssl/ossl_model.h"
+#include "frame/rwsyncs.h"
 
 namespace zk::ossl {
 
@@ -20,9 +21,10 @@ class TOpenSSL_DLL : public TCrypto_DLL {
   const OSSLSettings& Settings() const { return settings_; }
 
   int32_t GetOwnUID(std::string& UID);
-  // Runs an operation with a verified correspondent's public key, under OSSLStoreLock.
+  // Runs an operation with a verified correspondent's public key: the key and the trusted store
+  // are taken under the store lock, the chain check and the operation run without it.
   int32_t UseVerifiedKey(const std::string& UID, const TOSSLCertModel::KeyOperation& Operation);
-  // Runs an operation with the own private key, under OSSLKeyLock.
+  // Runs an operation with the own private key, taken under the key lock and used without it.
   int32_t UsePrivateKey(int32_t KeyTimeout, int32_t LastOpTimeout, const TOSSLKeyCache::KeyOperation& Operation);
   void ClearCache();
 
@@ -58,8 +60,12 @@ class TOpenSSL_DLL : public TCrypto_DLL {
                               std::vector<uint8_t>& Header);
 
   OSSLSettings settings_;
-  TOSSLCertModel model_;  // under OSSLStoreLock
-  TOSSLKeyCache keys_;    // under OSSLKeyLock
+  // The store lock guards the model, the key lock the key cache; neither is held while two
+  // bindings' locks would be, nor around RSA work or a chain check.
+  TCriticalSection storeLock_;
+  TOSSLCertModel model_;  // under storeLock_
+  TCriticalSection keyLock_;
+  TOSSLKeyCache keys_;  // under keyLock_
 };
 
 // The binding for these settings from the process-wide cache: 0, -65 (no library), -66 (a

@@ -8,6 +8,7 @@
 #include "frame/cp1251.h"
 #include "frame/errors.h"
 #include "frame/fileutils.h"
+#include "frame/textrules.h"
 
 namespace zk {
 
@@ -40,25 +41,10 @@ const char kGetCryptoAPIPrefix[] = "TOSSLEngine.GetCryptoAPI: ";
 const char kNoCoreText[] = "Вывод сообщения невозможен: ошибка инициализации криптоядра.";
 const char kVerifyTextPrefix[] = "Open SSL certificate verification error. ";
 
-std::string Trim(const std::string& s) {
-  const size_t first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // A decimal time-out; empty gives the default, anything that is not a number -1.
-int32_t ParseTimeout(const std::string& text, int32_t defaultValue) {
-  const std::string value = Trim(text);
-  if (value.empty()) return defaultValue;
-  size_t at = value[0] == '-' || value[0] == '+' ? 1 : 0;
-  if (at == value.size()) return -1;
-  int64_t number = 0;
-  for (; at < value.size(); ++at) {
-    if (value[at] < '0' || value[at] > '9') return -1;
-    number = number * 10 + (value[at] - '0');
-    if (number > INT32_MAX) return -1;
-  }
-  return value[0] == '-' ? static_cast<int32_t>(-number) : static_cast<int32_t>(number);
+int32_t TimeoutOrMinusOne(const std::string& text, int32_t defaultValue) {
+  int32_t seconds = 0;
+  return ParseTimeout(text, defaultValue, seconds) ? seconds : -1;
 }
 
 bool BadBuffer(const void* Data, int32_t Len) { return Len < 0 || (Data == nullptr && Len > 0); }
@@ -119,8 +105,8 @@ OSSLSettings TOSSLEngine::Settings() const {
 int32_t TOSSLEngine::GetCryptoAPI(Binding& Api) const { return ossl::GetCryptoAPI(Settings(), Api); }
 
 int32_t TOSSLEngine::TimeOuts(int32_t& KeyTimeout, int32_t& LastOpTimeout) const {
-  KeyTimeout = ParseTimeout(ParamValue(kKeyTimeoutParam), kDefaultKeyTimeout);
-  LastOpTimeout = ParseTimeout(ParamValue(kLastOpTimeoutParam), kDefaultLastOpTimeout);
+  KeyTimeout = TimeoutOrMinusOne(ParamValue(kKeyTimeoutParam), kDefaultKeyTimeout);
+  LastOpTimeout = TimeoutOrMinusOne(ParamValue(kLastOpTimeoutParam), kDefaultLastOpTimeout);
   return KeyTimeout < 0 || LastOpTimeout < 0 ? kErrBadTimeout : kOk;
 }
 
@@ -129,16 +115,12 @@ int32_t TOSSLEngine::RandomReady() const {
 }
 
 int32_t TOSSLEngine::WriteUID(const std::string& UID, char* Dst) {
-  // A UID the caller's buffer cannot hold is refused, never cut: a cut UID names someone else.
-  if (UID.size() >= static_cast<size_t>(GetMaxUIDLength())) return kErrNoSerial;
-  std::memcpy(Dst, UID.c_str(), UID.size() + 1);
-  return kOk;
+  return zk::WriteUID(UID, Dst, GetMaxUIDLength()) ? kOk : kErrNoSerial;
 }
 
 int32_t TOSSLEngine::GetEncodeUIDBySignUID(const char* SignUID, char* EncodeUID) {
   if (SignUID == nullptr || EncodeUID == nullptr) return kErrBadPointer;
-  if (std::strlen(SignUID) >= static_cast<size_t>(GetMaxUIDLength())) return kErrBadUid;
-  return CopyPCharLimited(SignUID, EncodeUID, GetMaxUIDLength()) ? kOk : kErrException;
+  return zk::WriteUID(SignUID, EncodeUID, GetMaxUIDLength()) ? kOk : kErrBadUid;
 }
 
 int32_t TOSSLEngine::GetCurrentUID(char* UID) {

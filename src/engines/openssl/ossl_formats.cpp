@@ -1,10 +1,11 @@
 #include "engines/openssl/ossl_formats.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/sha0.h"
+#include "frame/lefields.h"
+#include "frame/textrules.h"
 
 namespace zk::ossl {
 
@@ -44,24 +45,10 @@ bool SameBytes(const uint8_t* Data, size_t Len, const std::vector<uint8_t>& Expe
   return !Expected.empty() && Len == Expected.size() && std::memcmp(Data, Expected.data(), Len) == 0;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
-void PutUint32(std::vector<uint8_t>& Out, uint32_t Value) {
-  for (int shift = 0; shift < 32; shift += 8) Out.push_back(static_cast<uint8_t>(Value >> shift));
-}
-
-uint32_t GetUint32(const uint8_t* Data) {
-  return static_cast<uint32_t>(Data[0]) | static_cast<uint32_t>(Data[1]) << 8 | static_cast<uint32_t>(Data[2]) << 16 |
-         static_cast<uint32_t>(Data[3]) << 24;
-}
-
 uint8_t HashIdByName(const std::string& Name) {
-  const std::string upper = Upper(Name);
+  const std::string upper = UpperCase(Name);
   if (upper == "SHA") return kHashSha;
   if (upper == "MD5") return kHashMd5;
   return 0;
@@ -69,7 +56,7 @@ uint8_t HashIdByName(const std::string& Name) {
 
 uint32_t CipherIdByName(const std::string& Name) {
   static const char* const kNames[] = {"RC4", "RC2_ECB", "RC2_CBC", "RC5_ECB", "RC5_CBC"};
-  const std::string upper = Upper(Name);
+  const std::string upper = UpperCase(Name);
   for (uint32_t i = 0; i < 5; ++i) {
     if (upper == kNames[i]) return i + 1;
   }
@@ -124,9 +111,8 @@ int32_t RsaVerifyDigestInfo(RsaKey* Key, const uint8_t* Signature, size_t Len,
 
 int32_t ParseSignature(const uint8_t* Signature, int32_t Len, SignatureView& View) {
   if (Signature == nullptr || Len < 4) return kErrBadSignature;
-  const auto* end = static_cast<const uint8_t*>(std::memchr(Signature, 0, static_cast<size_t>(Len)));
-  if (end == nullptr || end == Signature) return kErrBadSignature;
-  const size_t uidLen = static_cast<size_t>(end - Signature);
+  size_t uidLen = 0;
+  if (!ScanUID(Signature, static_cast<size_t>(Len), SIZE_MAX, uidLen)) return kErrBadSignature;
   if (static_cast<size_t>(Len) < uidLen + 3) return kErrBadSignature;
   View.UID.assign(reinterpret_cast<const char*>(Signature), uidLen);
   View.HashId = Signature[uidLen + 1];
@@ -138,9 +124,9 @@ int32_t ParseSignature(const uint8_t* Signature, int32_t Len, SignatureView& Vie
 int32_t ParseEnvelope(uint8_t* Data, int32_t Len, EnvelopeView& View) {
   if (Data == nullptr || Len < 12) return kErrBadEnvelope;
   const size_t total = static_cast<size_t>(Len);
-  View.RecipientCount = GetUint32(Data);
-  View.Cipher = GetUint32(Data + 4);
-  View.HeaderLen = GetUint32(Data + total - 4);
+  View.RecipientCount = ReadLE32(Data);
+  View.Cipher = ReadLE32(Data + 4);
+  View.HeaderLen = ReadLE32(Data + total - 4);
   if (View.RecipientCount < 1 || View.HeaderLen < 8 || View.HeaderLen > total - 4) return kErrBadEnvelope;
   View.CipherText = Data + View.HeaderLen;
   View.CipherTextLen = total - 4 - View.HeaderLen;
@@ -149,13 +135,13 @@ int32_t ParseEnvelope(uint8_t* Data, int32_t Len, EnvelopeView& View) {
   View.Entries.clear();
   size_t offset = 8;
   while (offset < View.HeaderLen) {
-    const auto* nul = static_cast<const uint8_t*>(std::memchr(Data + offset, 0, View.HeaderLen - offset));
-    if (nul == nullptr) return kErrBadEnvelope;
+    size_t uidLen = 0;
+    if (!ScanZeroTerminated(Data + offset, View.HeaderLen - offset, SIZE_MAX, uidLen)) return kErrBadEnvelope;
     EnvelopeEntryView entry;
-    entry.UID.assign(reinterpret_cast<const char*>(Data + offset), static_cast<size_t>(nul - (Data + offset)));
-    offset = static_cast<size_t>(nul - Data) + 1;
+    entry.UID.assign(reinterpret_cast<const char*>(Data + offset), uidLen);
+    offset += uidLen + 1;
     if (View.HeaderLen - offset < 4) return kErrBadEnvelope;
-    entry.KeyBlockLen = GetUint32(Data + offset);
+    entry.KeyBlockLen = ReadLE32(Data + offset);
     offset += 4;
     if (entry.KeyBlockLen < 1 || entry.KeyBlockLen > View.HeaderLen - offset) return kErrBadEnvelope;
     entry.KeyBlock = Data + offset;

@@ -85,7 +85,5 @@ int32_t ParseEnvelope(uint8_t* Data, int32_t Len, EnvelopeView& View);
 // Header bytes of one recipient entry.
 inline size_t EntryBytes(const std::string& UID, size_t KeyBlockLen) { return UID.size() + 1 + 4 + KeyBlockLen; }
 
-void PutUint32(std::vector<uint8_t>& Out, uint32_t Value);
-uint32_t GetUint32(const uint8_t* Data);
 
 }  // namespace zk::ossl

@@ -40,8 +40,8 @@ int32_t TOSSLKeyCache::ReadKeyFile(const std::string& SecretKeyFile) {
   return kOk;
 }
 
-int32_t TOSSLKeyCache::UsePrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
-                                     const KeyOperation& Operation) {
+int32_t TOSSLKeyCache::TakeKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
+                               SharedRsa& Key) {
   if (SecretKeyFile.empty()) return kErrNoKeyFile;
   const uint64_t now = TKeyTimeouts::Now();
   if (!KeyData_.empty() && (KeyFileName_ != SecretKeyFile || Timeouts_.Expired(KeyTimeout, LastOpTimeout, now))) Clear();
@@ -58,7 +58,8 @@ int32_t TOSSLKeyCache::UsePrivateKey(const std::string& SecretKeyFile, int32_t K
     }
   }
   Timeouts_.Used(LastOpTimeout, now);
-  return Operation(Key_.get());
+  Key = Key_;
+  return kOk;
 }
 
 int32_t TOSSLKeyCache::ParseKey() {
@@ -69,7 +70,7 @@ int32_t TOSSLKeyCache::ParseKey() {
     api.ERR_clear_error();
     return kErrKeyFileFormat;
   }
-  Key_.reset(api.EVP_PKEY_get1_RSA(key.get()));
+  Key_ = Shared(RsaPtr(api.EVP_PKEY_get1_RSA(key.get())));
   api.ERR_clear_error();
   return Key_ ? kOk : kErrRsaKeyBroken;
 }

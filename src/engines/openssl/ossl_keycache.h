@@ -1,6 +1,6 @@
 // The private-key cache of one configuration: the decoded content of the secret key file, kept
 // between operations for as long as both time-outs allow. Every method expects the caller to hold
-// OSSLKeyLock.
+// the binding's key lock; the key it hands out is used after the lock is released.
 #pragma once
 
 #include <cstdint>
@@ -16,13 +16,12 @@ namespace zk::ossl {
 class TOSSLKeyCache {
  public:
   using KeyOperation = std::function<int32_t(RsaKey* Key)>;
-  // Runs Operation with the key of SecretKeyFile (the Base64 text of a DER RSA private key).
-  // KeyTimeout counts from the file's reading, LastOpTimeout from the last successful use; 0 means
-  // "read every time". The parsed key is kept with the file's content, so that a signature does not
-  // pay for parsing and precomputation each time. 0 or the operation's code; -28 (no file named),
-  // -29 (unreadable), -23 (not a key), -9 (not an RSA key).
-  int32_t UsePrivateKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout,
-                        const KeyOperation& Operation);
+  // The key of SecretKeyFile (the Base64 text of a DER RSA private key), counted as used now.
+  // KeyTimeout counts from the file's reading, LastOpTimeout from the last use; 0 means "read
+  // every time". The parsed key is kept with the file's content, so that a signature does not pay
+  // for parsing and precomputation each time. 0; -28 (no file named), -29 (unreadable), -23 (not
+  // a key), -9 (not an RSA key).
+  int32_t TakeKey(const std::string& SecretKeyFile, int32_t KeyTimeout, int32_t LastOpTimeout, SharedRsa& Key);
   void Clear();
 
  private:
@@ -31,7 +30,7 @@ class TOSSLKeyCache {
 
   std::string KeyFileName_;
   SecureBytes KeyData_;
-  RsaPtr Key_;  // parsed from KeyData_, dropped with it
+  SharedRsa Key_;  // parsed from KeyData_, dropped with it (operations may still hold it)
   TKeyTimeouts Timeouts_;
 };
 

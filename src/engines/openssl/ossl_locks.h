@@ -1,17 +1,12 @@
-// The adapter's process-wide locks. Order when several are taken: OSSLApiCacheLock, then
-// OSSLStoreLock, then OSSLKeyLock.
+// The adapter's process-wide locks. Each binding guards its own certificate model and key cache
+// with locks of its own (ossl_dll.h), so that engines of different settings never wait for each
+// other; the binding registry's own lock comes before those when both are taken.
 #pragma once
 
 #include "frame/rwsyncs.h"
 
 namespace zk::ossl {
 
-// The cache of bindings by settings.
-TCriticalSection& OSSLApiCacheLock();
-// Every binding's certificate model and the directories it mirrors.
-TCriticalSection& OSSLStoreLock();
-// Every binding's private-key cache.
-TCriticalSection& OSSLKeyLock();
 // The process-wide random generator's instance.
 TCriticalSection& OSSLRandomInstanceLock();
 

@@ -1,10 +1,11 @@
 #include "engines/openssl/ossl_model.h"
 
 #include <atomic>
-#include <cctype>
 
 #include "engines/openssl/ossl_codes.h"
+#include "frame/bindingregistry.h"
 #include "frame/fileutils.h"
+#include "frame/textrules.h"
 #include "platform/platform.h"
 
 namespace zk::ossl {
@@ -36,15 +37,10 @@ void TOSSLCertModel::SetClockForTesting(Clock clock) {
 const char kSelfUserUID[] = "SELF_USER_UID";
 
 std::string OSSLSettings::CacheKey() const {
-  const char separator = '\0';
-  return SecretKeyFile + separator + CertFile + separator + AbonentsDir + separator + CADir + separator + CRLDir;
+  return BindingKey({SecretKeyFile, CertFile, AbonentsDir, CADir, CRLDir});
 }
 
-std::string UpperUID(const std::string& UID) {
-  std::string upper = UID;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
+std::string UpperUID(const std::string& UID) { return UpperCase(UID); }
 
 int32_t TOSSLCertModel::InitPublicKeyObjects(const OSSLSettings& Settings) {
   if (!settingsCached_ || !(cachedSettings_ == Settings) || !own_.cert) LoadOwnCert(Settings);
@@ -135,36 +131,58 @@ int32_t TOSSLCertModel::OwnUID(const OSSLSettings& Settings, std::string& UID) {
   return kOk;
 }
 
-int32_t TOSSLCertModel::UseVerifiedKey(const OSSLSettings& Settings, const std::string& UID,
-                                       const KeyOperation& Operation) {
-  if (UID.empty()) return kErrBadUid;
-  const int32_t ownCode = InitPublicKeyObjects(Settings);
-  CertEntry* entry = &own_;
-  if (UID == kSelfUserUID) {
-    if (ownCode != kOk) return ownCode;
-  } else {
-    const auto found = abonents_.find(UpperUID(UID));
-    if (found == abonents_.end()) return kErrUnknownUid;
-    entry = &found->second;
-  }
-  const int32_t code = VerifyEntry(*entry);
-  if (code != kOk) return code;
-  if (!entry->key) entry->key = CertRsaKey(entry->cert.get());
-  if (!entry->key) return kErrNoRsaPublicKey;
-  return Operation(entry->key.get());
+TOSSLCertModel::CertEntry* TOSSLCertModel::FindEntry(const std::string& UID) {
+  if (UID == kSelfUserUID) return &own_;
+  const auto found = abonents_.find(UpperUID(UID));
+  return found == abonents_.end() ? nullptr : &found->second;
 }
 
-X509Store* TOSSLCertModel::Store() {
-  if (store_) return store_.get();
+int32_t TOSSLCertModel::LeaseKey(const OSSLSettings& Settings, const std::string& UID, KeyLease& Lease) {
+  if (UID.empty()) return kErrBadUid;
+  const int32_t ownCode = InitPublicKeyObjects(Settings);
+  if (UID == kSelfUserUID && ownCode != kOk) return ownCode;
+  CertEntry* entry = FindEntry(UID);
+  if (entry == nullptr) return kErrUnknownUid;
+  Lease.UID = UID;
+  Lease.cert = ShareCert(entry->cert.get());
+  if (!Lease.cert) return kErrNoMemory;
+  Lease.generation = trustGeneration_;
+  Lease.takenAtMs = g_clock.load()();
+  if (!entry->verified.Holds(trustGeneration_, Lease.takenAtMs, UnixNow())) {
+    entry->verified = VerifiedChain();
+    Lease.store = Store();
+    if (!Lease.store) return OpenSSLFailure(TOpenSSLLibrary::Api().ERR_get_error(), kErrNoMemory);
+  }
+  // Cheap next to the chain check, and revocation must never wait for a remembered result to lapse.
+  Lease.revoked = IsRevoked(entry->cert.get());
+  if (!entry->key) entry->key = Shared(CertRsaKey(entry->cert.get()));
+  Lease.key = entry->key;
+  return kOk;
+}
+
+int32_t TOSSLCertModel::VerifyLease(const KeyLease& Lease, VerifiedChain& Verified) {
+  return VerifyChain(Lease.store.get(), Lease.cert.get(), &Verified);
+}
+
+void TOSSLCertModel::RememberVerified(const KeyLease& Lease, const VerifiedChain& Verified) {
+  CertEntry* entry = FindEntry(Lease.UID);
+  if (entry == nullptr || entry->cert.get() != Lease.cert.get() || Lease.generation != trustGeneration_) return;
+  entry->verified = Verified;
+  entry->verified.generation = Lease.generation;
+  entry->verified.checkedAtMs = Lease.takenAtMs;
+}
+
+const SharedStore& TOSSLCertModel::Store() {
+  if (store_) return store_;
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
   StorePtr store(api.X509_STORE_new());
-  if (!store) return nullptr;
+  if (!store) return store_;
   // Duplicates are refused by some releases; that changes nothing for verification.
   for (const X509Ptr& ca : caCerts_) api.X509_STORE_add_cert(store.get(), ca.get());
   for (const LoadedCrl& entry : crls_) api.X509_STORE_add_crl(store.get(), entry.crl.get());
   api.ERR_clear_error();
-  store_ = std::move(store);
-  return store_.get();
+  store_ = Shared(std::move(store));
+  return store_;
 }
 
 void TOSSLCertModel::TrustChanged() {
@@ -172,35 +190,20 @@ void TOSSLCertModel::TrustChanged() {
   ++trustGeneration_;
 }
 
-int32_t TOSSLCertModel::VerifyEntry(CertEntry& Entry) {
-  const uint64_t nowMs = g_clock.load()();
-  if (!Entry.verified.Holds(trustGeneration_, nowMs, UnixNow())) {
-    Entry.verified = VerifiedChain();
-    VerifiedChain verified;
-    const int32_t code = VerifyChain(Entry.cert.get(), &verified);
-    if (code != kOk) return code;
-    verified.generation = trustGeneration_;
-    verified.checkedAtMs = nowMs;
-    Entry.verified = verified;
-  }
-  // Cheap next to the chain check, and revocation must never wait for a remembered result to lapse.
-  return IsRevoked(Entry.cert.get()) ? kErrRevoked : kOk;
-}
-
 int32_t TOSSLCertModel::VerifyCertificate(X509Cert* Cert) {
-  const int32_t code = VerifyChain(Cert, nullptr);
+  const SharedStore& store = Store();
+  if (!store) return OpenSSLFailure(TOpenSSLLibrary::Api().ERR_get_error(), kErrNoMemory);
+  const int32_t code = VerifyChain(store.get(), Cert, nullptr);
   if (code != kOk) return code;
   return IsRevoked(Cert) ? kErrRevoked : kOk;
 }
 
-int32_t TOSSLCertModel::VerifyChain(X509Cert* Cert, VerifiedChain* Verified) {
+int32_t TOSSLCertModel::VerifyChain(X509Store* Store, X509Cert* Cert, VerifiedChain* Verified) {
   const OpenSSLApi& api = TOpenSSLLibrary::Api();
   ++g_chainVerifications;
-  X509Store* store = Store();
-  if (store == nullptr) return OpenSSLFailure(api.ERR_get_error(), kErrNoMemory);
   StoreCtxPtr ctx(api.X509_STORE_CTX_new());
   if (!ctx) return OpenSSLFailure(api.ERR_get_error(), kErrNoMemory);
-  if (api.X509_STORE_CTX_init(ctx.get(), store, Cert, nullptr) != 1) {
+  if (api.X509_STORE_CTX_init(ctx.get(), Store, Cert, nullptr) != 1) {
     return OpenSSLFailure(api.ERR_get_error(), kErrCertUnverifiable);
   }
   api.X509_STORE_CTX_set_flags(ctx.get(), kVerifyFlags);

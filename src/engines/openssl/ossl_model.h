@@ -1,6 +1,7 @@
 // The certificate model of one configuration: the user's own certificate, the correspondents'
 // certificates by UID, the trusted CA certificates and the CRLs, loaded lazily from the files and
-// directories the settings name. Every method expects the caller to hold OSSLStoreLock.
+// directories the settings name. Every method expects the caller to hold the binding's store
+// lock, except VerifyLease, which is the part of an operation that runs without it.
 #pragma once
 
 #include <cstdint>
@@ -41,12 +42,29 @@ class TOSSLCertModel {
   // correspondents, the CA certificates and the CRLs. Returns 0 or the own certificate's code.
   int32_t InitPublicKeyObjects(const OSSLSettings& Settings);
   using KeyOperation = std::function<int32_t(RsaKey* Key)>;
-  // Runs Operation with the RSA key of the certificate of UID (kSelfUserUID: the own one) once the
-  // certificate has verified against the CAs and CRLs. The key is kept with the certificate, so
-  // that each use does not pay for extracting it; so is a successful chain check, while it holds
-  // (ossl_verified.h). The CRL look-up runs every time. 0 or the operation's code; -31 (no UID),
-  // -32 (unknown), -16 (no RSA key), or a verification code.
-  int32_t UseVerifiedKey(const OSSLSettings& Settings, const std::string& UID, const KeyOperation& Operation);
+
+  // What an operation needs of one certificate of the model: taken under the lock, then used
+  // without it. Its own references keep the certificate, the key and the trusted store alive
+  // whatever the model drops meanwhile, so the operation sees the model as it was when it began.
+  struct KeyLease {
+    std::string UID;
+    X509Ptr cert;
+    SharedRsa key;
+    SharedStore store;  // set when the chain must be checked: no remembered success holds
+    uint64_t generation = 0;
+    uint64_t takenAtMs = 0;
+    bool revoked = false;  // by a CRL a trusted CA vouches for, when the lease was taken
+  };
+  // The lease of the certificate of UID (kSelfUserUID: the own one). The RSA key is kept with the
+  // certificate, so that each use does not pay for extracting it; so is a successful chain check,
+  // while it holds (ossl_verified.h). The CRL look-up runs every time. 0; -31 (no UID), -32
+  // (unknown), -16 (no RSA key), or the own certificate's code.
+  int32_t LeaseKey(const OSSLSettings& Settings, const std::string& UID, KeyLease& Lease);
+  // The chain check of a lease whose store is set, without the lock: 0 or a verification code.
+  static int32_t VerifyLease(const KeyLease& Lease, VerifiedChain& Verified);
+  // Remembers a lease's successful check, unless its entry was replaced or the trusted lists
+  // changed meanwhile.
+  void RememberVerified(const KeyLease& Lease, const VerifiedChain& Verified);
   // A full check, nothing remembered: 0, -(200 + n) for OpenSSL verification error n, -56 when
   // revoked, -51 when unverifiable.
   int32_t VerifyCertificate(X509Cert* Cert);
@@ -71,7 +89,7 @@ class TOSSLCertModel {
  private:
   struct CertEntry {
     X509Ptr cert;
-    RsaPtr key;               // taken from cert on first use
+    SharedRsa key;            // taken from cert on first use
     VerifiedChain verified;   // starts unknown with every new entry
   };
   struct LoadedCrl {
@@ -83,12 +101,14 @@ class TOSSLCertModel {
   void LoadAbonents(const std::string& Dir);
   void LoadCaCerts(const std::string& Dir);
   void LoadCrls(const std::string& Dir);
-  X509Store* Store();
+  // The trusted store, built on first need; never changed once built, so that operations can
+  // verify against it without the lock.
+  const SharedStore& Store();
   // Forgets the store and every remembered verification: the trusted lists changed.
   void TrustChanged();
-  int32_t VerifyEntry(CertEntry& Entry);
+  CertEntry* FindEntry(const std::string& UID);
   // The chain check alone; on success fills Verified's validity window when it can be read.
-  int32_t VerifyChain(X509Cert* Cert, VerifiedChain* Verified);
+  static int32_t VerifyChain(X509Store* Store, X509Cert* Cert, VerifiedChain* Verified);
   bool IsRevoked(X509Cert* Cert) const;
 
   bool settingsCached_ = false;
@@ -102,7 +122,7 @@ class TOSSLCertModel {
   std::vector<X509Ptr> caCerts_;
   bool crlsLoaded_ = false;
   std::vector<LoadedCrl> crls_;
-  StorePtr store_;  // built from caCerts_ and crls_, dropped whenever they change
+  SharedStore store_;  // built from caCerts_ and crls_, dropped whenever they change
   uint64_t trustGeneration_ = 0;  // raised whenever caCerts_ or crls_ change
 };
 

@@ -99,8 +99,15 @@ int32_t LoadCertFile(const std::string& FileName, X509Ptr& cert) {
   if (size > kMaxCertFileBytes) return kErrCertTooLarge;
   std::vector<uint8_t> file;
   if (!platform::ReadWholeFile(FileName, file, static_cast<size_t>(kMaxCertFileBytes))) return kErrCertFileAccess;
-  cert.reset(ParseDerOrPem(TOpenSSLLibrary::Api().d2i_X509, file, kCertBegin, kCertEnd));
-  return cert ? kOk : kErrCertFileFormat;
+  const OpenSSLApi& api = TOpenSSLLibrary::Api();
+  cert.reset(ParseDerOrPem(api.d2i_X509, file, kCertBegin, kCertEnd));
+  if (!cert) return kErrCertFileFormat;
+  // The certificate's extensions are decoded and kept now, while only this thread sees it:
+  // libcrypto does it on first use otherwise, perhaps in two chain checks on two threads at once,
+  // and publishes the result in a way that race detectors cannot follow.
+  api.X509_check_purpose(cert.get(), -1, 0);
+  api.ERR_clear_error();
+  return kOk;
 }
 
 int32_t LoadCrlFile(const std::string& FileName, CrlPtr& crl) {

@@ -36,6 +36,13 @@ using RsaPtr = std::unique_ptr<RsaKey, RsaDeleter>;
 using StorePtr = std::unique_ptr<X509Store, StoreDeleter>;
 using StoreCtxPtr = std::unique_ptr<X509StoreCtx, StoreCtxDeleter>;
 
+// Keys and stores that an operation keeps using after it has released the lock of the cache that
+// holds them: a cache that drops one meanwhile drops only its own reference.
+using SharedRsa = std::shared_ptr<RsaKey>;
+using SharedStore = std::shared_ptr<X509Store>;
+inline SharedRsa Shared(RsaPtr key) { return SharedRsa(key.release(), RsaDeleter()); }
+inline SharedStore Shared(StorePtr store) { return SharedStore(store.release(), StoreDeleter()); }
+
 // A second owner of the same certificate (reference count), or null on failure.
 X509Ptr ShareCert(X509Cert* cert);
 

@@ -15,6 +15,8 @@ namespace {
 
 // The secret key file is at most this long; its bytes seed the generator when no seed file works.
 constexpr size_t kMaxKeyFileBytes = 2048;
+// The time is added to the generator at most once in this many milliseconds.
+constexpr uint64_t kTimeEntropyIntervalMs = 100;
 
 }  // namespace
 
@@ -25,8 +27,8 @@ TCriticalSection& OSSLRandomInstanceLock() {
 
 namespace {
 
-TOpenSSLRandomGenerator*& Instance() {
-  static TOpenSSLRandomGenerator* instance = nullptr;
+std::atomic<TOpenSSLRandomGenerator*>& Instance() {
+  static std::atomic<TOpenSSLRandomGenerator*> instance{nullptr};
   return instance;
 }
 
@@ -39,6 +41,8 @@ TOpenSSLRandomGenerator::~TOpenSSLRandomGenerator() {
 }
 
 void TOpenSSLRandomGenerator::Load() {
+  // Every operation asks; once the library is in place the answer never changes until unload.
+  if (loaded_.load(std::memory_order_acquire)) return;
   WriteLock hold(lock_);
   if (LibLoaded) return;
   module_ = LoadLibcrypto();
@@ -48,9 +52,12 @@ void TOpenSSLRandomGenerator::Load() {
   FunctionsPresent = true;
   Resolve(module_, "RAND_bytes", RAND_bytes_);
   Resolve(module_, "RAND_seed", RAND_seed_);
+  loaded_.store(true, std::memory_order_release);
 }
 
 bool TOpenSSLRandomGenerator::SeedFromFile(const std::string& FileName) {
+  // Seeded once per process: later operations need not queue for the write lock to learn it.
+  if (seeded_.load(std::memory_order_acquire)) return true;
   WriteLock hold(lock_);
   if (!SeedFile_.empty()) return true;
   if (!FunctionsPresent || FileName.empty()) return false;
@@ -61,6 +68,7 @@ bool TOpenSSLRandomGenerator::SeedFromFile(const std::string& FileName) {
   if (enough) {
     RAND_seed_(seed.data(), kSeedFileBytes);
     SeedFile_ = FileName;
+    seeded_.store(true, std::memory_order_release);
   }
   SecureWipe(seed.data(), seed.size());
   return enough;
@@ -71,13 +79,22 @@ void TOpenSSLRandomGenerator::SeedFromData(const uint8_t* Data, int32_t Len, con
   if (!SeedFile_.empty() || !FunctionsPresent || Data == nullptr || Len <= 0) return;
   RAND_seed_(Data, Len);
   SeedFile_ = FileName;
+  seeded_.store(true, std::memory_order_release);
 }
 
 bool TOpenSSLRandomGenerator::AddTimeEntropy() {
+  // Every RAND_seed reseeds libcrypto's one shared generator under its lock, and after it every
+  // thread's own generator reseeds from that one: engines on several threads would take turns
+  // there on every operation. Four bytes of the time add next to nothing to a generator that
+  // seeds itself from the system, so they go in once per interval.
+  const uint64_t monotonic = platform::MonotonicMilliseconds();
+  const uint64_t interval = monotonic / kTimeEntropyIntervalMs;
+  if (lastInterval_.load(std::memory_order_relaxed) == interval || lastInterval_.exchange(interval) == interval) {
+    return true;
+  }
+  const uint32_t ticks = static_cast<uint32_t>(monotonic ^ static_cast<uint64_t>(platform::Now() * 86400000.0));
   ReadLock hold(lock_);
   if (!FunctionsPresent) return true;
-  const uint32_t ticks = static_cast<uint32_t>(platform::MonotonicMilliseconds() ^
-                                               static_cast<uint64_t>(platform::Now() * 86400000.0));
   RAND_seed_(&ticks, sizeof(ticks));
   return true;
 }
@@ -96,16 +113,17 @@ void TOpenSSLRandomGenerator::WriteSeedFile() {
 }
 
 TOpenSSLRandomGenerator& OSSLRandom() {
+  // Every operation asks: the lock is for the first one only.
+  if (TOpenSSLRandomGenerator* instance = Instance().load(std::memory_order_acquire)) return *instance;
   SectionLock hold(OSSLRandomInstanceLock());
-  TOpenSSLRandomGenerator*& instance = Instance();
-  if (instance == nullptr) instance = new TOpenSSLRandomGenerator();
-  return *instance;
+  std::atomic<TOpenSSLRandomGenerator*>& instance = Instance();
+  if (instance.load() == nullptr) instance.store(new TOpenSSLRandomGenerator(), std::memory_order_release);
+  return *instance.load();
 }
 
 void FinalizeOSSLRandom() {
   SectionLock hold(OSSLRandomInstanceLock());
-  delete Instance();
-  Instance() = nullptr;
+  delete Instance().exchange(nullptr);
 }
 
 int32_t EnsureRandomReady(const std::string& SeedFileName, const std::string& SecretKeyFile) {

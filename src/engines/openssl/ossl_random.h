@@ -3,6 +3,7 @@
 // that seed file at unload, so that the next process starts from a fresh seed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -38,6 +39,9 @@ class TOpenSSLRandomGenerator : public TCrypto_DLL {
   platform::ModuleHandle module_ = nullptr;
   RandBytesFn RAND_bytes_ = nullptr;
   RandSeedFn RAND_seed_ = nullptr;
+  std::atomic<uint64_t> lastInterval_{UINT64_MAX};  // the interval in which AddTimeEntropy added last
+  std::atomic<bool> loaded_{false};     // the library is in place (LibLoaded); set once
+  std::atomic<bool> seeded_{false};     // SeedFile_ is set; set once
   TRWCriticalSection lock_;
 };
 

@@ -6,6 +6,7 @@
 #include "engines/openssl/ossl_codes.h"
 #include "engines/openssl/ossl_formats.h"
 #include "engines/openssl/rc5.h"
+#include "frame/lefields.h"
 
 namespace zk::ossl {
 
@@ -17,10 +18,6 @@ constexpr int kRc5Rounds = 16;
 bool IsBlockCipher(uint32_t Cipher) { return Cipher >= kRc2Ecb && Cipher <= kRc5Cbc; }
 bool IsRc2(uint32_t Cipher) { return Cipher == kRc2Ecb || Cipher == kRc2Cbc; }
 bool IsEcb(uint32_t Cipher) { return Cipher == kRc2Ecb || Cipher == kRc5Ecb; }
-
-void PutLength(uint8_t* Out, uint32_t Value) {
-  for (int i = 0; i < 4; ++i) Out[i] = static_cast<uint8_t>(Value >> (8 * i));
-}
 
 // An RC2/RC4 key schedule on the stack: an envelope being written into the caller's buffer
 // must not meet an allocation failure half-way.
@@ -97,7 +94,7 @@ void EncryptSession(uint32_t Cipher, const uint8_t* Key, const uint8_t* Plain, s
   const size_t padded = CipherTextLength(Cipher, Len);
   // The data first: Out may overlap it, and its length prefix goes where the data may have been.
   if (Len > 0) std::memmove(Out + 4, Plain, Len);
-  PutLength(Out, static_cast<uint32_t>(Len));
+  WriteLE32(Out, static_cast<uint32_t>(Len));
   std::memset(Out + 4 + Len, 0, padded - 4 - Len);
   BlockCipher(Cipher, Key, Out, Out, padded, true);
 }
@@ -117,7 +114,7 @@ int32_t DecryptSession(uint32_t Cipher, const uint8_t* Key, const uint8_t* In, u
     return kErrBadEnvelope;
   }
   BlockCipher(Cipher, Key, In, Out, Len, false);
-  const uint32_t length = GetUint32(Out);
+  const uint32_t length = ReadLE32(Out);
   // The prefix must describe exactly this padded block; anything else is a damaged body.
   if (length > Len - 4 || CipherTextLength(Cipher, length) != Len) return kErrIntegrity;
   Offset = 4;

@@ -2,8 +2,8 @@
 // directory) and CRLs ("c<N>.crl" in the CRL directory, superseded ones renamed to ".old").
 //
 // Every change is published all or nothing (frame/publish.h), so a failure leaves the previous
-// certificates and lists serving. Directories are read without OSSLStoreLock, which guards only
-// the in-memory model; one change of the stock at a time.
+// certificates and lists serving. Directories are read without the binding's store lock, which
+// guards only the in-memory model; one change of the stock at a time.
 #include <mutex>
 
 #include "engines/openssl/ossl_codes.h"
@@ -124,7 +124,7 @@ int32_t TOpenSSL_DLL::StoreAbonentCert(X509Cert* Cert, const std::string& UID) {
   std::string written;
   const KeyDirResult result = AbonentFiles().Publish(dir, UID, der.data(), der.size(), CertFilesOf(dir, UID), written);
   if (result != KeyDirResult::Ok) return result == KeyDirResult::NoDirectory ? kErrBadAbonentsDir : kErrWriteFile;
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   model_.DropAbonents();
   return kOk;
 }
@@ -137,7 +137,7 @@ int32_t TOpenSSL_DLL::UpdateAbonent(const std::string& UID) {
   }
   X509Ptr cert;
   if (files.empty() || LoadCertFile(files.front(), cert) != kOk) return kErrNoCertForUid;
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   // The list is complete before one entry is replaced, or the rest of the directory would be lost.
   model_.InitPublicKeyObjects(settings_);
   model_.PutAbonent(UID, std::move(cert));
@@ -148,7 +148,7 @@ int32_t TOpenSSL_DLL::RemoveAbonent(const std::string& UID) {
   std::lock_guard<std::mutex> change(StockChangeLock());
   if (!UsableDir(settings_.AbonentsDir)) return kErrBadAbonentsDir;
   if (!RemoveFilesTogether(CertFilesOf(settings_.AbonentsDir, UID))) return kErrWriteFile;
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   model_.DropAbonents();
   return kOk;
 }
@@ -168,18 +168,18 @@ int32_t TOpenSSL_DLL::IncludeCrlFile(const std::string& FileName, X509Crl* Crl) 
   }
   // The list was moved into the directory: the given file goes, unless it was the published one.
   if (UpperUID(FileName) != UpperUID(target)) platform::RemoveFile(FileName);
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   model_.DropCrls();
   return kOk;
 }
 
 void TOpenSSL_DLL::DropAbonentsIfDir(const std::string& Dir) {
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   if (DirectoryKey(settings_.AbonentsDir) == DirectoryKey(Dir)) model_.DropAbonents();
 }
 
 void TOpenSSL_DLL::DropCrlsIfDir(const std::string& Dir) {
-  SectionLock hold(OSSLStoreLock());
+  SectionLock hold(storeLock_);
   if (DirectoryKey(settings_.CRLDir) == DirectoryKey(Dir)) model_.DropCrls();
 }
 

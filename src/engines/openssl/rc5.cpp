@@ -3,6 +3,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "frame/lefields.h"
+
 namespace zk::ossl {
 namespace {
 
@@ -20,16 +22,6 @@ uint32_t Rotr(uint32_t x, uint32_t n) {
   return n == 0 ? x : (x >> n) | (x << (32 - n));
 }
 
-uint32_t LoadLittleEndian(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-void StoreLittleEndian(uint32_t v, uint8_t* p) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-  p[2] = uint8_t(v >> 16);
-  p[3] = uint8_t(v >> 24);
-}
 
 void WipeWords(uint32_t* words, size_t count) {
   volatile uint32_t* p = words;
@@ -67,25 +59,25 @@ Rc5Key::Rc5Key(const uint8_t* key, size_t key_len, int rounds) : rounds_(rounds)
 Rc5Key::~Rc5Key() { WipeWords(s_, sizeof(s_) / sizeof(s_[0])); }
 
 void Rc5Key::EncryptBlock(const uint8_t in[kRc5BlockSize], uint8_t out[kRc5BlockSize]) const {
-  uint32_t a = LoadLittleEndian(in) + s_[0];
-  uint32_t b = LoadLittleEndian(in + 4) + s_[1];
+  uint32_t a = ReadLE32(in) + s_[0];
+  uint32_t b = ReadLE32(in + 4) + s_[1];
   for (int i = 1; i <= rounds_; ++i) {
     a = Rotl(a ^ b, b) + s_[2 * i];
     b = Rotl(b ^ a, a) + s_[2 * i + 1];
   }
-  StoreLittleEndian(a, out);
-  StoreLittleEndian(b, out + 4);
+  WriteLE32(out, a);
+  WriteLE32(out + 4, b);
 }
 
 void Rc5Key::DecryptBlock(const uint8_t in[kRc5BlockSize], uint8_t out[kRc5BlockSize]) const {
-  uint32_t a = LoadLittleEndian(in);
-  uint32_t b = LoadLittleEndian(in + 4);
+  uint32_t a = ReadLE32(in);
+  uint32_t b = ReadLE32(in + 4);
   for (int i = rounds_; i >= 1; --i) {
     b = Rotr(b - s_[2 * i + 1], a) ^ a;
     a = Rotr(a - s_[2 * i], b) ^ b;
   }
-  StoreLittleEndian(a - s_[0], out);
-  StoreLittleEndian(b - s_[1], out + 4);
+  WriteLE32(out, a - s_[0]);
+  WriteLE32(out + 4, b - s_[1]);
 }
 
 void Rc5EcbEncrypt(const Rc5Key& key, const uint8_t* in, uint8_t* out, size_t len) {

@@ -26,6 +26,7 @@ class Ccom22Provisioner : public zk::suite::Provisioner {
     caps.maxRecipients = 14;  // the package outgrows GetMaxEncodeAddition from 15
     caps.sender = zk::suite::SenderReport::kUntouched;
     caps.signsEmptyData = false;  // data of length 0 is refused with 110
+    caps.encryptsEmptyData = false;
     caps.toolkit = "cc.dll";
     caps.toolkitFolder = "cc";
     caps.faultCode = -57;

@@ -29,6 +29,7 @@ class LanCryptoProvisioner : public zk::suite::Provisioner {
     // DecodeData names the sender as "$" and the UID.
     caps.sender = zk::suite::SenderReport::kUid;
     caps.signsEmptyData = false;
+    caps.encryptsEmptyData = false;
     caps.blockSize = 8;
     // IncludePublicKey fills the signature vault only, so a correspondent included by a host
     // cannot be encrypted for: the suite's key-management round does not apply.

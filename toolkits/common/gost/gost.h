@@ -81,6 +81,8 @@ class GammaFeedbackMode {
 class MacMode {
  public:
   void Init(const Gost28147* cipher);
+  // Starts from iv instead of zeros (gost28147IMIT with an IV, as RFC 4357's key wrap uses it).
+  void Init(const Gost28147* cipher, const uint8_t iv[8]);
   void Update(const uint8_t* data, size_t len);
   void Final(uint8_t out[8]);
   void Wipe();
@@ -173,6 +175,22 @@ int Verify(Curve curve, const Point& q, const uint8_t digest[32], const uint8_t 
 // k * P; kSignBadKey when P is not on the curve or the result is the point at infinity.
 int Multiply(Curve curve, const uint8_t k[32], const Point& p, Point& out);
 }  // namespace r3410_2001
+
+// Key agreement and key wrap on GOST R 34.10-2001 keys (VKO, in the manner of RFC 4357).
+namespace vko2001 {
+// KEK = R 34.11-94 digest of X || Y (32-byte little-endian each) of (ukm * d mod q) * Peer; a zero
+// UKM counts as 1. cryptoPro picks the hash's CryptoPro parameters, else the test parameters.
+// kSignBadKey when Peer is not on the curve or d is not usable.
+int Agree(r3410_2001::Curve curve, const uint8_t d[32], const r3410_2001::Point& peer, const uint8_t ukm[8],
+          bool cryptoPro, uint8_t kek[32]);
+// Wrapped key: the key encrypted block by block under the KEK (32), then the first 4 bytes of the
+// MAC under the KEK of UKM || key (4). Both with the substitution table given.
+void Wrap(const uint8_t kek[32], const uint8_t ukm[8], const uint8_t key[32], const uint8_t sbox[kSboxSize],
+          uint8_t wrapped[36]);
+// false (key zeroed) when the MAC does not match.
+bool Unwrap(const uint8_t kek[32], const uint8_t ukm[8], const uint8_t wrapped[36], const uint8_t sbox[kSboxSize],
+            uint8_t key[32]);
+}  // namespace vko2001
 
 // Initialises libgcrypt once per process (thread-safe; leaves a set-up made by the host program
 // alone). Every function here calls it; code that calls libgcrypt directly calls it first too.

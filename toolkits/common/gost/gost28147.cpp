@@ -204,6 +204,11 @@ void MacMode::Init(const Gost28147* cipher) {
   blocks_ = 0;
 }
 
+void MacMode::Init(const Gost28147* cipher, const uint8_t iv[8]) {
+  Init(cipher);
+  std::memcpy(state_, iv, sizeof(state_));
+}
+
 void MacMode::Update(const uint8_t* data, size_t len) {
   for (size_t i = 0; i < len; ++i) {
     pending_[pendingLen_++] = data[i];

@@ -1,5 +1,10 @@
 // libgcrypt set-up, number conversions, system randomness and wiping.
+#include <cerrno>
 #include <cstring>
+
+#if defined(__linux__)
+#include <sys/random.h>
+#endif
 
 #include "gost.h"
 #include "gost_internal.h"
@@ -24,6 +29,19 @@ void InitLibgcrypt() {
 
 void SystemRandom(uint8_t* out, size_t len) {
   if (out == nullptr || len == 0) return;
+#if defined(__linux__)
+  // The kernel's generator serves every thread at once. libgcrypt's strong generator holds one
+  // process-wide lock for microseconds per call, so engines on different threads took turns
+  // there on every signature and envelope. It remains the fallback.
+  while (len > 0) {
+    const ssize_t got = getrandom(out, len, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    out += got;
+    len -= static_cast<size_t>(got);
+  }
+  if (len == 0) return;
+#endif
   InitLibgcrypt();
   gcry_randomize(out, len, GCRY_STRONG_RANDOM);
 }

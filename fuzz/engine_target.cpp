@@ -1,0 +1,164 @@
+// libFuzzer target over one engine's decoder that takes outside bytes, through the exports, with
+// the engine provisioned by its conformance-suite provisioner. Built once per engine and operation
+// (ZK_FUZZ_ENGINE: the provisioner's name; ZK_FUZZ_OP: one of the operations below).
+//
+// At start-up, the valid outputs of this run's keys are written into the first corpus directory
+// given on the command line, so every run starts from inputs that decode or verify (the build's
+// seed step runs each target once for that alone, with -runs=0).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/bytes.h"
+#include "support/calls.h"
+#include "support/provisioner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace zk::suite;
+
+enum class Op { kDecode, kVerify, kIncludePublicKey, kIncludeCRL, kUserFile };
+
+constexpr Op kOp = Op::ZK_FUZZ_OP;
+const Bytes kSignedData = Text("zk_mint fuzzing: the data under every signature");
+
+struct State {
+  std::unique_ptr<TempDir> dir;
+  std::unique_ptr<Provisioner> provisioner;
+  std::unique_ptr<Engine> bob;
+  std::string scratch;  // the file IncludePublicKey and IncludeCRL read
+  std::vector<std::string> userFiles;
+  std::vector<Bytes> userFileImages;
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+std::unique_ptr<Provisioner> Find(const std::string& name) {
+  for (const ProvisionerEntry& entry : Provisioners()) {
+    if (entry.name == name) return entry.make();
+  }
+  std::fprintf(stderr, "no provisioner %s\n", name.c_str());
+  std::abort();
+}
+
+std::vector<Bytes> ValidInputs(Provisioner& p, ZkEngine alice) {
+  std::vector<Bytes> inputs;
+  const Capabilities caps = p.Caps();
+  switch (kOp) {
+    case Op::kDecode:
+      for (size_t length : {size_t{0}, size_t{1}, size_t{33}, size_t{300}}) {
+        inputs.push_back(Encode(alice, RandomBytes(length, 1), p.Uid("bob").c_str()).data);
+        if (caps.maxRecipients > 1) {
+          inputs.push_back(Encode(alice, RandomBytes(length, 2), (p.Uid("carol") + ";" + p.Uid("bob")).c_str()).data);
+        }
+      }
+      break;
+    case Op::kVerify:
+      inputs.push_back(Sign(alice, kSignedData).signature);
+      break;
+    case Op::kIncludePublicKey:
+      inputs.push_back(ReadFileBytes(p.PublicKeyFile("stranger")));
+      break;
+    case Op::kIncludeCRL:
+      inputs.push_back(ReadFileBytes(p.CrlFile()));
+      break;
+    case Op::kUserFile:
+      for (size_t i = 0; i < S().userFiles.size(); ++i) {
+        Bytes input = {static_cast<uint8_t>(i)};
+        const Bytes& image = S().userFileImages[i];
+        input.insert(input.end(), image.begin(), image.end());
+        inputs.push_back(input);
+      }
+      break;
+  }
+  return inputs;
+}
+
+void WriteSeeds(const std::vector<Bytes>& inputs, const std::string& dir) {
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    WriteFileBytes((fs::path(dir) / ("valid_" + std::to_string(i))).string(), inputs[i]);
+  }
+}
+
+// Whether the engine has the operation at all (the emulation engine decodes nothing, say).
+bool Applies(const Provisioner& p) {
+  const Capabilities caps = p.Caps();
+  switch (kOp) {
+    case Op::kDecode: return caps.encryption;
+    case Op::kVerify: return caps.signatures;
+    case Op::kIncludePublicKey: return caps.keyManagement;
+    case Op::kIncludeCRL: return caps.crls;
+    case Op::kUserFile: return !p.UserFiles("bob").empty();
+  }
+  return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  State& s = S();
+  s.provisioner = Find(ZK_FUZZ_ENGINE);
+  s.dir = std::make_unique<TempDir>("zk_fuzz");
+  s.provisioner->Provision(s.dir->Dir());
+  if (!Applies(*s.provisioner)) {
+    std::printf("not applicable: the engine has no such operation\n");
+    s = State();
+    std::exit(0);
+  }
+  s.bob = std::make_unique<Engine>(s.provisioner->EngineType());
+  s.provisioner->Configure(*s.bob, "bob");
+  s.scratch = (fs::path(s.dir->Dir()) / "fuzzed.input").string();
+  s.userFiles = s.provisioner->UserFiles("bob");
+  for (const std::string& file : s.userFiles) s.userFileImages.push_back(ReadFileBytes(file));
+  Engine alice(s.provisioner->EngineType());
+  s.provisioner->Configure(alice, "alice");
+  const std::vector<Bytes> inputs = ValidInputs(*s.provisioner, alice);
+  for (int i = 1; i < *argc; ++i) {
+    const char* arg = (*argv)[i];
+    if (arg[0] != '-' && fs::is_directory(arg)) {
+      WriteSeeds(inputs, arg);
+      break;
+    }
+  }
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  State& s = S();
+  const Bytes input(data, data + size);
+  switch (kOp) {
+    case Op::kDecode:
+      Decode(*s.bob, input);
+      break;
+    case Op::kVerify:
+      Verify(*s.bob, kSignedData, input);
+      break;
+    case Op::kIncludePublicKey:
+      WriteFileBytes(s.scratch, input);
+      if (IncludePublicKey(*s.bob, s.scratch.c_str()) == 0) RemoveCertificate(*s.bob, s.provisioner->Uid("stranger").c_str());
+      break;
+    case Op::kIncludeCRL:
+      WriteFileBytes(s.scratch, input);
+      IncludeCRL(*s.bob, s.scratch.c_str());
+      break;
+    case Op::kUserFile: {
+      if (size == 0 || s.userFiles.empty()) return 0;
+      const size_t which = data[0] % s.userFiles.size();
+      WriteFileBytes(s.userFiles[which], Bytes(data + 1, data + size));
+      ClearCash(*s.bob);
+      Sign(*s.bob, kSignedData);
+      CurrentUID(*s.bob);
+      WriteFileBytes(s.userFiles[which], s.userFileImages[which]);
+      break;
+    }
+  }
+  return 0;
+}
