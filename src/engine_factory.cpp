@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engines/capi/capi_engine.h"
 #include "engines/cryptoc/crypc_engine.h"
 #include "engines/ccom22/cc_engine.h"
 #include "engines/ccom3x/ccom_engine.h"
@@ -38,8 +39,8 @@ constexpr EngineType kEngineTypes[kEngineTypeCount] = {
     {"Verba-OW/4", Make<TVerbaOW4Engine>},
     {"Message-PRO 1.1", Make<TMPro1CryptoEngine>},
     {"Crypto COM/2.2", Make<TCcom22Engine>},
-    {"CryptoPro CSP/1.1", nullptr},
-    {"Ms Crypto API 2.0", nullptr},
+    {"CryptoPro CSP/1.1", Make<TCryptoPro11Engine>},
+    {"Ms Crypto API 2.0", Make<TCryptoAPI20Engine>},
     {"M-Pro v2.x", Make<TMPro2xCryptoEngine>},
     {"M-Pro v1.34 (GOST PSE)", Make<TMProWinCryptoEngine>},
     {"Vove Darav", Make<TEmu1CryptoEngine>},

@@ -72,6 +72,11 @@ uint64_t MonotonicMilliseconds();
 void SleepMilliseconds(uint32_t ms);
 uint32_t CurrentThreadId();
 
+// The calling thread's last system error (GetLastError on Win32, errno elsewhere) and the
+// system's text for an error value (empty when the system has none).
+uint32_t LastError();
+std::string SystemErrorText(uint32_t code);
+
 // File version (major.minor in ms, release.build in ls) from the file's version resource on
 // Win32, or from its version record (platform/version_record.h) elsewhere; false when it has none.
 bool FileVersion(const std::string& path, uint32_t& versionMS, uint32_t& versionLS);

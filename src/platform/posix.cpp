@@ -22,6 +22,7 @@
 #include <ctime>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "platform/calendar.h"
 #include "platform/faults.h"
@@ -394,5 +395,15 @@ uint64_t MonotonicMilliseconds() {
 void SleepMilliseconds(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+
+uint32_t LastError() { return static_cast<uint32_t>(errno); }
+
+std::string SystemErrorText(uint32_t code) {
+  char buffer[256] = {};
+  // The GNU strerror_r may answer a static text instead of filling the buffer.
+  const auto text = ::strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+  if constexpr (std::is_same_v<decltype(text), const int>) return buffer;
+  else return text != nullptr ? std::string(text) : std::string();
+}
 
 }  // namespace zk::platform

@@ -256,6 +256,18 @@ void SleepMilliseconds(uint32_t ms) { ::Sleep(ms); }
 
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
+uint32_t LastError() { return ::GetLastError(); }
+
+std::string SystemErrorText(uint32_t code) {
+  char* text = nullptr;
+  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string result = n != 0 && text != nullptr ? std::string(text, n) : std::string();
+  if (text != nullptr) ::LocalFree(text);
+  return result;
+}
+
 bool FileVersion(const std::string& path, uint32_t& versionMS, uint32_t& versionLS) {
   DWORD ignored = 0;
   const std::string file = WithBackslashes(path);

@@ -1,0 +1,134 @@
+#include "engines/capi/capi_der.h"
+
+#include "frame/cp1251.h"
+
+namespace zk::capi {
+
+namespace {
+
+constexpr uint8_t kSequence = 0x30;
+constexpr uint8_t kSet = 0x31;
+constexpr uint8_t kOid = 0x06;
+constexpr uint8_t kOctetString = 0x04;
+constexpr uint8_t kUtf8String = 0x0C;
+constexpr uint8_t kBmpString = 0x1E;
+constexpr uint8_t kOtherNameTag = 0xA0;  // [0] constructed
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+bool ReadDerItem(const uint8_t*& Data, size_t& Left, TDerItem& Item) {
+  if (Left < 2 || (Data[0] & 0x1F) == 0x1F) return false;
+  Item.Tag = Data[0];
+  size_t length = Data[1];
+  size_t head = 2;
+  if (length & 0x80) {
+    const size_t bytes = length & 0x7F;
+    if (bytes == 0 || bytes > 4 || Left < 2 + bytes) return false;
+    length = 0;
+    for (size_t i = 0; i < bytes; ++i) length = (length << 8) | Data[2 + i];
+    head += bytes;
+  }
+  if (length > Left - head) return false;
+  Item.Content = Data + head;
+  Item.Length = length;
+  Data += head + length;
+  Left -= head + length;
+  return true;
+}
+
+std::string OidText(const uint8_t* Content, size_t Length) {
+  std::string text;
+  uint64_t value = 0;
+  bool first = true;
+  for (size_t i = 0; i < Length; ++i) {
+    if (value > (UINT64_MAX >> 7)) return "";
+    value = (value << 7) | (Content[i] & 0x7F);
+    if (Content[i] & 0x80) continue;
+    if (first) {
+      const uint64_t top = value < 40 ? 0 : value < 80 ? 1 : 2;
+      text = std::to_string(top) + "." + std::to_string(value - top * 40);
+      first = false;
+    } else {
+      text += "." + std::to_string(value);
+    }
+    value = 0;
+  }
+  return Length > 0 && (Content[Length - 1] & 0x80) == 0 ? text : "";
+}
+
+std::string DirectoryStringText(const TDerItem& Value) {
+  const char* bytes = reinterpret_cast<const char*>(Value.Content);
+  if (Value.Tag == kUtf8String) return Utf8ToCp1251(std::string_view(bytes, Value.Length));
+  if (Value.Tag == kBmpString) {
+    std::string utf8;
+    for (size_t i = 0; i + 1 < Value.Length; i += 2) AppendUtf8(utf8, (Value.Content[i] << 8) | Value.Content[i + 1]);
+    return Utf8ToCp1251(utf8);
+  }
+  return std::string(bytes, Value.Length);
+}
+
+bool NameAttribute(const uint8_t* Name, size_t Size, const std::string& Oid, std::string& Value) {
+  TDerItem name, rdn, pair, type, value;
+  if (!ReadDerItem(Name, Size, name) || name.Tag != kSequence) return false;
+  const uint8_t* p = name.Content;
+  size_t left = name.Length;
+  while (left > 0) {
+    if (!ReadDerItem(p, left, rdn) || rdn.Tag != kSet) return false;
+    const uint8_t* q = rdn.Content;
+    size_t qleft = rdn.Length;
+    while (qleft > 0) {
+      if (!ReadDerItem(q, qleft, pair) || pair.Tag != kSequence) return false;
+      const uint8_t* r = pair.Content;
+      size_t rleft = pair.Length;
+      if (!ReadDerItem(r, rleft, type) || type.Tag != kOid || !ReadDerItem(r, rleft, value)) return false;
+      if (OidText(type.Content, type.Length) == Oid) {
+        Value = DirectoryStringText(value);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool OtherName(const uint8_t* Names, size_t Size, const std::string& Oid, std::string& Value) {
+  TDerItem names, entry, type, wrapped, inner;
+  if (!ReadDerItem(Names, Size, names) || names.Tag != kSequence) return false;
+  const uint8_t* p = names.Content;
+  size_t left = names.Length;
+  while (left > 0) {
+    if (!ReadDerItem(p, left, entry)) return false;
+    if (entry.Tag != kOtherNameTag) continue;
+    const uint8_t* q = entry.Content;
+    size_t qleft = entry.Length;
+    if (!ReadDerItem(q, qleft, type) || type.Tag != kOid) return false;
+    if (OidText(type.Content, type.Length) != Oid) continue;
+    if (!ReadDerItem(q, qleft, wrapped)) return false;
+    const uint8_t* r = wrapped.Content;
+    size_t rleft = wrapped.Length;
+    if (!ReadDerItem(r, rleft, inner)) return false;
+    Value = DirectoryStringText(inner);
+    return true;
+  }
+  return false;
+}
+
+std::vector<uint8_t> OctetStringContent(const uint8_t* Data, size_t Size) {
+  TDerItem item;
+  if (!ReadDerItem(Data, Size, item) || item.Tag != kOctetString || Size != 0) return {};
+  return std::vector<uint8_t>(item.Content, item.Content + item.Length);
+}
+
+}  // namespace zk::capi

@@ -1,0 +1,55 @@
+// The engines of type "Ms Crypto API 2.0": TCryptoAPI20Engine (any provider, 29 parameters) and
+// TCryptoPro11Engine (the Crypto-Pro provider, 27 parameters), both over the shared
+// TCryptoAPI20_DLL binding.
+#pragma once
+
+#include <string>
+
+#include "engines/capi/capi_dll.h"
+#include "frame/crypto_engine.h"
+
+namespace zk {
+
+class TCryptoAPI20Engine : public TCryptoEngine {
+ public:
+  TCryptoAPI20Engine();
+
+  void GetCryptoEngineType(char* TypeName) override;
+  int32_t GetMaxEncodeAddition() override;
+  int32_t GetMaxSignatureLength() override;
+  int32_t GetEncodeUIDBySignUID(const char* SignUID, char* EncodeUID) override;
+  int32_t GetCurrentUID(char* UID) override;
+  void GetCryptoErrorString(int32_t ErrorCode, char* ErrorText) override;
+  int32_t EncodeData(uint8_t* Data, int32_t* DataLen, const char* RecipientUIDs) override;
+  int32_t DecodeData(uint8_t* Data, int32_t* DataLen, char* SenderUID) override;
+  int32_t SignData(const uint8_t* Data, int32_t DataLen, uint8_t* Signature, int32_t* SignatureLen,
+                   const char* SignUID) override;
+  int32_t VerifyData(const uint8_t* Data, int32_t DataLen, const uint8_t* Signature, int32_t SignatureLen,
+                     char* SignerUID) override;
+  void ClearCash() override;
+  int32_t IncludeCRL(const char* FileName) override;
+
+  // The value of a parameter by its index in the 29-entry list.
+  virtual std::string ReadSetting(size_t Index) const;
+  virtual void SetIncludeSignerCert(const std::string& Value);
+
+  // Settings translation, exposed for tests.
+  static std::string LocationOID(const std::string& Location);
+  static std::string HashOID(const std::string& Name);
+  static std::string EncryptOID(const std::string& Name);
+  capi::TVerificationSettings Settings() const;
+
+ protected:
+  // 0 or a code (1, 3, 9, 62, 63, 64).
+  int32_t GetCryptoAPI(capi::TCryptoAPI20_DLL*& Binding);
+  int32_t ReadTimeouts(int32_t& KeyTimeout, int32_t& LastOpTimeout) const;
+};
+
+class TCryptoPro11Engine : public TCryptoAPI20Engine {
+ public:
+  TCryptoPro11Engine();
+  std::string ReadSetting(size_t Index) const override;
+  void SetIncludeSignerCert(const std::string& Value) override;
+};
+
+}  // namespace zk

@@ -1,0 +1,62 @@
+#!/bin/sh
+# Test material for the CryptoAPI engines, made with OpenSSL on the build host: a CA, users
+# "alice" and "bob" (certificates in DER, keys as Microsoft PRIVATEKEYBLOBs for CryptImportKey),
+# a user of an unknown CA, and a forgery of bob's certificate (same issuer and serial, other key).
+set -e
+out=$1
+rm -rf "$out"
+mkdir -p "$out/ca" "$out/abonents" "$out/other"
+cd "$out"
+cat > ext.cnf <<'CNF'
+[ca]
+basicConstraints=critical,CA:true
+keyUsage=critical,keyCertSign,cRLSign
+[user]
+basicConstraints=CA:false
+keyUsage=digitalSignature,keyEncipherment
+CNF
+days=3650
+openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -subj "/CN=ZK Test CA" -days $days \
+  -addext "basicConstraints=critical,CA:true" \
+  -addext "keyUsage=critical,keyCertSign,cRLSign" -outform DER -out ca/ca.cer
+openssl x509 -inform DER -in ca/ca.cer -out ca.pem
+serial=100
+for user in alice bob carol; do
+  serial=$((serial + 1))
+  openssl genrsa -out $user.key 1024 2>/dev/null
+  openssl req -new -key $user.key -subj "/CN=$user/O=ZK Test" -out $user.csr
+  openssl x509 -req -in $user.csr -CA ca.pem -CAkey ca.key -set_serial $serial -days $days \
+    -extfile ext.cnf -extensions user -outform DER -out abonents/$user.cer 2>/dev/null
+  openssl x509 -inform DER -in abonents/$user.cer -out $user.pem
+  openssl rsa -in $user.key -outform MSBLOB -out $user.blob 2>/dev/null
+done
+# The forgery: a CA of the same name with another key issues "bob" with bob's serial.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout fake_ca.key -subj "/CN=ZK Test CA" -days $days -out fake_ca.pem 2>/dev/null
+openssl genrsa -out forged.key 1024 2>/dev/null
+openssl req -new -key forged.key -subj "/CN=bob/O=ZK Test" -out forged.csr
+openssl x509 -req -in forged.csr -CA fake_ca.pem -CAkey fake_ca.key -set_serial 102 -days $days \
+  -extfile ext.cnf -extensions user -outform DER -out other/forged.cer 2>/dev/null
+openssl rsa -in forged.key -outform MSBLOB -out forged.blob 2>/dev/null
+# A user whose certificate comes from a CA nobody trusts.
+openssl genrsa -out stranger.key 1024 2>/dev/null
+openssl req -new -key stranger.key -subj "/CN=stranger/O=ZK Test" -out stranger.csr
+openssl x509 -req -in stranger.csr -CA fake_ca.pem -CAkey fake_ca.key -set_serial 200 -days $days \
+  -extfile ext.cnf -extensions user -outform DER -out other/stranger.cer 2>/dev/null
+# bob's certificate in PEM with "\n" line ends, for the PEM loader.
+cp bob.pem other/bob_pem.cer
+# A CRL of the CA revoking carol.
+mkdir -p crl ca_db
+: > ca_db/index.txt
+cat > ca.cnf <<CNF
+[ca]
+default_ca = zk
+[zk]
+database = $out/ca_db/index.txt
+crlnumber = $out/ca_db/crlnumber
+default_md = sha256
+default_crl_days = 3650
+CNF
+echo 01 > ca_db/crlnumber
+openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -revoke carol.pem 2>/dev/null
+openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -gencrl -out revoke_carol.pem 2>/dev/null
+openssl crl -in revoke_carol.pem -outform DER -out revoke_carol.crl
