@@ -216,12 +216,13 @@ STANDIN_EXPORT void* CTV_VestaConstructor(void) {
 }
 
 STANDIN_EXPORT int16_t CTV_VestaDestructor(void* ctx) {
-  return Run("CTV_VestaDestructor", [&]() -> int16_t {
-    if (ctx == nullptr) return kCtBadParameter;
-    gost::Wipe(ctx, sizeof(VestaContext));
-    std::free(ctx);
-    return kCtOk;
-  });
+  // A scripted failure is answered, but the context is released all the same: the caller has
+  // nothing left to retry with, so memory kept here would only be lost.
+  const int16_t code = Run("CTV_VestaDestructor", []() -> int16_t { return kCtOk; });
+  if (ctx == nullptr) return kCtBadParameter;
+  gost::Wipe(ctx, sizeof(VestaContext));
+  std::free(ctx);
+  return code;
 }
 
 STANDIN_EXPORT int16_t CTV_GetPrivateKeyFile(void* ctx, const char* file) {

@@ -140,9 +140,11 @@ STANDIN_EXPORT int16_t WB_CALL CryptoDone(void) {
 }
 
 STANDIN_EXPORT int16_t WB_CALL FreeMemory(void* block) {
-  WBOTHO_HOOK("FreeMemory");
+  // A scripted failure is answered, but the block is freed all the same: the caller has nothing
+  // left to retry with, so memory kept here would only be lost.
+  const int scripted = ::standin::Hook("FreeMemory");
   std::free(block);
-  return kOk;
+  return static_cast<int16_t>(scripted != 0 ? scripted : kOk);
 }
 
 STANDIN_EXPORT int16_t WB_CALL SignMemSeparateEx(const uint8_t* data, uint32_t length, uint8_t* signature,

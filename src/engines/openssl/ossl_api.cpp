@@ -31,12 +31,13 @@ TCriticalSection& LibraryLock() {
   return lock;
 }
 
-// Created once and never deleted: Api() reads the table without a lock on every libcrypto call,
-// so unloading must not free the memory it reads. The table is written only while the library
-// loads, under LibraryLock, before any binding that calls through it exists.
+// One object for the life of this module: Api() reads the table without a lock on every
+// libcrypto call, and the unload step (Finalize) keeps it in place, so a late reader never meets
+// freed memory. It is destroyed only with the module itself, so a host that unloads the library
+// leaves nothing behind. The table is written only while the library loads, under LibraryLock.
 TOpenSSLLibrary& Instance() {
-  static TOpenSSLLibrary* const instance = new TOpenSSLLibrary();
-  return *instance;
+  static TOpenSSLLibrary instance;
+  return instance;
 }
 
 }  // namespace
