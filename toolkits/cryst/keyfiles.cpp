@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "cryst_internal.h"
+#include "frame/publish.h"
+#include "platform/platform.h"
 #include "standin.h"
-#include "standin_files.h"
 
 namespace cryst {
 
@@ -157,19 +156,13 @@ std::string JoinPath(const std::string& Dir, const std::string& Name) {
 
 bool WriteReplacing(const std::string& Path, const Bytes& Data) {
   // Written beside the target and moved over it: a failed write leaves the old file serving.
-  const std::string temporary = Path + ".new";
-  if (standin::WriteWholeFile(temporary.c_str(), Data.data(), Data.size()) != standin::WriteResult::kOk) return false;
-  std::error_code error;
-  fs::rename(fs::path(temporary), fs::path(Path), error);
-  if (error) fs::remove(fs::path(temporary), error);
-  return !error;
+  return zk::PublishFile(Path, Data.data(), Data.size(), {}, true);
 }
 
 bool ReadFile(const std::string& Path, Bytes& Data, size_t MaxSize) {
-  std::ifstream in(fs::path(Path), std::ios::binary);
-  if (!in) return false;
-  Data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return Data.size() <= MaxSize;
+  // Opened so that another thread or process may still rename or remove the file meanwhile, as
+  // Windows otherwise refuses while it is open.
+  return zk::platform::ReadWholeFile(Path, Data, MaxSize);
 }
 
 void KeyIdOf(PublicKey& Key) {

@@ -8,8 +8,8 @@
 #include <mutex>
 
 #include "cryst_internal.h"
+#include "frame/publish.h"
 #include "standin.h"
-#include "standin_files.h"
 
 namespace cryst {
 
@@ -20,6 +20,13 @@ namespace {
 constexpr size_t kMaxPublicFileSize = 4096;
 
 std::mutex& DeviceLock() {
+  static standin::Immortal<std::mutex> lock;
+  return lock.get();
+}
+
+// Changes of the public-key directory go one at a time: an import picks its user number from what
+// it reads, and two at once could pick the same one and replace each other's file.
+std::mutex& ChangeLock() {
   static standin::Immortal<std::mutex> lock;
   return lock.get();
 }
@@ -138,6 +145,7 @@ int32_t ImportPublicKeyFile(const Context& C, const std::string& File) {
   if (code != kOk) return code;
   std::vector<PublicKey> own;
   if (OwnerKeys(C, own) == kOk && own.back().UID == key.UID) return kOwnKey;
+  std::lock_guard<std::mutex> hold(ChangeLock());
   std::vector<Correspondent> all;
   if ((code = Correspondents(C, all)) != kOk) return code;
   // The same UID keeps its number (a renewed key is one more generation); a new one gets the next.
@@ -153,6 +161,7 @@ int32_t ImportPublicKeyFile(const Context& C, const std::string& File) {
 
 int32_t RemoveUser(const Context& C, int32_t Number) {
   if (Number == 0) return kOwnKey;
+  std::lock_guard<std::mutex> hold(ChangeLock());
   std::vector<std::string> doomed;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(fs::path(C.S.PublicKeyDir), error)) {
@@ -162,10 +171,8 @@ int32_t RemoveUser(const Context& C, int32_t Number) {
     }
   }
   if (doomed.empty()) return kUnknownUser;
-  for (const std::string& path : doomed) {
-    if (!fs::remove(fs::path(path), error)) return kFileError;
-  }
-  return kOk;
+  // Every generation goes, or none does.
+  return zk::RemoveFilesTogether(doomed) ? kOk : kFileError;
 }
 
 }  // namespace cryst
