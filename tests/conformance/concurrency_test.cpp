@@ -15,11 +15,6 @@ constexpr int kWorkers = 4;
 constexpr int kRounds = 8;
 
 TEST_P(Concurrency, EnginesOnThreadsWhileCorrespondentsComeAndGo) {
-#if defined(_WIN32)
-  // Known fault, open: under Wine the Excellence stand-in's correspondent directory fails an
-  // include or removal now and then while other engines read it (2 of ~100 rounds).
-  if (GetParam().name == "Excellence") GTEST_SKIP() << "known fault under Wine: include/remove race";
-#endif
   std::vector<std::unique_ptr<Engine>> senders, readers;
   for (int i = 0; i < kWorkers; ++i) {
     senders.push_back(EngineFor(i % 2 ? "alice" : "carol"));
