@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
 
 #include "cryst_internal.h"
 #include "frame/publish.h"
@@ -102,12 +105,52 @@ Bytes EncodeSecretFile(const SecretKey& key, const std::string& password) {
   return file;
 }
 
+// Every command reads the key files again, and checking one costs GOST R 34.11-94 digests (its
+// checksum, its key id). What the same bytes decode to never changes, so the keys of files that
+// decoded before are taken from here; a bounded number of them.
+class DecodedFiles {
+ public:
+  template <typename Decode>
+  bool Get(const Bytes& file, PublicKey& key, Decode decode) {
+    {
+      std::shared_lock<std::shared_mutex> hold(lock_);
+      const auto found = known_.find(file);
+      if (found != known_.end()) {
+        key = found->second;
+        return true;
+      }
+    }
+    if (!decode(file, key)) return false;
+    std::unique_lock<std::shared_mutex> hold(lock_);
+    if (known_.size() >= kMaxKept) known_.clear();
+    known_.emplace(file, key);
+    return true;
+  }
+
+ private:
+  static constexpr size_t kMaxKept = 256;
+  std::shared_mutex lock_;
+  std::map<Bytes, PublicKey> known_;
+};
+
+DecodedFiles& SecretHeaders() {
+  static standin::Immortal<DecodedFiles> decoded;
+  return decoded.get();
+}
+
+DecodedFiles& PublicFiles() {
+  static standin::Immortal<DecodedFiles> decoded;
+  return decoded.get();
+}
+
 // The public part of a secret-key file, its checksum checked.
 bool DecodeSecretHeader(const Bytes& file, PublicKey& key) {
   if (file.size() != kSecretFileSize) return false;
-  uint8_t sum[32];
-  Digest(file.data(), kChecksumAt, sum);
-  return std::memcmp(sum, file.data() + kChecksumAt, 4) == 0 && DecodePublicPart(file.data(), "EXK1", key);
+  return SecretHeaders().Get(file, key, [](const Bytes& f, PublicKey& k) {
+    uint8_t sum[32];
+    Digest(f.data(), kChecksumAt, sum);
+    return std::memcmp(sum, f.data() + kChecksumAt, 4) == 0 && DecodePublicPart(f.data(), "EXK1", k);
+  });
 }
 
 int32_t UnwrapSecrets(const Bytes& file, const std::string& password, SecretKey& key) {
@@ -186,7 +229,8 @@ Bytes EncodePublicFile(const PublicKey& Key, const uint8_t SignD[32]) {
 }
 
 int32_t DecodePublicFile(const Bytes& File, PublicKey& Key, bool CheckSignature) {
-  if (File.size() != kPublicFileSize || !DecodePublicPart(File.data(), "EXP1", Key)) return kDamaged;
+  const auto decode = [](const Bytes& f, PublicKey& k) { return DecodePublicPart(f.data(), "EXP1", k); };
+  if (File.size() != kPublicFileSize || !PublicFiles().Get(File, Key, decode)) return kDamaged;
   if (!CheckSignature) return kOk;
   uint8_t digest[32];
   Digest(File.data(), kPublicPartSize, digest);
