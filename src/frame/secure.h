@@ -4,14 +4,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace zk {
 
-// Overwrites with zeros in a way the compiler may not drop.
+// Overwrites with zeros in a way the compiler may not drop. With GCC and Clang a plain memset
+// followed by an empty statement that claims to read the memory: as safe as the byte-wise volatile
+// loop, and tens of times faster on the megabyte buffers of bulk encryption.
 inline void SecureWipe(void* data, size_t size) {
+  if (data == nullptr || size == 0) return;
+#if defined(__GNUC__)
+  std::memset(data, 0, size);
+  __asm__ __volatile__("" : : "r"(data) : "memory");
+#else
   volatile uint8_t* p = static_cast<volatile uint8_t*>(data);
   for (size_t i = 0; i < size; ++i) p[i] = 0;
+#endif
 }
 
 // Compares two byte runs in a time that depends only on their size, so a forger learns nothing
