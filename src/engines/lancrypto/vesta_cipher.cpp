@@ -88,15 +88,17 @@ int32_t TVestaDLL::DecryptBuffer(bool FromTouchMemory, int32_t Port, uint8_t* Da
 
   // Decrypted into a copy: a failure leaves the caller's envelope as it was.
   SecureBytes work(static_cast<size_t>(body));
+  std::memcpy(work.data(), Data + kEnvelopeHeaderSize, static_cast<size_t>(body));
   Secret<kDecryptPiece> piece;
   const int32_t count = method == kMethodGamma ? kDecryptPiece : kDecryptPiece / 8;
-  for (int64_t done = 0; done < body;) {
+  for (int64_t done = 0; done < body; done += kDecryptPiece) {
     const size_t n = static_cast<size_t>(std::min<int64_t>(kDecryptPiece, body - done));
-    std::memcpy(piece.data(), Data + kEnvelopeHeaderSize + done, n);
-    code = api_.CTV_DecryptoBuffer(ctx.get(), piece.data(), count);
+    // Every call takes a whole piece: a shorter last one is decrypted in a piece of its own.
+    uint8_t* at = n == static_cast<size_t>(kDecryptPiece) ? work.data() + done : piece.data();
+    if (at == piece.data()) std::memcpy(piece.data(), work.data() + done, n);
+    code = api_.CTV_DecryptoBuffer(ctx.get(), at, count);
     if (code != kCtOk && code != kCtOldKey) return code;
-    std::memcpy(work.data() + done, piece.data(), n);
-    done += static_cast<int64_t>(n);
+    if (at == piece.data()) std::memcpy(work.data() + done, piece.data(), n);
   }
   std::memcpy(Data, work.data(), static_cast<size_t>(plain));
   *Length = static_cast<int32_t>(plain);
