@@ -51,7 +51,7 @@ int32_t TVestaDLL::EncryptBuffer(bool FromTouchMemory, int32_t Port, uint8_t* Da
     if ((code = api_.CTV_CryptoBuffer(ctx.get(), work.data() + done, count)) != kCtOk) return code;
     done += piece;
   }
-  PutLe32(Data, static_cast<uint32_t>(plain));
+  WriteLE32(Data, static_cast<uint32_t>(plain));
   std::memcpy(Data + 4, ctx.bytes() + kVestaHeader, kHeaderSize);
   std::memcpy(Data + kEnvelopeHeaderSize, work.data(), static_cast<size_t>(body));
   *Length = kEnvelopeHeaderSize + body;
@@ -64,8 +64,8 @@ int32_t TVestaDLL::DecryptBuffer(bool FromTouchMemory, int32_t Port, uint8_t* Da
   if (Data == nullptr || Length == nullptr || *Length < 1 || SenderUID == nullptr) return kBindBadParameters;
   // The envelope's own length is checked against what arrived before anything is decrypted.
   if (*Length < kEnvelopeHeaderSize) return kBindBadEnvelope;
-  const int64_t plain = static_cast<int32_t>(Le32(Data));
-  const int32_t method = static_cast<int32_t>(Le32(Data + 4));
+  const int64_t plain = static_cast<int32_t>(ReadLE32(Data));
+  const int32_t method = static_cast<int32_t>(ReadLE32(Data + 4));
   const int64_t body = static_cast<int64_t>(*Length) - kEnvelopeHeaderSize;
   const bool known = method == kMethodGamma || method == kMethodFeedback;
   if (plain < 0 || (known ? body != BodyLength(method, plain) : (body - plain < 0 || body - plain >= 8))) {

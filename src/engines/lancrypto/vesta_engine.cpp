@@ -1,6 +1,5 @@
 #include "engines/lancrypto/vesta_engine.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,6 +8,7 @@
 #include "frame/errors.h"
 #include "frame/keytimeouts.h"
 #include "frame/rwsyncs.h"
+#include "frame/textrules.h"
 #include "platform/platform.h"
 
 namespace zk {
@@ -47,22 +47,10 @@ TouchMemoryCache& Cache() {
   return cache;
 }
 
-// A whole decimal number, optionally signed.
-bool ParseDecimal(const std::string& text, int32_t& value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const long long v = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || end == text.c_str() || v < INT32_MIN || v > INT32_MAX) return false;
-  if (text[0] == ' ' || text[0] == '\t') return false;
-  value = static_cast<int32_t>(v);
-  return true;
-}
-
 // Empty, non-numeric or negative values give the fallback.
 int32_t Seconds(const std::string& text, int32_t fallback) {
   int32_t v = 0;
-  return ParseDecimal(text, v) && v >= 0 ? v : fallback;
+  return ParseInteger32(text, v) && v >= 0 ? v : fallback;
 }
 
 void CopyImage(const TouchMemoryImage& from, TouchMemoryImage& to) {
@@ -169,13 +157,13 @@ int32_t TVesta235Engine::KeySource(int32_t& Port) const {
   Port = 0;
   if (value.empty()) return kOk;
   int32_t n = 0;
-  if (!ParseDecimal(value, n)) return kBadPort;
+  if (!ParseInteger32(value, n)) return kBadPort;
   Port = n == 1 || n == 2 ? n : 0;
   return kOk;
 }
 
 int32_t TVesta235Engine::Method(size_t Param, int32_t& Value) const {
-  return ParseDecimal(ParamValue(Param), Value) ? kOk : kBadMethod;
+  return ParseInteger32(ParamValue(Param), Value) ? kOk : kBadMethod;
 }
 
 void TVesta235Engine::GetCryptoEngineType(char* TypeName) {

@@ -9,6 +9,7 @@
 
 #include "engines/lancrypto/vesta_dll.h"
 #include "frame/errors.h"
+#include "frame/lefields.h"
 #include "frame/rwsyncs.h"
 #include "frame/secure.h"
 
@@ -35,13 +36,6 @@ int32_t HashChunkSize();
 void SetHashChunkSize(int32_t size);
 
 inline std::string OrDefault(const std::string& name, const char* fallback) { return name.empty() ? fallback : name; }
-
-inline uint32_t Le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-inline void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // A fixed-width UID field as a string: up to its first zero.
 inline std::string FieldText(const uint8_t* p, size_t width) {

@@ -47,7 +47,7 @@ int32_t TVestaDLL::FindInVault(ContextFamily family, void* ctx, const std::strin
                   : Locked(first ? api_.CTV_FindFirstPublicKeyInVault : api_.CTV_FindNextPublicKeyInVault, ctx);
     if (code == kCtUnknownUser || code == kCtNoVault) return kCtOk;  // the end of the vault
     if (code != kCtOk) return code;
-    if (FieldText(bytes + uidAt, kUIDChars) == UID && (Le32(bytes + maskAt) & static_cast<uint32_t>(Method)) != 0) {
+    if (FieldText(bytes + uidAt, kUIDChars) == UID && (ReadLE32(bytes + maskAt) & static_cast<uint32_t>(Method)) != 0) {
       ShortName = FieldText(bytes + shortAt, kShortNameChars);
       return kCtOk;
     }
