@@ -166,7 +166,7 @@ TEST_F(Exc4Engine, RecipientsComeFromTheListOrTheParameter) {
   ASSERT_EQ(forBob.code, 0);
   EXPECT_EQ(Decode(*bob, forBob.data).code, 0);
   EXPECT_EQ(Encode(*alice, note, "BOB;CAROL").code, 11) << "the lookup of the unknown second";
-  EXPECT_EQ(ErrorText(*alice, 11), "User or key not found");
+  EXPECT_EQ(ErrorString(*alice, 11), "User or key not found");
   EXPECT_EQ(Encode(*alice, note, "BOB;").code, -107);
 }
 
@@ -200,11 +200,11 @@ TEST_F(Exc4Engine, CodesAndTexts) {
   Configure(*alice, kSigKeyLen, "");
   Configure(*alice, kPort, "COM1");
   EXPECT_EQ(Sign(*alice, data).code, -111);
-  EXPECT_EQ(ErrorText(*alice, -111), "\"Device type\" and \"Port number\" parameters must contain numeric value");
+  EXPECT_EQ(ErrorString(*alice, -111), "\"Device type\" and \"Port number\" parameters must contain numeric value");
   Configure(*alice, kPort, "");
   EXPECT_EQ(Verify(*alice, data, Bytes(1025, 1)).code, -101);
   EXPECT_EQ(alice->SignData(data.data(), 4, Bytes(1024).data(), nullptr, nullptr), -102);
-  EXPECT_EQ(ErrorText(*alice, -102).rfind("An exception in the function TExc4CryptoEngine.SignData: EAccessViolation", 0),
+  EXPECT_EQ(ErrorString(*alice, -102).rfind("An exception in the function TExc4CryptoEngine.SignData: EAccessViolation", 0),
             0u);
   // Null outputs are refused before any work, and a UID too long for the toolkit's key buffer.
   Bytes buffer(data.begin(), data.end());
@@ -214,7 +214,7 @@ TEST_F(Exc4Engine, CodesAndTexts) {
   EXPECT_EQ(Encode(*alice, data, std::string(300, 'U').c_str()).code, -9);
   Configure(*alice, kLanguage, "RU");
   EXPECT_EQ(Encode(*alice, data, "CAROL").code, 11);
-  EXPECT_EQ(zk::Cp1251ToUtf8(ErrorText(*alice, 11)), "Пользователь или ключ не найден");
+  EXPECT_EQ(zk::Cp1251ToUtf8(ErrorString(*alice, 11)), "Пользователь или ключ не найден");
 }
 
 // Ten settings before every operation (no work directory); a master key file instead of the three device settings
@@ -235,8 +235,8 @@ TEST_F(Exc4Engine, SettingsArePushedBeforeEveryOperation) {
   Configure(*alice, kDeviceDll, "");
   StandIn::Get().Control("fail SetUserSettings 3 1");
   EXPECT_EQ(Sign(*alice, Text("x")).code, -8);
-  EXPECT_EQ(ErrorText(*alice, -8), "Can't set crypto parameters");
-  EXPECT_EQ(ErrorText(*alice, -2), "Error -2") << "not the binding's own code: the toolkit's text";
+  EXPECT_EQ(ErrorString(*alice, -8), "Can't set crypto parameters");
+  EXPECT_EQ(ErrorString(*alice, -2), "Error -2") << "not the binding's own code: the toolkit's text";
 }
 
 TEST_F(Exc4Engine, FailedOpeningFailsTheEngineForGood) {
@@ -245,7 +245,7 @@ TEST_F(Exc4Engine, FailedOpeningFailsTheEngineForGood) {
   zk::TExc4CryptoEngine engine;
   char uid[256];
   EXPECT_EQ(engine.GetCurrentUID(uid), -100);
-  EXPECT_EQ(ErrorText(engine, -100), "Library not initialized\r\nCan't get crypto data from library");
+  EXPECT_EQ(ErrorString(engine, -100), "Library not initialized\r\nCan't get crypto data from library");
   EXPECT_EQ(Sign(engine, Text("x")).code, -100);
   EXPECT_EQ(StandIn::Get().Calls("OpenCrypto"), opened + 1);
 }

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <random>
 
-#include "frame/cp1251.h"
 #include "frame/devicewait.h"
 #include "frame/keytimeouts.h"
 #include "frame/zexroot.h"
@@ -106,71 +105,6 @@ void Sandbox::ExchangeKeys(const std::vector<std::string>& names) {
       ASSERT_EQ(engine->IncludePublicKey(PublicFile(owner).c_str()), 0) << holder << " <- " << owner;
     }
   }
-}
-
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value) {
-  ASSERT_EQ(engine.SetCryptoParamValue(index, value.c_str()), 0) << index;
-}
-
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data) {
-  const size_t room = static_cast<size_t>(engine.GetMaxSignatureLength());
-  Bytes signature(room + 16, 0xCC);
-  int32_t length = -1;
-  const int32_t code =
-      engine.SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(), &length, nullptr);
-  for (size_t i = room; i < signature.size(); ++i) EXPECT_EQ(signature[i], 0xCC) << "written past the room";
-  signature.resize(code == 0 ? static_cast<size_t>(length) : 0);
-  return {code, signature};
-}
-
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature) {
-  const size_t room = static_cast<size_t>(engine.GetMaxUIDLength());
-  std::string signer(room + 8, '\x7F');
-  const int32_t code = engine.VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(),
-                                         static_cast<int32_t>(signature.size()), signer.data());
-  for (size_t i = room; i < signer.size(); ++i) EXPECT_EQ(signer[i], '\x7F') << "written past GetMaxUIDLength";
-  const size_t end = signer.find('\0');
-  return {code, end == std::string::npos || end >= room ? std::string("<untouched>") : signer.substr(0, end)};
-}
-
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& plain, const char* recipients) {
-  const size_t room = plain.size() + static_cast<size_t>(engine.GetMaxEncodeAddition());
-  Bytes buffer(room + 32, 0xCD);
-  std::copy(plain.begin(), plain.end(), buffer.begin());
-  int32_t length = static_cast<int32_t>(plain.size());
-  const int32_t code = engine.EncodeData(buffer.data(), &length, recipients);
-  for (size_t i = room; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCD) << "written past the room";
-  if (code != 0) {
-    EXPECT_EQ(length, static_cast<int32_t>(plain.size()));
-    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), buffer.begin())) << "a failed EncodeData changed the data";
-    return {code, {}, ""};
-  }
-  buffer.resize(static_cast<size_t>(length));
-  return {code, buffer, ""};
-}
-
-CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope) {
-  Bytes buffer(envelope.size() + 32, 0xCD);
-  std::copy(envelope.begin(), envelope.end(), buffer.begin());
-  int32_t length = static_cast<int32_t>(envelope.size());
-  std::string sender(static_cast<size_t>(engine.GetMaxUIDLength()) + 8, '\x7F');
-  const int32_t code = engine.DecodeData(buffer.data(), &length, sender.data());
-  for (size_t i = envelope.size(); i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCD) << "written past the envelope";
-  if (code != 0) {
-    EXPECT_EQ(length, static_cast<int32_t>(envelope.size()));
-    EXPECT_TRUE(std::equal(envelope.begin(), envelope.end(), buffer.begin())) << "a failed DecodeData changed the data";
-    return {code, {}, ""};
-  }
-  buffer.resize(static_cast<size_t>(length));
-  return {code, buffer, sender.substr(0, sender.find('\0'))};
-}
-
-std::string ErrorText(zk::TCryptoEngine& engine, int32_t code) {
-  std::string text(static_cast<size_t>(engine.GetMaxErrorStringLength()), '\x7F');
-  engine.GetCryptoErrorString(code, text.data());
-  return text.substr(0, text.find('\0'));
 }
 
 void ExcTest::SetUp() {

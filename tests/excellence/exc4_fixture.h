@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "engines/excellence/ce_exc4.h"
+#include "support/calls.h"
 #include "zk_mint.h"
 
 namespace exctest {
 
-using Bytes = std::vector<uint8_t>;
+using zk::suite::Bytes;
 
 // Engine parameter numbers as the exports count them (1-based).
 enum Param : int32_t {
@@ -79,30 +80,17 @@ class Sandbox {
   std::string root_;
 };
 
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value);
-Bytes Text(const std::string& s);
-
-struct SignResult {
-  int32_t code;
-  Bytes signature;
-};
-// Checks that nothing is written past GetMaxSignatureLength.
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data);
-struct VerifyResult {
-  int32_t code;
-  std::string signer;
-};
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature);
-struct CodecResult {
-  int32_t code;
-  Bytes data;
-  std::string sender;
-};
-// In place in a buffer of the input plus GetMaxEncodeAddition bytes (Decode: the input only);
-// checks that nothing is written past it and that a failure leaves the input untouched.
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& plain, const char* recipients);
-CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope);
-std::string ErrorText(zk::TCryptoEngine& engine, int32_t code);
+// The shared guarded calls: every caller buffer ends at an inaccessible page.
+using zk::suite::CodecResult;
+using zk::suite::Configure;
+using zk::suite::Decode;
+using zk::suite::Encode;
+using zk::suite::ErrorString;
+using zk::suite::Sign;
+using zk::suite::SignResult;
+using zk::suite::Text;
+using zk::suite::Verify;
+using zk::suite::VerifyResult;
 
 // Resets the stand-in's scripts, the prompts and the password cache before each test.
 class ExcTest : public ::testing::Test {

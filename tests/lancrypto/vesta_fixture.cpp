@@ -1,8 +1,6 @@
 #include "lancrypto/vesta_fixture.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include "frame/cp1251.h"
@@ -84,10 +82,6 @@ std::unique_ptr<zk::TVesta235Engine> Sandbox::Engine(const User& user) const {
   return engine;
 }
 
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value) {
-  ASSERT_EQ(engine.SetCryptoParamValue(index, value.c_str()), 0) << index;
-}
-
 namespace {
 std::deque<std::string> g_passwords;
 int g_prompts = 0;
@@ -130,87 +124,20 @@ FakeTime::~FakeTime() {
 void FakeTime::Advance(uint64_t ms) { g_now += ms; }
 uint64_t FakeTime::Now() { return g_now; }
 
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data, const char* uid) {
-  const size_t room = static_cast<size_t>(engine.GetMaxSignatureLength());
-  Bytes signature(room + 16, 0xCC);
-  int32_t length = -1;
-  const int32_t code = engine.SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(), &length, uid);
-  for (size_t i = room; i < signature.size(); ++i) EXPECT_EQ(signature[i], 0xCC) << "written past the room";
-  signature.resize(code == 0 ? static_cast<size_t>(length) : 0);
-  return {code, signature};
-}
-
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature) {
-  const size_t room = static_cast<size_t>(engine.GetMaxUIDLength());
-  std::string signer(room + 8, '\x7F');
-  const int32_t code = engine.VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(),
-                                         static_cast<int32_t>(signature.size()), signer.data());
-  for (size_t i = room; i < signer.size(); ++i) EXPECT_EQ(signer[i], '\x7F') << "written past GetMaxUIDLength";
-  return {code, signer.substr(0, signer.find('\0'))};
-}
-
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& plain, const char* recipient) {
-  const size_t room = plain.size() + static_cast<size_t>(engine.GetMaxEncodeAddition());
-  Bytes buffer(room + 32, 0xCD);
-  std::copy(plain.begin(), plain.end(), buffer.begin());
-  int32_t length = static_cast<int32_t>(plain.size());
-  const int32_t code = engine.EncodeData(buffer.data(), &length, recipient);
-  for (size_t i = room; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCD) << "written past the room";
-  if (code != 0) {
-    EXPECT_EQ(length, static_cast<int32_t>(plain.size()));
-    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), buffer.begin())) << "a failed EncodeData changed the data";
-    return {code, {}, ""};
-  }
-  buffer.resize(static_cast<size_t>(length));
-  return {code, buffer, ""};
-}
-
 CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope) {
-  Bytes buffer(envelope.size() + 32, 0xCD);
-  std::copy(envelope.begin(), envelope.end(), buffer.begin());
-  int32_t length = static_cast<int32_t>(envelope.size());
-  std::string sender(static_cast<size_t>(engine.GetMaxUIDLength()) + 8, '\x7F');
-  const int32_t code = engine.DecodeData(buffer.data(), &length, sender.data());
-  for (size_t i = envelope.size(); i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xCD) << "written past the envelope";
-  for (size_t i = static_cast<size_t>(engine.GetMaxUIDLength()); i < sender.size(); ++i) EXPECT_EQ(sender[i], '\x7F');
-  sender = sender.substr(0, sender.find('\0'));
-  if (code != 0) {
-    EXPECT_EQ(length, static_cast<int32_t>(envelope.size()));
-    EXPECT_TRUE(std::equal(envelope.begin(), envelope.end(), buffer.begin())) << "a failed DecodeData changed the data";
-    EXPECT_EQ(sender, "") << "a failed DecodeData names a sender";
-    return {code, {}, sender};
-  }
-  buffer.resize(static_cast<size_t>(length));
-  return {code, buffer, sender};
+  CodecResult result = zk::suite::Decode(engine, envelope);
+  if (result.code != 0) EXPECT_TRUE(result.senderWritten && result.sender.empty()) << "a failed DecodeData names a sender";
+  return result;
 }
 
 std::string ErrorText(zk::TCryptoEngine& engine, int32_t code) {
-  std::string text(static_cast<size_t>(engine.GetMaxErrorStringLength()), '\x7F');
-  engine.GetCryptoErrorString(code, text.data());
-  return zk::Cp1251ToUtf8(text.substr(0, text.find('\0')));
+  return zk::Cp1251ToUtf8(zk::suite::ErrorString(engine, code));
 }
 
 std::string CurrentUID(zk::TCryptoEngine& engine, int32_t& code) {
   std::string uid(static_cast<size_t>(engine.GetMaxUIDLength()) + 8, '\x7F');
   code = engine.GetCurrentUID(uid.data());
   return uid.substr(0, uid.find('\0'));
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-Bytes RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 gen(seed);
-  Bytes out(size);
-  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
-  return out;
 }
 
 }  // namespace vtest

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "engines/lancrypto/vesta_engine.h"
+#include "support/calls.h"
 
 namespace vtest {
 
-using Bytes = std::vector<uint8_t>;
+using zk::suite::Bytes;
+using zk::suite::RandomBytes;
 
 // Engine parameter numbers as the exports count them (1-based).
 enum Param : int32_t {
@@ -76,7 +78,7 @@ class Sandbox {
   std::deque<User> users_;
 };
 
-void Configure(zk::TCryptoEngine& engine, int32_t index, const std::string& value);
+using zk::suite::Configure;
 
 // Scripted host callbacks: passwords answered in order ("" from an exhausted script cancels),
 // and the touch-memory States seen.
@@ -95,30 +97,18 @@ struct FakeTime {
   static uint64_t Now();
 };
 
-struct SignResult {
-  int32_t code;
-  Bytes signature;
-};
-SignResult Sign(zk::TCryptoEngine& engine, const Bytes& data, const char* uid = nullptr);
-struct VerifyResult {
-  int32_t code;
-  std::string signer;
-};
-VerifyResult Verify(zk::TCryptoEngine& engine, const Bytes& data, const Bytes& signature);
-struct CodecResult {
-  int32_t code;
-  Bytes data;
-  std::string sender;
-};
-// In place, in a buffer of the input plus GetMaxEncodeAddition; nothing may be written past it,
-// and a failure must leave the input as it was.
-CodecResult Encode(zk::TCryptoEngine& engine, const Bytes& plain, const char* recipient);
+// The shared guarded calls: every caller buffer ends at an inaccessible page.
+using zk::suite::CodecResult;
+using zk::suite::Encode;
+using zk::suite::ReadFileBytes;
+using zk::suite::Sign;
+using zk::suite::SignResult;
+using zk::suite::Verify;
+using zk::suite::VerifyResult;
+using zk::suite::WriteFileBytes;
+// The shared guarded decode; a failed one must also leave the sender empty.
 CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope);
 std::string ErrorText(zk::TCryptoEngine& engine, int32_t code);  // UTF-8
 std::string CurrentUID(zk::TCryptoEngine& engine, int32_t& code);
-
-Bytes ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const Bytes& data);
-Bytes RandomBytes(size_t size, uint32_t seed);
 
 }  // namespace vtest

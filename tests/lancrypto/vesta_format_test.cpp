@@ -213,13 +213,13 @@ TEST_F(VestaFormat, DamagedFilesAreRefused) {
   const Bytes data = RandomBytes(50, 9);
   const SignResult good = Sign(*ea_, data);
   ASSERT_EQ(good.code, 0);
-  Bytes vault = ReadFile(b_->SignVault());
+  Bytes vault = ReadFileBytes(b_->SignVault());
   vault[20] ^= 0x10;
-  WriteFile(b_->SignVault(), vault);
+  WriteFileBytes(b_->SignVault(), vault);
   EXPECT_EQ(Verify(*eb_, data, good.signature).code, -23) << "a vault changed since it was read is read again";
-  Bytes key = ReadFile(a_->SignKey());
+  Bytes key = ReadFileBytes(a_->SignKey());
   key[60] ^= 1;
-  WriteFile(a_->SignKey(), key);
+  WriteFileBytes(a_->SignKey(), key);
   EXPECT_EQ(Sign(*ea_, data).code, -5);
 }
 
