@@ -126,7 +126,9 @@ uint64_t FakeTime::Now() { return g_now; }
 
 CodecResult Decode(zk::TCryptoEngine& engine, const Bytes& envelope) {
   CodecResult result = zk::suite::Decode(engine, envelope);
-  if (result.code != 0) EXPECT_TRUE(result.senderWritten && result.sender.empty()) << "a failed DecodeData names a sender";
+  if (result.code != 0) {
+    EXPECT_TRUE(result.senderWritten && result.sender.empty()) << "a failed DecodeData names a sender";
+  }
   return result;
 }
 
