@@ -156,6 +156,9 @@ int32_t ImportPublicKeyFile(const Context& C, const std::string& File) {
   }
   if (number == 0) number = highest + 1;
   const std::string path = JoinPath(C.S.PublicKeyDir, PublicFileName(number, key.Generation));
+  // The same file again changes nothing; not replacing it spares readers that have it open.
+  Bytes filed;
+  if (ReadFile(path, filed, kMaxPublicFileSize) && filed == file) return kOk;
   return WriteReplacing(path, file) ? kOk : kFileError;
 }
 
