@@ -125,7 +125,7 @@ void RunCCom22Demo(const DemoContext& context) {
   }
   zkhost::HostModule module;
   std::string error;
-  if (!module.Open(zkhost::ExecutableDirectory() + "cc.dll", error)) {
+  if (!module.Open(zkhost::DemoToolkitDirectory() + "cc.dll", error)) {
     steps.NotAvailable("provisioning", "no stand-in toolkit beside zkmint (" + error + ")");
     return;
   }

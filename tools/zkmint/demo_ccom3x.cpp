@@ -21,7 +21,7 @@ using MakeUserFn = int (*)(const char*, const char*, const char*, const char*);
 class StandIn {
  public:
   bool Open(std::string& error) {
-    if (!module_.Open(zkhost::ExecutableDirectory() + "ccom.dll", error)) return false;
+    if (!module_.Open(zkhost::DemoToolkitDirectory() + "ccom.dll", error)) return false;
     makeUser_ = module_.Function<MakeUserFn>("CCOM_StandIn_MakeUser");
     if (!makeUser_) error = "ccom.dll has no CCOM_StandIn_MakeUser";
     return makeUser_ != nullptr;

@@ -106,7 +106,7 @@ void RunCryptoCDemo(const DemoContext& context) {
     steps.NotAvailable("InitCryptoEngine", "the library builds no Crypto-C engine");
     return;
   }
-  const std::string standIn = zkhost::ExecutableDirectory() + "libcrypt.dll";
+  const std::string standIn = zkhost::DemoToolkitDirectory() + "libcrypt.dll";
   zkhost::HostModule module;
   std::string loadError;
   auto write =

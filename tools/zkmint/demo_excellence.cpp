@@ -135,7 +135,7 @@ void RunExcellenceDemo(const DemoContext& context) {
     steps.NotAvailable("InitCryptoEngine", "the library builds no Excellence engine");
     return;
   }
-  const std::string standIn = zkhost::ExecutableDirectory() + "cryst.dll";
+  const std::string standIn = zkhost::DemoToolkitDirectory() + "cryst.dll";
   zkhost::HostModule module;
   std::string loadError;
   auto make = module.Open(standIn, loadError) ? module.Function<MakeUserFn>("EXC_StandIn_MakeUser") : nullptr;

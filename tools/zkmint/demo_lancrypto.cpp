@@ -107,7 +107,7 @@ void RunLanCryptoDemo(const DemoContext& context) {
     steps.NotAvailable("InitCryptoEngine", "the library builds no LAN Crypto engine");
     return;
   }
-  const std::string standIn = zkhost::ExecutableDirectory() + "ct512.dll";
+  const std::string standIn = zkhost::DemoToolkitDirectory() + "ct512.dll";
   zkhost::HostModule module;
   std::string loadError;
   const bool opened = module.Open(standIn, loadError);

@@ -111,7 +111,7 @@ void RunMProDemo(const DemoContext& context, const std::string& type) {
   Round round{type, files[kind], fs::path(context.root) / ("MPRO" + std::to_string(kind))};
   zkhost::HostModule module;
   std::string error;
-  if (!module.Open(zkhost::ExecutableDirectory() + round.plugin, error)) {
+  if (!module.Open(zkhost::DemoToolkitDirectory() + round.plugin, error)) {
     steps.NotAvailable("provisioning", "no stand-in plug-in beside zkmint (" + error + ")");
     return;
   }

@@ -120,7 +120,7 @@ void RunValidataDemo(const DemoContext& context) {
   }
   zkhost::HostModule module;
   std::string error;
-  if (!module.Open(zkhost::ExecutableDirectory() + "cpki1.dll", error)) {
+  if (!module.Open(zkhost::DemoToolkitDirectory() + "cpki1.dll", error)) {
     steps.NotAvailable("provisioning", "no stand-in toolkit beside zkmint (" + error + ")");
     return;
   }

@@ -28,7 +28,7 @@ const UserSpec kUserB{"B", "0002000777", "000200077701"};
 class StandIn {
  public:
   bool Open(std::string& error) {
-    if (!module_.Open(zkhost::ExecutableDirectory() + "wbotho.dll", error)) return false;
+    if (!module_.Open(zkhost::DemoToolkitDirectory() + "wbotho.dll", error)) return false;
     makeKeySet_ = module_.Function<MakeKeySetFn>("VOW_StandIn_MakeKeySet");
     if (!makeKeySet_) error = "wbotho.dll has no VOW_StandIn_MakeKeySet";
     return makeKeySet_ != nullptr;
