@@ -66,10 +66,12 @@ int32_t TVerbaOW4Engine::ReadKeySettings(KeySettings& S) const {
     return kErrTimeouts;
   }
   if (!ParseInteger32(ParamValue(kWindowTimeout), S.WindowTimeout)) S.WindowTimeout = 5;
+  // Read before every operation: the host's words are converted once.
+  static const std::string kNo = Utf8ToCp1251("НЕТ"), kYes = Utf8ToCp1251("Да");
   const std::string reset = UpperCase(ParamValue(kResetOnStart));
-  S.KeepDriverKeys = reset == "NO" || reset == Utf8ToCp1251("НЕТ");
+  S.KeepDriverKeys = reset == "NO" || reset == kNo;
   const std::string slotZero = ParamValue(kSlotZero);
-  S.SlotZeroForVerify = slotZero == "Yes" || slotZero == Utf8ToCp1251("Да");
+  S.SlotZeroForVerify = slotZero == "Yes" || slotZero == kYes;
   return kOk;
 }
 

@@ -1,12 +1,17 @@
 // The Verba-OW engine over the stand-in wbotho.dll: each user has a key set on a device directory
 // and a public-key directory of its own; alice, bob and carol have each other's keys (and their
 // own) in theirs, entered through the toolkit with their own keys loaded, as the engine would.
+// The suite runs once per key-file generation of the toolkit (a copy of the program beside each
+// build, ZK_SUITE_WBOTHO_GENERATION naming the one expected); generation 6 takes both public-key
+// file forms, so its users alternate between them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 
+#include "engines/verbaow/verba_dll.h"
 #include "engines/verbaow/wbotho_api.h"
+#include "platform/platform.h"
 #include "support/bytes.h"
 #include "support/calls.h"
 #include "support/provisioner.h"
@@ -37,6 +42,7 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
 
   void Provision(const std::string& root) override {
     root_ = root;
+    ASSERT_NO_FATAL_FAILURE(CheckGeneration());
     // The driver is the process's: no key set of an earlier sandbox under the same identifier.
     Toolkit().Reset();
     for (const auto& entry : numbers_) AddUser(entry.first);
@@ -76,6 +82,22 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
   }
 
  private:
+  // The generation the engine reads from the toolkit's file version, and the one the run expects.
+  void CheckGeneration() {
+    const zk::verbaow::TVerbaODLL binding;  // loads the toolkit as the engines do
+    ASSERT_TRUE(binding.LibLoaded);
+    generation_ = zk::verbaow::TVerbaODLL::Generation();
+    std::string expected;
+    if (zk::platform::GetEnv("ZK_SUITE_WBOTHO_GENERATION", expected)) {
+      ASSERT_EQ(std::to_string(generation_), expected) << "wrong wbotho.dll beside the program";
+    }
+  }
+  // The public-key file form of a user's key set: the build's own, or alternating in generation 6.
+  int KeyFileFormat(const std::string& user) const {
+    if (generation_ < 6) return 0;
+    return numbers_.at(user) % 2 == 1 ? 4 : 5;
+  }
+
   std::string EncodeId(const std::string& user) const {
     char id[16];
     std::snprintf(id, sizeof id, "%04d000777", numbers_.at(user));
@@ -100,7 +122,7 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
     ASSERT_NE(make, nullptr);
     for (const char* sub : {"device", "secret", "public"}) fs::create_directories(Dir(user, sub));
     ASSERT_EQ(make(Dir(user, "device").c_str(), EncodeId(user).c_str(), Uid(user).c_str(),
-                   Dir(user, "self.pk").c_str(), 0),
+                   Dir(user, "self.pk").c_str(), KeyFileFormat(user)),
               0)
         << user;
   }
@@ -120,6 +142,7 @@ class VerbaOWProvisioner : public zk::suite::Provisioner {
     ASSERT_EQ(resetKey(EncodeId(owner).c_str(), 1), 0);
   }
 
+  int generation_ = 4;
   std::map<std::string, int> numbers_ = {{"alice", 1}, {"bob", 2}, {"carol", 3}, {"stranger", 4}};
 };
 
