@@ -102,10 +102,16 @@ bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig);
 bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig);
 bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig);
 bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig);
+// True when the bytes are exactly one well-formed BER element (definite or indefinite lengths).
+bool IsOneBerElement(const uint8_t* data, size_t len);
 // Detached CMS SignedData over the data by the certificate's key.
 int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out);
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
 int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
+// CMS EnvelopedData of the data for the certificates (AES-256-CBC, RSA key transport).
+int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, Bytes& out);
+// kOk with the content, kNotRecipient, kBadFormat, or kBadSignature when it does not decrypt.
+int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain);
 bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);
 
