@@ -47,38 +47,7 @@ Bytes SValue(const unsigned char* sigval) {
   return p ? Bytes(p, p + n) : Bytes();
 }
 
-// The end of the BER element at `at` (nested indefinite lengths end at their end-of-contents),
-// or 0 when it is malformed or runs past `len`.
-size_t BerElementEnd(const uint8_t* p, size_t len, size_t at, int depth) {
-  if (depth > 64 || at >= len) return 0;
-  const bool constructed = (p[at] & 0x20) != 0;
-  if ((p[at++] & 0x1f) == 0x1f) {  // high tag number
-    while (at < len && (p[at] & 0x80) != 0) ++at;
-    if (++at > len) return 0;
-  }
-  if (at >= len) return 0;
-  const uint8_t first = p[at++];
-  if (first == 0x80) {  // indefinite: constructed elements up to the end-of-contents
-    if (!constructed) return 0;
-    while (at + 2 <= len && !(p[at] == 0 && p[at + 1] == 0)) {
-      at = BerElementEnd(p, len, at, depth + 1);
-      if (at == 0) return 0;
-    }
-    return at + 2 <= len ? at + 2 : 0;
-  }
-  size_t length = first;
-  if (first & 0x80) {
-    const size_t n = first & 0x7f;
-    if (n == 0 || n > 4 || len - at < n) return 0;
-    length = 0;
-    for (size_t i = 0; i < n; ++i) length = length << 8 | p[at++];
-  }
-  return length <= len - at ? at + length : 0;
-}
-
 }  // namespace
-
-bool IsOneBerElement(const uint8_t* data, size_t len) { return len > 0 && BerElementEnd(data, len, 0, 0) == len; }
 
 int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out) {
   InitLibrary();
@@ -165,7 +134,8 @@ int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t
     size_t imageLen = 0;
     const unsigned char* image = kc ? ksba_cert_get_image(kc, &imageLen) : nullptr;
     ok = ok && image != nullptr &&
-         ParseCert(std::string(reinterpret_cast<const char*>(image), imageLen), signer) == kOk;
+         ParseCert(std::string(reinterpret_cast<const char*>(image), imageLen), signer) == kOk &&
+         SignedDataShapeValid(sig, sigLen, signer.Image);
     if (ok) {
       const Bytes expected = Sha256(data, len);
       ksba_cms_set_hash_function(cms, HashInto, attrs.h);

@@ -104,6 +104,11 @@ bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, c
 bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig);
 // True when the bytes are exactly one well-formed BER element (definite or indefinite lengths).
 bool IsOneBerElement(const uint8_t* data, size_t len);
+// A DER certificate whose unsigned parts are exactly as they must be (mplug_ber.cpp).
+bool CertificateShapeValid(const std::string& der);
+// Detached SignedData with every field outside the signed parts as it must be: one SHA-256
+// signer named by issuer and serial of the one certificate carried (signerImage), nothing else.
+bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& signerImage);
 // Detached CMS SignedData over the data by the certificate's key.
 int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out);
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.

@@ -123,7 +123,7 @@ int32_t ParseCert(const std::string& der, Cert& cert) {
   ksba_cert_t kc = nullptr;
   if (ksba_cert_new(&kc) != 0) return kCryptoFailure;
   std::unique_ptr<ksba_cert_s, void (*)(ksba_cert_t)> hold(kc, ksba_cert_release);
-  if (ksba_cert_init_from_mem(kc, der.data(), der.size()) != 0) return kBadFormat;
+  if (!CertificateShapeValid(der) || ksba_cert_init_from_mem(kc, der.data(), der.size()) != 0) return kBadFormat;
   const char* algo = ksba_cert_get_digest_algo(kc);
   if (algo == nullptr || std::strcmp(algo, kSha256WithRsa) != 0) return kBadFormat;
   KsbaText subject(ksba_cert_get_subject(kc, 0)), issuer(ksba_cert_get_issuer(kc, 0));
