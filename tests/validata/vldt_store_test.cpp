@@ -91,7 +91,9 @@ TEST_F(ValidataStore, FailedStoreWriteLeavesTheStoreAsItWas) {
       EXPECT_NE(c.run(*alice), 0);
       EXPECT_EQ(ReadBytes(store), before);
       int files = 0;
-      for (const auto& entry : std::filesystem::directory_iterator(dir)) files += entry.path() != store;
+      for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        files += entry.path().filename().string() != "ALICE.STORE";
+      }
       EXPECT_EQ(files, 0) << "a file left beside the store";
       EXPECT_FALSE(c.done(*alice));
       auto fresh = EngineFor("alice", dir);
@@ -130,8 +132,10 @@ TEST_F(ValidataStore, CertificateFiles) {
   EXPECT_EQ(EncodeFor(*alice, "dave"), 0);
 }
 
+#if !defined(_WIN32)
 // OpenSSL on the command line, when present.
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+#endif
 
 TEST_F(ValidataStore, OpenSslAgrees) {
 #if defined(_WIN32)

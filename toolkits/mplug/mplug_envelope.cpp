@@ -86,6 +86,15 @@ bool IsOwnRecipient(ksba_cms_t cms, int idx, ksba_cert_t own) {
          std::memcmp(serial, ownSerial.get(), a) == 0;
 }
 
+// libksba's output appended to a buffer that keeps its capacity from call to call: a megabyte
+// freshly allocated costs more in page faults than its encryption.
+int AppendTo(void* buffer, const void* data, size_t len) {
+  auto* out = static_cast<Bytes*>(buffer);
+  const auto* p = static_cast<const uint8_t*>(data);
+  out->insert(out->end(), p, p + len);
+  return 0;
+}
+
 bool RemovePadding(Bytes& plain) {
   if (plain.empty() || plain.size() % kBlock != 0) return false;
   const uint8_t pad = plain.back();
@@ -99,20 +108,23 @@ bool RemovePadding(Bytes& plain) {
 
 }  // namespace
 
-int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, Bytes& out) {
+int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b) {
   InitLibrary();
   Bytes key(32), iv(kBlock);
   gcry_randomize(key.data(), key.size(), GCRY_STRONG_RANDOM);
   gcry_create_nonce(iv.data(), iv.size());
-  Bytes body(data, data + len);
-  body.insert(body.end(), kBlock - len % kBlock, uint8_t(kBlock - len % kBlock));
-  if (!AesCbc(true, GCRY_CIPHER_AES256, key, iv.data(), body)) return kCryptoFailure;
+  const uint8_t pad = uint8_t(kBlock - len % kBlock);
+  b.body.assign(data, data + len);
+  b.body.insert(b.body.end(), pad, pad);
+  if (!AesCbc(true, GCRY_CIPHER_AES256, key, iv.data(), b.body)) return kCryptoFailure;
 
-  Ksba k;
   // libksba copies the encrypted content from the reader into the structure.
+  Ksba k;
+  b.out.clear();
+  b.out.reserve(b.body.size() + 1024 * recipients.size() + 1024);
   bool ok = ksba_cms_new(&k.cms) == 0 && ksba_writer_new(&k.writer) == 0 &&
-            ksba_writer_set_mem(k.writer, body.size() + 1024 * recipients.size() + 256) == 0 &&
-            ksba_reader_new(&k.reader) == 0 && ksba_reader_set_mem(k.reader, body.data(), body.size()) == 0 &&
+            ksba_writer_set_cb(k.writer, AppendTo, &b.out) == 0 && ksba_reader_new(&k.reader) == 0 &&
+            ksba_reader_set_mem(k.reader, b.body.data(), b.body.size()) == 0 &&
             ksba_cms_set_reader_writer(k.cms, k.reader, k.writer) == 0 &&
             ksba_cms_set_content_type(k.cms, 0, KSBA_CT_ENVELOPED_DATA) == 0 &&
             ksba_cms_set_content_type(k.cms, 1, KSBA_CT_DATA) == 0 &&
@@ -127,14 +139,8 @@ int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, si
     ok = ok && ksba_cms_set_enc_val(k.cms, int(i), reinterpret_cast<const unsigned char*>(EncVal(wrapped).data())) == 0;
   }
   ksba_stop_reason_t reason = KSBA_SR_NONE;
-  while (ok && reason != KSBA_SR_READY) {
-    ok = ksba_cms_build(k.cms, &reason) == 0;
-  }
-  size_t n = 0;
-  const auto* p = ok ? static_cast<const uint8_t*>(ksba_writer_get_mem(k.writer, &n)) : nullptr;
-  if (p == nullptr) return kCryptoFailure;
-  out.assign(p, p + n);
-  return kOk;
+  while (ok && reason != KSBA_SR_READY) ok = ksba_cms_build(k.cms, &reason) == 0;
+  return ok ? kOk : kCryptoFailure;
 }
 
 int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain) {
@@ -146,8 +152,10 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* 
   if (ksba_cert_new(&ownCert) != 0) return kCryptoFailure;
   k.certs.push_back(ownCert);
   if (ksba_cert_init_from_mem(ownCert, own.Image.data(), own.Image.size()) != 0) return kBadFormat;
+  plain.clear();
+  plain.reserve(len);
   bool ok = ksba_reader_new(&k.reader) == 0 && ksba_reader_set_mem(k.reader, in, len) == 0 &&
-            ksba_writer_new(&k.writer) == 0 && ksba_writer_set_mem(k.writer, len) == 0 &&
+            ksba_writer_new(&k.writer) == 0 && ksba_writer_set_cb(k.writer, AppendTo, &plain) == 0 &&
             ksba_cms_new(&k.cms) == 0 && ksba_cms_set_reader_writer(k.cms, k.reader, k.writer) == 0;
   if (!ok) return kCryptoFailure;
   ksba_stop_reason_t reason = KSBA_SR_NONE;
@@ -179,9 +187,6 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* 
   }
   if (cipher == nullptr) return kBadFormat;
   if (key.empty()) return kBadSignature;
-  size_t n = 0;
-  const auto* p = static_cast<const uint8_t*>(ksba_writer_get_mem(k.writer, &n));
-  plain.assign(p, p + n);
   if (!AesCbc(false, cipher->algo, key, iv, plain) || !RemovePadding(plain)) return kBadSignature;
   return kOk;
 }

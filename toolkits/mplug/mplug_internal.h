@@ -57,6 +57,8 @@ bool Unhex(const std::string& text, Bytes& out);
 Bytes Sha256(const uint8_t* data, size_t len);
 bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit);
 bool WriteWhole(const std::string& path, const std::string& text);
+// The CRL files of a CRL directory ("crl*.pem").
+std::vector<std::string> CrlFiles(const std::string& dir);
 std::string Canonical(gcry_sexp_t s);
 bool ParseCanonical(const std::string& text, Sexp& out);
 
@@ -113,9 +115,13 @@ bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& sig
 int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out);
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
 int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
-// CMS EnvelopedData of the data for the certificates (AES-256-CBC, RSA key transport).
-int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, Bytes& out);
-// kOk with the content, kNotRecipient, kBadFormat, or kBadSignature when it does not decrypt.
+// Work buffers of the envelope calls, kept by a context so that their capacity is reused.
+struct EnvelopeBuffers {
+  Bytes body, out;
+};
+// CMS EnvelopedData of the data for the certificates (AES-256-CBC, RSA key transport) in b.out.
+int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b);
+// kOk with the content in plain, kNotRecipient, kBadFormat, or kBadSignature when it does not decrypt.
 int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain);
 bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);

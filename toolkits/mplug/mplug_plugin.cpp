@@ -45,6 +45,7 @@ struct Context {
   std::mutex lock;
   std::vector<std::string> params = std::vector<std::string>(kParamCount);
   Sexp key;  // loaded by KeysRenewal
+  EnvelopeBuffers buffers;
   Cert own;
   bool hasKey = false;
 };
@@ -83,11 +84,9 @@ int32_t CheckTrust(const Context& c, const Cert& cert, bool ignoreTime) {
   std::string dir = c.params[kCrlDir];
   if (dir.empty() && !c.params[kWorkDir].empty()) dir = c.params[kWorkDir] + "/CRL";
   if (dir.empty()) return kOk;
-  for (int n = 0; n < 1000; ++n) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/crl%03d.pem", n);
+  for (const std::string& file : CrlFiles(dir)) {
     Crl crl;
-    if (ReadCrl(dir + name, crl) != kOk || !CrlSignedBy(crl, ca)) continue;
+    if (ReadCrl(file, crl) != kOk || !CrlSignedBy(crl, ca)) continue;
     const std::string print = KeyFingerprint(cert.KeyText);
     if (std::find(crl.Revoked.begin(), crl.Revoked.end(), print) != crl.Revoked.end()) return kRevoked;
   }
@@ -281,8 +280,8 @@ int32_t MP_CALL EncodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, const 
   }
   if (recipients.empty()) return kBadParameters;
   const size_t len = size_t(*DataLen);
-  Bytes out;
-  if (int32_t r = CmsEnvelope(recipients, Data, len, out)) return r;
+  if (int32_t r = CmsEnvelope(recipients, Data, len, c->buffers)) return r;
+  const Bytes& out = c->buffers.out;
   if (out.size() > len + size_t(kMaxEncodeAddition)) return kTooLong;
   std::memcpy(Data, out.data(), out.size());
   *DataLen = int32_t(out.size());
@@ -296,7 +295,7 @@ int32_t MP_CALL DecodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, char* 
   if (Data == nullptr || DataLen == nullptr || *DataLen < 1) return kBadParameters;
   std::lock_guard<std::mutex> hold(c->lock);
   if (!c->hasKey) return kNoPrivateKey;
-  Bytes plain;
+  Bytes& plain = c->buffers.body;
   if (int32_t r = CmsOpenEnvelope(c->own, c->key.get(), Data, size_t(*DataLen), plain)) return r;
   if (!plain.empty()) std::memcpy(Data, plain.data(), plain.size());
   *DataLen = int32_t(plain.size());
