@@ -114,8 +114,10 @@ TEST_P(MProTypes, ContextsCachedPerSettingsAndKind) {
   alice2->SetCryptoParamValue(25, "/elsewhere");
   ASSERT_EQ(Sign(*alice2, data).code, 0);
   EXPECT_EQ(Plugin().Calls("InitCrypto"), 1) << "every value is part of the settings";
-  for (int other = 0; other < 3; ++other)
-    if (other != GetParam()) EXPECT_EQ(StandIn::Get(kFiles[other]).Calls("InitCrypto"), 0);
+  for (int other = 0; other < 3; ++other) {
+    if (other == GetParam()) continue;
+    EXPECT_EQ(StandIn::Get(kFiles[other]).Calls("InitCrypto"), 0);
+  }
 
   auto once = EngineFor(Type(), Box(), "alice", "0");
   Plugin().Control("reset");
@@ -272,17 +274,17 @@ TEST(MProConcurrency, ClearCashWhileSigning) {
 
 namespace {
 
+#if !defined(_WIN32)
 std::string Shell(const std::string& command) {
   std::string out;
-#if !defined(_WIN32)
   if (FILE* p = popen(command.c_str(), "r")) {
     char buf[512];
     while (std::fgets(buf, sizeof buf, p) != nullptr) out += buf;
     if (pclose(p) != 0) out += "[exit status not 0]";
   }
-#endif
   return out;
 }
+#endif
 
 // The certificates are plain X.509: OpenSSL checks their signatures and reads the same names.
 TEST(MProX509, CertificatesCheckedByOpenSsl) {
@@ -320,6 +322,81 @@ TEST(MProX509, CertificatesCheckedByOpenSsl) {
   EXPECT_NE(Shell(verify + changed + " 2>&1").find("Verification failure"), std::string::npos);
   Bytes d = {1};
   EXPECT_EQ(Encode(*engine, d, "old"), -207) << "an expired certificate";
+#endif
+}
+
+#if !defined(_WIN32)
+void WriteBytes(const std::string& path, const Bytes& b) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), long(b.size()));
+}
+
+Bytes ReadBytes(const std::string& path) {
+  const std::string text = ReadText(path);
+  return Bytes(text.begin(), text.end());
+}
+#endif
+
+// Each engine's signatures and envelopes are plain CMS, and OpenSSL's CMS with the same keys is
+// accepted by each engine.
+TEST(MProX509, CmsInteroperatesWithOpenSsl) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "OpenSSL's command line is checked on Linux";
+#else
+  if (std::system("openssl version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
+  Sandbox box;
+  box.AddUser("alice");
+  box.AddUser("bob");
+  const std::string d = box.Dir() + "/", ca = d + "ca.crt";
+  ASSERT_EQ(Shell("openssl x509 -inform DER -in " + box.CaCert() + " -out " + ca), "");
+  for (const char* user : {"alice", "bob"}) {
+    const std::string name = user;
+    ASSERT_EQ(Shell("openssl x509 -inform DER -in " + box.CertDir() + name + ".pem -out " + d + name + ".crt"), "");
+    ASSERT_EQ(StandIn::Get().ExportKey(box.Pse(name).c_str(), (d + name + ".key").c_str()), 0);
+  }
+  const Bytes data = {'o', 'r', 'd', 'e', 'r', 0, 1, 2, 3, 0xff};
+  WriteBytes(d + "data", data);
+  const std::string cms = "openssl cms -binary -inform DER ";
+  for (const char* type : {"Message-PRO 1.1", "M-Pro v1.34 (GOST PSE)", "M-Pro v2.x"}) {
+    SCOPED_TRACE(type);
+    auto alice = EngineFor(type, box, "alice");
+    auto bob = EngineFor(type, box, "bob");
+    const Signed s = Sign(*alice, data);
+    ASSERT_EQ(s.code, 0);
+    Bytes flipped = s.signature;
+    flipped[flipped.size() - 40] ^= 0x10;  // inside the RSA signature value
+    WriteBytes(d + "sig", s.signature);
+    WriteBytes(d + "flipped", flipped);
+    const std::string verify = cms + "-verify -CAfile " + ca + " -content " + d + "data -out /dev/null -in " + d;
+    EXPECT_EQ(Shell(verify + "sig 2>&1"), "CMS Verification successful\n");
+    EXPECT_NE(Shell(verify + "flipped 2>&1").find("failure"), std::string::npos);
+
+    Bytes sealed = data;
+    ASSERT_EQ(Encode(*alice, sealed, "alice;bob"), 0);
+    WriteBytes(d + "env", sealed);
+    for (const char* user : {"alice", "bob"}) {
+      const std::string name = user;
+      EXPECT_EQ(Shell(cms + "-decrypt -in " + d + "env -recip " + d + name + ".crt -inkey " + d + name + ".key -out " +
+                      d + "plain"),
+                "")
+          << name;
+      EXPECT_EQ(ReadBytes(d + "plain"), data) << name;
+    }
+
+    ASSERT_EQ(Shell("openssl cms -sign -binary -outform DER -md sha256 -in " + d + "data -signer " + d +
+                    "alice.crt -inkey " + d + "alice.key -out " + d + "osig"),
+              "");
+    std::string signer;
+    EXPECT_EQ(Verify(*bob, data, ReadBytes(d + "osig"), signer), 0);
+    EXPECT_EQ(signer, "alice");
+    for (const char* cipher : {"-aes256", "-aes128"}) {
+      ASSERT_EQ(Shell("openssl cms -encrypt -binary -outform DER " + std::string(cipher) + " -in " + d + "data -out " +
+                      d + "oenv " + d + "bob.crt"),
+                "");
+      Bytes opened = ReadBytes(d + "oenv");
+      EXPECT_EQ(Decode(*bob, opened), 0) << cipher;
+      EXPECT_EQ(opened, data) << cipher;
+    }
+  }
 #endif
 }
 

@@ -40,6 +40,7 @@ const StandIn& StandIn::Get(const std::string& file) {
   Bind(module, "MPro_StandIn_MakeCa", s.MakeCa);
   Bind(module, "MPro_StandIn_MakeUser", s.MakeUser);
   Bind(module, "MPro_StandIn_MakeCrl", s.MakeCrl);
+  Bind(module, "MPro_StandIn_ExportKey", s.ExportKey);
   Bind(module, "StandIn_Control", s.Control);
   return loaded[file] = s;
 }

@@ -24,6 +24,7 @@ struct StandIn {
   int (*MakeCa)(const char*, const char*, const char*) = nullptr;
   int (*MakeUser)(const char*, const char*, const char*, int64_t, const char*, const char*) = nullptr;
   int (*MakeCrl)(const char*, const char*, const char*, const char*) = nullptr;
+  int (*ExportKey)(const char*, const char*) = nullptr;
   int (*Control)(const char*) = nullptr;
   static const StandIn& Get(const std::string& file = "mplug.dll");
   int Calls(const std::string& function) const { return Control(("calls " + function).c_str()); }

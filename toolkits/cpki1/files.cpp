@@ -10,6 +10,7 @@
 #endif
 
 #include "cpki1_internal.h"
+#include "standin.h"
 #include "standin_files.h"
 
 namespace cpki1 {
@@ -105,12 +106,20 @@ bool WriteRecords(const std::string& path, const char magic[4], const Records& r
   const std::filesystem::path p(native);
   if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
   // Written beside, then moved over the old file in one step: a failure leaves the old one.
+  // Tests script faults here: "fail StoreWrite <k> <code>" stops the k-th write halfway,
+  // "fail StoreMove <k> <code>" refuses its move into place.
   const std::string temporary = native + ".new";
-  if (standin::WriteWholeFile(temporary.c_str(), data.data(), data.size()) != standin::WriteResult::kOk) return false;
+  const bool writeFails = standin::Hook("StoreWrite") != 0;
+  const size_t size = writeFails ? data.size() / 2 : data.size();
+  if (standin::WriteWholeFile(temporary.c_str(), data.data(), size) != standin::WriteResult::kOk || writeFails) {
+    std::remove(temporary.c_str());
+    return false;
+  }
 #if defined(_WIN32)
-  const bool moved = MoveFileExA(temporary.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  const bool moved =
+      standin::Hook("StoreMove") == 0 && MoveFileExA(temporary.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 #else
-  const bool moved = std::rename(temporary.c_str(), native.c_str()) == 0;
+  const bool moved = standin::Hook("StoreMove") == 0 && std::rename(temporary.c_str(), native.c_str()) == 0;
 #endif
   if (!moved) std::remove(temporary.c_str());
   return moved;

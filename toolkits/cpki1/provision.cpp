@@ -5,6 +5,7 @@
 
 #include "cpki1_internal.h"
 #include "cpki1_standin.h"
+#include "standin_rsa.h"
 #include "standin_files.h"
 
 namespace cpki1 {
@@ -153,43 +154,11 @@ STANDIN_EXPORT int VCERT_StandIn_ExportKey(const char* psePath, const char* keyF
     Sexp key;
     if (gcry_sexp_sscan(&key.s, nullptr, reinterpret_cast<const char*>(r.second.data()), r.second.size()) != 0)
       return kBadFormat;
-    auto mpi = [&](const char* token) {
-      Bytes out;
-      gcry_sexp_t part = gcry_sexp_find_token(key.s, token, 0);
-      size_t len = 0;
-      const char* p = part != nullptr ? gcry_sexp_nth_data(part, 1, &len) : nullptr;
-      if (p != nullptr) out.assign(p, p + len);
-      if (part != nullptr) gcry_sexp_release(part);
-      return out;
-    };
-    // libgcrypt keeps p < q and u = p^-1 mod q; PKCS#1 wants the prime factors as q', p' with
-    // qInv = q'^-1 mod p': swap the primes so u serves as qInv.
-    InitGcrypt();
-    const Bytes n = mpi("n"), e = mpi("e"), d = mpi("d"), p = mpi("q"), q = mpi("p"), u = mpi("u");
-    gcry_mpi_t D = nullptr, P = nullptr, Q = nullptr;
-    gcry_mpi_scan(&D, GCRYMPI_FMT_USG, d.data(), d.size(), nullptr);
-    gcry_mpi_scan(&P, GCRYMPI_FMT_USG, p.data(), p.size(), nullptr);
-    gcry_mpi_scan(&Q, GCRYMPI_FMT_USG, q.data(), q.size(), nullptr);
-    auto exponent = [&](gcry_mpi_t prime) {
-      gcry_mpi_t pm1 = gcry_mpi_new(0), r = gcry_mpi_new(0);
-      gcry_mpi_sub_ui(pm1, prime, 1);
-      gcry_mpi_mod(r, D, pm1);
-      unsigned char* buf = nullptr;
-      size_t len = 0;
-      gcry_mpi_aprint(GCRYMPI_FMT_USG, &buf, &len, r);
-      Bytes out(buf, buf + len);
-      gcry_free(buf);
-      gcry_mpi_release(pm1);
-      gcry_mpi_release(r);
-      return out;
-    };
-    const Bytes dp = exponent(P), dq = exponent(Q);
-    gcry_mpi_release(D);
-    gcry_mpi_release(P);
-    gcry_mpi_release(Q);
-    const Bytes der = der::Seq({der::SmallInt(0), der::Int(n), der::Int(e), der::Int(d), der::Int(p), der::Int(q),
-                                der::Int(dp), der::Int(dq), der::Int(u)});
-    return WriteObject(keyFile, der, true, "RSA PRIVATE KEY") ? kOk : kFileError;
+    const std::string pem = standin::RsaPrivateKeyPem(key.s);
+    if (pem.empty()) return kBadFormat;
+    return standin::WriteWholeFile(ResolvePath(keyFile).c_str(), pem.data(), pem.size()) == standin::WriteResult::kOk
+               ? kOk
+               : kFileError;
   }
   return kBadFormat;
 }

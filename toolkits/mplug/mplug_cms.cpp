@@ -106,7 +106,8 @@ int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t
   int32_t result = kBadFormat;
   Md attrs;
   ksba_stop_reason_t reason = KSBA_SR_NONE;
-  bool ok = ksba_reader_new(&r) == 0 && ksba_reader_set_mem(r, sig, sigLen) == 0 && ksba_cms_new(&cms) == 0 &&
+  bool ok = IsOneBerElement(sig, sigLen) && ksba_reader_new(&r) == 0 && ksba_reader_set_mem(r, sig, sigLen) == 0 &&
+            ksba_cms_new(&cms) == 0 &&
             ksba_cms_set_reader_writer(cms, r, nullptr) == 0;
   while (ok && reason != KSBA_SR_READY) {
     ok = ksba_cms_parse(cms, &reason) == 0;
@@ -133,7 +134,8 @@ int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t
     size_t imageLen = 0;
     const unsigned char* image = kc ? ksba_cert_get_image(kc, &imageLen) : nullptr;
     ok = ok && image != nullptr &&
-         ParseCert(std::string(reinterpret_cast<const char*>(image), imageLen), signer) == kOk;
+         ParseCert(std::string(reinterpret_cast<const char*>(image), imageLen), signer) == kOk &&
+         SignedDataShapeValid(sig, sigLen, signer.Image);
     if (ok) {
       const Bytes expected = Sha256(data, len);
       ksba_cms_set_hash_function(cms, HashInto, attrs.h);

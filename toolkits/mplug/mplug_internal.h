@@ -57,6 +57,8 @@ bool Unhex(const std::string& text, Bytes& out);
 Bytes Sha256(const uint8_t* data, size_t len);
 bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit);
 bool WriteWhole(const std::string& path, const std::string& text);
+// The CRL files of a CRL directory ("crl*.pem").
+std::vector<std::string> CrlFiles(const std::string& dir);
 std::string Canonical(gcry_sexp_t s);
 bool ParseCanonical(const std::string& text, Sexp& out);
 
@@ -102,10 +104,25 @@ bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig);
 bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig);
 bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig);
 bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig);
+// True when the bytes are exactly one well-formed BER element (definite or indefinite lengths).
+bool IsOneBerElement(const uint8_t* data, size_t len);
+// A DER certificate whose unsigned parts are exactly as they must be (mplug_ber.cpp).
+bool CertificateShapeValid(const std::string& der);
+// Detached SignedData with every field outside the signed parts as it must be: one SHA-256
+// signer named by issuer and serial of the one certificate carried (signerImage), nothing else.
+bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& signerImage);
 // Detached CMS SignedData over the data by the certificate's key.
 int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out);
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
 int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
+// Work buffers of the envelope calls, kept by a context so that their capacity is reused.
+struct EnvelopeBuffers {
+  Bytes body, out;
+};
+// CMS EnvelopedData of the data for the certificates (AES-256-CBC, RSA key transport) in b.out.
+int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b);
+// kOk with the content in plain, kNotRecipient, kBadFormat, or kBadSignature when it does not decrypt.
+int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain);
 bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);
 

@@ -2,6 +2,8 @@
 // for signatures, PKCS#1 v1.5 key transport), sealed text files for everything stored.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <map>
 #include <mutex>
 
@@ -73,6 +75,18 @@ bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit) {
   }
   std::fclose(f);
   return ok;
+}
+
+std::vector<std::string> CrlFiles(const std::string& dir) {
+  // The engine names them "crl<number>.pem"; only those present are read.
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(FilePath(dir), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() > 7 && name.compare(0, 3, "crl") == 0 && name.compare(name.size() - 4, 4, ".pem") == 0)
+      out.push_back(it->path().string());
+  }
+  return out;
 }
 
 bool WriteWhole(const std::string& path, const std::string& text) {

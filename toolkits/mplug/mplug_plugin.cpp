@@ -45,6 +45,7 @@ struct Context {
   std::mutex lock;
   std::vector<std::string> params = std::vector<std::string>(kParamCount);
   Sexp key;  // loaded by KeysRenewal
+  EnvelopeBuffers buffers;
   Cert own;
   bool hasKey = false;
 };
@@ -83,11 +84,9 @@ int32_t CheckTrust(const Context& c, const Cert& cert, bool ignoreTime) {
   std::string dir = c.params[kCrlDir];
   if (dir.empty() && !c.params[kWorkDir].empty()) dir = c.params[kWorkDir] + "/CRL";
   if (dir.empty()) return kOk;
-  for (int n = 0; n < 1000; ++n) {
-    char name[32];
-    std::snprintf(name, sizeof name, "/crl%03d.pem", n);
+  for (const std::string& file : CrlFiles(dir)) {
     Crl crl;
-    if (ReadCrl(dir + name, crl) != kOk || !CrlSignedBy(crl, ca)) continue;
+    if (ReadCrl(file, crl) != kOk || !CrlSignedBy(crl, ca)) continue;
     const std::string print = KeyFingerprint(cert.KeyText);
     if (std::find(crl.Revoked.begin(), crl.Revoked.end(), print) != crl.Revoked.end()) return kRevoked;
   }
@@ -107,32 +106,6 @@ int32_t WriteText(const std::string& text, char* out, int32_t limit) {
   std::memcpy(out, text.c_str(), text.size() + 1);
   return kOk;
 }
-
-void PutLE32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
-
-bool GetLE32(const uint8_t* p, size_t len, size_t& at, uint32_t& v) {
-  if (len - at < 4 || at > len) return false;
-  v = uint32_t(p[at]) | uint32_t(p[at + 1]) << 8 | uint32_t(p[at + 2]) << 16 | uint32_t(p[at + 3]) << 24;
-  at += 4;
-  return true;
-}
-
-bool GetBlock(const uint8_t* p, size_t len, size_t& at, std::string& out) {
-  uint32_t n = 0;
-  if (!GetLE32(p, len, at, n) || n > len - at) return false;
-  out.assign(reinterpret_cast<const char*>(p + at), n);
-  at += n;
-  return true;
-}
-
-void PutBlock(Bytes& out, const std::string& b) {
-  PutLE32(out, uint32_t(b.size()));
-  out.insert(out.end(), b.begin(), b.end());
-}
-
-std::string Str(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 int32_t Verify(MPHANDLE h, const uint8_t* Data, int32_t* DataLen, const uint8_t* Signature, int32_t SignatureLen,
                char* Signer, bool ignoreTime) {
@@ -283,8 +256,8 @@ int32_t MP_CALL VerifyDataIgnoreTime(MPHANDLE Ctx, const uint8_t* Data, int32_t*
   return Verify(Ctx, Data, DataLen, Signature, SignatureLen, Signer, true);
 }
 
-// Envelope: "ZMPE", the recipient count, per recipient its subject and the RSA-wrapped content
-// key, then the 12-byte nonce, the 16-byte tag and the AES-256-GCM ciphertext.
+// Envelope: CMS EnvelopedData for the listed certificates (mplug_envelope.cpp); the result must
+// fit in the data's place with GetMaxEncodeAddition bytes more.
 int32_t MP_CALL EncodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, const char* Files) {
   if (int32_t r = standin::Hook("EncodeData")) return r;
   auto c = Find(Ctx);
@@ -306,32 +279,10 @@ int32_t MP_CALL EncodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, const 
     at = end + 1;
   }
   if (recipients.empty()) return kBadParameters;
-  Bytes key(32), nonce(12), tag(16);
-  gcry_randomize(key.data(), key.size(), GCRY_STRONG_RANDOM);
-  gcry_create_nonce(nonce.data(), nonce.size());
-  Bytes out = {'Z', 'M', 'P', 'E'};
-  PutLE32(out, uint32_t(recipients.size()));
-  for (const Cert& r : recipients) {
-    Bytes wrapped;
-    if (!RsaEncrypt(r.KeyText, key, wrapped)) return kCryptoFailure;
-    PutBlock(out, r.Subject);
-    PutBlock(out, Str(wrapped));
-  }
   const size_t len = size_t(*DataLen);
-  if (out.size() + 28 > size_t(kMaxEncodeAddition)) return kTooLong;
-  Bytes body(Data, Data + len);
-  gcry_cipher_hd_t cipher = nullptr;
-  bool ok = gcry_cipher_open(&cipher, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_GCM, 0) == 0 &&
-            gcry_cipher_setkey(cipher, key.data(), key.size()) == 0 &&
-            gcry_cipher_setiv(cipher, nonce.data(), nonce.size()) == 0 &&
-            gcry_cipher_authenticate(cipher, out.data(), out.size()) == 0 &&
-            gcry_cipher_encrypt(cipher, body.data(), body.size(), nullptr, 0) == 0 &&
-            gcry_cipher_gettag(cipher, tag.data(), tag.size()) == 0;
-  gcry_cipher_close(cipher);
-  if (!ok) return kCryptoFailure;
-  out.insert(out.end(), nonce.begin(), nonce.end());
-  out.insert(out.end(), tag.begin(), tag.end());
-  out.insert(out.end(), body.begin(), body.end());
+  if (int32_t r = CmsEnvelope(recipients, Data, len, c->buffers)) return r;
+  const Bytes& out = c->buffers.out;
+  if (out.size() > len + size_t(kMaxEncodeAddition)) return kTooLong;
   std::memcpy(Data, out.data(), out.size());
   *DataLen = int32_t(out.size());
   return kOk;
@@ -341,39 +292,13 @@ int32_t MP_CALL DecodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, char* 
   if (int32_t r = standin::Hook("DecodeData")) return r;
   auto c = Find(Ctx);
   if (!c) return kUnknownContext;
-  if (Data == nullptr || DataLen == nullptr || *DataLen < 8) return kBadParameters;
+  if (Data == nullptr || DataLen == nullptr || *DataLen < 1) return kBadParameters;
   std::lock_guard<std::mutex> hold(c->lock);
   if (!c->hasKey) return kNoPrivateKey;
-  const size_t len = size_t(*DataLen);
-  if (std::memcmp(Data, "ZMPE", 4) != 0) return kBadFormat;
-  size_t at = 4;
-  uint32_t count = 0;
-  if (!GetLE32(Data, len, at, count) || count == 0) return kBadFormat;
-  Bytes key;
-  for (uint32_t i = 0; i < count; ++i) {
-    std::string subject, wrapped;
-    if (!GetBlock(Data, len, at, subject) || !GetBlock(Data, len, at, wrapped)) return kBadFormat;
-    if (key.empty() && subject == c->own.Subject &&
-        !RsaDecrypt(c->key.get(), Bytes(wrapped.begin(), wrapped.end()), key))
-      return kCryptoFailure;
-  }
-  if (key.size() != 32) return key.empty() ? kNotRecipient : kBadFormat;
-  if (len - at < 28) return kBadFormat;
-  const size_t headerLen = at;
-  const uint8_t* nonce = Data + at;
-  const uint8_t* tag = Data + at + 12;
-  Bytes body(Data + at + 28, Data + len);
-  gcry_cipher_hd_t cipher = nullptr;
-  bool ok = gcry_cipher_open(&cipher, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_GCM, 0) == 0 &&
-            gcry_cipher_setkey(cipher, key.data(), key.size()) == 0 &&
-            gcry_cipher_setiv(cipher, nonce, 12) == 0 &&
-            gcry_cipher_authenticate(cipher, Data, headerLen) == 0 &&
-            gcry_cipher_decrypt(cipher, body.data(), body.size(), nullptr, 0) == 0;
-  ok = ok && gcry_cipher_checktag(cipher, tag, 16) == 0;
-  gcry_cipher_close(cipher);
-  if (!ok) return kBadSignature;
-  std::memcpy(Data, body.data(), body.size());
-  *DataLen = int32_t(body.size());
+  Bytes& plain = c->buffers.body;
+  if (int32_t r = CmsOpenEnvelope(c->own, c->key.get(), Data, size_t(*DataLen), plain)) return r;
+  if (!plain.empty()) std::memcpy(Data, plain.data(), plain.size());
+  *DataLen = int32_t(plain.size());
   if (Sender != nullptr) Sender[0] = '\0';
   return kOk;
 }

@@ -3,6 +3,7 @@
 
 #include "mplug_internal.h"
 #include "mplug_standin.h"
+#include "standin_rsa.h"
 
 using namespace mplug;
 
@@ -61,6 +62,15 @@ STANDIN_EXPORT int MPro_StandIn_MakeCrl(const char* caKeyFile, const char* caCer
   }
   const std::string text = MakeCrlText(ca.Subject, revoked, caKey.get());
   return !text.empty() && WriteWhole(crlFile, text) ? kOk : kFileNotFound;
+}
+
+STANDIN_EXPORT int MPro_StandIn_ExportKey(const char* pseFile, const char* pemFile) {
+  if (pseFile == nullptr || pemFile == nullptr) return kBadParameters;
+  Sexp key;
+  if (int r = ReadPrivateKey(pseFile, key)) return r;
+  const std::string pem = standin::RsaPrivateKeyPem(key.get());
+  if (pem.empty()) return kBadFormat;
+  return WriteWhole(pemFile, pem) ? kOk : kFileNotFound;
 }
 
 STANDIN_EXPORT int StandIn_Control(const char* command) { return standin::Control(command); }

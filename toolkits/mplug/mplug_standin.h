@@ -16,4 +16,6 @@ STANDIN_EXPORT int MPro_StandIn_MakeUser(const char* caKeyFile, const char* caCe
 // A CRL of the authority revoking the certificates in the ";"-separated list of files.
 STANDIN_EXPORT int MPro_StandIn_MakeCrl(const char* caKeyFile, const char* caCertFile, const char* revokedCertFiles,
                                         const char* crlFile);
+// The private key of a PSE file as PKCS#1 PEM, for checks with other tools.
+STANDIN_EXPORT int MPro_StandIn_ExportKey(const char* pseFile, const char* pemFile);
 STANDIN_EXPORT int StandIn_Control(const char* command);

@@ -4,9 +4,12 @@
 
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <mutex>
 
 #include "mplug_internal.h"
+#include "standin.h"
 
 namespace mplug {
 namespace {
@@ -119,11 +122,49 @@ std::string Rfc2253FromOneLine(const std::string& line) {
   return dn;
 }
 
+namespace {
+
+// Certificates parsed before, by their image: every operation reads the authority's and the
+// correspondent's again, and libksba's parse costs more than the signature check.
+struct ParsedCerts {
+  std::mutex lock;
+  std::map<std::string, Cert> byImage;
+};
+
+ParsedCerts& Parsed() {
+  static standin::Immortal<ParsedCerts> parsed;
+  return parsed.get();
+}
+
+int32_t ParseCertOnce(const std::string& der, Cert& cert);
+
+}  // namespace
+
 int32_t ParseCert(const std::string& der, Cert& cert) {
+  constexpr size_t kKept = 512;
+  ParsedCerts& parsed = Parsed();
+  {
+    std::lock_guard<std::mutex> hold(parsed.lock);
+    auto it = parsed.byImage.find(der);
+    if (it != parsed.byImage.end()) {
+      cert = it->second;
+      return kOk;
+    }
+  }
+  if (int32_t r = ParseCertOnce(der, cert)) return r;
+  std::lock_guard<std::mutex> hold(parsed.lock);
+  if (parsed.byImage.size() >= kKept) parsed.byImage.clear();
+  parsed.byImage.emplace(der, cert);
+  return kOk;
+}
+
+namespace {
+
+int32_t ParseCertOnce(const std::string& der, Cert& cert) {
   ksba_cert_t kc = nullptr;
   if (ksba_cert_new(&kc) != 0) return kCryptoFailure;
   std::unique_ptr<ksba_cert_s, void (*)(ksba_cert_t)> hold(kc, ksba_cert_release);
-  if (ksba_cert_init_from_mem(kc, der.data(), der.size()) != 0) return kBadFormat;
+  if (!CertificateShapeValid(der) || ksba_cert_init_from_mem(kc, der.data(), der.size()) != 0) return kBadFormat;
   const char* algo = ksba_cert_get_digest_algo(kc);
   if (algo == nullptr || std::strcmp(algo, kSha256WithRsa) != 0) return kBadFormat;
   KsbaText subject(ksba_cert_get_subject(kc, 0)), issuer(ksba_cert_get_issuer(kc, 0));
@@ -154,6 +195,8 @@ int32_t ParseCert(const std::string& der, Cert& cert) {
   cert.Image = der;
   return kOk;
 }
+
+}  // namespace
 
 int32_t ReadCert(const std::string& path, Cert& cert) {
   Bytes bytes;

@@ -158,8 +158,10 @@ int32_t TMPro1CryptoEngine::GetMaxErrorStringLength() {
 int32_t TMPro1CryptoEngine::GetCryptoParamNumber() { return int32_t(ParamCount()); }
 
 void TMPro1CryptoEngine::GetCryptoParamName(int32_t Index, char* Name) {
-  if (Index < 1 || Name == nullptr) return;
-  if (GetCryptoAPI() != kOk || Index > int32_t(ParamCount())) return TCryptoEngine::GetCryptoParamName(Index, Name);
+  if (Name == nullptr) return;
+  // Out of range or without a plug-in: the base answers (an empty name), never an unwritten buffer.
+  if (Index < 1 || GetCryptoAPI() != kOk || Index > int32_t(ParamCount()))
+    return TCryptoEngine::GetCryptoParamName(Index, Name);
   const int32_t limit = binding_->Api().GetMaxCryptoParamNameLength();
   std::string name(size_t(limit > 0 ? limit : 0) + 1, '\0');
   binding_->Api().GetCryptoParamName(Index - 1, name.data());

@@ -1,0 +1,216 @@
+// The benchmark cases shared by the engines whose toolkits speak CMS with certificates (Message-PRO,
+// Validata): each engine against libgcrypt doing the same work (bench_gcrypt_raw.h), EncodeData
+// of 1 KiB with 10 and with 10,000 correspondents' certificates (encode_steady), and two engines of
+// two users on two threads against one (scale_*). A program supplies its world of two users
+// (user 1 and user 2, each with an engine knowing the other) and calls RunCmsEngineBenchmarks.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "bench_gcrypt_raw.h"
+#include "bench_report.h"
+#include "bench_scaling.h"
+#include "bench_timing.h"
+#include "frame/crypto_engine.h"
+
+namespace zkbench {
+
+class CmsWorld {
+ public:
+  virtual ~CmsWorld() = default;
+  virtual zk::TCryptoEngine& Engine(int user) = 0;
+  // The UID that names `user` as a recipient.
+  virtual std::string Uid(int user) const = 0;
+  // Makes `count` correspondents' certificates known to user 1 (copies of user 2's under other
+  // names where the engine allows it); false when the world cannot.
+  virtual bool FillCertificates(int count) = 0;
+};
+
+namespace cms {
+
+using Bytes = std::vector<uint8_t>;
+inline constexpr int64_t kSmall = 1024;
+inline constexpr int64_t kLarge = 1 << 20;
+inline constexpr int kFew = 10, kMany = 10000;
+
+inline CmsWorld* g_world = nullptr;
+inline CmsWorld& World() { return *g_world; }
+inline const GcryptRaw& Raw() {
+  static const GcryptRaw raw;
+  return raw;
+}
+
+inline Bytes RandomBytes(size_t size) {
+  std::mt19937 gen(42);
+  Bytes out(size);
+  for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
+  return out;
+}
+
+inline int User(const benchmark::State& state) { return state.thread_index() % 2 + 1; }
+
+inline void Encode(benchmark::State& state, int from, int to, int64_t size) {
+  const Bytes plain = RandomBytes(static_cast<size_t>(size));
+  Bytes buffer(plain.size() + static_cast<size_t>(World().Engine(from).GetMaxEncodeAddition()));
+  int32_t length = 0;
+  const std::string uid = World().Uid(to);
+  TimeEach(
+      state, size, [&] { std::memcpy(buffer.data(), plain.data(), plain.size()), length = static_cast<int32_t>(size); },
+      [&] { return World().Engine(from).EncodeData(buffer.data(), &length, uid.c_str()); });
+}
+
+inline void Decode(benchmark::State& state, int from, int to, int64_t size) {
+  Bytes envelope = RandomBytes(static_cast<size_t>(size));
+  envelope.resize(envelope.size() + static_cast<size_t>(World().Engine(from).GetMaxEncodeAddition()));
+  int32_t sealed = static_cast<int32_t>(size);
+  if (World().Engine(from).EncodeData(envelope.data(), &sealed, World().Uid(to).c_str()) != 0) {
+    state.SkipWithError("no envelope");
+    return;
+  }
+  Bytes buffer(static_cast<size_t>(sealed));
+  int32_t length = 0;
+  char sender[4096];
+  TimeEach(
+      state, size, [&] { std::memcpy(buffer.data(), envelope.data(), buffer.size()), length = sealed; },
+      [&] { return World().Engine(to).DecodeData(buffer.data(), &length, sender); });
+}
+
+inline void Sign(benchmark::State& state, int user) {
+  const Bytes data = RandomBytes(kSmall);
+  Bytes signature(static_cast<size_t>(World().Engine(user).GetMaxSignatureLength()));
+  int32_t length = 0;
+  TimeEach(state, kSmall, NoPrepare,
+           [&] { return World().Engine(user).SignData(data.data(), kSmall, signature.data(), &length, ""); });
+}
+
+inline void Verify(benchmark::State& state, int signer, int verifier) {
+  const Bytes data = RandomBytes(kSmall);
+  Bytes signature(static_cast<size_t>(World().Engine(signer).GetMaxSignatureLength()));
+  int32_t length = 0;
+  if (World().Engine(signer).SignData(data.data(), kSmall, signature.data(), &length, "") != 0) {
+    state.SkipWithError("no signature");
+    return;
+  }
+  char uid[4096];
+  TimeEach(state, kSmall, NoPrepare, [&] {
+    return World().Engine(verifier).VerifyData(data.data(), kSmall, signature.data(), length, uid);
+  });
+}
+
+inline void EncodeEngine(benchmark::State& state) { Encode(state, 1, 2, kLarge); }
+inline void DecodeEngine(benchmark::State& state) { Decode(state, 1, 2, kLarge); }
+inline void SignEngine(benchmark::State& state) { Sign(state, 1); }
+inline void VerifyEngine(benchmark::State& state) { Verify(state, 1, 2); }
+
+inline void EncodeRaw(benchmark::State& state) {
+  const Bytes plain = RandomBytes(kLarge);
+  GcryptRaw::Envelope envelope;
+  TimeEach(state, kLarge, NoPrepare, [&] { return Raw().Encode(plain, envelope); });
+}
+
+inline void DecodeRaw(benchmark::State& state) {
+  GcryptRaw::Envelope envelope;
+  if (Raw().Encode(RandomBytes(kLarge), envelope) != 0) return state.SkipWithError("no raw envelope");
+  Bytes plain;
+  TimeEach(state, kLarge, NoPrepare, [&] { return Raw().Decode(envelope, plain); });
+}
+
+inline void SignRaw(benchmark::State& state) {
+  const Bytes data = RandomBytes(kSmall);
+  TimeEach(state, kSmall, NoPrepare, [&] {
+    GcryptRaw::Sexp value;
+    return Raw().Sign(data, value);
+  });
+}
+
+inline void VerifyRaw(benchmark::State& state) {
+  const Bytes data = RandomBytes(kSmall);
+  GcryptRaw::Signature s;
+  Raw().SignWithCertificate(data, s);
+  TimeEach(state, kSmall, NoPrepare, [&] { return Raw().Verify(data, s); });
+}
+
+inline void EncodeSteady(benchmark::State& state) {
+  if (!World().FillCertificates(static_cast<int>(state.range(0)))) return state.SkipWithError("not measured");
+  Encode(state, 1, 2, kSmall);
+}
+
+inline void ScaleSign(benchmark::State& state) { Sign(state, User(state)); }
+inline void ScaleVerify(benchmark::State& state) { Verify(state, 3 - User(state), User(state)); }
+inline void ScaleEncode(benchmark::State& state) { Encode(state, User(state), 3 - User(state), kSmall); }
+inline void ScaleDecode(benchmark::State& state) { Decode(state, 3 - User(state), User(state), kSmall); }
+inline void ScaleSignRaw(benchmark::State& state) { SignRaw(state); }
+inline void ScaleVerifyRaw(benchmark::State& state) { VerifyRaw(state); }
+
+inline void RegisterAll() {
+  const std::pair<const char*, void (*)(benchmark::State&)> timed[] = {
+      {"encode/engine", EncodeEngine}, {"encode/raw", EncodeRaw}, {"decode/engine", DecodeEngine},
+      {"decode/raw", DecodeRaw},       {"sign/engine", SignEngine}, {"sign/raw", SignRaw},
+      {"verify/engine", VerifyEngine}, {"verify/raw", VerifyRaw}};
+  for (const auto& [name, fn] : timed) benchmark::RegisterBenchmark(name, fn)->UseManualTime()->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark("encode_steady/engine", EncodeSteady)
+      ->Arg(kFew)
+      ->Arg(kMany)
+      ->UseManualTime()
+      ->Unit(benchmark::kMicrosecond);
+  RegisterScaling("sign", ScaleSign);
+  RegisterScaling("sign", ScaleSignRaw, "raw");
+  RegisterScaling("verify", ScaleVerify);
+  RegisterScaling("verify", ScaleVerifyRaw, "raw");
+  RegisterScaling("encode", ScaleEncode);
+  RegisterScaling("decode", ScaleDecode);
+}
+
+inline void PrintTables(const MedianReporter& r, const char* engine) {
+  struct Row {
+    const char* op;
+    const char* size;
+    double goal;
+  };
+  const Row rows[] = {{"encode", "1 MiB", 0.95}, {"decode", "1 MiB", 0.95}, {"sign", "1 KiB", 0.85}, {"verify", "1 KiB", 0.85}};
+  std::printf("\n%s engine against libgcrypt doing the same work:\n", engine);
+  std::printf("%-7s %6s %12s %12s %8s %8s   %s\n", "op", "size", "engine op/s", "raw op/s", "ratio", "cpu", "goal");
+  for (const Row& row : rows) {
+    const std::string e = std::string(row.op) + "/engine", raw = std::string(row.op) + "/raw";
+    const double ew = r.Median(e, "", "items_per_second"), rw = r.Median(raw, "", "items_per_second");
+    const double ec = r.Median(e, "", kCpuSecondsPerOp), rc = r.Median(raw, "", kCpuSecondsPerOp);
+    if (ew <= 0 || rw <= 0 || ec <= 0 || rc <= 0) continue;
+    std::printf("%-7s %6s %12.2f %12.2f %8.3f %8.3f   >=%.2f %s\n", row.op, row.size, ew, rw, ew / rw, rc / ec,
+                row.goal, ew / rw >= row.goal ? "met" : "MISSED");
+  }
+  const double few = r.Median("encode_steady/engine", std::to_string(kFew), "items_per_second");
+  const double many = r.Median("encode_steady/engine", std::to_string(kMany), "items_per_second");
+  if (few > 0 && many > 0) {
+    std::printf("steady EncodeData/s with %d certificates %.1f, with %d certificates %.1f: ratio %.3f, goal >=0.90 %s\n",
+                kFew, few, kMany, many, many / few, many / few >= 0.9 ? "met" : "MISSED");
+  }
+  PrintScalingTable(r, engine);
+}
+
+}  // namespace cms
+
+// Registers the cases, runs them with the command line's options and prints the tables.
+inline int RunCmsEngineBenchmarks(int argc, char** argv, CmsWorld& (*world)(), const char* engine) {
+  cms::RegisterAll();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  int status = 0;
+  try {
+    cms::g_world = &world();
+    MedianReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    cms::PrintTables(reporter, engine);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "benchmark set-up failed: %s\n", e.what());
+    status = 1;
+  }
+  benchmark::Shutdown();
+  return status;
+}
+
+}  // namespace zkbench

@@ -1,0 +1,79 @@
+// The Message-PRO engine "M-Pro v2.x" (whose plug-in runs calls concurrently) over the stand-in
+// mplug2.dll, against libgcrypt doing the same work (bench_cms_engine.h). Besides the
+// cryptography, each operation of the plug-in builds or parses CMS with libksba, reads the
+// certificates and the authority from their files and lists the CRL directory.
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <stdexcept>
+
+#include "bench_cms_engine.h"
+#include "engines/mpro/mpro_engine.h"
+#include "frame/zexroot.h"
+#include "platform/platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Check(bool ok, const std::string& what) {
+  if (!ok) throw std::runtime_error(what);
+}
+
+// alice (1) and bob (2) of one authority, their certificates in one directory, an engine each.
+class MProWorld : public zkbench::CmsWorld {
+ public:
+  MProWorld() {
+    const zk::platform::ModuleHandle module = zk::LoadToolkitLibrary("mplug2.dll");
+    Check(module != nullptr, "mplug2.dll is not beside the benchmark");
+    using MakeCaFn = int (*)(const char*, const char*, const char*);
+    using MakeUserFn = int (*)(const char*, const char*, const char*, int64_t, const char*, const char*);
+    const auto makeCa = reinterpret_cast<MakeCaFn>(zk::platform::FindSymbol(module, "MPro_StandIn_MakeCa"));
+    const auto makeUser = reinterpret_cast<MakeUserFn>(zk::platform::FindSymbol(module, "MPro_StandIn_MakeUser"));
+    Check(makeCa != nullptr && makeUser != nullptr, "not the stand-in");
+    root_ = fs::temp_directory_path() / ("zk_bench_mpro_" + std::to_string(std::random_device()()));
+    fs::create_directories(root_ / "certs");
+    fs::create_directories(root_ / "work" / "CRL");
+    Check(makeCa("/C=RU/O=Bench/CN=Root", Path("ca.key").c_str(), Path("ca.pem").c_str()) == 0, "authority");
+    for (int n : {1, 2}) {
+      Check(makeUser(Path("ca.key").c_str(), Path("ca.pem").c_str(), ("/C=RU/O=Bench/CN=" + Uid(n)).c_str(), 0,
+                     Pse(n).c_str(), Cert(n).c_str()) == 0,
+            "user");
+      auto engine = std::make_unique<zk::TMPro2xCryptoEngine>();
+      const std::pair<int32_t, std::string> params[] = {{1, Cert(n)}, {2, Path("certs")},  {3, Path("work")},
+                                                        {7, Pse(n)},  {8, Path("ca.pem")}, {22, "600"}};
+      for (const auto& [index, value] : params) Check(engine->SetCryptoParamValue(index, value.c_str()) == 0, "param");
+      engines_.push_back(std::move(engine));
+    }
+  }
+  ~MProWorld() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  zk::TCryptoEngine& Engine(int n) override { return *engines_[size_t(n - 1)]; }
+  std::string Uid(int n) const override { return n == 1 ? "alice" : "bob"; }
+  // Copies of bob's certificate under other names: the engine opens only the file of the UID.
+  bool FillCertificates(int count) override {
+    for (int i = filler_; i < count - 2; ++i) fs::copy_file(Cert(2), Path("certs/filler" + std::to_string(i) + ".pem"));
+    filler_ = std::max(filler_, count - 2);
+    return true;
+  }
+
+ private:
+  std::string Path(const std::string& name) const { return (root_ / name).string(); }
+  std::string Pse(int n) const { return Path(Uid(n) + ".pse"); }
+  std::string Cert(int n) const { return Path("certs/" + Uid(n) + ".pem"); }
+
+  fs::path root_;
+  std::vector<std::unique_ptr<zk::TMPro2xCryptoEngine>> engines_;
+  int filler_ = 0;
+};
+
+zkbench::CmsWorld& TheWorld() {
+  static MProWorld world;
+  return world;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return zkbench::RunCmsEngineBenchmarks(argc, argv, TheWorld, "M-Pro v2.x"); }

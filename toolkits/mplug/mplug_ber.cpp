@@ -1,0 +1,167 @@
+// A small BER reader for what libksba leaves unchecked: that every byte of a signature or an
+// envelope belongs to one well-formed element, and that every field of a signature outside the
+// signed attributes and the certificate's signed part has exactly the value it must have. A
+// change anywhere in a signature then makes it fail.
+#include <cstring>
+
+#include "mplug_internal.h"
+
+namespace mplug {
+namespace {
+
+constexpr int kMaxDepth = 64;
+
+// One element: its first (and only) tag byte, its content, and all of its bytes.
+struct Node {
+  uint8_t tag = 0;
+  const uint8_t* content = nullptr;
+  size_t length = 0;
+  const uint8_t* raw = nullptr;
+  size_t rawLength = 0;
+  bool Is(uint8_t t) const { return tag == t; }
+  bool RawEquals(const uint8_t* p, size_t n) const { return rawLength == n && std::memcmp(raw, p, n) == 0; }
+};
+
+bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth);
+
+// The children of constructed content up to `end` (indefinite: up to the end-of-contents).
+bool ReadChildren(const uint8_t* p, size_t len, size_t& at, bool indefinite, std::vector<Node>* out, int depth) {
+  while (true) {
+    if (indefinite && at + 2 <= len && p[at] == 0 && p[at + 1] == 0) {
+      at += 2;
+      return true;
+    }
+    if (!indefinite && at == len) return true;
+    Node child;
+    if (!Read(p, len, at, child, depth + 1)) return false;
+    if (out != nullptr) out->push_back(child);
+  }
+}
+
+bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
+  if (depth > kMaxDepth || at + 2 > len || (p[at] & 0x1f) == 0x1f || p[at] == 0) return false;
+  const size_t start = at;
+  node.tag = p[at++];
+  const bool constructed = (node.tag & 0x20) != 0;
+  const uint8_t first = p[at++];
+  if (first == 0x80) {
+    if (!constructed) return false;
+    const size_t contentStart = at;
+    if (!ReadChildren(p, len, at, true, nullptr, depth)) return false;
+    node.content = p + contentStart;
+    node.length = at - 2 - contentStart;
+  } else {
+    size_t length = first;
+    if (first & 0x80) {
+      const size_t n = first & 0x7f;
+      if (n == 0 || n > 4 || len - at < n) return false;
+      length = 0;
+      for (size_t i = 0; i < n; ++i) length = length << 8 | p[at++];
+    }
+    if (length > len - at) return false;
+    node.content = p + at;
+    node.length = length;
+    at += length;
+    size_t inner = 0;
+    if (constructed && !ReadChildren(node.content, node.length, inner, false, nullptr, depth)) return false;
+  }
+  node.raw = p + start;
+  node.rawLength = at - start;
+  return true;
+}
+
+bool Parse(const uint8_t* p, size_t len, Node& node) {
+  size_t at = 0;
+  return Read(p, len, at, node, 0) && at == len;
+}
+
+bool Children(const Node& node, std::vector<Node>& out) {
+  out.clear();
+  size_t at = 0;
+  return (node.tag & 0x20) != 0 && ReadChildren(node.content, node.length, at, false, &out, 1);
+}
+
+// An OBJECT IDENTIFIER with exactly these content bytes.
+bool IsOid(const Node& n, const uint8_t* oid, size_t len) {
+  return n.Is(0x06) && n.length == len && std::memcmp(n.content, oid, len) == 0;
+}
+
+bool IsSmallInt(const Node& n, uint8_t v) { return n.Is(0x02) && n.length == 1 && n.content[0] == v; }
+
+// AlgorithmIdentifier { oid, NULL or nothing }.
+bool IsAlgorithm(const Node& n, const uint8_t* oid, size_t len) {
+  std::vector<Node> f;
+  return n.Is(0x30) && Children(n, f) && (f.size() == 1 || (f.size() == 2 && f[1].Is(0x05) && f[1].length == 0)) &&
+         IsOid(f[0], oid, len);
+}
+
+const uint8_t kSignedData[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x02};
+const uint8_t kData[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x01};
+const uint8_t kSha256[] = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+const uint8_t kRsa[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x01};
+const uint8_t kSha256WithRsa[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0b};
+
+// The issuer name and serial number elements of a certificate's signed part.
+bool IssuerAndSerialOf(const Node& cert, Node& issuer, Node& serial) {
+  std::vector<Node> c, tbs;
+  if (!Children(cert, c) || c.size() != 3 || !Children(c[0], tbs)) return false;
+  const size_t at = !tbs.empty() && tbs[0].Is(0xa0) ? 1 : 0;
+  if (tbs.size() < at + 4) return false;
+  serial = tbs[at];
+  issuer = tbs[at + 2];
+  return true;
+}
+
+bool CheckSignerInfo(const Node& info, const Node& cert) {
+  std::vector<Node> f, sid;
+  Node issuer, serial;
+  if (!Children(info, f) || f.size() != 6 || !IsSmallInt(f[0], 1) || !Children(f[1], sid) || sid.size() != 2 ||
+      !IssuerAndSerialOf(cert, issuer, serial))
+    return false;
+  // The signer named is the certificate carried, and nothing follows the signature value.
+  return sid[0].RawEquals(issuer.raw, issuer.rawLength) && sid[1].RawEquals(serial.raw, serial.rawLength) &&
+         IsAlgorithm(f[2], kSha256, sizeof kSha256) && f[3].Is(0xa0) &&
+         (IsAlgorithm(f[4], kRsa, sizeof kRsa) || IsAlgorithm(f[4], kSha256WithRsa, sizeof kSha256WithRsa)) &&
+         f[5].Is(0x04);
+}
+
+}  // namespace
+
+bool IsOneBerElement(const uint8_t* data, size_t len) {
+  Node n;
+  return Parse(data, len, n);
+}
+
+bool CertificateShapeValid(const std::string& der) {
+  // DER: the outer algorithm is the signed one and the signature has no unused bits.
+  Node cert;
+  std::vector<Node> c, tbs;
+  const auto* p = reinterpret_cast<const uint8_t*>(der.data());
+  if (!Parse(p, der.size(), cert) || !cert.Is(0x30) || !Children(cert, c) || c.size() != 3 || !c[0].Is(0x30) ||
+      !Children(c[0], tbs))
+    return false;
+  const size_t at = !tbs.empty() && tbs[0].Is(0xa0) ? 1 : 0;
+  return tbs.size() > at + 1 && IsAlgorithm(c[1], kSha256WithRsa, sizeof kSha256WithRsa) &&
+         c[1].RawEquals(tbs[at + 1].raw, tbs[at + 1].rawLength) && c[2].Is(0x03) && c[2].length > 1 &&
+         c[2].content[0] == 0;
+}
+
+bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& signerImage) {
+  Node top, certs;
+  std::vector<Node> ci, wrapped, sd, algs, encap, certList, infos;
+  if (!Parse(sig, len, top) || !top.Is(0x30) || !Children(top, ci) || ci.size() != 2 ||
+      !IsOid(ci[0], kSignedData, sizeof kSignedData) || !ci[1].Is(0xa0) || !Children(ci[1], wrapped) ||
+      wrapped.size() != 1 || !wrapped[0].Is(0x30) || !Children(wrapped[0], sd))
+    return false;
+  // version 1, one digest algorithm (SHA-256), no content, one certificate, no CRLs, one signer.
+  if (sd.size() != 5 || !IsSmallInt(sd[0], 1) || !sd[1].Is(0x31) || !Children(sd[1], algs) || algs.size() != 1 ||
+      !IsAlgorithm(algs[0], kSha256, sizeof kSha256) || !sd[2].Is(0x30) || !Children(sd[2], encap) ||
+      encap.size() != 1 || !IsOid(encap[0], kData, sizeof kData) || !sd[3].Is(0xa0) || !Children(sd[3], certList) ||
+      certList.size() != 1 || !sd[4].Is(0x31) || !Children(sd[4], infos) || infos.size() != 1)
+    return false;
+  const Node& cert = certList[0];
+  return cert.RawEquals(reinterpret_cast<const uint8_t*>(signerImage.data()), signerImage.size()) &&
+         CertificateShapeValid(signerImage) && CheckSignerInfo(infos[0], cert);
+}
+
+}  // namespace mplug
