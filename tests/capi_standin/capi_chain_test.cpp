@@ -1,0 +1,1 @@
+#include "capi_standin/capi_standin_fixture.h"
