@@ -286,9 +286,16 @@ STANDIN_EXPORT BOOL CryptEncryptMessage(CRYPT_ENCRYPT_MESSAGE_PARA* Para, DWORD 
   }
   static const BYTE kNothing = 0;
   BIO* in = BIO_new_mem_buf(DataLen > 0 ? Data : &kNothing, static_cast<int>(DataLen));
-  CMS_ContentInfo* cms = CMS_encrypt_ex(certs, in, cipher.cipher, CMS_BINARY, ZkCapiLibContext(), nullptr);
+  // An engine's cipher (GOST 28147-89) works in the default context, where the engine is.
+  OSSL_LIB_CTX* context = cipher.fetched != nullptr ? ZkCapiLibContext() : nullptr;
+  CMS_ContentInfo* cms = CMS_encrypt_ex(nullptr, in, cipher.cipher, CMS_BINARY | CMS_PARTIAL, context, nullptr);
+  bool ok = cms != nullptr;
+  // Recipients added with their key-transport context kept: the GOST engine sets its parameters
+  // there.
+  for (int i = 0; ok && i < sk_X509_num(certs); ++i)
+    ok = CMS_add1_recipient_cert(cms, sk_X509_value(certs, i), CMS_KEY_PARAM) != nullptr;
   std::vector<BYTE> der;
-  const bool ok = cms != nullptr && EncodeCms(cms, der);
+  ok = ok && CMS_final(cms, in, nullptr, CMS_BINARY) == 1 && EncodeCms(cms, der);
   CMS_ContentInfo_free(cms);
   BIO_free(in);
   sk_X509_free(certs);
