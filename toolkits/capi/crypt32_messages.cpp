@@ -304,15 +304,8 @@ STANDIN_EXPORT BOOL CryptEncryptMessage(CRYPT_ENCRYPT_MESSAGE_PARA* Para, DWORD 
   return GiveBytes(der, Out, OutLen);
 }
 
-struct CRYPT_DECRYPT_MESSAGE_PARA_ {
-  DWORD cbSize;
-  DWORD dwMsgAndCertEncodingType;
-  DWORD cCertStore;
-  HCERTSTORE* rghCertStore;
-};
-
 // The first recipient whose certificate is in one of the stores with a key attached.
-STANDIN_EXPORT BOOL CryptDecryptMessage(CRYPT_DECRYPT_MESSAGE_PARA_* Para, const BYTE* Blob, DWORD BlobLen,
+STANDIN_EXPORT BOOL CryptDecryptMessage(CRYPT_DECRYPT_MESSAGE_PARA* Para, const BYTE* Blob, DWORD BlobLen,
                                         BYTE* Out, DWORD* OutLen, PCCERT_CONTEXT* XchgCert) {
   if (Scripted("CryptDecryptMessage")) return 0;
   if (XchgCert != nullptr) *XchgCert = nullptr;
