@@ -292,6 +292,7 @@ TCertElem* AddCopy(TStore* store, TCertElem* cert) {
 
 std::vector<X509*> StoreCertificates(TStore* store) {
   std::vector<X509*> out;
+  if (store == nullptr) return out;
   std::lock_guard<std::recursive_mutex> hold(GraphLock());
   for (TCertElem* c : store->certs) {
     X509_up_ref(c->x509);
@@ -302,6 +303,7 @@ std::vector<X509*> StoreCertificates(TStore* store) {
 
 std::vector<X509_CRL*> StoreCrls(TStore* store) {
   std::vector<X509_CRL*> out;
+  if (store == nullptr) return out;
   std::lock_guard<std::recursive_mutex> hold(GraphLock());
   for (TCrlElem* c : store->crls) {
     X509_CRL_up_ref(c->crl);

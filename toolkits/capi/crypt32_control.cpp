@@ -11,6 +11,7 @@ using namespace capistandin;
 
 extern "C" {
 
+#if !defined(ZK_CAPI_ONE_IMAGE)  // both modules in one program (the fuzz target): advapi32's serves
 // "home <dir>": the state directory (shared with advapi32); otherwise the usual verbs.
 STANDIN_EXPORT int StandIn_Control(const char* command) {
   if (command != nullptr && std::strncmp(command, "home ", 5) == 0) {
@@ -19,6 +20,7 @@ STANDIN_EXPORT int StandIn_Control(const char* command) {
   }
   return standin::Control(command);
 }
+#endif
 
 // The certificate of CertFile (DER or PEM) into the system store; with a container, linked to it
 // (KEY_PROV_INFO, AT_KEYEXCHANGE). 0, or the failure's HRESULT.

@@ -3,6 +3,7 @@
 // parameters, and the low-level CryptMsg* decoding of both.
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -151,6 +152,40 @@ bool SignedContent(TMessage* m, std::vector<BYTE>& content) {
   return true;
 }
 
+// A caller asks the size first, then calls again with the same arguments for the bytes: the
+// message made for the size query is kept (per thread) and given out by that second call, so
+// signing and enveloping are done once, not twice.
+struct TPending {
+  std::vector<BYTE> request, message;
+};
+thread_local TPending pending;
+
+BOOL GiveMessage(std::vector<BYTE>& request, const std::vector<BYTE>& message, BYTE* out, DWORD* outLen) {
+  if (out == nullptr) {
+    pending.request = std::move(request);
+    pending.message = message;
+  } else {
+    pending = TPending();
+  }
+  return GiveBytes(message, out, outLen);
+}
+
+// The message of a size query just made with the same request, taken out of the keeping.
+bool TakePending(const std::vector<BYTE>& request, BYTE* out, std::vector<BYTE>& message) {
+  if (out == nullptr || pending.message.empty() || pending.request != request) return false;
+  message = std::move(pending.message);
+  pending = TPending();
+  return true;
+}
+
+template <typename T>
+void AppendValue(std::vector<BYTE>& to, const T& value) {
+  const auto* p = reinterpret_cast<const BYTE*>(&value);
+  to.insert(to.end(), p, p + sizeof value);
+}
+
+void AppendText(std::vector<BYTE>& to, const char* text) { to.insert(to.end(), text, text + std::strlen(text) + 1); }
+
 std::vector<BYTE> Concatenated(DWORD count, const BYTE** pieces, const DWORD* lengths) {
   std::vector<BYTE> all;
   for (DWORD i = 0; i < count; ++i)
@@ -200,11 +235,18 @@ STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detache
     return Fail(kErrorCallNotImplemented);  // attributes of the caller's own are not offered
   TCertElem* signer = CertOf(Para->pSigningCert);
   if (signer == nullptr) return Fail(kErrorInvalidParameter);
+  const std::vector<BYTE> content = Concatenated(Count, Pieces, Lengths);
+  std::vector<BYTE> request = content, der;
+  request.insert(request.end(), signer->der.begin(), signer->der.end());
+  AppendValue(request, signer->hasKeyContext ? signer->keyContext.hCryptProv : HCRYPTPROV{0});
+  AppendValue(request, Detached);
+  AppendText(request, Para->HashAlgorithm.pszObjId);
+  for (DWORD i = 0; i < Para->cMsgCert; ++i) AppendValue(request, Para->rgpMsgCert[i]);
+  if (TakePending(request, Out, der)) return GiveBytes(der, Out, OutLen);
   TDigest md(Para->HashAlgorithm.pszObjId);
   if (md.md == nullptr) return Fail(kCryptEUnknownAlgo);
   EVP_PKEY* key = CertPrivateKey(signer);
   if (key == nullptr) return 0;
-  const std::vector<BYTE> content = Concatenated(Count, Pieces, Lengths);
   const unsigned flags = CMS_BINARY | CMS_NOATTR | CMS_NOCERTS | CMS_PARTIAL | (Detached ? CMS_DETACHED : 0);
   CMS_ContentInfo* cms = CMS_sign_ex(nullptr, nullptr, nullptr, nullptr, flags, ZkCapiLibContext(), nullptr);
   bool ok = cms != nullptr && CMS_add1_signer(cms, signer->x509, key, md.md, flags) != nullptr;
@@ -214,14 +256,13 @@ STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detache
   }
   BIO* in = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
   ok = ok && CMS_final(cms, in, nullptr, flags) == 1;
-  std::vector<BYTE> der;
   ok = ok && EncodeCms(cms, der);
   BIO_free(in);
   CMS_ContentInfo_free(cms);
   EVP_PKEY_free(key);
   ERR_clear_error();
   if (!ok) return Fail(kNteBadKey);
-  return GiveBytes(der, Out, OutLen);
+  return GiveMessage(request, der, Out, OutLen);
 }
 
 STANDIN_EXPORT BOOL CryptVerifyDetachedMessageSignature(CRYPT_VERIFY_MESSAGE_PARA* Para, DWORD SignerIndex,
@@ -273,6 +314,13 @@ STANDIN_EXPORT BOOL CryptEncryptMessage(CRYPT_ENCRYPT_MESSAGE_PARA* Para, DWORD 
   if (Para == nullptr || OutLen == nullptr || Count == 0 || Recipients == nullptr ||
       (Data == nullptr && DataLen > 0) || Para->ContentEncryptionAlgorithm.pszObjId == nullptr)
     return Fail(kErrorInvalidParameter);
+  std::vector<BYTE> request(Data, Data + DataLen), der;
+  AppendText(request, Para->ContentEncryptionAlgorithm.pszObjId);
+  for (DWORD i = 0; i < Count; ++i) {
+    const TCertElem* c = CertOf(Recipients[i]);
+    if (c != nullptr) request.insert(request.end(), c->der.begin(), c->der.end());
+  }
+  if (TakePending(request, Out, der)) return GiveBytes(der, Out, OutLen);
   TCipher cipher(Para->ContentEncryptionAlgorithm.pszObjId);
   if (cipher.cipher == nullptr) return Fail(kCryptEUnknownAlgo);
   STACK_OF(X509)* certs = sk_X509_new_null();
@@ -294,14 +342,13 @@ STANDIN_EXPORT BOOL CryptEncryptMessage(CRYPT_ENCRYPT_MESSAGE_PARA* Para, DWORD 
   // there.
   for (int i = 0; ok && i < sk_X509_num(certs); ++i)
     ok = CMS_add1_recipient_cert(cms, sk_X509_value(certs, i), CMS_KEY_PARAM) != nullptr;
-  std::vector<BYTE> der;
   ok = ok && CMS_final(cms, in, nullptr, CMS_BINARY) == 1 && EncodeCms(cms, der);
   CMS_ContentInfo_free(cms);
   BIO_free(in);
   sk_X509_free(certs);
   ERR_clear_error();
   if (!ok) return Fail(kNteBadKey);
-  return GiveBytes(der, Out, OutLen);
+  return GiveMessage(request, der, Out, OutLen);
 }
 
 // The first recipient whose certificate is in one of the stores with a key attached.
@@ -401,7 +448,7 @@ STANDIN_EXPORT BOOL CryptMsgGetParam(HCRYPTMSG Msg, DWORD Type, DWORD Index, voi
     CMS_SignerInfo* si = Signer(m->cms, Index);
     switch (Type) {
       case kMsgSignerCountParam:
-        return GiveDword(static_cast<DWORD>(sk_CMS_SignerInfo_num(signers)), Data, DataLen);
+        return GiveDword(static_cast<DWORD>(std::max(0, sk_CMS_SignerInfo_num(signers))), Data, DataLen);
       case kMsgSignerCertInfoParam: {
         std::vector<BYTE> issuer, serial;
         if (si == nullptr) return Fail(kCryptEInvalidIndex);
@@ -445,7 +492,7 @@ STANDIN_EXPORT BOOL CryptMsgGetParam(HCRYPTMSG Msg, DWORD Type, DWORD Index, voi
     switch (Type) {
       case kMsgRecipientCountParam: {
         STACK_OF(CMS_RecipientInfo)* recipients = CMS_get0_RecipientInfos(m->cms);
-        return GiveDword(static_cast<DWORD>(sk_CMS_RecipientInfo_num(recipients)), Data, DataLen);
+        return GiveDword(static_cast<DWORD>(std::max(0, sk_CMS_RecipientInfo_num(recipients))), Data, DataLen);
       }
       case kMsgRecipientInfoParam: {
         CMS_RecipientInfo* ri = Recipient(m->cms, Index);
