@@ -3,6 +3,7 @@
 // in-memory copy of a private key through the engine.
 #include <cerrno>
 #include <functional>
+#include <thread>
 
 #include "capi/capi_helpers.h"
 #include "capi_standin/capi_standin_fixture.h"
@@ -141,6 +142,29 @@ TEST_F(CapiCalls, KeyCopiedIntoAVerifyContextSigns) {
   std::string signer;
   EXPECT_EQ(Verify(*Engine("bob"), data_, signature, signer), 0);
   EXPECT_EQ(signer, "carol");
+}
+
+// Engines on two threads share the stand-in's handles, stores and caches.
+TEST_F(CapiCalls, TwoThreadsSignVerifyEncodeAndDecode) {
+  int failures[2] = {0, 0};
+  auto round = [&](const char* me, const char* peer, int& failed) {
+    auto mine = Engine(me), theirs = Engine(peer);
+    for (int i = 0; i < 20; ++i) {
+      Bytes data(100 + static_cast<size_t>(i), static_cast<uint8_t>(i));
+      int32_t code = 0;
+      const Bytes signature = Sign(*mine, data, code);
+      std::string signer;
+      if (code != 0 || Verify(*theirs, data, signature, signer) != 0 || signer != me) ++failed;
+      Bytes envelope = data;
+      if (Encode(*mine, envelope, peer) != 0 || Decode(*theirs, envelope) != 0 || envelope != data) ++failed;
+    }
+  };
+  std::thread one(round, "alice", "bob", std::ref(failures[0]));
+  std::thread two(round, "carol", "alice", std::ref(failures[1]));
+  one.join();
+  two.join();
+  EXPECT_EQ(failures[0], 0);
+  EXPECT_EQ(failures[1], 0);
 }
 
 }  // namespace

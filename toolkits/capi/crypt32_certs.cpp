@@ -2,6 +2,7 @@
 // the CERT_INFO fields a CryptoAPI caller reads, and their properties.
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -269,10 +270,34 @@ void CloseStore(TStore* s) {
   if (--s->handles > 0) return;
   ++s->live;  // kept while its members go
   const auto certs = std::move(s->certs);
+  s->byIssuerAndSerial.clear();
   const auto crls = std::move(s->crls);
   for (TCertElem* c : certs) ReleaseCert(c);
   for (TCrlElem* c : crls) ReleaseCrl(c);
   StoreGone(s);
+}
+
+std::string IssuerSerialKey(const CERT_INFO& info) {
+  std::string key(reinterpret_cast<const char*>(info.Issuer.pbData), info.Issuer.cbData);
+  key += '\0';
+  key.append(reinterpret_cast<const char*>(info.SerialNumber.pbData), info.SerialNumber.cbData);
+  return std::to_string(info.Issuer.cbData) + ":" + key;
+}
+
+void AddMember(TStore* store, TCertElem* cert) {
+  store->certs.push_back(cert);
+  store->byIssuerAndSerial.emplace(IssuerSerialKey(cert->info), cert);
+}
+
+void DropMember(TStore* store, TCertElem* cert) {
+  auto& v = store->certs;
+  v.erase(std::remove(v.begin(), v.end(), cert), v.end());
+  auto range = store->byIssuerAndSerial.equal_range(IssuerSerialKey(cert->info));
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second == cert) {
+      store->byIssuerAndSerial.erase(it);
+      break;
+    }
 }
 
 TCertElem* AddCopy(TStore* store, TCertElem* cert) {
@@ -285,7 +310,7 @@ TCertElem* AddCopy(TStore* store, TCertElem* cert) {
     copy->keyContext = cert->keyContext;
     if (CryptContextAddRef(copy->keyContext.hCryptProv, nullptr, 0)) copy->releaseKeyContext = true;
   }
-  store->certs.push_back(copy);
+  AddMember(store, copy);
   ++copy->refs;
   return copy;
 }

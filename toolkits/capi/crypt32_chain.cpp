@@ -189,7 +189,6 @@ STANDIN_EXPORT BOOL CertGetCertificateChain(HCERTCHAINENGINE Engine, PCCERT_CONT
   std::vector<X509*> trusted = Certificates(engine->roots.empty() ? std::vector<TStore*>{StoreOf(root)} : engine->roots);
   std::vector<TStore*> extra = engine->additional;
   if (TStore* s = StoreOf(Additional)) extra.push_back(s);
-  if (cert->store != nullptr) extra.push_back(cert->store);
   std::vector<X509*> others = Certificates(extra);
   std::vector<X509_CRL*> crls;
   if (Flags & kRevocationFlags) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "capi_standin.h"
@@ -37,6 +38,7 @@ struct TCertElem {
   bool releaseKeyContext = false;
   long refs = 1;
   TStore* store = nullptr;
+  std::string foldedSubject;  // for subject-string searches, made on first need
 };
 
 // CRL_INFO as on Win32; the entries and extensions are not offered (cCRLEntry, cExtension 0).
@@ -64,6 +66,8 @@ struct TCrlElem {
 
 struct TStore {
   std::vector<TCertElem*> certs;  // one reference each
+  // Members by issuer and serial number, so that a store of many correspondents is searched at once.
+  std::unordered_multimap<std::string, TCertElem*> byIssuerAndSerial;
   std::vector<TCrlElem*> crls;
   long handles = 1;
   long live = 0;          // contexts that name this store
@@ -84,6 +88,10 @@ void ReleaseCert(TCertElem* cert);
 void ReleaseCrl(TCrlElem* crl);
 TStore* NewStore(const std::string& directory);
 void CloseStore(TStore* store);
+// The key of byIssuerAndSerial; putting a member into a store and taking it out (GraphLock held).
+std::string IssuerSerialKey(const CERT_INFO& info);
+void AddMember(TStore* store, TCertElem* cert);
+void DropMember(TStore* store, TCertElem* cert);
 // Adds a copy of `cert` (its properties with it) to `store`; the copy, with a reference.
 TCertElem* AddCopy(TStore* store, TCertElem* cert);
 // All certificates or CRLs of a store, each X509 with a reference the caller frees.

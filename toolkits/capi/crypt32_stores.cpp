@@ -89,20 +89,24 @@ void LoadSystemStore(TStore* store) {
     LoadProvInfo(cert, saved + name.substr(0, name.size() - 4) + ".prov");
     store->directory = saved;
     std::lock_guard<std::recursive_mutex> hold(GraphLock());
-    store->certs.push_back(cert);
+    AddMember(store, cert);
   }
 }
 
 // Members "matching" a certificate: the same issuer and serial number, as the CryptoAPI has it.
 TCertElem* Matching(TStore* store, const CERT_INFO& info) {
+  auto range = store->byIssuerAndSerial.equal_range(IssuerSerialKey(info));
+  if (range.first == range.second) return nullptr;
+  if (std::next(range.first) == range.second) return range.first->second;
+  // Several (added with ALWAYS): the one added first, as a search in order finds it.
   for (TCertElem* c : store->certs)
-    if (SameIssuerAndSerial(c->info, info)) return c;
+    for (auto it = range.first; it != range.second; ++it)
+      if (it->second == c) return c;
   return nullptr;
 }
 
 void RemoveMember(TStore* store, TCertElem* cert) {
-  auto& v = store->certs;
-  v.erase(std::remove(v.begin(), v.end(), cert), v.end());
+  DropMember(store, cert);
   PersistRemove(store, cert);
   ReleaseCert(cert);
 }
@@ -154,7 +158,8 @@ bool Matches(TCertElem* c, DWORD type, const void* para) {
       if (para == nullptr) return false;
       const std::string needle = type == kFindSubjectStrW ? Utf8(static_cast<const char16_t*>(para))
                                                           : std::string(static_cast<const char*>(para));
-      return FoldCase(SubjectText(c)).find(FoldCase(needle)) != std::string::npos;
+      if (c->foldedSubject.empty()) c->foldedSubject = FoldCase(SubjectText(c));
+      return c->foldedSubject.find(FoldCase(needle)) != std::string::npos;
     }
     case kFindSha1: {
       const auto* blob = static_cast<const CRYPT_BLOB*>(para);
@@ -355,6 +360,15 @@ STANDIN_EXPORT PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE Store, DWORD
     return nullptr;
   }
   std::lock_guard<std::recursive_mutex> hold(GraphLock());
+  if (Type == kFindSubjectCert && Previous == nullptr && Para != nullptr) {
+    // The first member of that issuer and serial, found through the index.
+    if (TCertElem* c = Matching(store, *static_cast<const CERT_INFO*>(Para))) {
+      ++c->refs;
+      return &c->ctx;
+    }
+    SetLastError(kCryptENotFound);
+    return nullptr;
+  }
   size_t start = 0;
   if (Previous != nullptr) {
     TCertElem* prev = CertOf(Previous);
