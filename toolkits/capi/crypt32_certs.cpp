@@ -407,7 +407,10 @@ STANDIN_EXPORT BOOL CertFreeCertificateContext(PCCERT_CONTEXT Cert) {
 
 STANDIN_EXPORT PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT Cert) {
   TCertElem* c = CertOf(Cert);
-  if (c == nullptr) return nullptr;
+  if (c == nullptr) {
+    SetLastError(kErrorInvalidParameter);
+    return nullptr;
+  }
   std::lock_guard<std::recursive_mutex> hold(GraphLock());
   ++c->refs;
   return Cert;

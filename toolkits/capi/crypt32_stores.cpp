@@ -267,7 +267,10 @@ STANDIN_EXPORT BOOL CertCloseStore(HCERTSTORE Store, DWORD) {
 
 STANDIN_EXPORT HCERTSTORE CertDuplicateStore(HCERTSTORE Store) {
   TStore* store = StoreOf(Store);
-  if (store == nullptr) return nullptr;
+  if (store == nullptr) {
+    SetLastError(kErrorInvalidHandle);
+    return nullptr;
+  }
   std::lock_guard<std::recursive_mutex> hold(GraphLock());
   ++store->handles;
   return Store;
@@ -407,7 +410,10 @@ STANDIN_EXPORT PCCRL_CONTEXT CertEnumCRLsInStore(HCERTSTORE Store, PCCRL_CONTEXT
   size_t start = 0;
   if (Previous != nullptr) {
     TCrlElem* prev = CrlOf(Previous);
-    if (prev == nullptr) return nullptr;
+    if (prev == nullptr) {
+      SetLastError(kErrorInvalidParameter);
+      return nullptr;
+    }
     auto it = std::find(store->crls.begin(), store->crls.end(), prev);
     start = it == store->crls.end() ? store->crls.size() : static_cast<size_t>(it - store->crls.begin()) + 1;
     ReleaseCrl(prev);
