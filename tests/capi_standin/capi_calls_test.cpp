@@ -2,6 +2,7 @@
 // (never 0), reference counts, the system store "MY" with container links (persisted), and the
 // in-memory copy of a private key through the engine.
 #include <cerrno>
+#include <algorithm>
 #include <functional>
 #include <thread>
 
@@ -91,6 +92,11 @@ TEST_F(CapiCalls, FailuresSetTheirLastError) {
     EXPECT_EQ(LastError(), k.error) << k.call;
     EXPECT_EQ(static_cast<DWORD>(errno), k.error) << k.call << ": the platform's last error";
   }
+  // The last error is the calling thread's own.
+  DWORD elsewhere = 1;
+  std::thread([&] { elsewhere = LastError(); }).join();
+  EXPECT_EQ(elsewhere, 0u);
+  EXPECT_EQ(LastError(), 120u);
   // Reference counts: two references, two releases; a third is refused.
   ASSERT_TRUE(Fn<PFN_CryptContextAddRef>(a, "CryptContextAddRef")(verify, nullptr, 0));
   EXPECT_TRUE(release(verify, 0));
@@ -142,6 +148,24 @@ TEST_F(CapiCalls, KeyCopiedIntoAVerifyContextSigns) {
   std::string signer;
   EXPECT_EQ(Verify(*Engine("bob"), data_, signature, signer), 0);
   EXPECT_EQ(signer, "carol");
+}
+
+// OID information: the names the engines show, the GOST algorithms among them.
+TEST_F(CapiCalls, OidInformationByGroup) {
+  auto find = Fn<PFN_CryptFindOIDInfo>(Toolkit().crypt32, "CryptFindOIDInfo");
+  auto enumerate = Fn<PFN_CryptEnumOIDInfo>(Toolkit().crypt32, "CryptEnumOIDInfo");
+  const CRYPT_OID_INFO* gost = find(kOidInfoOidKey, "1.2.643.2.2.9", kOidHashGroup);
+  ASSERT_NE(gost, nullptr);
+  EXPECT_EQ(std::u16string(gost->pwszName), u"GOST R 34.11-94");
+  EXPECT_EQ(find(kOidInfoOidKey, "1.2.643.2.2.9", kOidEncryptGroup), nullptr);
+  std::vector<std::string> ciphers;
+  auto collect = [](const CRYPT_OID_INFO* info, void* arg) -> BOOL {
+    static_cast<std::vector<std::string>*>(arg)->push_back(info->pszOID);
+    return 1;
+  };
+  EXPECT_TRUE(enumerate(kOidEncryptGroup, 0, &ciphers, collect));
+  for (const char* oid : {"1.2.840.113549.3.2", "1.2.840.113549.3.4", "1.3.14.3.2.7", "1.2.643.2.2.21"})
+    EXPECT_NE(std::find(ciphers.begin(), ciphers.end(), oid), ciphers.end()) << oid;
 }
 
 // Engines on two threads share the stand-in's handles, stores and caches.

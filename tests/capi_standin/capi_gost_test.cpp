@@ -98,6 +98,20 @@ TEST_F(CapiGost, EnvelopesRoundTripWithOpenSSL) {
   EXPECT_EQ(theirs, data_);
 }
 
+// The GOST key copied into a verify context (this stand-in's GOST PRIVATEKEYBLOB) signs as well.
+TEST_F(CapiGost, KeyCopiedIntoAVerifyContextSigns) {
+  auto alice = GostEngine("galice");
+  capitest::Set(*alice, "Secret key cash method", "VERIFY_CONTEXT");
+  capitest::Set(*alice, "CRL dir", dir_ + "/copy");  // a binding of its own
+  const int imports = Toolkit().advapi32.Calls("CryptImportKey");
+  int32_t code = 0;
+  const Bytes signature = Sign(*alice, data_, code);
+  ASSERT_EQ(code, 0);
+  EXPECT_EQ(Toolkit().advapi32.Calls("CryptImportKey"), imports + 1);
+  std::string signer;
+  EXPECT_EQ(Verify(*GostEngine("gbob"), data_, signature, signer), 0);
+}
+
 // Without "Crypto-Pro Cryptographic Service Provider" the binding falls back to the R 34.10-94
 // name, which reaches the same GOST containers.
 TEST_F(CapiGost, FallBackWhenTheProviderIsHidden) {

@@ -1,6 +1,8 @@
 // The CryptoAPI engine over the Linux stand-in, checked by the openssl command line: signatures
 // both ways (with and without signed attributes), envelopes both ways, for each cipher the
 // stand-in offers.
+#include <algorithm>
+
 #include "capi/capi_helpers.h"
 #include "capi_standin/capi_standin_fixture.h"
 
@@ -37,6 +39,20 @@ TEST_F(CapiInterop, SignaturesVerifyWithOpenSSLAndAFlippedBitIsRefused) {
   EXPECT_EQ(Verify(*bob, data_, signature, signer), 0);
   EXPECT_EQ(signer, "alice");
   EXPECT_EQ(Verify(*bob, flipped, signature, signer), static_cast<int32_t>(0x80090006));
+}
+
+// A hash named by its OID is the one the signature carries.
+TEST_F(CapiInterop, HashByOid) {
+  auto alice = Engine("alice");
+  capitest::Set(*alice, "Hash Algorithm", "2.16.840.1.101.3.4.2.1");
+  int32_t code = 0;
+  const Bytes signature = Sign(*alice, data_, code);
+  ASSERT_EQ(code, 0);
+  const Bytes sha256 = {0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+  EXPECT_NE(std::search(signature.begin(), signature.end(), sha256.begin(), sha256.end()), signature.end());
+  EXPECT_TRUE(Shell("openssl cms " + kProviders + " -verify -binary -inform DER -purpose any -CAfile " +
+                    User("ca", ".pem") + " -in " + File("sha256.p7s", signature) + " -content " +
+                    File("data.bin", data_)));
 }
 
 TEST_F(CapiInterop, OpenSSLSignaturesVerifyWithAndWithoutSignedAttributes) {
