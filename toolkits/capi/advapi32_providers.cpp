@@ -319,8 +319,9 @@ STANDIN_EXPORT BOOL CryptReleaseContext(HCRYPTPROV Prov, DWORD Flags) {
   TProv* prov = LockProv(Prov);
   if (prov == nullptr) return Fail(kNteBadUid);
   UnlockProv(prov);  // the reference just taken
+  if (Flags != 0) return Fail(kNteBadFlags);
   UnlockProv(prov);  // the caller's
-  return Flags == 0 ? 1 : Fail(kNteBadFlags);
+  return 1;
 }
 
 STANDIN_EXPORT BOOL CryptEnumProvidersA(DWORD Index, DWORD* Reserved, DWORD Flags, DWORD* Type, char* Name,

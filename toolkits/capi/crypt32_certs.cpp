@@ -181,6 +181,7 @@ TStore* StoreOf(HCERTSTORE store) {
 
 TCertElem* NewCert(const BYTE* der, DWORD len, TStore* store) {
   if (der == nullptr || len == 0) return nullptr;
+  ZkCapiLibContext();  // the GOST engine first, so that a GOST public key is decoded with the certificate
   const unsigned char* p = der;
   X509* x = d2i_X509(nullptr, &p, static_cast<long>(len));
   if (x == nullptr || p != der + len) {
