@@ -5,6 +5,7 @@
 
 #include "capi/capi_helpers.h"
 #include "capi_standin/capi_standin_fixture.h"
+#include "engines/capi/capi_api.h"
 
 namespace zk::capistandin_test {
 namespace {
@@ -107,6 +108,93 @@ TEST_F(CapiInterop, OpenSSLEnvelopesOpenThroughTheEngine) {
     auto carol = Engine("carol");
     EXPECT_EQ(Decode(*carol, envelope), 36) << "carol is no recipient";
   }
+}
+
+// The message calls the binding does not make today, on openssl's messages: CryptDecryptMessage
+// (a store holding the recipient's certificate with its key), CryptVerifyDetachedMessageSignature
+// and CryptGetMessageCertificates.
+TEST_F(CapiInterop, DecryptAndVerifyMessageCalls) {
+  using namespace zk::capi;
+  const auto& c = Toolkit().crypt32;
+  auto decrypt = reinterpret_cast<PFN_CryptDecryptMessage>(c.Symbol("CryptDecryptMessage"));
+  auto verify = reinterpret_cast<PFN_CryptVerifyDetachedMessageSignature>(c.Symbol("CryptVerifyDetachedMessageSignature"));
+  auto certs = reinterpret_cast<PFN_CryptGetMessageCertificates>(c.Symbol("CryptGetMessageCertificates"));
+  auto open = reinterpret_cast<PFN_CertOpenStore>(c.Symbol("CertOpenStore"));
+  auto create = reinterpret_cast<PFN_CertCreateCertificateContext>(c.Symbol("CertCreateCertificateContext"));
+  auto add = reinterpret_cast<PFN_CertAddCertificateContextToStore>(c.Symbol("CertAddCertificateContextToStore"));
+  auto property = reinterpret_cast<PFN_CertSetCertificateContextProperty>(c.Symbol("CertSetCertificateContextProperty"));
+  auto enumerate = reinterpret_cast<PFN_CertEnumCertificatesInStore>(c.Symbol("CertEnumCertificatesInStore"));
+  auto freeCert = reinterpret_cast<PFN_CertFreeCertificateContext>(c.Symbol("CertFreeCertificateContext"));
+  auto close = reinterpret_cast<PFN_CertCloseStore>(c.Symbol("CertCloseStore"));
+  auto acquire = reinterpret_cast<PFN_CryptAcquireContextA>(Toolkit().advapi32.Symbol("CryptAcquireContextA"));
+  auto release = reinterpret_cast<PFN_CryptReleaseContext>(Toolkit().advapi32.Symbol("CryptReleaseContext"));
+  auto lastError = reinterpret_cast<DWORD (*)()>(Toolkit().advapi32.Symbol("GetLastError"));
+  ASSERT_TRUE(decrypt && verify && certs && open && create && add && property && enumerate && freeCert && close &&
+              acquire && release && lastError);
+
+  // bob's certificate in a memory store, his container's key attached.
+  HCERTSTORE store = open(reinterpret_cast<const char*>(uintptr_t{kStoreProvMemory}), kEncoding, 0, kStoreFlags, nullptr);
+  const Bytes der = suite::ReadFileBytes(Box().user("bob").cert_path);
+  PCCERT_CONTEXT bob = create(kEncoding, der.data(), static_cast<DWORD>(der.size())), inStore = nullptr;
+  ASSERT_TRUE(add(store, bob, kAddAlways, &inStore));
+  HCRYPTPROV prov = 0;
+  ASSERT_TRUE(acquire(&prov, "bob", kMsBase, 1, 0));
+  CERT_KEY_CONTEXT key{sizeof key, prov, kAtKeyExchange};
+  ASSERT_TRUE(property(inStore, kKeyContextProp, 0, &key));  // the property owns the handle now
+  freeCert(inStore);
+  const std::string data = File("data.bin", data_), env = Root() + "/for_bob.env";
+  ASSERT_TRUE(Shell("openssl cms -encrypt -binary -outform DER -aes128 -in " + data + " -out " + env + " " +
+                    User("bob", ".crt")));
+  const Bytes envelope = suite::ReadFileBytes(env);
+  CRYPT_DECRYPT_MESSAGE_PARA para{sizeof para, kEncoding, 1, &store};
+  DWORD size = 0;
+  ASSERT_TRUE(decrypt(&para, envelope.data(), static_cast<DWORD>(envelope.size()), nullptr, &size, nullptr));
+  ASSERT_EQ(size, data_.size());
+  Bytes plain(size - 1);
+  DWORD shorter = size - 1;
+  EXPECT_FALSE(decrypt(&para, envelope.data(), static_cast<DWORD>(envelope.size()), plain.data(), &shorter, nullptr));
+  EXPECT_EQ(lastError(), kErrorMoreData);
+  EXPECT_EQ(shorter, size);
+  plain.resize(size);
+  PCCERT_CONTEXT exchange = nullptr;
+  ASSERT_TRUE(decrypt(&para, envelope.data(), static_cast<DWORD>(envelope.size()), plain.data(), &size, &exchange));
+  EXPECT_EQ(plain, data_);
+  ASSERT_NE(exchange, nullptr);
+  EXPECT_EQ(exchange->cbCertEncoded, der.size());
+  freeCert(exchange);
+  CRYPT_DECRYPT_MESSAGE_PARA nobody{sizeof nobody, kEncoding, 0, nullptr};
+  EXPECT_FALSE(decrypt(&nobody, envelope.data(), static_cast<DWORD>(envelope.size()), nullptr, &size, nullptr));
+  EXPECT_EQ(lastError(), 0x8009200Cu);  // CRYPT_E_NO_DECRYPT_CERT
+
+  Bytes tampered = data_;
+  tampered[0] ^= 1;
+  for (const char* options : {"", "-noattr", "-nocerts"}) {
+    const std::string sig = Root() + "/bob.p7s";
+    ASSERT_TRUE(Shell("openssl cms -sign -binary -outform DER -md sha1 " + std::string(options) + " -signer " +
+                      User("bob", ".crt") + " -inkey " + User("bob", ".pem") + " -in " + data + " -out " + sig));
+    const Bytes signature = suite::ReadFileBytes(sig);
+    CRYPT_VERIFY_MESSAGE_PARA vp{sizeof vp, kEncoding, 0, nullptr, nullptr};
+    const bool carries = std::string(options) != "-nocerts";
+    for (const Bytes* content : {&data_, &tampered}) {
+      const BYTE* pieces[] = {content->data()};
+      DWORD lengths[] = {static_cast<DWORD>(content->size())};
+      PCCERT_CONTEXT signer = nullptr;
+      const BOOL ok = verify(&vp, 0, signature.data(), static_cast<DWORD>(signature.size()), 1, pieces, lengths, &signer);
+      const bool good = content == &data_ && carries;
+      EXPECT_EQ(ok != 0, good) << options;
+      if (!good) EXPECT_EQ(lastError(), carries ? 0x80090006u : 0x8009100Eu) << options;
+      if (good && signer != nullptr) EXPECT_EQ(signer->cbCertEncoded, der.size());
+      freeCert(signer);
+    }
+    HCERTSTORE carried = certs(kEncoding, 0, 0, signature.data(), static_cast<DWORD>(signature.size()));
+    ASSERT_NE(carried, nullptr);
+    PCCERT_CONTEXT first = enumerate(carried, nullptr);
+    EXPECT_EQ(first != nullptr, carries) << options;
+    freeCert(first);
+    close(carried, 0);
+  }
+  freeCert(bob);
+  close(store, 0);
 }
 
 }  // namespace
