@@ -150,6 +150,50 @@ TEST_F(CapiCalls, KeyCopiedIntoAVerifyContextSigns) {
   EXPECT_EQ(signer, "carol");
 }
 
+// The add dispositions on a certificate already in the store (same issuer and serial).
+TEST_F(CapiCalls, AddDispositions) {
+  const auto& c = Toolkit().crypt32;
+  auto open = Fn<PFN_CertOpenStore>(c, "CertOpenStore");
+  auto create = Fn<PFN_CertCreateCertificateContext>(c, "CertCreateCertificateContext");
+  auto add = Fn<PFN_CertAddCertificateContextToStore>(c, "CertAddCertificateContextToStore");
+  auto enumerate = Fn<PFN_CertEnumCertificatesInStore>(c, "CertEnumCertificatesInStore");
+  auto freeCert = Fn<PFN_CertFreeCertificateContext>(c, "CertFreeCertificateContext");
+  auto close = Fn<PFN_CertCloseStore>(c, "CertCloseStore");
+  const Bytes der = suite::ReadFileBytes(Box().user("bob").cert_path);
+  PCCERT_CONTEXT bob = create(kEncoding, der.data(), static_cast<DWORD>(der.size()));
+  struct Case {
+    DWORD disposition;
+    bool added;
+    DWORD error;
+    int members;
+  } cases[] = {{1, false, 0x80092005, 1},  // NEW
+               {2, true, 0, 1},            // USE_EXISTING
+               {3, true, 0, 1},            // REPLACE_EXISTING
+               {4, true, 0, 2},            // ALWAYS
+               {6, false, 0x80092005, 1},  // NEWER: not newer
+               {9, false, 87, 1}};
+  for (const auto& k : cases) {
+    HCERTSTORE store = open(reinterpret_cast<const char*>(uintptr_t{kStoreProvMemory}), kEncoding, 0, kStoreFlags, nullptr);
+    ASSERT_TRUE(add(store, bob, kAddAlways, nullptr));
+    ClearError();
+    PCCERT_CONTEXT added = nullptr;
+    EXPECT_EQ(add(store, bob, k.disposition, &added) != 0, k.added) << k.disposition;
+    if (!k.added) {
+      EXPECT_EQ(LastError(), k.error) << k.disposition;
+    }
+    EXPECT_EQ(added != nullptr, k.added) << k.disposition;
+    if (added != nullptr) {
+      EXPECT_EQ(added->hCertStore, store) << k.disposition;
+    }
+    freeCert(added);
+    int members = 0;
+    for (PCCERT_CONTEXT m = enumerate(store, nullptr); m != nullptr; m = enumerate(store, m)) ++members;
+    EXPECT_EQ(members, k.members) << k.disposition;
+    close(store, 0);
+  }
+  freeCert(bob);
+}
+
 // OID information: the names the engines show, the GOST algorithms among them.
 TEST_F(CapiCalls, OidInformationByGroup) {
   auto find = Fn<PFN_CryptFindOIDInfo>(Toolkit().crypt32, "CryptFindOIDInfo");

@@ -131,7 +131,9 @@ TEST_F(CapiGost, FallBackWhenTheProviderIsHidden) {
     for (const auto& p : c.hidden) Toolkit().HideProvider(p, false);
     EXPECT_EQ(code == 0, c.signs) << code;
     std::string signer;
-    if (c.signs) EXPECT_EQ(Verify(*GostEngine("gbob"), data_, signature, signer), 0);
+    if (c.signs) {
+      EXPECT_EQ(Verify(*GostEngine("gbob"), data_, signature, signer), 0);
+    }
   }
 }
 

@@ -182,8 +182,12 @@ TEST_F(CapiInterop, DecryptAndVerifyMessageCalls) {
       const BOOL ok = verify(&vp, 0, signature.data(), static_cast<DWORD>(signature.size()), 1, pieces, lengths, &signer);
       const bool good = content == &data_ && carries;
       EXPECT_EQ(ok != 0, good) << options;
-      if (!good) EXPECT_EQ(lastError(), carries ? 0x80090006u : 0x8009100Eu) << options;
-      if (good && signer != nullptr) EXPECT_EQ(signer->cbCertEncoded, der.size());
+      if (!good) {
+        EXPECT_EQ(lastError(), carries ? 0x80090006u : 0x8009100Eu) << options;
+      }
+      if (good && signer != nullptr) {
+        EXPECT_EQ(signer->cbCertEncoded, der.size());
+      }
       freeCert(signer);
     }
     HCERTSTORE carried = certs(kEncoding, 0, 0, signature.data(), static_cast<DWORD>(signature.size()));
