@@ -286,6 +286,7 @@ std::string IssuerSerialKey(const CERT_INFO& info) {
 }
 
 void AddMember(TStore* store, TCertElem* cert) {
+  cert->order = ++store->added;
   store->certs.push_back(cert);
   store->byIssuerAndSerial.emplace(IssuerSerialKey(cert->info), cert);
 }

@@ -39,6 +39,7 @@ struct TCertElem {
   long refs = 1;
   TStore* store = nullptr;
   std::string foldedSubject;  // for subject-string searches, made on first need
+  uint64_t order = 0;         // when it was put into its store
 };
 
 // CRL_INFO as on Win32; the entries and extensions are not offered (cCRLEntry, cExtension 0).
@@ -68,6 +69,7 @@ struct TStore {
   std::vector<TCertElem*> certs;  // one reference each
   // Members by issuer and serial number, so that a store of many correspondents is searched at once.
   std::unordered_multimap<std::string, TCertElem*> byIssuerAndSerial;
+  uint64_t added = 0;
   std::vector<TCrlElem*> crls;
   long handles = 1;
   long live = 0;          // contexts that name this store

@@ -97,12 +97,11 @@ void LoadSystemStore(TStore* store) {
 TCertElem* Matching(TStore* store, const CERT_INFO& info) {
   auto range = store->byIssuerAndSerial.equal_range(IssuerSerialKey(info));
   if (range.first == range.second) return nullptr;
-  if (std::next(range.first) == range.second) return range.first->second;
   // Several (added with ALWAYS): the one added first, as a search in order finds it.
-  for (TCertElem* c : store->certs)
-    for (auto it = range.first; it != range.second; ++it)
-      if (it->second == c) return c;
-  return nullptr;
+  TCertElem* first = range.first->second;
+  for (auto it = std::next(range.first); it != range.second; ++it)
+    if (it->second->order < first->order) first = it->second;
+  return first;
 }
 
 void RemoveMember(TStore* store, TCertElem* cert) {
