@@ -1,6 +1,7 @@
 // libFuzzer target over one engine's decoder that takes outside bytes, through the exports, with
-// the engine provisioned by its conformance-suite provisioner. Built once per engine and operation
-// (ZK_FUZZ_ENGINE: the provisioner's name; ZK_FUZZ_OP: one of the operations below).
+// the engine provisioned by its conformance-suite provisioner. Compiled once and linked into one
+// program per engine and operation, each naming its provisioner (kFuzzEngine) and its operation
+// (kFuzzOp, an index into Op below) in a generated two-line source.
 //
 // At start-up, the valid outputs of this run's keys are written into the first corpus directory
 // given on the command line, so every run starts from inputs that decode or verify (the build's
@@ -17,6 +18,9 @@
 #include "support/calls.h"
 #include "support/provisioner.h"
 
+extern const char* const kFuzzEngine;
+extern const int kFuzzOp;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -24,7 +28,7 @@ using namespace zk::suite;
 
 enum class Op { kDecode, kVerify, kIncludePublicKey, kIncludeCRL, kUserFile };
 
-constexpr Op kOp = Op::ZK_FUZZ_OP;
+const Op kOp = static_cast<Op>(kFuzzOp);
 const Bytes kSignedData = Text("zk_mint fuzzing: the data under every signature");
 
 struct State {
@@ -105,7 +109,7 @@ bool Applies(const Provisioner& p) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   State& s = S();
-  s.provisioner = Find(ZK_FUZZ_ENGINE);
+  s.provisioner = Find(kFuzzEngine);
   s.dir = std::make_unique<TempDir>("zk_fuzz");
   s.provisioner->Provision(s.dir->Dir());
   if (!Applies(*s.provisioner)) {
