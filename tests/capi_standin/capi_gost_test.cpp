@@ -98,6 +98,42 @@ TEST_F(CapiGost, EnvelopesRoundTripWithOpenSSL) {
   EXPECT_EQ(theirs, data_);
 }
 
+// Keys and certificates made by the stand-in itself (what the demo uses), for both provider
+// families: the engine signs with them and openssl verifies against the CA made with them.
+TEST_F(CapiGost, ProvisionedCertificatesServeTheEngines) {
+  auto make = reinterpret_cast<uint32_t (*)(const char*, const char*, const char*, const char*, const char*, uint32_t,
+                                            int, int, const char*)>(Toolkit().crypt32.Symbol("CapiStandIn_MakeCertificate"));
+  ASSERT_NE(make, nullptr);
+  struct Case {
+    const char* provider;
+    const char* type;
+    std::string openssl;
+  } cases[] = {{kCryptoPro, "CryptoPro CSP/1.1", kGost}, {kMsBase, "Ms Crypto API 2.0", "openssl cms "}};
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string dir = dir_ + "/made" + std::to_string(++n);
+    ASSERT_TRUE(Shell("mkdir -p " + dir + "/ca " + dir + "/abonents"));
+    const std::string ca = dir + "/ca/ca.cer", user = "made" + std::to_string(n);
+    ASSERT_EQ(make(c.provider, "made ca", "Made CA", nullptr, nullptr, 1, 30, 1, ca.c_str()), 0u) << c.provider;
+    ASSERT_EQ(make(c.provider, user.c_str(), user.c_str(), "made ca", ca.c_str(), 2, 30, 0,
+                   (dir + "/abonents/" + user + ".cer").c_str()), 0u) << c.provider;
+    Toolkit().AddCertificate("ROOT", ca);
+    auto e = capitest::MakeEngine(c.type);
+    capitest::Set(*e, "Crypto Provider", c.provider);
+    capitest::Set(*e, "User certificate file", dir + "/abonents/" + user + ".cer");
+    capitest::Set(*e, "CA certificates dir", dir + "/ca");
+    capitest::Set(*e, "Abonents cerificates dir", dir + "/abonents");
+    if (std::string(c.type) == "Ms Crypto API 2.0") capitest::Set(*e, "Hash Algorithm", "SHA1");
+    int32_t code = 0;
+    const Bytes signature = Sign(*e, data_, code);
+    ASSERT_EQ(code, 0) << c.provider;
+    ASSERT_TRUE(Shell("openssl x509 -inform DER -in " + ca + " -out " + dir + "/ca.pem"));
+    EXPECT_TRUE(Shell(c.openssl + "-verify -binary -inform DER -purpose any -CAfile " + dir + "/ca.pem -in " +
+                      File("made.p7s", signature) + " -content " + File("d.bin", data_)))
+        << c.provider;
+  }
+}
+
 // The GOST key copied into a verify context (this stand-in's GOST PRIVATEKEYBLOB) signs as well.
 TEST_F(CapiGost, KeyCopiedIntoAVerifyContextSigns) {
   auto alice = GostEngine("galice");

@@ -79,6 +79,11 @@ STANDIN_EXPORT zk::capi::BOOL CryptContextAddRef(zk::capi::HCRYPTPROV, zk::capi:
 STANDIN_EXPORT zk::capi::BOOL CryptReleaseContext(zk::capi::HCRYPTPROV, zk::capi::DWORD);
 STANDIN_EXPORT zk::capi::BOOL CryptEnumProvidersA(zk::capi::DWORD, zk::capi::DWORD*, zk::capi::DWORD,
                                                   zk::capi::DWORD*, char*, zk::capi::DWORD*);
+STANDIN_EXPORT zk::capi::BOOL CryptAcquireContextA(zk::capi::HCRYPTPROV*, const char*, const char*, zk::capi::DWORD,
+                                                   zk::capi::DWORD);
+STANDIN_EXPORT zk::capi::BOOL CryptGenKey(zk::capi::HCRYPTPROV, zk::capi::DWORD, zk::capi::DWORD,
+                                          zk::capi::HCRYPTKEY*);
+STANDIN_EXPORT zk::capi::BOOL CryptDestroyKey(zk::capi::HCRYPTKEY);
 // crypt32 calls it makes itself.
 STANDIN_EXPORT zk::capi::HCERTSTORE CertOpenSystemStoreA(zk::capi::HCRYPTPROV, const char*);
 STANDIN_EXPORT zk::capi::BOOL CertCloseStore(zk::capi::HCERTSTORE, zk::capi::DWORD);
