@@ -12,7 +12,7 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 
 packages=(build-essential cmake ninja-build pkg-config libssl-dev openssl libgtest-dev libgmock-dev
-          libbenchmark-dev googletest libgcrypt20-dev libksba-dev)
+          libbenchmark-dev googletest libgcrypt20-dev libksba-dev libengine-gost-openssl)
 if [ "${1:-}" = "--with-win32" ]; then
   $SUDO dpkg --add-architecture i386
   packages+=(g++-mingw-w64-i686 gcc-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 wine wine32

@@ -130,6 +130,12 @@ struct CRYPT_ENCRYPT_MESSAGE_PARA {
   DWORD dwFlags;
   DWORD dwInnerContentType;
 };
+struct CRYPT_DECRYPT_MESSAGE_PARA {
+  DWORD cbSize;
+  DWORD dwMsgAndCertEncodingType;
+  DWORD cCertStore;
+  HCERTSTORE* rghCertStore;
+};
 struct CMSG_CTRL_DECRYPT_PARA {
   DWORD cbSize;
   HCRYPTPROV hCryptProv;
@@ -197,6 +203,7 @@ static_assert(sizeof(CRYPT_ENCRYPT_MESSAGE_PARA) == 36, "CRYPT_ENCRYPT_MESSAGE_P
 static_assert(sizeof(CERT_CHAIN_ENGINE_CONFIG) == 40, "CERT_CHAIN_ENGINE_CONFIG");
 static_assert(sizeof(CERT_KEY_CONTEXT) == 12, "CERT_KEY_CONTEXT");
 static_assert(sizeof(CMSG_CTRL_DECRYPT_PARA) == 16, "CMSG_CTRL_DECRYPT_PARA");
+static_assert(sizeof(CRYPT_DECRYPT_MESSAGE_PARA) == 16, "CRYPT_DECRYPT_MESSAGE_PARA");
 static_assert(offsetof(CRYPT_KEY_PROV_INFO, dwKeySpec) == 24, "CRYPT_KEY_PROV_INFO");
 static_assert(offsetof(CRYPT_OID_INFO, dwGroupId) == 12, "CRYPT_OID_INFO");
 #endif
@@ -276,6 +283,8 @@ typedef BOOL(ZK_CAPI_CALL* PFN_CryptVerifyDetachedMessageSignature)(CRYPT_VERIFY
 typedef HCERTSTORE(ZK_CAPI_CALL* PFN_CryptGetMessageCertificates)(DWORD, HCRYPTPROV, DWORD, const BYTE*, DWORD);
 typedef BOOL(ZK_CAPI_CALL* PFN_CryptEncryptMessage)(CRYPT_ENCRYPT_MESSAGE_PARA*, DWORD, PCCERT_CONTEXT*, const BYTE*,
                                                     DWORD, BYTE*, DWORD*);
+typedef BOOL(ZK_CAPI_CALL* PFN_CryptDecryptMessage)(CRYPT_DECRYPT_MESSAGE_PARA*, const BYTE*, DWORD, BYTE*, DWORD*,
+                                                    PCCERT_CONTEXT*);
 typedef HCRYPTMSG(ZK_CAPI_CALL* PFN_CryptMsgOpenToDecode)(DWORD, DWORD, DWORD, HCRYPTPROV, void*, void*);
 typedef BOOL(ZK_CAPI_CALL* PFN_CryptMsgUpdate)(HCRYPTMSG, const BYTE*, DWORD, BOOL);
 typedef BOOL(ZK_CAPI_CALL* PFN_CryptMsgGetParam)(HCRYPTMSG, DWORD, DWORD, void*, DWORD*);

@@ -1,0 +1,545 @@
+// The message calls of the stand-in "crypt32.dll": detached PKCS#7 SignedData made and checked,
+// EnvelopedData with RSA (or GOST, through the engine) key transport and the cipher's real
+// parameters, and the low-level CryptMsg* decoding of both.
+#include <openssl/err.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include "crypt32_cms.h"
+
+namespace capistandin {
+namespace {
+
+constexpr DWORD kMsgTypeParam = 1, kMsgSignerCountParam = 5, kMsgSigned = 2, kMsgEnveloped = 3;
+
+struct TMessage {
+  bool detached = false;
+  std::vector<BYTE> encoded, content;
+  bool encodedDone = false, contentDone = false;
+  CMS_ContentInfo* cms = nullptr;
+  std::vector<BYTE> decrypted;
+  bool decryptedDone = false;
+};
+
+std::mutex& MessagesLock() {
+  static standin::Immortal<std::mutex> lock;
+  return lock.get();
+}
+std::set<TMessage*>& Messages() {
+  static standin::Immortal<std::set<TMessage*>> messages;
+  return messages.get();
+}
+
+TMessage* MessageOf(HCRYPTMSG msg) {
+  std::lock_guard<std::mutex> hold(MessagesLock());
+  auto* m = static_cast<TMessage*>(msg);
+  return Messages().count(m) != 0 ? m : nullptr;
+}
+
+// A structure followed by its variable parts in one caller buffer: pointer fields are recorded
+// as offsets and made into addresses of the caller's copy.
+class TLayout {
+ public:
+  size_t Add(const void* data, size_t size) {
+    const size_t at = (bytes_.size() + 7) & ~size_t{7};
+    bytes_.resize(at + size);
+    if (size > 0 && data != nullptr) std::memcpy(bytes_.data() + at, data, size);
+    return at;
+  }
+  void Put(size_t at, const void* value, size_t size) { std::memcpy(bytes_.data() + at, value, size); }
+  void Point(size_t field, size_t target) { fixups_.emplace_back(field, target); }
+  BOOL Give(void* out, DWORD* outLen) const {
+    if (!GiveBytes(bytes_, out, outLen)) return 0;
+    if (out != nullptr)
+      for (const auto& f : fixups_) {
+        BYTE* address = static_cast<BYTE*>(out) + f.second;
+        std::memcpy(static_cast<BYTE*>(out) + f.first, &address, sizeof address);
+      }
+    return 1;
+  }
+
+ private:
+  std::vector<BYTE> bytes_;
+  std::vector<std::pair<size_t, size_t>> fixups_;
+};
+
+// A CERT_INFO holding only the issuer and serial number.
+BOOL GiveIssuerAndSerial(const std::vector<BYTE>& issuer, const std::vector<BYTE>& serial, void* out, DWORD* len) {
+  TLayout layout;
+  const CERT_INFO blank{};
+  const size_t info = layout.Add(&blank, sizeof blank);
+  const size_t serialAt = layout.Add(serial.data(), serial.size());
+  const size_t issuerAt = layout.Add(issuer.data(), issuer.size());
+  const DWORD serialLen = static_cast<DWORD>(serial.size()), issuerLen = static_cast<DWORD>(issuer.size());
+  layout.Put(info + offsetof(CERT_INFO, SerialNumber.cbData), &serialLen, sizeof serialLen);
+  layout.Put(info + offsetof(CERT_INFO, Issuer.cbData), &issuerLen, sizeof issuerLen);
+  layout.Point(info + offsetof(CERT_INFO, SerialNumber.pbData), serialAt);
+  layout.Point(info + offsetof(CERT_INFO, Issuer.pbData), issuerAt);
+  return layout.Give(out, len);
+}
+
+BOOL GiveAttributes(CMS_SignerInfo* si, void* out, DWORD* len) {
+  const int count = CMS_signed_get_attr_count(si);
+  if (count <= 0) return Fail(kCryptEAttributesMissing);
+  TLayout layout;
+  const CRYPT_ATTRIBUTES head{};
+  const size_t headAt = layout.Add(&head, sizeof head);
+  const DWORD n = static_cast<DWORD>(count);
+  layout.Put(headAt + offsetof(CRYPT_ATTRIBUTES, cAttr), &n, sizeof n);
+  std::vector<CRYPT_ATTRIBUTE> blank(n);
+  const size_t arrayAt = layout.Add(blank.data(), sizeof(CRYPT_ATTRIBUTE) * n);
+  layout.Point(headAt + offsetof(CRYPT_ATTRIBUTES, rgAttr), arrayAt);
+  for (int i = 0; i < count; ++i) {
+    X509_ATTRIBUTE* attr = CMS_signed_get_attr(si, i);
+    const size_t at = arrayAt + sizeof(CRYPT_ATTRIBUTE) * static_cast<size_t>(i);
+    const std::string oid = OidText(X509_ATTRIBUTE_get0_object(attr));
+    layout.Point(at + offsetof(CRYPT_ATTRIBUTE, pszObjId), layout.Add(oid.c_str(), oid.size() + 1));
+    const DWORD values = static_cast<DWORD>(X509_ATTRIBUTE_count(attr));
+    layout.Put(at + offsetof(CRYPT_ATTRIBUTE, cValue), &values, sizeof values);
+    std::vector<CRYPT_BLOB> blobs(values);
+    const size_t blobsAt = layout.Add(blobs.data(), sizeof(CRYPT_BLOB) * values);
+    layout.Point(at + offsetof(CRYPT_ATTRIBUTE, rgValue), blobsAt);
+    for (DWORD v = 0; v < values; ++v) {
+      unsigned char* der = nullptr;
+      const int derLen = i2d_ASN1_TYPE(X509_ATTRIBUTE_get0_type(attr, static_cast<int>(v)), &der);
+      const DWORD size = derLen > 0 ? static_cast<DWORD>(derLen) : 0;
+      const size_t blobAt = blobsAt + sizeof(CRYPT_BLOB) * v;
+      layout.Put(blobAt + offsetof(CRYPT_BLOB, cbData), &size, sizeof size);
+      layout.Point(blobAt + offsetof(CRYPT_BLOB, pbData), layout.Add(der, size));
+      OPENSSL_free(der);
+    }
+  }
+  return layout.Give(out, len);
+}
+
+BOOL GiveDword(DWORD value, void* out, DWORD* len) {
+  std::vector<BYTE> bytes(sizeof value);
+  std::memcpy(bytes.data(), &value, sizeof value);
+  return GiveBytes(bytes, out, len);
+}
+
+CMS_SignerInfo* Signer(CMS_ContentInfo* cms, DWORD index) {
+  STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms);
+  return signers != nullptr && index < static_cast<DWORD>(sk_CMS_SignerInfo_num(signers))
+             ? sk_CMS_SignerInfo_value(signers, static_cast<int>(index))
+             : nullptr;
+}
+
+CMS_RecipientInfo* Recipient(CMS_ContentInfo* cms, DWORD index) {
+  STACK_OF(CMS_RecipientInfo)* recipients = CMS_get0_RecipientInfos(cms);
+  return recipients != nullptr && index < static_cast<DWORD>(sk_CMS_RecipientInfo_num(recipients))
+             ? sk_CMS_RecipientInfo_value(recipients, static_cast<int>(index))
+             : nullptr;
+}
+
+DWORD MessageType(CMS_ContentInfo* cms) {
+  const int nid = OBJ_obj2nid(CMS_get0_type(cms));
+  return nid == NID_pkcs7_signed ? kMsgSigned : nid == NID_pkcs7_enveloped ? kMsgEnveloped : 0;
+}
+
+// The content a signature covers: the detached content given, or the one inside.
+bool SignedContent(TMessage* m, std::vector<BYTE>& content) {
+  if (m->detached) {
+    content = m->content;
+    return m->contentDone;
+  }
+  ASN1_OCTET_STRING** inside = CMS_get0_content(m->cms);
+  if (inside == nullptr || *inside == nullptr) return false;
+  content.assign(ASN1_STRING_get0_data(*inside), ASN1_STRING_get0_data(*inside) + ASN1_STRING_length(*inside));
+  return true;
+}
+
+// A caller asks the size first, then calls again with the same arguments for the bytes: the
+// message made for the size query is kept (per thread) and given out by that second call, so
+// signing and enveloping are done once, not twice.
+struct TPending {
+  std::vector<BYTE> request, message;
+};
+thread_local TPending pending;
+
+BOOL GiveMessage(std::vector<BYTE>& request, const std::vector<BYTE>& message, BYTE* out, DWORD* outLen) {
+  if (out == nullptr) {
+    pending.request = std::move(request);
+    pending.message = message;
+  } else {
+    pending = TPending();
+  }
+  return GiveBytes(message, out, outLen);
+}
+
+// The message of a size query just made with the same request, taken out of the keeping.
+bool TakePending(const std::vector<BYTE>& request, BYTE* out, std::vector<BYTE>& message) {
+  if (out == nullptr || pending.message.empty() || pending.request != request) return false;
+  message = std::move(pending.message);
+  pending = TPending();
+  return true;
+}
+
+template <typename T>
+void AppendValue(std::vector<BYTE>& to, const T& value) {
+  const auto* p = reinterpret_cast<const BYTE*>(&value);
+  to.insert(to.end(), p, p + sizeof value);
+}
+
+void AppendText(std::vector<BYTE>& to, const char* text) { to.insert(to.end(), text, text + std::strlen(text) + 1); }
+
+std::vector<BYTE> Concatenated(DWORD count, const BYTE** pieces, const DWORD* lengths) {
+  std::vector<BYTE> all;
+  for (DWORD i = 0; i < count; ++i)
+    if (pieces[i] != nullptr) all.insert(all.end(), pieces[i], pieces[i] + lengths[i]);
+  return all;
+}
+
+// The certificate of the message that names the signer (issuer and serial), with a reference.
+X509* SignerCertificate(CMS_ContentInfo* cms, CMS_SignerInfo* si) {
+  std::vector<BYTE> issuer, serial;
+  if (!SignerId(si, issuer, serial)) return nullptr;
+  STACK_OF(X509)* certs = CMS_get1_certs(cms);
+  X509* found = nullptr;
+  for (int i = 0; certs != nullptr && i < sk_X509_num(certs) && found == nullptr; ++i) {
+    X509* x = sk_X509_value(certs, i);
+    if (NameBytes(X509_get_issuer_name(x)) == issuer && SerialBytes(X509_get0_serialNumber(x)) == serial) {
+      X509_up_ref(x);
+      found = x;
+    }
+  }
+  sk_X509_pop_free(certs, X509_free);
+  return found;
+}
+
+PCCERT_CONTEXT ContextOf(X509* x) {
+  unsigned char* der = nullptr;
+  const int len = i2d_X509(x, &der);
+  TCertElem* c = len > 0 ? NewCert(der, static_cast<DWORD>(len), nullptr) : nullptr;
+  OPENSSL_free(der);
+  return c != nullptr ? &c->ctx : nullptr;
+}
+
+}  // namespace
+}  // namespace capistandin
+
+using namespace capistandin;
+
+extern "C" {
+
+STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detached, DWORD Count, const BYTE** Pieces,
+                                     DWORD* Lengths, BYTE* Out, DWORD* OutLen) {
+  if (Scripted("CryptSignMessage")) return 0;
+  if (Para == nullptr || OutLen == nullptr || Para->cbSize < offsetof(CRYPT_SIGN_MESSAGE_PARA, cAuthAttr) ||
+      (Count > 0 && (Pieces == nullptr || Lengths == nullptr)) || Para->HashAlgorithm.pszObjId == nullptr)
+    return Fail(kErrorInvalidParameter);
+  if (Para->cbSize >= offsetof(CRYPT_SIGN_MESSAGE_PARA, dwFlags) && (Para->cAuthAttr > 0 || Para->cUnauthAttr > 0))
+    return Fail(kErrorCallNotImplemented);  // attributes of the caller's own are not offered
+  TCertElem* signer = CertOf(Para->pSigningCert);
+  if (signer == nullptr) return Fail(kErrorInvalidParameter);
+  const std::vector<BYTE> content = Concatenated(Count, Pieces, Lengths);
+  std::vector<BYTE> request = content, der;
+  request.insert(request.end(), signer->der.begin(), signer->der.end());
+  AppendValue(request, signer->hasKeyContext ? signer->keyContext.hCryptProv : HCRYPTPROV{0});
+  AppendValue(request, Detached);
+  AppendText(request, Para->HashAlgorithm.pszObjId);
+  for (DWORD i = 0; i < Para->cMsgCert; ++i) AppendValue(request, Para->rgpMsgCert[i]);
+  if (TakePending(request, Out, der)) return GiveBytes(der, Out, OutLen);
+  TDigest md(Para->HashAlgorithm.pszObjId);
+  if (md.md == nullptr) return Fail(kCryptEUnknownAlgo);
+  EVP_PKEY* key = CertPrivateKey(signer);
+  if (key == nullptr) return 0;
+  const unsigned flags = CMS_BINARY | CMS_NOATTR | CMS_NOCERTS | CMS_PARTIAL | (Detached ? CMS_DETACHED : 0);
+  CMS_ContentInfo* cms = CMS_sign_ex(nullptr, nullptr, nullptr, nullptr, flags, ZkCapiLibContext(), nullptr);
+  bool ok = cms != nullptr && CMS_add1_signer(cms, signer->x509, key, md.md, flags) != nullptr;
+  for (DWORD i = 0; ok && i < Para->cMsgCert; ++i) {
+    TCertElem* c = CertOf(Para->rgpMsgCert[i]);
+    ok = c != nullptr && CMS_add1_cert(cms, c->x509) == 1;
+  }
+  BIO* in = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
+  ok = ok && CMS_final(cms, in, nullptr, flags) == 1;
+  ok = ok && EncodeCms(cms, der);
+  BIO_free(in);
+  CMS_ContentInfo_free(cms);
+  EVP_PKEY_free(key);
+  ERR_clear_error();
+  if (!ok) return Fail(kNteBadKey);
+  return GiveMessage(request, der, Out, OutLen);
+}
+
+STANDIN_EXPORT BOOL CryptVerifyDetachedMessageSignature(CRYPT_VERIFY_MESSAGE_PARA* Para, DWORD SignerIndex,
+                                                        const BYTE* Signature, DWORD SignatureLen, DWORD Count,
+                                                        const BYTE** Pieces, DWORD* Lengths,
+                                                        PCCERT_CONTEXT* SignerCert) {
+  if (Scripted("CryptVerifyDetachedMessageSignature")) return 0;
+  if (SignerCert != nullptr) *SignerCert = nullptr;
+  if (Para == nullptr || (Count > 0 && (Pieces == nullptr || Lengths == nullptr))) return Fail(kErrorInvalidParameter);
+  CMS_ContentInfo* cms = DecodeCms(Signature, SignatureLen);
+  if (cms == nullptr) return Fail(kCryptEAsn1BadTag);
+  DWORD error = MessageType(cms) == kMsgSigned ? 0 : kCryptEInvalidMsgType;
+  CMS_SignerInfo* si = error == 0 ? Signer(cms, SignerIndex) : nullptr;
+  if (error == 0 && si == nullptr) error = kCryptEInvalidIndex;
+  X509* cert = si != nullptr ? SignerCertificate(cms, si) : nullptr;
+  if (error == 0 && cert == nullptr) error = kCryptESignerNotFound;
+  if (error == 0) {
+    EVP_PKEY* key = X509_get0_pubkey(cert);
+    error = key == nullptr ? kNteBadKey : VerifySigner(si, key, Concatenated(Count, Pieces, Lengths));
+  }
+  if (error == 0 && SignerCert != nullptr) *SignerCert = ContextOf(cert);
+  X509_free(cert);
+  CMS_ContentInfo_free(cms);
+  return error == 0 ? 1 : Fail(error);
+}
+
+STANDIN_EXPORT HCERTSTORE CryptGetMessageCertificates(DWORD, HCRYPTPROV, DWORD, const BYTE* Message, DWORD Len) {
+  if (Scripted("CryptGetMessageCertificates")) return nullptr;
+  CMS_ContentInfo* cms = DecodeCms(Message, Len);
+  if (cms == nullptr) {
+    SetLastError(kCryptEAsn1BadTag);
+    return nullptr;
+  }
+  TStore* store = NewStore("");
+  STACK_OF(X509)* certs = CMS_get1_certs(cms);
+  for (int i = 0; certs != nullptr && i < sk_X509_num(certs); ++i) {
+    PCCERT_CONTEXT c = ContextOf(sk_X509_value(certs, i));
+    if (c != nullptr) CertAddCertificateContextToStore(store, c, 4, nullptr);
+    CertFreeCertificateContext(c);
+  }
+  sk_X509_pop_free(certs, X509_free);
+  CMS_ContentInfo_free(cms);
+  return store;
+}
+
+STANDIN_EXPORT BOOL CryptEncryptMessage(CRYPT_ENCRYPT_MESSAGE_PARA* Para, DWORD Count, PCCERT_CONTEXT* Recipients,
+                                        const BYTE* Data, DWORD DataLen, BYTE* Out, DWORD* OutLen) {
+  if (Scripted("CryptEncryptMessage")) return 0;
+  if (Para == nullptr || OutLen == nullptr || Count == 0 || Recipients == nullptr ||
+      (Data == nullptr && DataLen > 0) || Para->ContentEncryptionAlgorithm.pszObjId == nullptr)
+    return Fail(kErrorInvalidParameter);
+  std::vector<BYTE> request(Data, Data + DataLen), der;
+  AppendText(request, Para->ContentEncryptionAlgorithm.pszObjId);
+  for (DWORD i = 0; i < Count; ++i) {
+    const TCertElem* c = CertOf(Recipients[i]);
+    if (c != nullptr) request.insert(request.end(), c->der.begin(), c->der.end());
+  }
+  if (TakePending(request, Out, der)) return GiveBytes(der, Out, OutLen);
+  TCipher cipher(Para->ContentEncryptionAlgorithm.pszObjId);
+  if (cipher.cipher == nullptr) return Fail(kCryptEUnknownAlgo);
+  STACK_OF(X509)* certs = sk_X509_new_null();
+  for (DWORD i = 0; i < Count; ++i) {
+    TCertElem* c = CertOf(Recipients[i]);
+    if (c == nullptr) {
+      sk_X509_free(certs);
+      return Fail(kErrorInvalidParameter);
+    }
+    sk_X509_push(certs, c->x509);
+  }
+  static const BYTE kNothing = 0;
+  BIO* in = BIO_new_mem_buf(DataLen > 0 ? Data : &kNothing, static_cast<int>(DataLen));
+  // An engine's cipher (GOST 28147-89) works in the default context, where the engine is.
+  OSSL_LIB_CTX* context = cipher.fetched != nullptr ? ZkCapiLibContext() : nullptr;
+  CMS_ContentInfo* cms = CMS_encrypt_ex(nullptr, in, cipher.cipher, CMS_BINARY | CMS_PARTIAL, context, nullptr);
+  bool ok = cms != nullptr;
+  // Recipients added with their key-transport context kept: the GOST engine sets its parameters
+  // there.
+  for (int i = 0; ok && i < sk_X509_num(certs); ++i)
+    ok = CMS_add1_recipient_cert(cms, sk_X509_value(certs, i), CMS_KEY_PARAM) != nullptr;
+  ok = ok && CMS_final(cms, in, nullptr, CMS_BINARY) == 1 && EncodeCms(cms, der);
+  CMS_ContentInfo_free(cms);
+  BIO_free(in);
+  sk_X509_free(certs);
+  ERR_clear_error();
+  if (!ok) return Fail(kNteBadKey);
+  return GiveMessage(request, der, Out, OutLen);
+}
+
+// The first recipient whose certificate is in one of the stores with a key attached.
+STANDIN_EXPORT BOOL CryptDecryptMessage(CRYPT_DECRYPT_MESSAGE_PARA* Para, const BYTE* Blob, DWORD BlobLen,
+                                        BYTE* Out, DWORD* OutLen, PCCERT_CONTEXT* XchgCert) {
+  if (Scripted("CryptDecryptMessage")) return 0;
+  if (XchgCert != nullptr) *XchgCert = nullptr;
+  if (Para == nullptr || (Para->cCertStore > 0 && Para->rghCertStore == nullptr)) return Fail(kErrorInvalidParameter);
+  CMS_ContentInfo* cms = DecodeCms(Blob, BlobLen);
+  if (cms == nullptr) return Fail(kCryptEAsn1BadTag);
+  DWORD error = MessageType(cms) == kMsgEnveloped ? kCryptENoDecryptCert : kCryptEInvalidMsgType;
+  std::vector<BYTE> content;
+  for (DWORD r = 0; error == kCryptENoDecryptCert && Recipient(cms, r) != nullptr; ++r) {
+    CMS_RecipientInfo* ri = Recipient(cms, r);
+    std::vector<BYTE> issuer, serial;
+    if (!RecipientId(ri, issuer, serial)) continue;
+    for (DWORD s = 0; s < Para->cCertStore && error == kCryptENoDecryptCert; ++s) {
+      PCCERT_CONTEXT c = nullptr;
+      while ((c = CertEnumCertificatesInStore(Para->rghCertStore[s], c)) != nullptr) {
+        if (!SameId(issuer, serial, *c->pCertInfo)) continue;
+        EVP_PKEY* key = CertPrivateKey(CertOf(c));
+        if (key == nullptr) continue;
+        error = DecryptFor(cms, ri, key, content);
+        EVP_PKEY_free(key);
+        if (error == 0 && XchgCert != nullptr) *XchgCert = CertDuplicateCertificateContext(c);
+        CertFreeCertificateContext(c);
+        break;
+      }
+    }
+  }
+  CMS_ContentInfo_free(cms);
+  if (error != 0) return Fail(error);
+  if (!GiveBytes(content, Out, OutLen)) {
+    if (XchgCert != nullptr && *XchgCert != nullptr) CertFreeCertificateContext(*XchgCert);
+    if (XchgCert != nullptr) *XchgCert = nullptr;
+    return 0;
+  }
+  return 1;
+}
+
+STANDIN_EXPORT HCRYPTMSG CryptMsgOpenToDecode(DWORD, DWORD Flags, DWORD, HCRYPTPROV, void*, void* StreamInfo) {
+  if (Scripted("CryptMsgOpenToDecode")) return nullptr;
+  if (StreamInfo != nullptr) {
+    SetLastError(kErrorCallNotImplemented);
+    return nullptr;
+  }
+  auto* m = new TMessage;
+  m->detached = (Flags & kDetachedFlag) != 0;
+  std::lock_guard<std::mutex> hold(MessagesLock());
+  Messages().insert(m);
+  return m;
+}
+
+STANDIN_EXPORT BOOL CryptMsgClose(HCRYPTMSG Msg) {
+  if (Msg == nullptr) return 1;
+  TMessage* m = MessageOf(Msg);
+  if (m == nullptr) return Fail(kErrorInvalidHandle);
+  {
+    std::lock_guard<std::mutex> hold(MessagesLock());
+    Messages().erase(m);
+  }
+  CMS_ContentInfo_free(m->cms);
+  OPENSSL_cleanse(m->decrypted.data(), m->decrypted.size());
+  delete m;
+  return 1;
+}
+
+// The message first (to its final piece), then, when detached, the content it signs.
+STANDIN_EXPORT BOOL CryptMsgUpdate(HCRYPTMSG Msg, const BYTE* Data, DWORD Len, BOOL Final) {
+  if (Scripted("CryptMsgUpdate")) return 0;
+  TMessage* m = MessageOf(Msg);
+  if (m == nullptr || (Data == nullptr && Len > 0)) return Fail(kErrorInvalidParameter);
+  if (!m->encodedDone) {
+    if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
+    if (!Final) return 1;
+    m->encodedDone = true;
+    m->cms = DecodeCms(m->encoded.data(), m->encoded.size());
+    if (m->cms == nullptr || MessageType(m->cms) == 0) return Fail(kCryptEAsn1BadTag);
+    if (m->detached && MessageType(m->cms) != kMsgSigned) return Fail(kCryptEInvalidMsgType);
+    return 1;
+  }
+  if (!m->detached || m->contentDone) return Fail(kCryptEMsgError);
+  if (Len > 0) m->content.insert(m->content.end(), Data, Data + Len);
+  m->contentDone = Final != 0;
+  return 1;
+}
+
+STANDIN_EXPORT BOOL CryptMsgGetParam(HCRYPTMSG Msg, DWORD Type, DWORD Index, void* Data, DWORD* DataLen) {
+  if (Scripted("CryptMsgGetParam")) return 0;
+  TMessage* m = MessageOf(Msg);
+  if (m == nullptr || DataLen == nullptr) return Fail(kErrorInvalidParameter);
+  if (m->cms == nullptr) return Fail(kCryptEStreamMsgNotReady);
+  const DWORD type = MessageType(m->cms);
+  if (Type == kMsgTypeParam) return GiveDword(type, Data, DataLen);
+  if (type == kMsgSigned) {
+    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(m->cms);
+    CMS_SignerInfo* si = Signer(m->cms, Index);
+    switch (Type) {
+      case kMsgSignerCountParam:
+        return GiveDword(static_cast<DWORD>(std::max(0, sk_CMS_SignerInfo_num(signers))), Data, DataLen);
+      case kMsgSignerCertInfoParam: {
+        std::vector<BYTE> issuer, serial;
+        if (si == nullptr) return Fail(kCryptEInvalidIndex);
+        if (!SignerId(si, issuer, serial)) return Fail(kCryptESignerNotFound);  // identified by key id
+        return GiveIssuerAndSerial(issuer, serial, Data, DataLen);
+      }
+      case kMsgSignerAuthAttrParam:
+        return si != nullptr ? GiveAttributes(si, Data, DataLen) : Fail(kCryptEInvalidIndex);
+      case kMsgCertCountParam:
+      case kMsgCertParam: {
+        STACK_OF(X509)* certs = CMS_get1_certs(m->cms);
+        const DWORD count = certs != nullptr ? static_cast<DWORD>(sk_X509_num(certs)) : 0;
+        BOOL ok = 0;
+        if (Type == kMsgCertCountParam) {
+          ok = GiveDword(count, Data, DataLen);
+        } else if (Index >= count) {
+          ok = Fail(kCryptEInvalidIndex);
+        } else {
+          unsigned char* der = nullptr;
+          const int len = i2d_X509(sk_X509_value(certs, static_cast<int>(Index)), &der);
+          ok = GiveBytes(std::vector<BYTE>(der, der + (len > 0 ? len : 0)), Data, DataLen);
+          OPENSSL_free(der);
+        }
+        sk_X509_pop_free(certs, X509_free);
+        return ok;
+      }
+      case kMsgComputedHashParam: {
+        std::vector<BYTE> content, digest;
+        if (si == nullptr) return Fail(kCryptEInvalidIndex);
+        if (!SignedContent(m, content)) return Fail(kCryptEStreamMsgNotReady);
+        if (!ContentDigest(si, content, digest)) return Fail(kCryptEUnknownAlgo);
+        return GiveBytes(digest, Data, DataLen);
+      }
+      case kMsgContentParam: {
+        std::vector<BYTE> content;
+        if (m->detached || !SignedContent(m, content)) return Fail(kCryptEInvalidMsgType);
+        return GiveBytes(content, Data, DataLen);
+      }
+    }
+  } else if (type == kMsgEnveloped) {
+    switch (Type) {
+      case kMsgRecipientCountParam: {
+        STACK_OF(CMS_RecipientInfo)* recipients = CMS_get0_RecipientInfos(m->cms);
+        return GiveDword(static_cast<DWORD>(std::max(0, sk_CMS_RecipientInfo_num(recipients))), Data, DataLen);
+      }
+      case kMsgRecipientInfoParam: {
+        CMS_RecipientInfo* ri = Recipient(m->cms, Index);
+        std::vector<BYTE> issuer, serial;
+        if (ri == nullptr) return Fail(kCryptEInvalidIndex);
+        if (!RecipientId(ri, issuer, serial)) return Fail(kCryptERecipientNotFound);
+        return GiveIssuerAndSerial(issuer, serial, Data, DataLen);
+      }
+      case kMsgContentParam:
+        return m->decryptedDone ? GiveBytes(m->decrypted, Data, DataLen) : Fail(kCryptENotDecrypted);
+    }
+  }
+  return Fail(kCryptEInvalidMsgType);
+}
+
+STANDIN_EXPORT BOOL CryptMsgControl(HCRYPTMSG Msg, DWORD, DWORD Type, const void* Para) {
+  if (Scripted("CryptMsgControl")) return 0;
+  TMessage* m = MessageOf(Msg);
+  if (m == nullptr || Para == nullptr) return Fail(kErrorInvalidParameter);
+  if (m->cms == nullptr) return Fail(kCryptEStreamMsgNotReady);
+  if (Type == kCtrlVerifySignature && MessageType(m->cms) == kMsgSigned) {
+    const auto& info = *static_cast<const CERT_INFO*>(Para);
+    std::vector<BYTE> content;
+    if (!SignedContent(m, content)) return Fail(kCryptEStreamMsgNotReady);
+    for (DWORD i = 0; CMS_SignerInfo* si = Signer(m->cms, i); ++i) {
+      std::vector<BYTE> issuer, serial;
+      if (!SignerId(si, issuer, serial) || !SameId(issuer, serial, info)) continue;
+      EVP_PKEY* key = PublicKeyOf(info);
+      const DWORD error = key == nullptr ? kNteBadKey : VerifySigner(si, key, content);
+      EVP_PKEY_free(key);
+      return error == 0 ? 1 : Fail(error);
+    }
+    return Fail(kCryptESignerNotFound);
+  }
+  if (Type == kCtrlDecrypt && MessageType(m->cms) == kMsgEnveloped) {
+    const auto& para = *static_cast<const CMSG_CTRL_DECRYPT_PARA*>(Para);
+    if (m->decryptedDone) return Fail(kCryptEAlreadyDecrypted);
+    CMS_RecipientInfo* ri = Recipient(m->cms, para.dwRecipientIndex);
+    if (ri == nullptr || CMS_RecipientInfo_type(ri) != CMS_RECIPINFO_TRANS) return Fail(kCryptEInvalidIndex);
+    EVP_PKEY* key = ZkCapiProviderKey(para.hCryptProv, para.dwKeySpec);
+    if (key == nullptr) return 0;
+    const DWORD error = DecryptFor(m->cms, ri, key, m->decrypted);
+    EVP_PKEY_free(key);
+    m->decryptedDone = error == 0;
+    return error == 0 ? 1 : Fail(error);
+  }
+  return Fail(kCryptEControlType);
+}
+
+}  // extern "C"
