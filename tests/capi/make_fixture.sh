@@ -30,6 +30,22 @@ for user in alice bob carol; do
   openssl x509 -inform DER -in abonents/$user.cer -out $user.pem
   openssl rsa -in $user.key -outform MSBLOB -out $user.blob 2>/dev/null
 done
+# Certificates of the real CA kept out of the correspondents' directory: dave (a newcomer), a
+# second certificate of bob (another key, another serial), a UID that is no plain file name, and
+# four correspondents with the longest common names, for the conformance suite.
+mkdir -p largest
+issue() {  # name subject serial outfile
+  openssl genrsa -out $1.key 1024 2>/dev/null
+  openssl req -new -key $1.key -subj "$2" -out $1.csr
+  openssl x509 -req -in $1.csr -CA ca.pem -CAkey ca.key -set_serial $3 -days $days \
+    -extfile ext.cnf -extensions user -outform DER -out $4 2>/dev/null
+  openssl rsa -in $1.key -outform MSBLOB -out $1.blob 2>/dev/null
+}
+issue dave "/CN=dave/O=ZK Test" 110 other/dave.cer
+issue bob_new "/CN=bob/O=ZK Test" 111 other/bob_new.cer
+issue evil '/CN=..\\evil/O=ZK Test' 112 other/evil.cer
+long=LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL
+for i in 1 2 3 4; do issue largest$i "/CN=$long$i$i/O=ZK Test" $((120 + i)) largest/largest$i.cer; done
 # The forgery: a CA of the same name with another key issues "bob" with bob's serial.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout fake_ca.key -subj "/CN=ZK Test CA" -days $days -out fake_ca.pem 2>/dev/null
 openssl genrsa -out forged.key 1024 2>/dev/null

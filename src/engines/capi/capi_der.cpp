@@ -131,4 +131,16 @@ std::vector<uint8_t> OctetStringContent(const uint8_t* Data, size_t Size) {
   return std::vector<uint8_t>(item.Content, item.Content + item.Length);
 }
 
+void CivilFromDays(int64_t Days, int& Year, int& Month, int& Day) {
+  const int64_t z = Days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  Year = static_cast<int>(yoe + era * 400 + (Month <= 2 ? 1 : 0));
+}
+
 }  // namespace zk::capi

@@ -29,4 +29,7 @@ bool OtherName(const uint8_t* Names, size_t Size, const std::string& Oid, std::s
 // The content of the OCTET STRING wrapped in a DER value ("" when it is not one).
 std::vector<uint8_t> OctetStringContent(const uint8_t* Data, size_t Size);
 
+// The civil date of a day counted from 1970-01-01.
+void CivilFromDays(int64_t Days, int& Year, int& Month, int& Day);
+
 }  // namespace zk::capi

@@ -206,7 +206,12 @@ HCERTSTORE TCryptoAPI20_DLL::OpenMemoryStore() {
 
 TCertRef TCryptoAPI20_DLL::LoadCertificateFile(const std::string& FileName) {
   std::vector<uint8_t> file;
-  if (!platform::ReadWholeFile(FileName, file, kMaxCertificateFile) || file.empty()) return TCertRef();
+  if (!platform::ReadWholeFile(FileName, file, kMaxCertificateFile)) return TCertRef();
+  return CertificateFromBytes(file);
+}
+
+TCertRef TCryptoAPI20_DLL::CertificateFromBytes(const std::vector<uint8_t>& file) {
+  if (file.empty()) return TCertRef();
   PCCERT_CONTEXT cert = api_.CertCreateCertificateContext(kEncoding, file.data(), static_cast<DWORD>(file.size()));
   if (cert == nullptr) {
     const auto der = FromPem(file, "-----BEGIN CERTIFICATE-----", "-----END CERTIFICATE-----");

@@ -16,23 +16,6 @@ using namespace capi;
 
 namespace {
 
-enum ParamIndex : size_t {
-  kProvider = 0,
-  kUserCertFile = 2,
-  kCADir = 3,
-  kAbonentDir = 4,
-  kHashAlgorithm = 5,
-  kEncryptAlgorithm = 6,
-  kEncryptForUID = 7,
-  kKeyTimeout = 8,
-  kLastOpTimeout = 9,
-  kUIDLocation = 21,
-  kContainerLocation = 22,
-  kCRLDir = 23,
-  kIncludeSignerCert = 26,
-  kSecretKeyCashMethod = 28,
-};
-
 const char kEngineType[] = "Ms Crypto API 2.0";
 constexpr int32_t kMaxEncodeAddition = 5120;
 constexpr int32_t kMaxSignatureLength = 4096;
@@ -304,8 +287,8 @@ int32_t TCryptoAPI20Engine::SignData(const uint8_t* Data, int32_t DataLen, uint8
   return Capture("TCryptoCEngine.SignData: ", kErrException, [&]() -> int32_t {
     int32_t keyTimeout = 0, lastOpTimeout = 0;
     ReadTimeouts(keyTimeout, lastOpTimeout);
-    if (Signature == nullptr || SignatureLen == nullptr || DataLen < 0 || (Data == nullptr && DataLen > 0))
-      return kErrBadArgument;
+    // VerifyData takes no empty data, so no signature of it is made either.
+    if (Signature == nullptr || SignatureLen == nullptr || Data == nullptr || DataLen < 1) return kErrBadArgument;
     if (ReadSetting(kUIDLocation).empty()) return kErrNoUIDLocation;
     if (Trimmed(ReadSetting(kUserCertFile)).empty()) return 30;
     TCryptoAPI20_DLL* binding = nullptr;
@@ -313,8 +296,7 @@ int32_t TCryptoAPI20Engine::SignData(const uint8_t* Data, int32_t DataLen, uint8
     const bool includeCert = Upper(ReadSetting(kIncludeSignerCert)) != "NO";
     const std::string hash = HashOID(ReadSetting(kHashAlgorithm));
     std::vector<uint8_t> signature;
-    static const uint8_t kEmpty = 0;
-    if (int32_t status = binding->SignBuffer(Data ? Data : &kEmpty, static_cast<size_t>(DataLen), includeCert,
+    if (int32_t status = binding->SignBuffer(Data, static_cast<size_t>(DataLen), includeCert,
                                              keyTimeout, lastOpTimeout, hash, Settings(), signature))
       return status;
     if (signature.size() > static_cast<size_t>(kMaxSignatureLength)) return kErrBadArgument;

@@ -109,7 +109,7 @@ static int32_t CheckMessageDigest(const TMsg& msg) {
 
 int32_t TCryptoAPI20_DLL::ResultTextFor(PCCERT_CONTEXT Cert, int Mode, const TVerificationSettings& S,
                                         std::string& Text) {
-  Text = Mode == 3 ? CertToPEM(Cert) : GetUIDFromCertContext(Cert, S.UIDLocationOID);
+  Text = Mode == 3 ? CertToPEM(Cert) : Mode == 2 ? CertificateReport(Cert, S) : GetUIDFromCertContext(Cert, S.UIDLocationOID);
   return Text.empty() ? kErrNoOwnUID : 0;
 }
 

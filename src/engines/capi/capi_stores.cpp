@@ -225,12 +225,20 @@ int32_t TCryptoAPI20_DLL::VerifySingleCertInLocalStore(PCCERT_CONTEXT Cert, cons
   std::lock_guard<std::recursive_mutex> lock(storeLock_);
   TCertRef found = FindByIssuerAndSerial(abonentStore_, *Cert->pCertInfo);
   if (!found) return kErrCertificate;
+  return ChainCheck(found.Get(), ChainFlags(S));
+}
+
+DWORD TCryptoAPI20_DLL::ChainFlags(const TVerificationSettings& S) {
+  return S.ChainRevocationCheck ? 0xA0000001 : S.CRLDirRevocationCheck ? 0x90000001 : 0x1;
+}
+
+int32_t TCryptoAPI20_DLL::ChainCheck(PCCERT_CONTEXT Cert, DWORD Flags) {
+  std::lock_guard<std::recursive_mutex> lock(storeLock_);
   if (api_.CertGetCertificateChain == nullptr) return kErrFunctionsMissing;
-  const DWORD flags = S.ChainRevocationCheck ? 0xA0000001 : S.CRLDirRevocationCheck ? 0x90000001 : 0x1;
   CERT_CHAIN_PARA para{};
   para.cbSize = sizeof para;
   const CERT_CHAIN_CONTEXT* chain = nullptr;
-  if (!api_.CertGetCertificateChain(chainEngine_, found.Get(), nullptr, caStore_, &para, flags, nullptr, &chain))
+  if (!api_.CertGetCertificateChain(chainEngine_, Cert, nullptr, caStore_, &para, Flags, nullptr, &chain))
     return LastErrorCode();
   const int32_t code = ChainStatusCode(chain->TrustStatus.dwErrorStatus);
   api_.CertFreeCertificateChain(chain);
