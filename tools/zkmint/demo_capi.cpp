@@ -85,7 +85,7 @@ bool OpenParty(const DemoContext& context, const Flavour& f, DemoParty& party) {
 void Include(const Flavour& f, DemoParty& holder, const DemoParty& owner) {
   const std::string file = MacroBase(f) + "USER" + owner.letter + "\\self.cer";
   holder.steps.Succeeds(*holder.engine, "IncludePublicKey (user " + owner.letter + ")",
-                        holder.engine->IncludePublicKey(file), owner.letter + ".cer -> A's directory");
+                        holder.engine->IncludePublicKey(file), owner.letter + ".cer -> " + holder.letter + "'s directory");
 }
 
 void Reports(DemoParty& a, DemoParty& b, const Bytes& document, const Bytes& signature) {
@@ -115,8 +115,8 @@ void RunScenario(const Flavour& f, DemoParty& a, DemoParty& b, DemoParty& c) {
   const Bytes envelope = EncryptAndDecrypt(a, b, order, "");
   if (!envelope.empty()) DecodeForeign(c, envelope, "B");
   Bytes forTwo = order;
-  if (a.steps.Succeeds(*a.engine, "EncodeData (for B and C)", a.engine->Encode(forTwo, b.uid + ";" + c.uid),
-                       std::to_string(forTwo.size()) + "-byte envelope")) {
+  const int32_t sealed = a.engine->Encode(forTwo, b.uid + ";" + c.uid);
+  if (a.steps.Succeeds(*a.engine, "EncodeData (for B and C)", sealed, std::to_string(forTwo.size()) + "-byte envelope")) {
     Bytes plain = forTwo;
     std::string from;
     const int32_t code = c.engine->Decode(plain, from);
