@@ -11,9 +11,7 @@
 #include <filesystem>
 #include <map>
 
-#include "engines/capi/capi_api.h"
-#include "frame/zexroot.h"
-#include "platform/platform.h"
+#include "capi/capi_system.h"
 #include "support/bytes.h"
 #include "support/calls.h"
 #include "support/provisioner.h"
@@ -25,7 +23,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-namespace capi = zk::capi;
 using zk::suite::Capabilities;
 
 const char kCryptoPro[] = "Crypto-Pro Cryptographic Service Provider";
@@ -35,59 +32,6 @@ std::string Material() {
   const char* dir = std::getenv("ZK_CAPI_MATERIAL");
   return dir != nullptr ? dir : "";
 }
-
-// The few CryptoAPI calls that put the material into the system, resolved the way the binding
-// resolves them.
-struct TSystem {
-  capi::PFN_CryptAcquireContextA Acquire = nullptr;
-  capi::PFN_CryptImportKey Import = nullptr;
-  capi::PFN_CryptDestroyKey DestroyKey = nullptr;
-  capi::PFN_CryptReleaseContext Release = nullptr;
-  capi::PFN_CertOpenSystemStoreA OpenSystemStore = nullptr;
-  capi::PFN_CertCreateCertificateContext CreateCert = nullptr;
-  capi::PFN_CertAddCertificateContextToStore AddCert = nullptr;
-  capi::PFN_CertFreeCertificateContext FreeCert = nullptr;
-  capi::PFN_CertCloseStore CloseStore = nullptr;
-
-  bool Load() {
-    auto advapi = zk::LoadToolkitLibrary("advapi32.dll");
-    auto crypt32 = zk::LoadToolkitLibrary("crypt32.dll");
-    if (advapi == nullptr || crypt32 == nullptr) return false;
-    const auto find = [](zk::platform::ModuleHandle m, const char* name, auto& fn) {
-      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(zk::platform::FindSymbol(m, name));
-      return fn != nullptr;
-    };
-    return find(advapi, "CryptAcquireContextA", Acquire) && find(advapi, "CryptImportKey", Import) &&
-           find(advapi, "CryptDestroyKey", DestroyKey) && find(advapi, "CryptReleaseContext", Release) &&
-           find(crypt32, "CertOpenSystemStoreA", OpenSystemStore) &&
-           find(crypt32, "CertCreateCertificateContext", CreateCert) &&
-           find(crypt32, "CertAddCertificateContextToStore", AddCert) &&
-           find(crypt32, "CertFreeCertificateContext", FreeCert) && find(crypt32, "CertCloseStore", CloseStore);
-  }
-
-  // A container holding the key of a PRIVATEKEYBLOB, made afresh.
-  void PutKey(const std::string& container, const std::string& blobFile, const char* provider, capi::DWORD type) {
-    capi::HCRYPTPROV prov = 0;
-    Acquire(&prov, container.c_str(), provider, type, 0x10);  // CRYPT_DELETEKEYSET
-    ASSERT_TRUE(Acquire(&prov, container.c_str(), provider, type, capi::kNewKeySet)) << container;
-    const zk::suite::Bytes blob = zk::suite::ReadFileBytes(blobFile);
-    capi::HCRYPTKEY key = 0;
-    ASSERT_TRUE(Import(prov, blob.data(), static_cast<capi::DWORD>(blob.size()), 0, 1, &key)) << blobFile;
-    DestroyKey(key);
-    Release(prov, 0);  // some providers keep a key only once its context is released
-  }
-
-  void TrustRoot(const std::string& certFile) {
-    const zk::suite::Bytes der = zk::suite::ReadFileBytes(certFile);
-    capi::HCERTSTORE root = OpenSystemStore(0, "ROOT");
-    ASSERT_NE(root, nullptr);
-    capi::PCCERT_CONTEXT ca = CreateCert(capi::kEncoding, der.data(), static_cast<capi::DWORD>(der.size()));
-    ASSERT_NE(ca, nullptr);
-    EXPECT_TRUE(AddCert(root, ca, capi::kAddReplaceExisting, nullptr));
-    FreeCert(ca);
-    CloseStore(root, 0);
-  }
-};
 
 // The Crypto-Pro name, where the system has no such provider, as an alias of the RSA provider:
 // the engine's plumbing (fixed provider, fall-back, names) runs with RSA keys.
@@ -131,15 +75,15 @@ class CapiProvisioner : public zk::suite::Provisioner {
     ASSERT_FALSE(material.empty());
     static bool installed = false;
     if (!installed) {
-      TSystem system;
+      zk::capitest::TSystemCryptoAPI system;
       ASSERT_TRUE(system.Load());
-      system.TrustRoot(material + "/ca/ca.cer");
+      ASSERT_TRUE(system.TrustRoot(zk::suite::ReadFileBytes(material + "/ca/ca.cer")));
       RegisterCryptoProAlias();
       for (const auto& user : kUids) {
-        const std::string blob = material + "/" + user.second + ".blob";
-        ASSERT_NO_FATAL_FAILURE(system.PutKey(Container(user.first), blob, kMsBase, 1));
+        const auto blob = zk::suite::ReadFileBytes(material + "/" + user.second + ".blob");
+        ASSERT_TRUE(system.PutKey(Container(user.first), blob, kMsBase, 1)) << user.first;
 #if defined(_WIN32)
-        ASSERT_NO_FATAL_FAILURE(system.PutKey(Container(user.first), blob, kCryptoPro, 71));
+        ASSERT_TRUE(system.PutKey(Container(user.first), blob, kCryptoPro, 71)) << user.first;
 #endif
       }
       installed = true;
