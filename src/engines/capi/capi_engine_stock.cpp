@@ -75,7 +75,7 @@ int32_t TCryptoAPI20Engine::IncludePublicKey(const char* FileName) {
     // Taking a namesake of the user in would put a foreign certificate in place of the user's own.
     if (SameIgnoringCase(uid, own)) return kErrOwnUIDIncluded;
     if (int32_t status = binding->CheckNewCertificate(cert.Get(), s)) return status;
-    if (s.AbonentDir == "MY") return InternalIncludePublicKey(*binding, cert, file, s);
+    if (s.AbonentDir == "MY") return binding->IncludeCertificate(cert.Get(), file, s);
     // The UID comes from the certificate: it names a file only when it cannot leave the directory.
     if (!IsPlainFileName(uid) || !DirectoryExists(s.AbonentDir)) return kErrWriteCertificate;
     const std::string dir = IncludeDirDelimiter(s.AbonentDir);
@@ -84,7 +84,7 @@ int32_t TCryptoAPI20Engine::IncludePublicKey(const char* FileName) {
     for (const auto& old : CertificateFiles(*binding, s, [&](const std::string& u) { return SameIgnoringCase(u, uid); }))
       retired.push_back({old, old.substr(0, old.size() - 4) + ".old"});
     if (!PublishFile(target, bytes.data(), bytes.size(), retired, false)) return kErrWriteCertificate;
-    return InternalIncludePublicKey(*binding, cert, target, s);
+    return binding->IncludeCertificate(cert.Get(), target, s);
   });
 }
 
