@@ -273,7 +273,9 @@ TEST_F(CapiWineStock, IncludeKeepsTheDirectoryWholeOnEveryFailure) {
     const auto before = Listing(dir_);
     const int32_t code = alice_->IncludePublicKey((kDir + c.file).c_str());
     EXPECT_NE(code, 0) << c.file;
-    if (c.code != 0) EXPECT_EQ(code, c.code) << c.file;
+    if (c.code != 0) {
+      EXPECT_EQ(code, c.code) << c.file;
+    }
     EXPECT_EQ(Listing(dir_), before) << c.file;
     EXPECT_EQ(EncodeFor("bob"), 0) << c.file;
   }
@@ -293,6 +295,22 @@ TEST_F(CapiWineStock, IncludeKeepsTheDirectoryWholeOnEveryFailure) {
   int32_t len = 16;
   ASSERT_EQ(alice_->EncodeData(buffer.data(), &len, "bob"), 0);
   EXPECT_EQ(bob->DecodeData(buffer.data(), &len, nullptr), 36);
+}
+
+// The chain check of a certificate offered for the directory, for real reasons.
+TEST_F(CapiWineStock, ChainCodesOfCertificatesOffered) {
+  struct Case {
+    const char* file;
+    int32_t code;
+  } cases[] = {
+      {"/other/old.cer", 49},       // expired
+      {"/other/dave_badsig.cer", 52},  // its signature does not verify
+      {"/other/stranger.cer", 65},     // the CA's name, another key: no chain to the CA
+      {"/other/orphan.cer", 65},       // an issuer nobody has
+  };
+  const auto before = Listing(dir_);
+  for (const auto& c : cases) EXPECT_EQ(alice_->IncludePublicKey((kDir + c.file).c_str()), c.code) << c.file;
+  EXPECT_EQ(Listing(dir_), before);
 }
 
 TEST_F(CapiWineStock, RemoveAndUpdate) {

@@ -60,6 +60,16 @@ openssl x509 -req -in stranger.csr -CA fake_ca.pem -CAkey fake_ca.key -set_seria
   -extfile ext.cnf -extensions user -outform DER -out other/stranger.cer 2>/dev/null
 # bob's certificate in PEM with "\n" line ends, for the PEM loader.
 cp bob.pem other/bob_pem.cer
+# For the chain codes: one certificate whose issuer nobody has, and (below, through the CA's
+# database) one of the CA that has expired.
+openssl req -x509 -newkey rsa:1024 -nodes -keyout orphan_ca.key -subj "/CN=Nobody's CA" -days $days -out orphan_ca.pem 2>/dev/null
+openssl genrsa -out orphan.key 1024 2>/dev/null
+openssl req -new -key orphan.key -subj "/CN=orphan/O=ZK Test" -out orphan.csr
+openssl x509 -req -in orphan.csr -CA orphan_ca.pem -CAkey orphan_ca.key -set_serial 300 -days $days \
+  -extfile ext.cnf -extensions user -outform DER -out other/orphan.cer 2>/dev/null
+# dave's certificate with the last byte of its signature changed.
+cp other/dave.cer other/dave_badsig.cer
+printf 'U' | dd of=other/dave_badsig.cer bs=1 seek=$(($(wc -c < other/dave.cer) - 1)) conv=notrunc 2>/dev/null
 # A CRL of the CA revoking carol.
 mkdir -p crl ca_db
 : > ca_db/index.txt
@@ -71,8 +81,19 @@ database = $out/ca_db/index.txt
 crlnumber = $out/ca_db/crlnumber
 default_md = sha256
 default_crl_days = 3650
+new_certs_dir = $out/ca_db
+serial = $out/ca_db/serial
+policy = any
+[any]
+commonName = supplied
 CNF
 echo 01 > ca_db/crlnumber
+echo 71 > ca_db/serial
+openssl genrsa -out old.key 1024 2>/dev/null
+openssl req -new -key old.key -subj "/CN=old/O=ZK Test" -out old.csr
+openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -in old.csr -batch -notext -startdate 20200101000000Z \
+  -enddate 20200201000000Z -extfile ext.cnf -extensions user -out old.pem 2>/dev/null
+openssl x509 -in old.pem -outform DER -out other/old.cer
 openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -revoke carol.pem 2>/dev/null
 openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -gencrl -out revoke_carol.pem 2>/dev/null
 openssl crl -in revoke_carol.pem -outform DER -out revoke_carol.crl
