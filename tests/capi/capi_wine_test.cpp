@@ -349,6 +349,26 @@ TEST_F(CapiWine, CertificateReportOnRequest) {
     EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
 }
 
+// Algorithms named as the system's OID information names them.
+TEST_F(CapiWine, AlgorithmsByTheSystemsNames) {
+  auto alice = User("alice");
+  auto bob = User("bob");
+  Set(*alice, "Hash Algorithm", "sha1");
+  Set(*alice, "Encrypt Algorithm", "des");
+  int32_t code = 0;
+  auto signature = Sign(*alice, data_, code);
+  ASSERT_EQ(code, 0);
+  std::string signer;
+  EXPECT_EQ(Verify(*bob, data_, signature, signer), 0);
+  std::vector<uint8_t> buffer(16 + alice->GetMaxEncodeAddition());
+  int32_t len = 16;
+  ASSERT_EQ(alice->EncodeData(buffer.data(), &len, "bob"), 0);
+  EXPECT_EQ(bob->DecodeData(buffer.data(), &len, nullptr), 0);
+  Set(*alice, "Hash Algorithm", "no such hash");
+  Sign(*alice, data_, code);
+  EXPECT_NE(code, 0);
+}
+
 TEST_F(CapiWine, SettingCodes) {
   auto alice = User("alice");
   Set(*alice, "Key request time out", "abc");

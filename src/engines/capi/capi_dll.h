@@ -161,6 +161,10 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   // The text of the certificate report (capi_report.cpp).
   std::string CertificateReport(PCCERT_CONTEXT Cert, const TVerificationSettings& S);
 
+  // The OID the system's OID information gives the algorithm Name (any case) in Group (hash or
+  // encryption); false when it has none. The lists are read once per process.
+  bool OIDByName(DWORD Group, const std::string& Name, std::string& Oid);
+
   // Certificates and CRLs from files or bytes, DER or PEM.
   TCertRef LoadCertificateFile(const std::string& FileName);
   TCertRef CertificateFromBytes(const std::vector<uint8_t>& File);

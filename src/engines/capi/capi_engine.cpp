@@ -81,7 +81,7 @@ TBindingRegistry& Registry() {
 }
 
 // The OID of a named algorithm: a fixed name, a "name (OID)" display text, or the value itself.
-std::string AlgorithmOID(const std::string& Name, const std::pair<const char*, const char*> (&Fixed)[4]) {
+std::string FixedOID(const std::string& Name, const std::pair<const char*, const char*> (&Fixed)[4]) {
   for (const auto& entry : Fixed)
     if (Name == entry.first) return entry.second;
   if (!Name.empty() && Name.back() == ')') {
@@ -128,7 +128,7 @@ std::string TCryptoAPI20Engine::HashOID(const std::string& Name) {
                                                                 {"SHA1", "1.3.14.3.2.26"},
                                                                 {"MD2", "1.2.840.113549.2.2"},
                                                                 {"MD5", "1.2.840.113549.2.5"}};
-  return AlgorithmOID(Name, kFixed);
+  return FixedOID(Name, kFixed);
 }
 
 std::string TCryptoAPI20Engine::EncryptOID(const std::string& Name) {
@@ -136,7 +136,14 @@ std::string TCryptoAPI20Engine::EncryptOID(const std::string& Name) {
                                                                 {"RC2CBC", "1.2.840.113549.3.2"},
                                                                 {"RC4", "1.2.840.113549.3.4"},
                                                                 {"DESCBC", "1.3.14.3.2.7"}};
-  return AlgorithmOID(Name, kFixed);
+  return FixedOID(Name, kFixed);
+}
+
+std::string TCryptoAPI20Engine::AlgorithmOID(TCryptoAPI20_DLL& Binding, const std::string& Name, bool Hash) {
+  const std::string oid = Hash ? HashOID(Name) : EncryptOID(Name);
+  std::string known;
+  if (oid == Name && Binding.OIDByName(Hash ? kOidHashGroup : kOidEncryptGroup, Name, known)) return known;
+  return oid;
 }
 
 TVerificationSettings TCryptoAPI20Engine::Settings() const {
@@ -250,7 +257,7 @@ int32_t TCryptoAPI20Engine::EncodeData(uint8_t* Data, int32_t* DataLen, const ch
     if (recipients.empty()) return 29;
     std::vector<uint8_t> envelope;
     if (int32_t status = binding->EncryptBuffer(Data, static_cast<size_t>(*DataLen), recipients, Settings(),
-                                                EncryptOID(algorithm), envelope))
+                                                AlgorithmOID(*binding, algorithm, false), envelope))
       return status;
     // The caller's buffer holds DataLen + GetMaxEncodeAddition bytes; a longer envelope is refused.
     if (envelope.size() > static_cast<size_t>(*DataLen) + kMaxEncodeAddition) return kErrBadArgument;
@@ -294,7 +301,7 @@ int32_t TCryptoAPI20Engine::SignData(const uint8_t* Data, int32_t DataLen, uint8
     TCryptoAPI20_DLL* binding = nullptr;
     if (int32_t status = GetCryptoAPI(binding)) return status;
     const bool includeCert = Upper(ReadSetting(kIncludeSignerCert)) != "NO";
-    const std::string hash = HashOID(ReadSetting(kHashAlgorithm));
+    const std::string hash = AlgorithmOID(*binding, ReadSetting(kHashAlgorithm), true);
     std::vector<uint8_t> signature;
     if (int32_t status = binding->SignBuffer(Data, static_cast<size_t>(DataLen), includeCert,
                                              keyTimeout, lastOpTimeout, hash, Settings(), signature))

@@ -61,6 +61,8 @@ class TCryptoAPI20Engine : public TCryptoEngine {
   static std::string HashOID(const std::string& Name);
   static std::string EncryptOID(const std::string& Name);
   capi::TVerificationSettings Settings() const;
+  // HashOID or EncryptOID, then the system's OID information by name.
+  static std::string AlgorithmOID(capi::TCryptoAPI20_DLL& Binding, const std::string& Name, bool Hash);
 
  protected:
   // 0 or a code (1, 3, 9, 62, 63, 64).
