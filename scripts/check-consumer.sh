@@ -24,4 +24,16 @@ cc tests/consumer/consumer.c -o "$SCRATCH/pc-consumer" $(pkg-config --cflags --l
 readelf -d "$LIBDIR/libzk_mint.so" | grep -q 'SONAME.*libzk_mint.so.0' || { echo "check-consumer: no SONAME" >&2; exit 1; }
 "$PREFIX/bin/zkmint" --version
 "$PREFIX/bin/zkmint" engines | grep -q "Emulation/1.0.*available"  # finds ../lib/libzk_mint.so
-echo "check-consumer: find_package and pkg-config consumers pass"
+
+# The demo folder, installed on request, lets the installed zkmint run its demo with the toolkits.
+cmake --install "$BUILD" --prefix "$PREFIX" --component demo >/dev/null
+"$PREFIX/bin/zkmint" demo > "$SCRATCH/demo.txt" || { cat "$SCRATCH/demo.txt" >&2; exit 1; }
+grep -q "^Toolkits: $PREFIX/bin/zkmint-demo/" "$SCRATCH/demo.txt"
+# Engine types the library does not build are not available anywhere; anything else means a toolkit
+# was not found.
+if grep "not available" "$SCRATCH/demo.txt" | grep -v "the library builds no" | grep -q .; then
+  grep "not available" "$SCRATCH/demo.txt" >&2
+  echo "check-consumer: the installed demo misses a toolkit" >&2
+  exit 1
+fi
+echo "check-consumer: find_package and pkg-config consumers pass; the installed demo finds its toolkits"

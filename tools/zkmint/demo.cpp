@@ -177,7 +177,11 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
     std::fprintf(stderr, "zkmint: %s\n", error.c_str());
     return 1;
   }
-  std::printf("Sandbox root: %s\nLibrary: %s\n\n", sandbox.Root().c_str(), library.FileName().c_str());
+  // An installed demo folder is not where the library looks for toolkits by itself.
+  const std::string toolkits = zkhost::DemoToolkitDirectory();
+  if (toolkits != zkhost::ExecutableDirectory()) zkhost::PrependToolkitSearchPath(toolkits);
+  std::printf("Sandbox root: %s\nLibrary: %s\nToolkits: %s\n\n", sandbox.Root().c_str(), library.FileName().c_str(),
+              toolkits.c_str());
   DemoTable table(stdout);
   table.PrintHeader();
   DemoHandoff handoff(sandbox.Root());

@@ -20,11 +20,10 @@ using MakeUserFn = int (*)(const char*, const char*, const char*, const char*);
 // The stand-in beside zkmint, loaded for its provisioning entry and released afterwards.
 class StandIn {
  public:
-  bool Open(std::string& error) {
-    if (!module_.Open(zkhost::ExecutableDirectory() + "ccom.dll", error)) return false;
+  bool Open(const DemoContext& context, DemoSteps& steps) {
+    if (!OpenRoundToolkit(context, steps, kEngineType, "ccom.dll", module_, {"CCOM_StandIn_MakeUser"})) return false;
     makeUser_ = module_.Function<MakeUserFn>("CCOM_StandIn_MakeUser");
-    if (!makeUser_) error = "ccom.dll has no CCOM_StandIn_MakeUser";
-    return makeUser_ != nullptr;
+    return true;
   }
   bool MakeUser(const fs::path& dir, const std::string& uid) const {
     const std::string secret = (dir / "SK").string(), file = (dir / "self.pub").string();
@@ -83,16 +82,8 @@ void RunKeyUpkeep(DemoParty& a, DemoParty& b) {
 
 void RunCCom3xDemo(const DemoContext& context) {
   DemoSteps steps(context.table, kEngineType);
-  if (!Engine::Create(context.api, kEngineType)) {
-    steps.NotAvailable("InitCryptoEngine", "the library builds no CryptoCom 3.x engine");
-    return;
-  }
   StandIn standIn;
-  std::string error;
-  if (!standIn.Open(error)) {
-    steps.NotAvailable("provisioning", "no stand-in toolkit beside zkmint (" + error + ")");
-    return;
-  }
+  if (!standIn.Open(context, steps)) return;
   const fs::path base = fs::path(context.root) / "CCOM3X";
   if (!standIn.MakeUser(base / "USERA", "Demo user A") || !standIn.MakeUser(base / "USERB", "Demo user B")) {
     steps.Unexpected("provision users A, B", "CCOM_StandIn_MakeUser failed");

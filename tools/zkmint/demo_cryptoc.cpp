@@ -102,19 +102,9 @@ void RunScenario(Party& a, Party& b) {
 
 void RunCryptoCDemo(const DemoContext& context) {
   DemoSteps steps(context.table, kEngineType);
-  if (!Engine::Create(context.api, kEngineType)) {
-    steps.NotAvailable("InitCryptoEngine", "the library builds no Crypto-C engine");
-    return;
-  }
-  const std::string standIn = zkhost::ExecutableDirectory() + "libcrypt.dll";
   zkhost::HostModule module;
-  std::string loadError;
-  auto write =
-      module.Open(standIn, loadError) ? module.Function<WriteKeyFilesFn>("CrypC_StandIn_WriteKeyFiles") : nullptr;
-  if (write == nullptr) {
-    steps.NotAvailable("provisioning", "no stand-in key writer in " + standIn);
-    return;
-  }
+  if (!OpenRoundToolkit(context, steps, kEngineType, "libcrypt.dll", module, {"CrypC_StandIn_WriteKeyFiles"})) return;
+  auto write = module.Function<WriteKeyFilesFn>("CrypC_StandIn_WriteKeyFiles");
   try {
     const int status = Provision(write, context.root);
     if (status != 0) {

@@ -131,18 +131,9 @@ void RunScenario(const DemoContext& context, MakeUserFn make, Party& a, Party& b
 
 void RunExcellenceDemo(const DemoContext& context) {
   DemoSteps steps(context.table, kEngineType);
-  if (!Engine::Create(context.api, kEngineType)) {
-    steps.NotAvailable("InitCryptoEngine", "the library builds no Excellence engine");
-    return;
-  }
-  const std::string standIn = zkhost::ExecutableDirectory() + "cryst.dll";
   zkhost::HostModule module;
-  std::string loadError;
-  auto make = module.Open(standIn, loadError) ? module.Function<MakeUserFn>("EXC_StandIn_MakeUser") : nullptr;
-  if (make == nullptr) {
-    steps.NotAvailable("provisioning", "no stand-in key writer in " + standIn);
-    return;
-  }
+  if (!OpenRoundToolkit(context, steps, kEngineType, "cryst.dll", module, {"EXC_StandIn_MakeUser"})) return;
+  auto make = module.Function<MakeUserFn>("EXC_StandIn_MakeUser");
   try {
     for (const UserSpec* user : {&kUserA, &kUserB}) {
       const int status = MakeKeys(make, context.root, *user);

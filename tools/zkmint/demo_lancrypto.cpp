@@ -103,20 +103,13 @@ void RunScenario(Party& a, Party& b) {
 
 void RunLanCryptoDemo(const DemoContext& context) {
   DemoSteps steps(context.table, kEngineType);
-  if (!Engine::Create(context.api, kEngineType)) {
-    steps.NotAvailable("InitCryptoEngine", "the library builds no LAN Crypto engine");
-    return;
-  }
-  const std::string standIn = zkhost::ExecutableDirectory() + "ct512.dll";
   zkhost::HostModule module;
-  std::string loadError;
-  const bool opened = module.Open(standIn, loadError);
-  auto make = opened ? module.Function<MakeUserFn>("CT_StandIn_MakeUser") : nullptr;
-  auto add = opened ? module.Function<AddToVaultFn>("CT_StandIn_AddToEncryptVault") : nullptr;
-  if (make == nullptr || add == nullptr) {
-    steps.NotAvailable("provisioning", "no stand-in key writer in " + standIn);
+  if (!OpenRoundToolkit(context, steps, kEngineType, "ct512.dll", module,
+                        {"CT_StandIn_MakeUser", "CT_StandIn_AddToEncryptVault"})) {
     return;
   }
+  auto make = module.Function<MakeUserFn>("CT_StandIn_MakeUser");
+  auto add = module.Function<AddToVaultFn>("CT_StandIn_AddToEncryptVault");
   const std::string hostPasswordFile = PasswordFile();
   try {
     const int status = Provision(make, add, context.root);

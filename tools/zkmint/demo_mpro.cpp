@@ -102,22 +102,14 @@ bool IsMProType(const std::string& type) {
 
 void RunMProDemo(const DemoContext& context, const std::string& type) {
   DemoSteps steps(context.table, type);
-  if (!Engine::Create(context.api, type)) {
-    steps.NotAvailable("InitCryptoEngine", "the library builds no " + type + " engine");
-    return;
-  }
   const int kind = type == "Message-PRO 1.1" ? 0 : type == "M-Pro v2.x" ? 2 : 1;
   const char* files[3] = {"mplug.dll", "mplugf.dll", "mplug2.dll"};
   Round round{type, files[kind], fs::path(context.root) / ("MPRO" + std::to_string(kind))};
   zkhost::HostModule module;
-  std::string error;
-  if (!module.Open(zkhost::ExecutableDirectory() + round.plugin, error)) {
-    steps.NotAvailable("provisioning", "no stand-in plug-in beside zkmint (" + error + ")");
-    return;
-  }
+  if (!OpenRoundToolkit(context, steps, type, round.plugin, module, {})) return;
   try {
     MakeCrlFn makeCrl = nullptr;
-    error = Provision(module, round, makeCrl);
+    const std::string error = Provision(module, round, makeCrl);
     if (!error.empty()) {
       steps.Unexpected("provision users A, B, C", error);
       return;

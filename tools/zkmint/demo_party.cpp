@@ -6,6 +6,28 @@ namespace zkmint {
 
 Bytes Document(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
+bool OpenRoundToolkit(const DemoContext& context, DemoSteps& steps, const std::string& engineType,
+                      const std::string& toolkitFile, zkhost::HostModule& module,
+                      std::initializer_list<const char*> exports) {
+  if (!Engine::Create(context.api, engineType)) {
+    steps.NotAvailable("InitCryptoEngine", "the library builds no engine of this type");
+    return false;
+  }
+  const std::string path = zkhost::DemoToolkitDirectory() + toolkitFile;
+  std::string error;
+  if (!module.Open(path, error)) {
+    steps.NotAvailable("provisioning", "no stand-in toolkit (" + error + ")");
+    return false;
+  }
+  for (const char* name : exports) {
+    if (module.Symbol(name) == nullptr) {
+      steps.NotAvailable("provisioning", path + " has no " + name);
+      return false;
+    }
+  }
+  return true;
+}
+
 bool OpenDemoParty(const DemoContext& context, const std::string& engineType, DemoParty& party,
                    const std::vector<NamedValue>& params, const std::string& summary,
                    const std::string& expectedUID) {

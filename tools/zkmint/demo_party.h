@@ -10,6 +10,7 @@
 
 #include "demo.h"
 #include "engine.h"
+#include "zk_loader.h"
 
 namespace zkmint {
 
@@ -23,6 +24,13 @@ struct DemoParty {
 };
 
 Bytes Document(const std::string& text);
+
+// The start of a round: the library must build `engineType`, and the stand-in toolkit `toolkitFile`
+// must load from the demo's toolkit folder into `module` with each of `exports`. False, with the
+// row written, when anything is missing.
+bool OpenRoundToolkit(const DemoContext& context, DemoSteps& steps, const std::string& engineType,
+                      const std::string& toolkitFile, zkhost::HostModule& module,
+                      std::initializer_list<const char*> exports);
 
 // Creates the party's engine with the sandbox root and the callbacks, sets its parameters by
 // name and reads its UID, which must equal `expectedUID` (when given) or at least not be empty.

@@ -114,18 +114,10 @@ void RunScenario(DemoParty& a, DemoParty& b, DemoParty& c) {
 
 void RunValidataDemo(const DemoContext& context) {
   DemoSteps steps(context.table, kEngineType);
-  if (!Engine::Create(context.api, kEngineType)) {
-    steps.NotAvailable("InitCryptoEngine", "the library builds no Validata engine");
-    return;
-  }
   zkhost::HostModule module;
-  std::string error;
-  if (!module.Open(zkhost::ExecutableDirectory() + "cpki1.dll", error)) {
-    steps.NotAvailable("provisioning", "no stand-in toolkit beside zkmint (" + error + ")");
-    return;
-  }
+  if (!OpenRoundToolkit(context, steps, kEngineType, "cpki1.dll", module, {})) return;
   try {
-    error = Provision(module, context.root);
+    const std::string error = Provision(module, context.root);
     if (!error.empty()) {
       steps.Unexpected("provision users A, B, C", error);
       return;

@@ -27,11 +27,10 @@ const UserSpec kUserB{"B", "0002000777", "000200077701"};
 // The stand-in beside zkmint, loaded for its provisioning entry.
 class StandIn {
  public:
-  bool Open(std::string& error) {
-    if (!module_.Open(zkhost::ExecutableDirectory() + "wbotho.dll", error)) return false;
+  bool Open(const DemoContext& context, DemoSteps& steps) {
+    if (!OpenRoundToolkit(context, steps, kEngineType, "wbotho.dll", module_, {"VOW_StandIn_MakeKeySet"})) return false;
     makeKeySet_ = module_.Function<MakeKeySetFn>("VOW_StandIn_MakeKeySet");
-    if (!makeKeySet_) error = "wbotho.dll has no VOW_StandIn_MakeKeySet";
-    return makeKeySet_ != nullptr;
+    return true;
   }
   bool Provision(const fs::path& dir, const UserSpec& user) const {
     for (const char* sub : {"DEVICE", "SECRET", "PUBLIC"}) fs::create_directories(dir / sub);
@@ -84,16 +83,8 @@ void RunKeyUpkeep(DemoParty& a, DemoParty& b) {
 
 void RunVerbaOWDemo(const DemoContext& context) {
   DemoSteps steps(context.table, kEngineType);
-  if (!Engine::Create(context.api, kEngineType)) {
-    steps.NotAvailable("InitCryptoEngine", "the library builds no Verba-OW engine");
-    return;
-  }
   StandIn standIn;
-  std::string error;
-  if (!standIn.Open(error)) {
-    steps.NotAvailable("provisioning", "no stand-in toolkit beside zkmint (" + error + ")");
-    return;
-  }
+  if (!standIn.Open(context, steps)) return;
   const fs::path base = fs::path(context.root) / "VERBAOW";
   if (!standIn.Provision(base / "USERA", kUserA) || !standIn.Provision(base / "USERB", kUserB)) {
     steps.Unexpected("provision users A, B", "VOW_StandIn_MakeKeySet failed");

@@ -73,6 +73,34 @@ std::string ExecutableDirectory() {
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
+std::string DemoToolkitDirectory() {
+  const std::string beside = ExecutableDirectory();
+#if defined(_WIN32)
+  const std::string installed = beside + "zkmint-demo\\";
+  const DWORD attributes = GetFileAttributesA(installed.c_str());
+  const bool haveInstalled = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+  const std::string installed = beside + "zkmint-demo/";
+  const bool haveInstalled = access(installed.c_str(), X_OK) == 0;
+#endif
+  return haveInstalled ? installed : beside;
+}
+
+bool PrependToolkitSearchPath(const std::string& dir) {
+#if defined(_WIN32)
+  const char* name = "PATH";
+#else
+  const char* name = "Path";
+#endif
+  const char* old = std::getenv(name);
+  const std::string value = old && *old ? dir + ";" + old : dir;
+#if defined(_WIN32)
+  return SetEnvironmentVariableA(name, value.c_str()) != 0 && _putenv_s(name, value.c_str()) == 0;
+#else
+  return setenv(name, value.c_str(), 1) == 0;
+#endif
+}
+
 std::string LocateLibrary(const std::string& explicitPath) {
   if (!explicitPath.empty()) return explicitPath;
   const char* fromEnvironment = std::getenv("ZK_MINT_LIBRARY");

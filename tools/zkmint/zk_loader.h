@@ -32,6 +32,15 @@ const char* DefaultLibraryFileName();
 // Directory of the running executable with a trailing separator; empty when it cannot be found.
 std::string ExecutableDirectory();
 
+// Where the demo's stand-in toolkits lie: beside the executable in a build tree, else the
+// "zkmint-demo" folder that an install with the demo puts beside an installed zkmint. With a
+// trailing separator.
+std::string DemoToolkitDirectory();
+
+// Puts `dir` first among the directories where the zk_mint library looks for toolkits by name:
+// the process's PATH on Windows, its Windows-style ";"-separated "Path" variable elsewhere.
+bool PrependToolkitSearchPath(const std::string& dir);
+
 // Which library file a host should load: `explicitPath` when given, else the ZK_MINT_LIBRARY
 // environment variable when set, else DefaultLibraryFileName() next to the executable.
 std::string LocateLibrary(const std::string& explicitPath);
