@@ -109,7 +109,7 @@ bool CapiKit::Open(std::string& error) {
 #if defined(_WIN32)
   const std::string dir;  // the system's own
 #else
-  const std::string dir = zkhost::ExecutableDirectory();
+  const std::string dir = zkhost::DemoToolkitDirectory();  // the stand-in
 #endif
   if (!advapi32_.Open(dir + "advapi32.dll", error) || !crypt32_.Open(dir + "crypt32.dll", error)) return false;
   Api a;

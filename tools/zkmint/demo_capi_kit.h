@@ -21,7 +21,8 @@ class CapiKit {
   CapiKit(const CapiKit&) = delete;
   CapiKit& operator=(const CapiKit&) = delete;
 
-  // Loads advapi32.dll and crypt32.dll (the system's, or on Linux the ones beside zkmint);
+  // Loads advapi32.dll and crypt32.dll (the system's, or on Linux the stand-in's from the demo's
+  // toolkit folder);
   // false with the reason when they or a function the kit needs are missing.
   bool Open(std::string& error);
   // Chooses the provider keys are made in: the first of the types that takes a new container.
