@@ -95,6 +95,7 @@ class World {
     kit::SandboxOptions options;
     options.users = {{"alice", 2048}, {"bob", 2048}};
     options.write_crl = false;
+    options.ca_name = "zk bench CA " + std::to_string(count);  // each world its own CA in ROOT
     box_ = std::make_unique<kit::Sandbox>(root_, options);
     if (count > 2) box_->AddAbonents(static_cast<size_t>(count - 2), box_->user("alice").key.get());
     zk::capitest::TSystemCryptoAPI system;

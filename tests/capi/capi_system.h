@@ -20,6 +20,7 @@ class TSystemCryptoAPI {
     auto advapi = LoadToolkitLibrary("advapi32.dll");
     auto crypt32 = LoadToolkitLibrary("crypt32.dll");
     if (advapi == nullptr || crypt32 == nullptr) return false;
+    advapi_ = advapi;
     return Find(advapi, "CryptAcquireContextA", acquire_) && Find(advapi, "CryptImportKey", import_) &&
            Find(advapi, "CryptDestroyKey", destroyKey_) && Find(advapi, "CryptReleaseContext", release_) &&
            Find(crypt32, "CertOpenSystemStoreA", openSystemStore_) &&
@@ -38,6 +39,13 @@ class TSystemCryptoAPI {
     if (imported) destroyKey_(key);
     release_(prov, 0);  // some providers keep a key only once its context is released
     return imported;
+  }
+
+  // The stand-in's own provisioning call: a key file (PEM) into a container of its provider.
+  bool PutStandInKey(const char* provider, const std::string& container, const std::string& keyFile) {
+    using PutFn = uint32_t (*)(const char*, const char*, const char*);
+    auto put = reinterpret_cast<PutFn>(platform::FindSymbol(advapi_, "CapiStandIn_PutKey"));
+    return put != nullptr && put(provider, container.c_str(), keyFile.c_str()) == 0;
   }
 
   bool TrustRoot(const std::vector<uint8_t>& der) {
@@ -60,6 +68,7 @@ class TSystemCryptoAPI {
     return fn != nullptr;
   }
 
+  platform::ModuleHandle advapi_ = nullptr;
   capi::PFN_CryptAcquireContextA acquire_ = nullptr;
   capi::PFN_CryptImportKey import_ = nullptr;
   capi::PFN_CryptDestroyKey destroyKey_ = nullptr;

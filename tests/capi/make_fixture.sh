@@ -97,3 +97,25 @@ openssl x509 -in old.pem -outform DER -out other/old.cer
 openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -revoke carol.pem 2>/dev/null
 openssl ca -config ca.cnf -keyfile ca.key -cert ca.pem -gencrl -out revoke_carol.pem 2>/dev/null
 openssl crl -in revoke_carol.pem -outform DER -out revoke_carol.crl
+# GOST R 34.10-2001 material for the Crypto-Pro engine over the Linux stand-in, made with
+# OpenSSL's GOST engine (left out where OpenSSL has none): the same users, keys in PEM.
+gkey() { openssl genpkey -engine gost -algorithm gost2001 -pkeyopt paramset:A -out "$1" >/dev/null 2>&1; }
+if gkey gost_probe.key; then
+  mkdir -p gost/ca gost/abonents gost/other gost/largest
+  gkey gost/ca.key
+  openssl req -engine gost -x509 -new -key gost/ca.key -subj "/CN=ZK GOST CA" -days $days \
+    -addext "basicConstraints=critical,CA:true" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -outform DER -out gost/ca/ca.cer >/dev/null 2>&1
+  openssl x509 -inform DER -in gost/ca/ca.cer -out gost/ca.pem
+  gissue() {  # name subject serial outfile
+    gkey gost/$1.key
+    openssl req -engine gost -new -key gost/$1.key -subj "$2" -out gost/$1.csr >/dev/null 2>&1
+    openssl x509 -engine gost -req -in gost/$1.csr -CA gost/ca.pem -CAkey gost/ca.key -set_serial $3 -days $days \
+      -extfile ext.cnf -extensions user -outform DER -out $4 >/dev/null 2>&1
+  }
+  serial=400
+  for user in alice bob carol; do serial=$((serial + 1)); gissue $user "/CN=$user/O=ZK Test" $serial gost/abonents/$user.cer; done
+  gissue dave "/CN=dave/O=ZK Test" 410 gost/other/dave.cer
+  for i in 1 2 3 4; do gissue largest$i "/CN=$long$i$i/O=ZK Test" $((420 + i)) gost/largest/largest$i.cer; done
+fi
+rm -f gost_probe.key

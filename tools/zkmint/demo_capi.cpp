@@ -51,8 +51,10 @@ void WriteDer(const fs::path& path, const Bytes& der) {
 // <root>/<folder>/{CA/ca.cer, USERx/self.cer, USERx/ABONENTS/}; keys in containers ZKMINT-<folder>-x.
 std::string Provision(CapiKit& kit, const Flavour& f, const std::string& root) {
   std::string error;
-  if (!kit.UseProvider(f.provider, f.providerTypes, f.signatureOid, error)) return error;
   const fs::path base = fs::path(root) / f.folder;
+  fs::create_directories(base / "KEYS");
+  kit.SetScratchDirectory((base / "KEYS").string());
+  if (!kit.UseProvider(f.provider, f.providerTypes, f.signatureOid, error)) return error;
   Bytes ca;
   const std::string caContainer = Container(f, "CA");
   if (!kit.MakeKey(caContainer, error) ||

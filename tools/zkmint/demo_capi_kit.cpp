@@ -4,6 +4,14 @@
 
 #include "engines/capi/capi_api.h"
 
+#if defined(ZKMINT_WITH_OSSLKIT)
+#include <openssl/pem.h>
+
+#include <map>
+
+#include "osslkit.h"
+#endif
+
 namespace zkmint {
 
 namespace capi = zk::capi;
@@ -65,6 +73,17 @@ Bytes DemoName(const std::string& commonName) {
   Append(name, 0x30, rdns);
   return name;
 }
+
+#if defined(ZKMINT_WITH_OSSLKIT)
+struct CapiKit::Kit {
+  using PutKeyFn = uint32_t (*)(const char*, const char*, const char*);
+  PutKeyFn PutKey = nullptr;
+  std::map<std::string, zk::osslkit::PkeyPtr> Keys;
+  std::map<std::string, zk::osslkit::X509Ptr> Certificates;
+};
+#else
+struct CapiKit::Kit {};
+#endif
 
 struct CapiKit::Api {
   capi::PFN_CryptAcquireContextA Acquire = nullptr;
@@ -133,7 +152,18 @@ bool CapiKit::Open(std::string& error) {
   need(crypt32_, "CertCloseStore", a.CloseStore);
   if (!error.empty()) return false;
   *api_ = a;
+#if defined(ZKMINT_WITH_OSSLKIT)
+  kit_ = std::make_unique<Kit>();
+  kit_->PutKey = advapi32_.Function<Kit::PutKeyFn>("CapiStandIn_PutKey");
+  if (kit_->PutKey == nullptr) kit_.reset();
+#endif
   return true;
+}
+
+void CapiKit::SetScratchDirectory(const std::string& dir) {
+  scratch_ = dir;
+  using ControlFn = int (*)(const char*);
+  if (auto control = advapi32_.Function<ControlFn>("StandIn_Control")) control(("home " + dir).c_str());
 }
 
 bool CapiKit::UseProvider(const std::string& name, const std::vector<uint32_t>& types, const std::string& signatureOid,
@@ -153,6 +183,7 @@ bool CapiKit::UseProvider(const std::string& name, const std::vector<uint32_t>& 
 }
 
 bool CapiKit::MakeKey(const std::string& container, std::string& error) {
+  if (kit_) return MakeKitKey(container, error);
   capi::HCRYPTPROV prov = 0;
   api_->Acquire(&prov, container.c_str(), provider_.c_str(), type_, kDeleteKeySet);
   if (!api_->Acquire(&prov, container.c_str(), provider_.c_str(), type_, capi::kNewKeySet)) {
@@ -170,6 +201,7 @@ bool CapiKit::MakeKey(const std::string& container, std::string& error) {
 
 bool CapiKit::Issue(const std::string& issuerContainer, const std::string& issuer, const std::string& container,
                     const std::string& subject, uint8_t serial, bool ca, Bytes& der, std::string& error) {
+  if (kit_) return IssueWithKit(issuerContainer, issuer, container, subject, serial, ca, der, error);
   capi::HCRYPTPROV subjectProv = 0, issuerProv = 0;
   if (!api_->Acquire(&subjectProv, container.c_str(), provider_.c_str(), type_, 0) ||
       !api_->Acquire(&issuerProv, issuerContainer.c_str(), provider_.c_str(), type_, 0)) {
@@ -214,6 +246,56 @@ bool CapiKit::Issue(const std::string& issuerContainer, const std::string& issue
   if (!ok) error = "the certificate of " + subject + " could not be signed";
   return ok;
 }
+
+#if defined(ZKMINT_WITH_OSSLKIT)
+bool CapiKit::MakeKitKey(const std::string& container, std::string& error) {
+  if (type_ != 1) {
+    error = "the demo makes RSA keys, and this system's \"" + provider_ + "\" takes others";
+    return false;
+  }
+  zk::osslkit::PkeyPtr key = zk::osslkit::GenerateRsaKey(static_cast<int>(kKeyBits));
+  const std::string file = scratch_ + "/" + container + ".key";
+  BIO* out = BIO_new_file(file.c_str(), "w");
+  const bool written = out != nullptr && PEM_write_bio_PrivateKey(out, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  if (out != nullptr) BIO_free(out);
+  if (!written || kit_->PutKey(provider_.c_str(), container.c_str(), file.c_str()) != 0) {
+    error = "no key in " + container;
+    return false;
+  }
+  containers_.push_back(container);
+  kit_->Keys[container] = std::move(key);
+  return true;
+}
+
+bool CapiKit::IssueWithKit(const std::string& issuerContainer, const std::string& issuer, const std::string& container,
+                           const std::string& subject, uint8_t serial, bool ca, Bytes& der, std::string& error) {
+  (void)issuer;  // the issuing certificate names it
+  const auto subjectKey = kit_->Keys.find(container), issuerKey = kit_->Keys.find(issuerContainer);
+  if (subjectKey == kit_->Keys.end() || issuerKey == kit_->Keys.end()) {
+    error = "the key containers cannot be opened";
+    return false;
+  }
+  zk::osslkit::X509Ptr cert;
+  if (ca) {
+    cert = zk::osslkit::MakeCaCert(subjectKey->second.get(), subject, {serial});
+  } else {
+    zk::osslkit::CertSpec spec;
+    spec.serial = {serial};
+    spec.common_name = subject;
+    cert = zk::osslkit::MakeCert(spec, subjectKey->second.get(), kit_->Certificates.at(issuerContainer).get(),
+                                 issuerKey->second.get());
+  }
+  der = zk::osslkit::CertToDer(cert.get());
+  kit_->Certificates[container] = std::move(cert);
+  return true;
+}
+#else
+bool CapiKit::MakeKitKey(const std::string&, std::string&) { return false; }
+bool CapiKit::IssueWithKit(const std::string&, const std::string&, const std::string&, const std::string&, uint8_t,
+                           bool, Bytes&, std::string&) {
+  return false;
+}
+#endif
 
 bool CapiKit::TrustRoot(const Bytes& der, std::string& error) {
   capi::HCERTSTORE root = api_->OpenSystemStore(0, "ROOT");

@@ -49,6 +49,7 @@ constexpr int32_t kErrNoAdvapi32 = 62;
 constexpr int32_t kErrNoCrypt32 = 63;
 constexpr int32_t kErrFunctionsMissing = 64;
 
+constexpr DWORD kCryptExists = 0x80092005;  // CRYPT_E_EXISTS
 constexpr size_t kMaxCertificateFile = 4096;
 constexpr size_t kMaxHashOid = 63;
 
@@ -183,7 +184,8 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   // Stores (capi_stores.cpp); callers hold storeLock_.
   int32_t InitPublicKeyObjects(const TVerificationSettings& S);
   void FreeStores();
-  void RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert);
+  int32_t RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert);
+  int32_t AddNewer(HCERTSTORE Store, PCCERT_CONTEXT Cert, PCCRL_CONTEXT Crl);
   int32_t CreateChainEngine();
   int32_t FindCertificate(const TVerificationSettings& S, const std::string& UID, TCertRef& Cert);
   TCertRef FindBySerial(const std::string& Serial);

@@ -47,7 +47,10 @@ int32_t TCryptoAPI20_DLL::IncludeCertificate(PCCERT_CONTEXT Cert, const std::str
                        serialIndex_.end());
     serialIndex_.emplace_back(uid, GetUIDFromCertContext(Cert, "SN"));
   }
-  RegisterCA(Name, Cert);
+  if (int32_t status = RegisterCA(Name, Cert)) {
+    FreeStores();
+    return status;
+  }
   return 0;
 }
 

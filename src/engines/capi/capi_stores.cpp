@@ -58,16 +58,22 @@ void TCryptoAPI20_DLL::FreeStores() {
   storesBuilt_ = false;
 }
 
-void TCryptoAPI20_DLL::RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert) {
+int32_t TCryptoAPI20_DLL::AddNewer(HCERTSTORE Store, PCCERT_CONTEXT Cert, PCCRL_CONTEXT Crl) {
+  const BOOL added = Cert != nullptr ? api_.CertAddCertificateContextToStore(Store, Cert, kAddNewer, nullptr)
+                                     : api_.CertAddCRLContextToStore(Store, Crl, kAddNewer, nullptr);
+  // "Already there, as new or newer" is no failure.
+  return added || platform::LastError() == kCryptExists ? 0 : LastErrorCode();
+}
+
+int32_t TCryptoAPI20_DLL::RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert) {
   BYTE usage = 0;
-  if (!api_.CertGetIntendedKeyUsage(kEncoding, Cert->pCertInfo, &usage, 1) || (usage & 0x06) == 0) return;
+  if (!api_.CertGetIntendedKeyUsage(kEncoding, Cert->pCertInfo, &usage, 1) || (usage & 0x06) == 0) return 0;
+  if (int32_t status = AddNewer(caStore_, Cert, nullptr)) return status;
   cas_.emplace_back(Name, TCertRef(&api_, api_.CertDuplicateCertificateContext(Cert)));
-  api_.CertAddCertificateContextToStore(caStore_, Cert, kAddNewer, nullptr);
-  if (chainEngine_ != nullptr) {
-    api_.CertFreeCertificateChainEngine(chainEngine_);
-    chainEngine_ = nullptr;
-    CreateChainEngine();
-  }
+  if (chainEngine_ == nullptr) return 0;
+  api_.CertFreeCertificateChainEngine(chainEngine_);
+  chainEngine_ = nullptr;
+  return CreateChainEngine();
 }
 
 int32_t TCryptoAPI20_DLL::CreateChainEngine() {
@@ -94,43 +100,60 @@ int32_t TCryptoAPI20_DLL::InitPublicKeyObjects(const TVerificationSettings& S) {
       std::vector<std::string> files;
       FindFilesByExtension(S.CRLDir, "crl", files, true);
       for (const auto& file : files) {
-        if (PCCRL_CONTEXT crl = LoadCRLFile(file)) {
-          api_.CertAddCRLContextToStore(caStore_, crl, kAddNewer, nullptr);
-          api_.CertFreeCRLContext(crl);
-        }
+        PCCRL_CONTEXT crl = LoadCRLFile(file);
+        if (crl == nullptr) continue;  // unreadable: skipped
+        const int32_t status = AddNewer(caStore_, nullptr, crl);
+        api_.CertFreeCRLContext(crl);
+        if (status != 0) return status;
       }
     }
     // System stores get no provider: closing them would release it.
     HCERTSTORE root = api_.CertOpenSystemStoreA(0, "ROOT");
     if (S.CADir == "ROOT") {
       for (PCCERT_CONTEXT c = root ? api_.CertEnumCertificatesInStore(root, nullptr) : nullptr; c != nullptr;
-           c = api_.CertEnumCertificatesInStore(root, c))
-        RegisterCA("ROOT", c);
+           c = api_.CertEnumCertificatesInStore(root, c)) {
+        if (int32_t status = RegisterCA("ROOT", c)) {
+          api_.CertFreeCertificateContext(c);
+          api_.CertCloseStore(root, 0);
+          return status;
+        }
+      }
     } else {
       std::vector<std::string> files;
       FindFilesByExtension(S.CADir, "cer", files, true);
       for (const auto& file : files) {
         TCertRef cert = LoadCertificateFile(file);
-        if (!cert) continue;
-        api_.CertAddCertificateContextToStore(caStoreDir_, cert.Get(), kAddAlways, nullptr);
-        RegisterCA(file, cert.Get());
+        if (!cert) continue;  // unreadable: skipped
+        if (!api_.CertAddCertificateContextToStore(caStoreDir_, cert.Get(), kAddAlways, nullptr)) {
+          if (root != nullptr) api_.CertCloseStore(root, 0);
+          return LastErrorCode();
+        }
+        if (int32_t status = RegisterCA(file, cert.Get())) {
+          if (root != nullptr) api_.CertCloseStore(root, 0);
+          return status;
+        }
       }
     }
     if (root != nullptr) api_.CertCloseStore(root, 0);
     if (abonentStoreIsSystemMY_) {
       for (PCCERT_CONTEXT c = api_.CertEnumCertificatesInStore(abonentStore_, nullptr); c != nullptr;
-           c = api_.CertEnumCertificatesInStore(abonentStore_, c))
-        RegisterCA("MY", c);
+           c = api_.CertEnumCertificatesInStore(abonentStore_, c)) {
+        if (int32_t status = RegisterCA("MY", c)) {
+          api_.CertFreeCertificateContext(c);
+          return status;
+        }
+      }
     } else {
       std::vector<std::string> files;
       FindFilesByExtension(S.AbonentDir, "cer", files, true);
       for (const auto& file : files) {
         TCertRef cert = LoadCertificateFile(file);
-        if (!cert) continue;
+        if (!cert) continue;  // unreadable: skipped
         if (useSerialIndex_) serialIndex_.emplace_back(GetUIDFromCertContext(cert.Get(), S.UIDLocationOID),
                                                        GetUIDFromCertContext(cert.Get(), "SN"));
-        api_.CertAddCertificateContextToStore(abonentStore_, cert.Get(), kAddAlways, nullptr);
-        RegisterCA(file, cert.Get());
+        if (!api_.CertAddCertificateContextToStore(abonentStore_, cert.Get(), kAddAlways, nullptr))
+          return LastErrorCode();
+        if (int32_t status = RegisterCA(file, cert.Get())) return status;
       }
     }
     userCert_ = LoadCertificateFile(S.UserCertFile);
@@ -265,8 +288,7 @@ int32_t TCryptoAPI20_DLL::AddCRLFile(const std::string& FileName, const TVerific
   if (int32_t status = InitPublicKeyObjects(S)) return status;
   PCCRL_CONTEXT crl = LoadCRLFile(FileName);
   if (crl == nullptr) return kErrCRLFile;
-  const bool added = api_.CertAddCRLContextToStore(caStore_, crl, kAddNewer, nullptr);
-  const int32_t status = added ? 0 : LastErrorCode(kErrCRLFile);
+  const int32_t status = AddNewer(caStore_, nullptr, crl);
   api_.CertFreeCRLContext(crl);
   if (status != 0) return status;
   if (chainEngine_ != nullptr) api_.CertFreeCertificateChainEngine(chainEngine_);

@@ -4,9 +4,12 @@
 // CA; alice, bob and carol in the correspondents' directory; "dave" as the stranger). The keys go
 // into real key containers and the CA into the system ROOT store, so these engines join only
 // when ZK_CAPI_MATERIAL names that material: the run of tests/capi/CMakeLists.txt sets it, with
-// a Wine prefix of its own.
+// a Wine prefix of its own. On Linux the Crypto-Pro engine works with GOST R 34.10-2001 keys
+// (the material's gost/ folder) in the stand-in's GOST provider; under Wine with RSA keys through
+// a provider alias.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -65,32 +68,22 @@ class CapiProvisioner : public zk::suite::Provisioner {
     caps.keyManagement = true;
     caps.crls = true;
     caps.methodParam = "Encrypt Algorithm";
-    caps.methods = {"DESCBC"};
+    caps.methods = {Gost() ? "GOST_28147" : "DESCBC"};
     return caps;
   }
 
   void Provision(const std::string& root) override {
     root_ = root;
-    const std::string material = Material();
-    ASSERT_FALSE(material.empty());
-    static bool installed = false;
-    if (!installed) {
-      zk::capitest::TSystemCryptoAPI system;
-      ASSERT_TRUE(system.Load());
-      ASSERT_TRUE(system.TrustRoot(zk::suite::ReadFileBytes(material + "/ca/ca.cer")));
-      RegisterCryptoProAlias();
-      for (const auto& user : kUids) {
-        const auto blob = zk::suite::ReadFileBytes(material + "/" + user.second + ".blob");
-        ASSERT_TRUE(system.PutKey(Container(user.first), blob, kMsBase, 1)) << user.first;
-#if defined(_WIN32)
-        ASSERT_TRUE(system.PutKey(Container(user.first), blob, kCryptoPro, 71)) << user.first;
-#endif
-      }
-      installed = true;
+    ASSERT_FALSE(Material().empty());
+    const std::string material = FlavourMaterial();
+    static bool installed[2] = {false, false};
+    if (!installed[pro_]) {
+      ASSERT_NO_FATAL_FAILURE(Install(material));
+      installed[pro_] = true;
     }
     for (const char* dir : {"ca", "abonents", "public", "own", "nobody", "crl"}) fs::create_directories(Dir(dir));
     fs::copy_file(material + "/ca/ca.cer", Dir("ca") + "/ca.cer");
-    fs::copy_file(material + "/revoke_carol.crl", Dir("crl") + "/incoming.crl");
+    fs::copy_file(Material() + "/revoke_carol.crl", Dir("crl") + "/incoming.crl");
     for (const auto& user : kUids) {
       const std::string source = material + (user.first == "stranger" ? "/other/" : "/abonents/") + user.second + ".cer";
       fs::copy_file(source, PublicKeyFile(user.first));
@@ -104,8 +97,10 @@ class CapiProvisioner : public zk::suite::Provisioner {
     ConfigureByName(engine, "User certificate file", OwnCertificate(user));
     ConfigureByName(engine, "CA certificates dir", Dir("ca"));
     ConfigureByName(engine, "Abonents cerificates dir", Dir(user == "stranger" ? "nobody" : "abonents"));
-    ConfigureByName(engine, "Hash Algorithm", "SHA1");
-    ConfigureByName(engine, "Encrypt Algorithm", "DESCBC");
+    if (!Gost()) {  // GOST: the engine's own defaults
+      ConfigureByName(engine, "Hash Algorithm", "SHA1");
+      ConfigureByName(engine, "Encrypt Algorithm", "DESCBC");
+    }
     ConfigureByName(engine, "Container Name Location", "FIXED_NAME:" + Container(user));
   }
 
@@ -117,7 +112,7 @@ class CapiProvisioner : public zk::suite::Provisioner {
     const std::string long_name(62, 'L');
     for (int i = 1; i <= count && i <= 4; ++i) {
       const std::string name = "largest" + std::to_string(i);
-      fs::copy_file(Material() + "/largest/" + name + ".cer", Dir("abonents") + "/" + name + ".cer",
+      fs::copy_file(FlavourMaterial() + "/largest/" + name + ".cer", Dir("abonents") + "/" + name + ".cer",
                     fs::copy_options::overwrite_existing);
       uids.push_back(long_name + std::to_string(i) + std::to_string(i));
     }
@@ -131,7 +126,37 @@ class CapiProvisioner : public zk::suite::Provisioner {
  private:
   std::string Dir(const std::string& name) const { return root_ + "/" + name; }
   std::string OwnCertificate(const std::string& user) const { return Dir("own") + "/" + user + ".cer"; }
-  static std::string Container(const std::string& user) { return "zk_suite_" + user; }
+  // Upper case: the Crypto-Pro engine upper-cases its container location.
+  static std::string Container(const std::string& user) {
+    std::string name = "ZK_SUITE_" + user;
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+  }
+  bool Gost() const {
+#if defined(_WIN32)
+    return false;
+#else
+    return pro_;
+#endif
+  }
+  std::string FlavourMaterial() const { return Material() + (Gost() ? "/gost" : ""); }
+
+  // The CA into ROOT and each user's key into its container: from PRIVATEKEYBLOBs into the RSA
+  // providers (and the Crypto-Pro alias under Wine), or GOST keys through the stand-in's own call.
+  void Install(const std::string& material) const {
+    zk::capitest::TSystemCryptoAPI system;
+    ASSERT_TRUE(system.Load());
+    ASSERT_TRUE(system.TrustRoot(zk::suite::ReadFileBytes(material + "/ca/ca.cer")));
+    RegisterCryptoProAlias();
+    for (const auto& user : kUids) {
+      if (Gost()) {
+        ASSERT_TRUE(system.PutStandInKey(kCryptoPro, Container(user.first), material + "/" + user.second + ".key"));
+        continue;
+      }
+      const auto blob = zk::suite::ReadFileBytes(material + "/" + user.second + ".blob");
+      ASSERT_TRUE(system.PutKey(Container(user.first), blob, pro_ ? kCryptoPro : kMsBase, pro_ ? 71 : 1)) << user.first;
+    }
+  }
 
   bool pro_;
 };
@@ -145,15 +170,15 @@ class CapiProProvisioner : public CapiProvisioner {
   CapiProProvisioner() : CapiProvisioner(true) {}
 };
 
-// Linux: the material is named only where the stand-in CryptoAPI is built, and the stand-in's
-// Crypto-Pro names are GOST providers, which these RSA keys do not fit: only the "Ms Crypto API
-// 2.0" engine joins there.
+// Linux: the material is named only where the stand-in CryptoAPI is built; the Crypto-Pro engine
+// joins where the material has its GOST part.
 bool Joins(bool pro) {
+  if (Material().empty()) return false;
 #if defined(_WIN32)
   (void)pro;
-  return !Material().empty();
+  return true;
 #else
-  return !pro && !Material().empty();
+  return !pro || fs::exists(Material() + "/gost/ca/ca.cer");
 #endif
 }
 
