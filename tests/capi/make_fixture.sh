@@ -1,7 +1,10 @@
 #!/bin/sh
 # Test material for the CryptoAPI engines, made with OpenSSL on the build host: a CA, users
-# "alice" and "bob" (certificates in DER, keys as Microsoft PRIVATEKEYBLOBs for CryptImportKey),
-# a user of an unknown CA, and a forgery of bob's certificate (same issuer and serial, other key).
+# "alice", "bob" and "carol" (certificates in DER, keys as Microsoft PRIVATEKEYBLOBs for
+# CryptImportKey), certificates kept out of the directory (a newcomer, a second one of bob, a
+# UID that is no file name, the longest names, an expired one, a broken signature, no issuer), a
+# user of an unknown CA, a forgery of bob's certificate (same issuer and serial, other key), a
+# CRL revoking carol, and (with OpenSSL's GOST engine) the same users with GOST keys.
 set -e
 out=$1
 rm -rf "$out"
