@@ -185,6 +185,10 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   int32_t InitPublicKeyObjects(const TVerificationSettings& S);
   void FreeStores();
   int32_t RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert);
+  int32_t RegisterAllCAs(HCERTSTORE Store, const std::string& Name);
+  int32_t LoadCRLs(const TVerificationSettings& S);
+  int32_t LoadCAs(const TVerificationSettings& S);
+  int32_t LoadAbonents(const TVerificationSettings& S);
   int32_t AddNewer(HCERTSTORE Store, PCCERT_CONTEXT Cert, PCCRL_CONTEXT Crl);
   int32_t CreateChainEngine();
   int32_t FindCertificate(const TVerificationSettings& S, const std::string& UID, TCertRef& Cert);

@@ -85,6 +85,68 @@ int32_t TCryptoAPI20_DLL::CreateChainEngine() {
   return api_.CertCreateCertificateChainEngine(&config, &chainEngine_) ? 0 : LastErrorCode();
 }
 
+int32_t TCryptoAPI20_DLL::RegisterAllCAs(HCERTSTORE Store, const std::string& Name) {
+  for (PCCERT_CONTEXT c = Store ? api_.CertEnumCertificatesInStore(Store, nullptr) : nullptr; c != nullptr;
+       c = api_.CertEnumCertificatesInStore(Store, c)) {
+    if (int32_t status = RegisterCA(Name, c)) {
+      api_.CertFreeCertificateContext(c);  // the enumeration stops here
+      return status;
+    }
+  }
+  return 0;
+}
+
+// Every *.crl of the CRL directory into the CA store; unreadable files are skipped.
+int32_t TCryptoAPI20_DLL::LoadCRLs(const TVerificationSettings& S) {
+  if (S.CRLDir.empty()) return 0;
+  std::vector<std::string> files;
+  FindFilesByExtension(S.CRLDir, "crl", files, true);
+  for (const auto& file : files) {
+    PCCRL_CONTEXT crl = LoadCRLFile(file);
+    if (crl == nullptr) continue;
+    const int32_t status = AddNewer(caStore_, nullptr, crl);
+    api_.CertFreeCRLContext(crl);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// The trusted CAs: the system ROOT store, or every *.cer of the CA directory.
+int32_t TCryptoAPI20_DLL::LoadCAs(const TVerificationSettings& S) {
+  if (S.CADir == "ROOT") {
+    // System stores get no provider: closing them would release it.
+    HCERTSTORE root = api_.CertOpenSystemStoreA(0, "ROOT");
+    const int32_t status = RegisterAllCAs(root, "ROOT");
+    if (root != nullptr) api_.CertCloseStore(root, 0);
+    return status;
+  }
+  std::vector<std::string> files;
+  FindFilesByExtension(S.CADir, "cer", files, true);
+  for (const auto& file : files) {
+    TCertRef cert = LoadCertificateFile(file);
+    if (!cert) continue;  // unreadable: skipped
+    if (!api_.CertAddCertificateContextToStore(caStoreDir_, cert.Get(), kAddAlways, nullptr)) return LastErrorCode();
+    if (int32_t status = RegisterCA(file, cert.Get())) return status;
+  }
+  return 0;
+}
+
+// The correspondents: the system MY store, or every *.cer of the abonents directory.
+int32_t TCryptoAPI20_DLL::LoadAbonents(const TVerificationSettings& S) {
+  if (abonentStoreIsSystemMY_) return RegisterAllCAs(abonentStore_, "MY");
+  std::vector<std::string> files;
+  FindFilesByExtension(S.AbonentDir, "cer", files, true);
+  for (const auto& file : files) {
+    TCertRef cert = LoadCertificateFile(file);
+    if (!cert) continue;  // unreadable: skipped
+    if (useSerialIndex_)
+      serialIndex_.emplace_back(GetUIDFromCertContext(cert.Get(), S.UIDLocationOID), GetUIDFromCertContext(cert.Get(), "SN"));
+    if (!api_.CertAddCertificateContextToStore(abonentStore_, cert.Get(), kAddAlways, nullptr)) return LastErrorCode();
+    if (int32_t status = RegisterCA(file, cert.Get())) return status;
+  }
+  return 0;
+}
+
 int32_t TCryptoAPI20_DLL::InitPublicKeyObjects(const TVerificationSettings& S) {
   if (storesBuilt_ && SameSettings(S, cached_)) return 0;
   FreeStores();
@@ -96,66 +158,9 @@ int32_t TCryptoAPI20_DLL::InitPublicKeyObjects(const TVerificationSettings& S) {
     useSerialIndex_ = S.UIDLocationOID != "SN" && S.UIDLocationOID != "ZIZ_SN";
     if (S.CADir != "ROOT" && (caStoreDir_ = OpenMemoryStore()) == nullptr) return LastErrorCode();
     if ((caStore_ = OpenMemoryStore()) == nullptr) return LastErrorCode();
-    if (!S.CRLDir.empty()) {
-      std::vector<std::string> files;
-      FindFilesByExtension(S.CRLDir, "crl", files, true);
-      for (const auto& file : files) {
-        PCCRL_CONTEXT crl = LoadCRLFile(file);
-        if (crl == nullptr) continue;  // unreadable: skipped
-        const int32_t status = AddNewer(caStore_, nullptr, crl);
-        api_.CertFreeCRLContext(crl);
-        if (status != 0) return status;
-      }
-    }
-    // System stores get no provider: closing them would release it.
-    HCERTSTORE root = api_.CertOpenSystemStoreA(0, "ROOT");
-    if (S.CADir == "ROOT") {
-      for (PCCERT_CONTEXT c = root ? api_.CertEnumCertificatesInStore(root, nullptr) : nullptr; c != nullptr;
-           c = api_.CertEnumCertificatesInStore(root, c)) {
-        if (int32_t status = RegisterCA("ROOT", c)) {
-          api_.CertFreeCertificateContext(c);
-          api_.CertCloseStore(root, 0);
-          return status;
-        }
-      }
-    } else {
-      std::vector<std::string> files;
-      FindFilesByExtension(S.CADir, "cer", files, true);
-      for (const auto& file : files) {
-        TCertRef cert = LoadCertificateFile(file);
-        if (!cert) continue;  // unreadable: skipped
-        if (!api_.CertAddCertificateContextToStore(caStoreDir_, cert.Get(), kAddAlways, nullptr)) {
-          if (root != nullptr) api_.CertCloseStore(root, 0);
-          return LastErrorCode();
-        }
-        if (int32_t status = RegisterCA(file, cert.Get())) {
-          if (root != nullptr) api_.CertCloseStore(root, 0);
-          return status;
-        }
-      }
-    }
-    if (root != nullptr) api_.CertCloseStore(root, 0);
-    if (abonentStoreIsSystemMY_) {
-      for (PCCERT_CONTEXT c = api_.CertEnumCertificatesInStore(abonentStore_, nullptr); c != nullptr;
-           c = api_.CertEnumCertificatesInStore(abonentStore_, c)) {
-        if (int32_t status = RegisterCA("MY", c)) {
-          api_.CertFreeCertificateContext(c);
-          return status;
-        }
-      }
-    } else {
-      std::vector<std::string> files;
-      FindFilesByExtension(S.AbonentDir, "cer", files, true);
-      for (const auto& file : files) {
-        TCertRef cert = LoadCertificateFile(file);
-        if (!cert) continue;  // unreadable: skipped
-        if (useSerialIndex_) serialIndex_.emplace_back(GetUIDFromCertContext(cert.Get(), S.UIDLocationOID),
-                                                       GetUIDFromCertContext(cert.Get(), "SN"));
-        if (!api_.CertAddCertificateContextToStore(abonentStore_, cert.Get(), kAddAlways, nullptr))
-          return LastErrorCode();
-        if (int32_t status = RegisterCA(file, cert.Get())) return status;
-      }
-    }
+    if (int32_t status = LoadCRLs(S)) return status;
+    if (int32_t status = LoadCAs(S)) return status;
+    if (int32_t status = LoadAbonents(S)) return status;
     userCert_ = LoadCertificateFile(S.UserCertFile);
     if (!userCert_) return kErrReadCertificate;
     const std::string uid = GetUIDFromCertContext(userCert_.Get(), S.UIDLocationOID);
