@@ -4,13 +4,8 @@
 
 #include "engines/capi/capi_api.h"
 
-#if defined(ZKMINT_WITH_OSSLKIT)
-#include <openssl/pem.h>
-
-#include <map>
-
-#include "osslkit.h"
-#endif
+#include <fstream>
+#include <iterator>
 
 namespace zkmint {
 
@@ -74,16 +69,12 @@ Bytes DemoName(const std::string& commonName) {
   return name;
 }
 
-#if defined(ZKMINT_WITH_OSSLKIT)
+// The stand-in CryptoAPI of Linux makes the keys and certificates itself.
 struct CapiKit::Kit {
-  using PutKeyFn = uint32_t (*)(const char*, const char*, const char*);
-  PutKeyFn PutKey = nullptr;
-  std::map<std::string, zk::osslkit::PkeyPtr> Keys;
-  std::map<std::string, zk::osslkit::X509Ptr> Certificates;
+  using MakeCertificateFn = uint32_t (*)(const char*, const char*, const char*, const char*, const char*, uint32_t,
+                                         int, int, const char*);
+  MakeCertificateFn MakeCertificate = nullptr;
 };
-#else
-struct CapiKit::Kit {};
-#endif
 
 struct CapiKit::Api {
   capi::PFN_CryptAcquireContextA Acquire = nullptr;
@@ -152,10 +143,13 @@ bool CapiKit::Open(std::string& error) {
   need(crypt32_, "CertCloseStore", a.CloseStore);
   if (!error.empty()) return false;
   *api_ = a;
-#if defined(ZKMINT_WITH_OSSLKIT)
+#if !defined(_WIN32)
   kit_ = std::make_unique<Kit>();
-  kit_->PutKey = advapi32_.Function<Kit::PutKeyFn>("CapiStandIn_PutKey");
-  if (kit_->PutKey == nullptr) kit_.reset();
+  kit_->MakeCertificate = crypt32_.Function<Kit::MakeCertificateFn>("CapiStandIn_MakeCertificate");
+  if (kit_->MakeCertificate == nullptr) {
+    error = "the CryptoAPI lacks CapiStandIn_MakeCertificate";
+    return false;
+  }
 #endif
   return true;
 }
@@ -247,55 +241,29 @@ bool CapiKit::Issue(const std::string& issuerContainer, const std::string& issue
   return ok;
 }
 
-#if defined(ZKMINT_WITH_OSSLKIT)
 bool CapiKit::MakeKitKey(const std::string& container, std::string& error) {
-  if (type_ != 1) {
-    error = "the demo makes RSA keys, and this system's \"" + provider_ + "\" takes others";
-    return false;
-  }
-  zk::osslkit::PkeyPtr key = zk::osslkit::GenerateRsaKey(static_cast<int>(kKeyBits));
-  const std::string file = scratch_ + "/" + container + ".key";
-  BIO* out = BIO_new_file(file.c_str(), "w");
-  const bool written = out != nullptr && PEM_write_bio_PrivateKey(out, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-  if (out != nullptr) BIO_free(out);
-  if (!written || kit_->PutKey(provider_.c_str(), container.c_str(), file.c_str()) != 0) {
-    error = "no key in " + container;
-    return false;
-  }
+  capi::HCRYPTPROV prov = 0;
+  api_->Acquire(&prov, container.c_str(), provider_.c_str(), type_, kDeleteKeySet);
+  (void)error;  // the key is made with its certificate
   containers_.push_back(container);
-  kit_->Keys[container] = std::move(key);
   return true;
 }
 
 bool CapiKit::IssueWithKit(const std::string& issuerContainer, const std::string& issuer, const std::string& container,
                            const std::string& subject, uint8_t serial, bool ca, Bytes& der, std::string& error) {
   (void)issuer;  // the issuing certificate names it
-  const auto subjectKey = kit_->Keys.find(container), issuerKey = kit_->Keys.find(issuerContainer);
-  if (subjectKey == kit_->Keys.end() || issuerKey == kit_->Keys.end()) {
-    error = "the key containers cannot be opened";
+  const std::string out = scratch_ + "/" + container + ".cer";
+  const std::string issuerFile = scratch_ + "/" + issuerContainer + ".cer";
+  const bool self = issuerContainer == container;
+  if (kit_->MakeCertificate(provider_.c_str(), container.c_str(), subject.c_str(), self ? nullptr : issuerContainer.c_str(),
+                            self ? nullptr : issuerFile.c_str(), serial, 365, ca ? 1 : 0, out.c_str()) != 0) {
+    error = "the certificate of " + subject + " could not be made";
     return false;
   }
-  zk::osslkit::X509Ptr cert;
-  if (ca) {
-    cert = zk::osslkit::MakeCaCert(subjectKey->second.get(), subject, {serial});
-  } else {
-    zk::osslkit::CertSpec spec;
-    spec.serial = {serial};
-    spec.common_name = subject;
-    cert = zk::osslkit::MakeCert(spec, subjectKey->second.get(), kit_->Certificates.at(issuerContainer).get(),
-                                 issuerKey->second.get());
-  }
-  der = zk::osslkit::CertToDer(cert.get());
-  kit_->Certificates[container] = std::move(cert);
-  return true;
+  std::ifstream in(out, std::ios::binary);
+  der.assign(std::istreambuf_iterator<char>(in), {});
+  return !der.empty();
 }
-#else
-bool CapiKit::MakeKitKey(const std::string&, std::string&) { return false; }
-bool CapiKit::IssueWithKit(const std::string&, const std::string&, const std::string&, const std::string&, uint8_t,
-                           bool, Bytes&, std::string&) {
-  return false;
-}
-#endif
 
 bool CapiKit::TrustRoot(const Bytes& der, std::string& error) {
   capi::HCERTSTORE root = api_->OpenSystemStore(0, "ROOT");

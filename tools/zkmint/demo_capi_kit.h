@@ -1,8 +1,8 @@
 // Demo material for the CryptoAPI engines, made by the CryptoAPI itself: keys generated in key
 // containers, a CA certificate and user certificates signed with CryptSignAndEncodeCertificate,
 // the CA put into the system ROOT store. Everything it puts into the system it takes out again.
-// The stand-in CryptoAPI of Linux makes no certificates: there the OpenSSL kit makes RSA keys and
-// certificates, and the stand-in's own provisioning call puts the keys into its containers.
+// The stand-in CryptoAPI of Linux makes the keys and certificates through its own provisioning
+// call (GOST ones for its Crypto-Pro providers).
 #pragma once
 
 #include <cstdint>
@@ -33,8 +33,8 @@ class CapiKit {
 
   // A fresh exchange key in `container`. The CA signs with its own key ("self-issued").
   bool MakeKey(const std::string& container, std::string& error);
-  // Where the OpenSSL kit keeps its key files until they are in containers; the stand-in keeps
-  // its containers and system stores there too.
+  // Where the certificates are written; the stand-in keeps its containers and system stores
+  // there too.
   void SetScratchDirectory(const std::string& dir);
   // The DER certificate of `subject` (a common name) for the key in `container`, issued by the
   // key in `issuerContainer` under the name `issuer`. A CA gets keyCertSign and cRLSign.
@@ -44,7 +44,7 @@ class CapiKit {
 
  private:
   struct Api;
-  struct Kit;  // the OpenSSL kit's keys, where it makes the material
+  struct Kit;  // the stand-in's own provisioning call, where it makes the material
   bool MakeKitKey(const std::string& container, std::string& error);
   bool IssueWithKit(const std::string& issuerContainer, const std::string& issuer, const std::string& container,
                     const std::string& subject, uint8_t serial, bool ca, Bytes& der, std::string& error);
