@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <vector>
 
 #include "capi/capi_helpers.h"
@@ -221,6 +222,151 @@ TEST_F(CapiWine, CryptoProEngineOverTheProviderAlias) {
   std::string signer;
   ASSERT_EQ(Verify(*bob, data_, signature, signer), 0);
   EXPECT_EQ(signer, "alice");
+}
+
+// The certificate stock, checked on disk: every file of the directory with its bytes.
+std::map<std::string, std::vector<BYTE>> Listing(const std::string& dir) {
+  std::map<std::string, std::vector<BYTE>> files;
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA((dir + "/*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return files;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files[found.cFileName] = ReadAll(dir + "/" + found.cFileName);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+  return files;
+}
+
+class CapiWineStock : public CapiWine {
+ protected:
+  void SetUp() override {
+    static int round = 0;
+    dir_ = kDir + "/stock" + std::to_string(++round);
+    CreateDirectoryA(dir_.c_str(), nullptr);
+    for (const char* user : {"alice", "bob", "carol"})
+      CopyFileA((kDir + "/abonents/" + user + ".cer").c_str(), (dir_ + "/" + user + ".cer").c_str(), FALSE);
+    alice_ = User("alice");
+    Set(*alice_, "Abonents cerificates dir", dir_);
+  }
+  int32_t EncodeFor(const char* uid) {
+    std::vector<uint8_t> buffer(16 + alice_->GetMaxEncodeAddition());
+    int32_t len = 16;
+    return alice_->EncodeData(buffer.data(), &len, uid);
+  }
+  std::string dir_;
+  std::unique_ptr<TCryptoEngine> alice_;
+};
+
+TEST_F(CapiWineStock, IncludeKeepsTheDirectoryWholeOnEveryFailure) {
+  const auto bobOld = ReadAll(dir_ + "/bob.cer");
+  struct Case {
+    const char* file;
+    bool fails;
+    int32_t code;  // when it fails and the code is fixed
+  } refused[] = {
+      {"/other/stranger.cer", true, 0},  // fails its chain check (a CA nobody trusts)
+      {"/other/evil.cer", true, 14},     // its UID would leave the directory
+      {"/abonents/alice.cer", true, 21}, // the user's own UID
+      {"/missing.cer", true, 15},
+  };
+  for (const auto& c : refused) {
+    const auto before = Listing(dir_);
+    const int32_t code = alice_->IncludePublicKey((kDir + c.file).c_str());
+    EXPECT_NE(code, 0) << c.file;
+    if (c.code != 0) {
+      EXPECT_EQ(code, c.code) << c.file;
+    }
+    EXPECT_EQ(Listing(dir_), before) << c.file;
+    EXPECT_EQ(EncodeFor("bob"), 0) << c.file;
+  }
+  EXPECT_EQ(EncodeFor("dave"), 11);
+  ASSERT_EQ(alice_->IncludePublicKey((kDir + "/other/dave.cer").c_str()), 0);
+  EXPECT_EQ(ReadAll(dir_ + "/dave.cer"), ReadAll(kDir + "/other/dave.cer"));
+  EXPECT_EQ(EncodeFor("dave"), 0);
+  // A second certificate of bob: stored beside as bob0.cer, the earlier one kept as bob.old.
+  ASSERT_EQ(alice_->IncludePublicKey((kDir + "/other/bob_new.cer").c_str()), 0);
+  const auto after = Listing(dir_);
+  EXPECT_EQ(after.count("bob.cer"), 0u);
+  EXPECT_EQ(after.at("bob.old"), bobOld);
+  EXPECT_EQ(after.at("bob0.cer"), ReadAll(kDir + "/other/bob_new.cer"));
+  // Envelopes now go to bob's new key, which the old one cannot open.
+  auto bob = User("bob");
+  std::vector<uint8_t> buffer(16 + alice_->GetMaxEncodeAddition());
+  int32_t len = 16;
+  ASSERT_EQ(alice_->EncodeData(buffer.data(), &len, "bob"), 0);
+  EXPECT_EQ(bob->DecodeData(buffer.data(), &len, nullptr), 36);
+}
+
+// The chain check of a certificate offered for the directory, for real reasons.
+TEST_F(CapiWineStock, ChainCodesOfCertificatesOffered) {
+  struct Case {
+    const char* file;
+    int32_t code;
+  } cases[] = {
+      {"/other/old.cer", 49},       // expired
+      {"/other/dave_badsig.cer", 52},  // its signature does not verify
+      {"/other/stranger.cer", 65},     // the CA's name, another key: no chain to the CA
+      {"/other/orphan.cer", 65},       // an issuer nobody has
+  };
+  const auto before = Listing(dir_);
+  for (const auto& c : cases) EXPECT_EQ(alice_->IncludePublicKey((kDir + c.file).c_str()), c.code) << c.file;
+  EXPECT_EQ(Listing(dir_), before);
+}
+
+TEST_F(CapiWineStock, RemoveAndUpdate) {
+  EXPECT_EQ(alice_->RemoveCertificate("ALICE"), 33);  // own UID, any case
+  EXPECT_EQ(alice_->RemoveCertificate(""), 23);
+  ASSERT_EQ(alice_->RemoveCertificate("bob"), 0);
+  EXPECT_EQ(Listing(dir_).count("bob.cer"), 0u);
+  EXPECT_EQ(Listing(dir_).count("alice.cer"), 1u);
+  EXPECT_EQ(EncodeFor("bob"), 11);
+
+  // A certificate the host put into the directory is taken by an update of its UID.
+  ASSERT_TRUE(CopyFileA((kDir + "/other/bob_new.cer").c_str(), (dir_ + "/bob.cer").c_str(), FALSE));
+  EXPECT_EQ(EncodeFor("bob"), 11);
+  EXPECT_EQ(alice_->UpdateCertificateCash("bob"), 0);
+  EXPECT_EQ(EncodeFor("bob"), 0);
+  struct Case {
+    const char* uid;
+    int32_t code;
+  } cases[] = {{"nobody", 11}, {"..\\bob", 11}, {"alice", 0}, {"", 20}};
+  for (const auto& c : cases) EXPECT_EQ(alice_->UpdateCertificateCash(c.uid), c.code) << c.uid;
+  EXPECT_EQ(alice_->UpdateCertificateCash(nullptr), 20);
+}
+
+TEST_F(CapiWine, CertificateReportOnRequest) {
+  auto alice = User("alice");
+  auto bob = User("bob");
+  int32_t code = 0;
+  auto signature = Sign(*alice, data_, code);
+  ASSERT_EQ(code, 0);
+  std::string report;
+  ASSERT_EQ(Verify(*bob, data_, signature, report, "GetCertificateProperties_OnSuccess"), 0);
+  EXPECT_EQ(report.rfind("PKeyAlg=", 0), 0u) << report;
+  for (const char* line : {"\r\nCheckRes=0\r\n", "\r\nCN=alice\r\n", "\r\nO=ZK Test\r\n", "\r\nICN=ZK Test CA\r\n",
+                           "\r\nSN=65\r\n", "\r\nSKU=DigitalSignature;KeyEncipherment;\r\n", "\r\nSKName=alice\r\n",
+                           "\r\nCertSign=\r\n", "\r\nNotAfter="})
+    EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
+}
+
+// Algorithms named as the system's OID information names them.
+TEST_F(CapiWine, AlgorithmsByTheSystemsNames) {
+  auto alice = User("alice");
+  auto bob = User("bob");
+  Set(*alice, "Hash Algorithm", "sha1");
+  Set(*alice, "Encrypt Algorithm", "des");
+  int32_t code = 0;
+  auto signature = Sign(*alice, data_, code);
+  ASSERT_EQ(code, 0);
+  std::string signer;
+  EXPECT_EQ(Verify(*bob, data_, signature, signer), 0);
+  std::vector<uint8_t> buffer(16 + alice->GetMaxEncodeAddition());
+  int32_t len = 16;
+  ASSERT_EQ(alice->EncodeData(buffer.data(), &len, "bob"), 0);
+  EXPECT_EQ(bob->DecodeData(buffer.data(), &len, nullptr), 0);
+  Set(*alice, "Hash Algorithm", "no such hash");
+  Sign(*alice, data_, code);
+  EXPECT_NE(code, 0);
 }
 
 TEST_F(CapiWine, SettingCodes) {

@@ -2,6 +2,7 @@
 #include "demo_cryptoc.h"
 #include "demo_ccom22.h"
 #include "demo_mpro.h"
+#include "demo_capi.h"
 #include "demo_validata.h"
 #include "demo_lancrypto.h"
 #include "demo_ccom3x.h"
@@ -206,6 +207,8 @@ int RunDemo(zkhost::ZkLibrary& library, const Options& options) {
       RunExcellenceDemo(context);
     else if (type == "Verba-OW/4")
       RunVerbaOWDemo(context);
+    else if (type == "Ms Crypto API 2.0" || type == "CryptoPro CSP/1.1")
+      RunCapiDemo(context, type);
     else if (type == "Validata Crypto Engine")
       RunValidataDemo(context);
     else

@@ -1,5 +1,7 @@
 #include "engines/capi/capi_der.h"
 
+#include <algorithm>
+
 #include "frame/cp1251.h"
 
 namespace zk::capi {
@@ -129,6 +131,96 @@ std::vector<uint8_t> OctetStringContent(const uint8_t* Data, size_t Size) {
   TDerItem item;
   if (!ReadDerItem(Data, Size, item) || item.Tag != kOctetString || Size != 0) return {};
   return std::vector<uint8_t>(item.Content, item.Content + item.Length);
+}
+
+namespace {
+
+// Reads the next item of a constructed value and checks its tag.
+bool Next(const uint8_t*& p, size_t& left, uint8_t tag, TDerItem& item) {
+  return ReadDerItem(p, left, item) && item.Tag == tag;
+}
+
+// AlgorithmIdentifier { OID, NULL or nothing }; Oid receives the dotted text.
+bool AlgorithmId(const TDerItem& id, std::string& Oid) {
+  if (id.Tag != kSequence) return false;
+  const uint8_t* p = id.Content;
+  size_t left = id.Length;
+  TDerItem oid, params;
+  if (!Next(p, left, kOid, oid)) return false;
+  Oid = OidText(oid.Content, oid.Length);
+  if (left == 0) return !Oid.empty();
+  return Next(p, left, 0x05, params) && params.Length == 0 && left == 0 && !Oid.empty();
+}
+
+bool SameItem(const TDerItem& a, const TDerItem& b) {
+  return a.Tag == b.Tag && a.Length == b.Length && std::equal(a.Content, a.Content + a.Length, b.Content);
+}
+
+bool IsInteger1(const TDerItem& item) { return item.Tag == 0x02 && item.Length == 1 && item.Content[0] == 1; }
+
+}  // namespace
+
+bool StrictDetachedSignature(const uint8_t* Signature, size_t Size, const std::string& KeyAlgOid) {
+  TDerItem info, type, wrapped, signedData, version, digests, content, item, signers;
+  const uint8_t* p = Signature;
+  size_t left = Size;
+  if (!Next(p, left, kSequence, info)) return false;
+  p = info.Content;
+  left = info.Length;
+  if (!Next(p, left, kOid, type) || OidText(type.Content, type.Length) != "1.2.840.113549.1.7.2" ||
+      !Next(p, left, 0xA0, wrapped) || left != 0)
+    return false;
+  p = wrapped.Content;
+  left = wrapped.Length;
+  if (!Next(p, left, kSequence, signedData) || left != 0) return false;
+  p = signedData.Content;
+  left = signedData.Length;
+  if (!ReadDerItem(p, left, version) || !IsInteger1(version) || !Next(p, left, kSet, digests)) return false;
+  // Detached plain data: the content type alone.
+  TDerItem contentType;
+  if (!Next(p, left, kSequence, content)) return false;
+  const uint8_t* c = content.Content;
+  size_t cleft = content.Length;
+  if (!Next(c, cleft, kOid, contentType) || cleft != 0 ||
+      OidText(contentType.Content, contentType.Length) != "1.2.840.113549.1.7.1")
+    return false;
+  // Optional certificates [0] and CRLs [1], then the one signer.
+  if (!ReadDerItem(p, left, item)) return false;
+  if (item.Tag == 0xA0 && !ReadDerItem(p, left, item)) return false;
+  if (item.Tag == 0xA1 && !ReadDerItem(p, left, item)) return false;
+  signers = item;
+  if (signers.Tag != kSet || left != 0) return false;
+  TDerItem signer, signerVersion, issuerSerial, digest, next, signature;
+  p = signers.Content;
+  left = signers.Length;
+  if (!Next(p, left, kSequence, signer) || left != 0) return false;
+  p = signer.Content;
+  left = signer.Length;
+  std::string digestOid, signatureOid;
+  if (!ReadDerItem(p, left, signerVersion) || !IsInteger1(signerVersion) || !Next(p, left, kSequence, issuerSerial) ||
+      !ReadDerItem(p, left, digest) || !AlgorithmId(digest, digestOid) || !ReadDerItem(p, left, next))
+    return false;
+  if (next.Tag == 0xA0 && !ReadDerItem(p, left, next)) return false;  // signed attributes
+  if (!AlgorithmId(next, signatureOid) || signatureOid != KeyAlgOid || !Next(p, left, kOctetString, signature))
+    return false;
+  if (left != 0 && (!ReadDerItem(p, left, item) || item.Tag != 0xA1 || left != 0)) return false;
+  // The digest algorithms listed: exactly the signer's.
+  const uint8_t* d = digests.Content;
+  size_t dleft = digests.Length;
+  TDerItem listed;
+  return ReadDerItem(d, dleft, listed) && dleft == 0 && SameItem(listed, digest);
+}
+
+void CivilFromDays(int64_t Days, int& Year, int& Month, int& Day) {
+  const int64_t z = Days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  Day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  Month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  Year = static_cast<int>(yoe + era * 400 + (Month <= 2 ? 1 : 0));
 }
 
 }  // namespace zk::capi

@@ -29,4 +29,14 @@ bool OtherName(const uint8_t* Names, size_t Size, const std::string& Oid, std::s
 // The content of the OCTET STRING wrapped in a DER value ("" when it is not one).
 std::vector<uint8_t> OctetStringContent(const uint8_t* Data, size_t Size);
 
+// True when Signature is exactly a detached SignedData of one signer as these engines make and
+// take it: version 1, the signer's digest algorithm as the only one listed, plain data as the
+// content type, algorithm parameters absent or NULL, and a signature algorithm equal to the
+// signer's key algorithm (KeyAlgOid). The fields the signature value does not cover are thereby
+// fixed, so no altered copy of a signature passes.
+bool StrictDetachedSignature(const uint8_t* Signature, size_t Size, const std::string& KeyAlgOid);
+
+// The civil date of a day counted from 1970-01-01.
+void CivilFromDays(int64_t Days, int& Year, int& Month, int& Day);
+
 }  // namespace zk::capi

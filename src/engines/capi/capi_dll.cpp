@@ -1,6 +1,8 @@
 #include "engines/capi/capi_dll.h"
 
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "engines/capi/capi_der.h"
 #include "frame/fileutils.h"
@@ -71,7 +73,35 @@ std::vector<uint8_t> FromPem(const std::vector<uint8_t>& File, const std::string
   return der;
 }
 
+using TOidList = std::vector<std::pair<std::string, std::string>>;
+
+BOOL ZK_CAPI_CALL CollectOidInfo(const CRYPT_OID_INFO* Info, void* List) {
+  std::string name;
+  for (const char16_t* c = Info->pwszName; c != nullptr && *c != 0; ++c) name += *c < 0x80 ? static_cast<char>(*c) : '?';
+  if (Info->pszOID != nullptr) static_cast<TOidList*>(List)->emplace_back(name, Info->pszOID);
+  return 1;
+}
+
 }  // namespace
+
+bool TCryptoAPI20_DLL::OIDByName(DWORD Group, const std::string& Name, std::string& Oid) {
+  // Filled once for the process under its lock; the system's OID information does not change.
+  static std::mutex lock;
+  static std::map<DWORD, TOidList>* lists = new std::map<DWORD, TOidList>;
+  std::lock_guard<std::mutex> hold(lock);
+  auto found = lists->find(Group);
+  if (found == lists->end()) {
+    TOidList list;
+    if (api_.CryptEnumOIDInfo != nullptr) api_.CryptEnumOIDInfo(Group, 0, &list, CollectOidInfo);
+    found = lists->emplace(Group, std::move(list)).first;
+  }
+  for (const auto& entry : found->second) {
+    if (!SameText(entry.first, Name)) continue;
+    Oid = entry.second;
+    return true;
+  }
+  return false;
+}
 
 TCertRef& TCertRef::operator=(TCertRef&& other) noexcept {
   if (this != &other) {
@@ -206,7 +236,12 @@ HCERTSTORE TCryptoAPI20_DLL::OpenMemoryStore() {
 
 TCertRef TCryptoAPI20_DLL::LoadCertificateFile(const std::string& FileName) {
   std::vector<uint8_t> file;
-  if (!platform::ReadWholeFile(FileName, file, kMaxCertificateFile) || file.empty()) return TCertRef();
+  if (!platform::ReadWholeFile(FileName, file, kMaxCertificateFile)) return TCertRef();
+  return CertificateFromBytes(file);
+}
+
+TCertRef TCryptoAPI20_DLL::CertificateFromBytes(const std::vector<uint8_t>& file) {
+  if (file.empty()) return TCertRef();
   PCCERT_CONTEXT cert = api_.CertCreateCertificateContext(kEncoding, file.data(), static_cast<DWORD>(file.size()));
   if (cert == nullptr) {
     const auto der = FromPem(file, "-----BEGIN CERTIFICATE-----", "-----END CERTIFICATE-----");

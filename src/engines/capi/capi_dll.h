@@ -24,14 +24,19 @@ constexpr int32_t kErrCertificate = 7;
 constexpr int32_t kErrNoProvider = 9;
 constexpr int32_t kErrHash = 10;
 constexpr int32_t kErrUnknownUID = 11;
+constexpr int32_t kErrWriteCertificate = 14;
 constexpr int32_t kErrReadCertificate = 15;
 constexpr int32_t kErrNoUIDLocation = 20;
 constexpr int32_t kErrBadArgument = 23;
+constexpr int32_t kErrOwnUIDIncluded = 21;
 constexpr int32_t kErrNoUserCert = 24;
 constexpr int32_t kErrNoCADir = 27;
 constexpr int32_t kErrNoAbonentDir = 28;
+constexpr int32_t kErrNoEncryptUID = 29;
+constexpr int32_t kErrNoUserCertFile = 30;
 constexpr int32_t kErrNoOwnUID = 31;
 constexpr int32_t kErrContainerLocation = 32;
+constexpr int32_t kErrRemoveOwn = 33;
 constexpr int32_t kErrCannotDecrypt = 36;
 constexpr int32_t kErrNoCRLFile = 38;
 constexpr int32_t kErrNoCRLDir = 39;
@@ -44,6 +49,7 @@ constexpr int32_t kErrNoAdvapi32 = 62;
 constexpr int32_t kErrNoCrypt32 = 63;
 constexpr int32_t kErrFunctionsMissing = 64;
 
+constexpr DWORD kCryptExists = 0x80092005;  // CRYPT_E_EXISTS
 constexpr size_t kMaxCertificateFile = 4096;
 constexpr size_t kMaxHashOid = 63;
 
@@ -134,7 +140,7 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   int32_t GetCurrentUserUID(const TVerificationSettings& S, std::string& UID);
   int32_t SignBuffer(const uint8_t* Data, size_t Len, bool IncludeCert, int32_t KeyTimeout, int32_t LastOpTimeout,
                      const std::string& HashOID, const TVerificationSettings& S, std::vector<uint8_t>& Signature);
-  // Mode: 0/1 the signer's UID, 3 its certificate in PEM form.
+  // Mode: 0/1 the signer's UID, 2 the certificate report, 3 its certificate in PEM form.
   int32_t VerifySign(const uint8_t* Data, size_t Len, bool& NoSignerCert, std::string& ResultText, int Mode,
                      const TVerificationSettings& S, const uint8_t* Signature, size_t SignatureLen);
   int32_t EncryptBuffer(const uint8_t* Data, size_t Len, const std::string& RecipientUIDs,
@@ -145,8 +151,24 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   // Adds a CRL file to the CA store; the chain engine is made again so the next check sees it.
   int32_t AddCRLFile(const std::string& FileName, const TVerificationSettings& S);
 
-  // Certificates and CRLs from files, DER or PEM.
+  // The correspondents' certificates (capi_stock.cpp). A new certificate is checked against the
+  // trusted CAs before anything changes; IncludeCertificate then puts it in place of every other
+  // certificate of its UID (Name: its file, for the CA list). A failure there drops the stores, so
+  // the next operation builds them again from the directory.
+  int32_t CheckNewCertificate(PCCERT_CONTEXT Cert, const TVerificationSettings& S);
+  int32_t IncludeCertificate(PCCERT_CONTEXT Cert, const std::string& Name, const TVerificationSettings& S);
+  // Deletes every certificate whose UID is exactly UID (with "MY": from the system store).
+  int32_t RemoveAbonentFromStore(const std::string& UID, const TVerificationSettings& S);
+  // The text of the certificate report (capi_report.cpp).
+  std::string CertificateReport(PCCERT_CONTEXT Cert, const TVerificationSettings& S);
+
+  // The OID the system's OID information gives the algorithm Name (any case) in Group (hash or
+  // encryption); false when it has none. The lists are read once per process.
+  bool OIDByName(DWORD Group, const std::string& Name, std::string& Oid);
+
+  // Certificates and CRLs from files or bytes, DER or PEM.
   TCertRef LoadCertificateFile(const std::string& FileName);
+  TCertRef CertificateFromBytes(const std::vector<uint8_t>& File);
   PCCRL_CONTEXT LoadCRLFile(const std::string& FileName);
   std::string GetUIDFromCertContext(PCCERT_CONTEXT Cert, const std::string& UIDLocationOID) const;
   static std::string CertToPEM(PCCERT_CONTEXT Cert);
@@ -162,12 +184,20 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   // Stores (capi_stores.cpp); callers hold storeLock_.
   int32_t InitPublicKeyObjects(const TVerificationSettings& S);
   void FreeStores();
-  void RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert);
+  int32_t RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert);
+  int32_t RegisterAllCAs(HCERTSTORE Store, const std::string& Name);
+  int32_t LoadCRLs(const TVerificationSettings& S);
+  int32_t LoadCAs(const TVerificationSettings& S);
+  int32_t LoadAbonents(const TVerificationSettings& S);
+  int32_t AddNewer(HCERTSTORE Store, PCCERT_CONTEXT Cert, PCCRL_CONTEXT Crl);
   int32_t CreateChainEngine();
   int32_t FindCertificate(const TVerificationSettings& S, const std::string& UID, TCertRef& Cert);
   TCertRef FindBySerial(const std::string& Serial);
   TCertRef FindByIssuerAndSerial(HCERTSTORE Store, const CERT_INFO& Info);
   int32_t VerifySingleCertInLocalStore(PCCERT_CONTEXT Cert, const TVerificationSettings& S);
+  // The engine code of the chain of Cert, as it stands (0: accepted).
+  int32_t ChainCheck(PCCERT_CONTEXT Cert, DWORD Flags);
+  static DWORD ChainFlags(const TVerificationSettings& S);
   int32_t FindSigner(const TVerificationSettings& S, const CERT_INFO& Info, TCertRef& Signer);
 
   // Keys (capi_keys.cpp); callers hold keyLock_.

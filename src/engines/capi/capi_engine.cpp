@@ -16,23 +16,6 @@ using namespace capi;
 
 namespace {
 
-enum ParamIndex : size_t {
-  kProvider = 0,
-  kUserCertFile = 2,
-  kCADir = 3,
-  kAbonentDir = 4,
-  kHashAlgorithm = 5,
-  kEncryptAlgorithm = 6,
-  kEncryptForUID = 7,
-  kKeyTimeout = 8,
-  kLastOpTimeout = 9,
-  kUIDLocation = 21,
-  kContainerLocation = 22,
-  kCRLDir = 23,
-  kIncludeSignerCert = 26,
-  kSecretKeyCashMethod = 28,
-};
-
 const char kEngineType[] = "Ms Crypto API 2.0";
 constexpr int32_t kMaxEncodeAddition = 5120;
 constexpr int32_t kMaxSignatureLength = 4096;
@@ -98,7 +81,7 @@ TBindingRegistry& Registry() {
 }
 
 // The OID of a named algorithm: a fixed name, a "name (OID)" display text, or the value itself.
-std::string AlgorithmOID(const std::string& Name, const std::pair<const char*, const char*> (&Fixed)[4]) {
+std::string FixedOID(const std::string& Name, const std::pair<const char*, const char*> (&Fixed)[4]) {
   for (const auto& entry : Fixed)
     if (Name == entry.first) return entry.second;
   if (!Name.empty() && Name.back() == ')') {
@@ -145,7 +128,7 @@ std::string TCryptoAPI20Engine::HashOID(const std::string& Name) {
                                                                 {"SHA1", "1.3.14.3.2.26"},
                                                                 {"MD2", "1.2.840.113549.2.2"},
                                                                 {"MD5", "1.2.840.113549.2.5"}};
-  return AlgorithmOID(Name, kFixed);
+  return FixedOID(Name, kFixed);
 }
 
 std::string TCryptoAPI20Engine::EncryptOID(const std::string& Name) {
@@ -153,7 +136,14 @@ std::string TCryptoAPI20Engine::EncryptOID(const std::string& Name) {
                                                                 {"RC2CBC", "1.2.840.113549.3.2"},
                                                                 {"RC4", "1.2.840.113549.3.4"},
                                                                 {"DESCBC", "1.3.14.3.2.7"}};
-  return AlgorithmOID(Name, kFixed);
+  return FixedOID(Name, kFixed);
+}
+
+std::string TCryptoAPI20Engine::AlgorithmOID(TCryptoAPI20_DLL& Binding, const std::string& Name, bool Hash) {
+  const std::string oid = Hash ? HashOID(Name) : EncryptOID(Name);
+  std::string known;
+  if (oid == Name && Binding.OIDByName(Hash ? kOidHashGroup : kOidEncryptGroup, Name, known)) return known;
+  return oid;
 }
 
 TVerificationSettings TCryptoAPI20Engine::Settings() const {
@@ -267,7 +257,7 @@ int32_t TCryptoAPI20Engine::EncodeData(uint8_t* Data, int32_t* DataLen, const ch
     if (recipients.empty()) return 29;
     std::vector<uint8_t> envelope;
     if (int32_t status = binding->EncryptBuffer(Data, static_cast<size_t>(*DataLen), recipients, Settings(),
-                                                EncryptOID(algorithm), envelope))
+                                                AlgorithmOID(*binding, algorithm, false), envelope))
       return status;
     // The caller's buffer holds DataLen + GetMaxEncodeAddition bytes; a longer envelope is refused.
     if (envelope.size() > static_cast<size_t>(*DataLen) + kMaxEncodeAddition) return kErrBadArgument;
@@ -304,17 +294,16 @@ int32_t TCryptoAPI20Engine::SignData(const uint8_t* Data, int32_t DataLen, uint8
   return Capture("TCryptoCEngine.SignData: ", kErrException, [&]() -> int32_t {
     int32_t keyTimeout = 0, lastOpTimeout = 0;
     ReadTimeouts(keyTimeout, lastOpTimeout);
-    if (Signature == nullptr || SignatureLen == nullptr || DataLen < 0 || (Data == nullptr && DataLen > 0))
-      return kErrBadArgument;
+    // VerifyData takes no empty data, so no signature of it is made either.
+    if (Signature == nullptr || SignatureLen == nullptr || Data == nullptr || DataLen < 1) return kErrBadArgument;
     if (ReadSetting(kUIDLocation).empty()) return kErrNoUIDLocation;
     if (Trimmed(ReadSetting(kUserCertFile)).empty()) return 30;
     TCryptoAPI20_DLL* binding = nullptr;
     if (int32_t status = GetCryptoAPI(binding)) return status;
     const bool includeCert = Upper(ReadSetting(kIncludeSignerCert)) != "NO";
-    const std::string hash = HashOID(ReadSetting(kHashAlgorithm));
+    const std::string hash = AlgorithmOID(*binding, ReadSetting(kHashAlgorithm), true);
     std::vector<uint8_t> signature;
-    static const uint8_t kEmpty = 0;
-    if (int32_t status = binding->SignBuffer(Data ? Data : &kEmpty, static_cast<size_t>(DataLen), includeCert,
+    if (int32_t status = binding->SignBuffer(Data, static_cast<size_t>(DataLen), includeCert,
                                              keyTimeout, lastOpTimeout, hash, Settings(), signature))
       return status;
     if (signature.size() > static_cast<size_t>(kMaxSignatureLength)) return kErrBadArgument;

@@ -71,19 +71,10 @@ std::string DateStamp() {
   const double now = platform::Now();
   int64_t days = static_cast<int64_t>(now);
   int64_t ms = static_cast<int64_t>((now - static_cast<double>(days)) * 86400000.0 + 0.5);
-  // Civil date from days since 1899-12-30 (day 25569 is 1970-01-01).
-  const int64_t z = days - 25569 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  int y = 0, m = 0, d = 0;
+  CivilFromDays(days - 25569, y, m, d);  // day 25569 of the date-time is 1970-01-01
   char stamp[64];
-  std::snprintf(stamp, sizeof stamp, " (%02d-%02d-%04d %02d-%02d-%02d-%03d)", static_cast<int>(d), static_cast<int>(m),
-                static_cast<int>(y), static_cast<int>(ms / 3600000), static_cast<int>(ms / 60000 % 60),
+  std::snprintf(stamp, sizeof stamp, " (%02d-%02d-%04d %02d-%02d-%02d-%03d)", d, m, y, static_cast<int>(ms / 3600000), static_cast<int>(ms / 60000 % 60),
                 static_cast<int>(ms / 1000 % 60), static_cast<int>(ms % 1000));
   return stamp;
 }

@@ -109,7 +109,7 @@ static int32_t CheckMessageDigest(const TMsg& msg) {
 
 int32_t TCryptoAPI20_DLL::ResultTextFor(PCCERT_CONTEXT Cert, int Mode, const TVerificationSettings& S,
                                         std::string& Text) {
-  Text = Mode == 3 ? CertToPEM(Cert) : GetUIDFromCertContext(Cert, S.UIDLocationOID);
+  Text = Mode == 3 ? CertToPEM(Cert) : Mode == 2 ? CertificateReport(Cert, S) : GetUIDFromCertContext(Cert, S.UIDLocationOID);
   return Text.empty() ? kErrNoOwnUID : 0;
 }
 
@@ -150,6 +150,9 @@ int32_t TCryptoAPI20_DLL::VerifySign(const uint8_t* Data, size_t Len, bool& NoSi
   }
   TCertRef signer;
   if (int32_t status = FindSigner(S, signerInfo, signer)) return status;
+  // Some CryptoAPIs pass altered fields the signature value does not cover.
+  if (!StrictDetachedSignature(Signature, SignatureLen, signer.Get()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId))
+    return static_cast<int32_t>(kNteBadSignature);
   PCCERT_CONTEXT verifying = inMessage ? inMessage.Get() : signer.Get();
   if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlVerifySignature, verifying->pCertInfo))
     return LastErrorCode(static_cast<int32_t>(kNteBadSignature));

@@ -58,16 +58,22 @@ void TCryptoAPI20_DLL::FreeStores() {
   storesBuilt_ = false;
 }
 
-void TCryptoAPI20_DLL::RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert) {
+int32_t TCryptoAPI20_DLL::AddNewer(HCERTSTORE Store, PCCERT_CONTEXT Cert, PCCRL_CONTEXT Crl) {
+  const BOOL added = Cert != nullptr ? api_.CertAddCertificateContextToStore(Store, Cert, kAddNewer, nullptr)
+                                     : api_.CertAddCRLContextToStore(Store, Crl, kAddNewer, nullptr);
+  // "Already there, as new or newer" is no failure.
+  return added || platform::LastError() == kCryptExists ? 0 : LastErrorCode();
+}
+
+int32_t TCryptoAPI20_DLL::RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert) {
   BYTE usage = 0;
-  if (!api_.CertGetIntendedKeyUsage(kEncoding, Cert->pCertInfo, &usage, 1) || (usage & 0x06) == 0) return;
+  if (!api_.CertGetIntendedKeyUsage(kEncoding, Cert->pCertInfo, &usage, 1) || (usage & 0x06) == 0) return 0;
+  if (int32_t status = AddNewer(caStore_, Cert, nullptr)) return status;
   cas_.emplace_back(Name, TCertRef(&api_, api_.CertDuplicateCertificateContext(Cert)));
-  api_.CertAddCertificateContextToStore(caStore_, Cert, kAddNewer, nullptr);
-  if (chainEngine_ != nullptr) {
-    api_.CertFreeCertificateChainEngine(chainEngine_);
-    chainEngine_ = nullptr;
-    CreateChainEngine();
-  }
+  if (chainEngine_ == nullptr) return 0;
+  api_.CertFreeCertificateChainEngine(chainEngine_);
+  chainEngine_ = nullptr;
+  return CreateChainEngine();
 }
 
 int32_t TCryptoAPI20_DLL::CreateChainEngine() {
@@ -77,6 +83,68 @@ int32_t TCryptoAPI20_DLL::CreateChainEngine() {
   config.cAdditionalStore = 1;
   config.rghAdditionalStore = &caStore_;
   return api_.CertCreateCertificateChainEngine(&config, &chainEngine_) ? 0 : LastErrorCode();
+}
+
+int32_t TCryptoAPI20_DLL::RegisterAllCAs(HCERTSTORE Store, const std::string& Name) {
+  for (PCCERT_CONTEXT c = Store ? api_.CertEnumCertificatesInStore(Store, nullptr) : nullptr; c != nullptr;
+       c = api_.CertEnumCertificatesInStore(Store, c)) {
+    if (int32_t status = RegisterCA(Name, c)) {
+      api_.CertFreeCertificateContext(c);  // the enumeration stops here
+      return status;
+    }
+  }
+  return 0;
+}
+
+// Every *.crl of the CRL directory into the CA store; unreadable files are skipped.
+int32_t TCryptoAPI20_DLL::LoadCRLs(const TVerificationSettings& S) {
+  if (S.CRLDir.empty()) return 0;
+  std::vector<std::string> files;
+  FindFilesByExtension(S.CRLDir, "crl", files, true);
+  for (const auto& file : files) {
+    PCCRL_CONTEXT crl = LoadCRLFile(file);
+    if (crl == nullptr) continue;
+    const int32_t status = AddNewer(caStore_, nullptr, crl);
+    api_.CertFreeCRLContext(crl);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// The trusted CAs: the system ROOT store, or every *.cer of the CA directory.
+int32_t TCryptoAPI20_DLL::LoadCAs(const TVerificationSettings& S) {
+  if (S.CADir == "ROOT") {
+    // System stores get no provider: closing them would release it.
+    HCERTSTORE root = api_.CertOpenSystemStoreA(0, "ROOT");
+    const int32_t status = RegisterAllCAs(root, "ROOT");
+    if (root != nullptr) api_.CertCloseStore(root, 0);
+    return status;
+  }
+  std::vector<std::string> files;
+  FindFilesByExtension(S.CADir, "cer", files, true);
+  for (const auto& file : files) {
+    TCertRef cert = LoadCertificateFile(file);
+    if (!cert) continue;  // unreadable: skipped
+    if (!api_.CertAddCertificateContextToStore(caStoreDir_, cert.Get(), kAddAlways, nullptr)) return LastErrorCode();
+    if (int32_t status = RegisterCA(file, cert.Get())) return status;
+  }
+  return 0;
+}
+
+// The correspondents: the system MY store, or every *.cer of the abonents directory.
+int32_t TCryptoAPI20_DLL::LoadAbonents(const TVerificationSettings& S) {
+  if (abonentStoreIsSystemMY_) return RegisterAllCAs(abonentStore_, "MY");
+  std::vector<std::string> files;
+  FindFilesByExtension(S.AbonentDir, "cer", files, true);
+  for (const auto& file : files) {
+    TCertRef cert = LoadCertificateFile(file);
+    if (!cert) continue;  // unreadable: skipped
+    if (useSerialIndex_)
+      serialIndex_.emplace_back(GetUIDFromCertContext(cert.Get(), S.UIDLocationOID), GetUIDFromCertContext(cert.Get(), "SN"));
+    if (!api_.CertAddCertificateContextToStore(abonentStore_, cert.Get(), kAddAlways, nullptr)) return LastErrorCode();
+    if (int32_t status = RegisterCA(file, cert.Get())) return status;
+  }
+  return 0;
 }
 
 int32_t TCryptoAPI20_DLL::InitPublicKeyObjects(const TVerificationSettings& S) {
@@ -90,49 +158,9 @@ int32_t TCryptoAPI20_DLL::InitPublicKeyObjects(const TVerificationSettings& S) {
     useSerialIndex_ = S.UIDLocationOID != "SN" && S.UIDLocationOID != "ZIZ_SN";
     if (S.CADir != "ROOT" && (caStoreDir_ = OpenMemoryStore()) == nullptr) return LastErrorCode();
     if ((caStore_ = OpenMemoryStore()) == nullptr) return LastErrorCode();
-    if (!S.CRLDir.empty()) {
-      std::vector<std::string> files;
-      FindFilesByExtension(S.CRLDir, "crl", files, true);
-      for (const auto& file : files) {
-        if (PCCRL_CONTEXT crl = LoadCRLFile(file)) {
-          api_.CertAddCRLContextToStore(caStore_, crl, kAddNewer, nullptr);
-          api_.CertFreeCRLContext(crl);
-        }
-      }
-    }
-    // System stores get no provider: closing them would release it.
-    HCERTSTORE root = api_.CertOpenSystemStoreA(0, "ROOT");
-    if (S.CADir == "ROOT") {
-      for (PCCERT_CONTEXT c = root ? api_.CertEnumCertificatesInStore(root, nullptr) : nullptr; c != nullptr;
-           c = api_.CertEnumCertificatesInStore(root, c))
-        RegisterCA("ROOT", c);
-    } else {
-      std::vector<std::string> files;
-      FindFilesByExtension(S.CADir, "cer", files, true);
-      for (const auto& file : files) {
-        TCertRef cert = LoadCertificateFile(file);
-        if (!cert) continue;
-        api_.CertAddCertificateContextToStore(caStoreDir_, cert.Get(), kAddAlways, nullptr);
-        RegisterCA(file, cert.Get());
-      }
-    }
-    if (root != nullptr) api_.CertCloseStore(root, 0);
-    if (abonentStoreIsSystemMY_) {
-      for (PCCERT_CONTEXT c = api_.CertEnumCertificatesInStore(abonentStore_, nullptr); c != nullptr;
-           c = api_.CertEnumCertificatesInStore(abonentStore_, c))
-        RegisterCA("MY", c);
-    } else {
-      std::vector<std::string> files;
-      FindFilesByExtension(S.AbonentDir, "cer", files, true);
-      for (const auto& file : files) {
-        TCertRef cert = LoadCertificateFile(file);
-        if (!cert) continue;
-        if (useSerialIndex_) serialIndex_.emplace_back(GetUIDFromCertContext(cert.Get(), S.UIDLocationOID),
-                                                       GetUIDFromCertContext(cert.Get(), "SN"));
-        api_.CertAddCertificateContextToStore(abonentStore_, cert.Get(), kAddAlways, nullptr);
-        RegisterCA(file, cert.Get());
-      }
-    }
+    if (int32_t status = LoadCRLs(S)) return status;
+    if (int32_t status = LoadCAs(S)) return status;
+    if (int32_t status = LoadAbonents(S)) return status;
     userCert_ = LoadCertificateFile(S.UserCertFile);
     if (!userCert_) return kErrReadCertificate;
     const std::string uid = GetUIDFromCertContext(userCert_.Get(), S.UIDLocationOID);
@@ -225,12 +253,20 @@ int32_t TCryptoAPI20_DLL::VerifySingleCertInLocalStore(PCCERT_CONTEXT Cert, cons
   std::lock_guard<std::recursive_mutex> lock(storeLock_);
   TCertRef found = FindByIssuerAndSerial(abonentStore_, *Cert->pCertInfo);
   if (!found) return kErrCertificate;
+  return ChainCheck(found.Get(), ChainFlags(S));
+}
+
+DWORD TCryptoAPI20_DLL::ChainFlags(const TVerificationSettings& S) {
+  return S.ChainRevocationCheck ? 0xA0000001 : S.CRLDirRevocationCheck ? 0x90000001 : 0x1;
+}
+
+int32_t TCryptoAPI20_DLL::ChainCheck(PCCERT_CONTEXT Cert, DWORD Flags) {
+  std::lock_guard<std::recursive_mutex> lock(storeLock_);
   if (api_.CertGetCertificateChain == nullptr) return kErrFunctionsMissing;
-  const DWORD flags = S.ChainRevocationCheck ? 0xA0000001 : S.CRLDirRevocationCheck ? 0x90000001 : 0x1;
   CERT_CHAIN_PARA para{};
   para.cbSize = sizeof para;
   const CERT_CHAIN_CONTEXT* chain = nullptr;
-  if (!api_.CertGetCertificateChain(chainEngine_, found.Get(), nullptr, caStore_, &para, flags, nullptr, &chain))
+  if (!api_.CertGetCertificateChain(chainEngine_, Cert, nullptr, caStore_, &para, Flags, nullptr, &chain))
     return LastErrorCode();
   const int32_t code = ChainStatusCode(chain->TrustStatus.dwErrorStatus);
   api_.CertFreeCertificateChain(chain);
@@ -257,8 +293,7 @@ int32_t TCryptoAPI20_DLL::AddCRLFile(const std::string& FileName, const TVerific
   if (int32_t status = InitPublicKeyObjects(S)) return status;
   PCCRL_CONTEXT crl = LoadCRLFile(FileName);
   if (crl == nullptr) return kErrCRLFile;
-  const bool added = api_.CertAddCRLContextToStore(caStore_, crl, kAddNewer, nullptr);
-  const int32_t status = added ? 0 : LastErrorCode(kErrCRLFile);
+  const int32_t status = AddNewer(caStore_, nullptr, crl);
   api_.CertFreeCRLContext(crl);
   if (status != 0) return status;
   if (chainEngine_ != nullptr) api_.CertFreeCertificateChainEngine(chainEngine_);

@@ -1,0 +1,149 @@
+// The "Ms Crypto API 2.0" engine over the stand-in CryptoAPI on Linux, checked by an independent
+// tool: `openssl cms` verifies the engine's signatures and opens its envelopes, and the engine
+// verifies and opens what `openssl cms` made. Skipped where no stand-in CryptoAPI is built.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "capi/capi_helpers.h"
+#include "capi/capi_system.h"
+#include "support/bytes.h"
+
+namespace zk {
+namespace {
+
+namespace fs = std::filesystem;
+using capitest::MakeEngine;
+using capitest::Set;
+using suite::Bytes;
+
+std::string Material() {
+  const char* dir = std::getenv("ZK_CAPI_MATERIAL");
+  return dir != nullptr ? dir : "";
+}
+
+int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+class CapiLinux : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (Material().empty() || !system_.Load()) return;
+    ready_ = system_.TrustRoot(suite::ReadFileBytes(Material() + "/ca/ca.cer"));
+    for (const char* user : {"alice", "bob", "carol"})
+      ready_ = ready_ && system_.PutKey(user, suite::ReadFileBytes(Material() + "/" + user + ".blob"),
+                                        "Microsoft Base Cryptographic Provider v1.0", 1);
+  }
+  void SetUp() override {
+    if (!ready_) GTEST_SKIP() << "no stand-in CryptoAPI with the material installed";
+    dir_ = std::make_unique<suite::TempDir>("zk_capi_linux");
+    suite::WriteFileBytes(File("data.bin"), data_);
+  }
+
+  static std::unique_ptr<TCryptoEngine> User(const std::string& name) {
+    auto e = MakeEngine("Ms Crypto API 2.0");
+    Set(*e, "User certificate file", Material() + "/abonents/" + name + ".cer");
+    Set(*e, "CA certificates dir", Material() + "/ca");
+    Set(*e, "Abonents cerificates dir", Material() + "/abonents");
+    Set(*e, "Hash Algorithm", "SHA1");
+    Set(*e, "Encrypt Algorithm", "DESCBC");
+    return e;
+  }
+  std::string File(const std::string& name) const { return dir_->Dir() + "/" + name; }
+  std::string Pem(const std::string& user) const { return Material() + "/" + user + ".pem"; }
+  std::string Key(const std::string& user) const { return Material() + "/" + user + ".key"; }
+
+  int32_t Verify(TCryptoEngine& e, const Bytes& data, const Bytes& signature, std::string& signer) {
+    char text[256] = {};
+    const int32_t code = e.VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(),
+                                      static_cast<int32_t>(signature.size()), text);
+    signer = text;
+    return code;
+  }
+
+  static inline capitest::TSystemCryptoAPI system_;
+  static inline bool ready_ = false;
+  std::unique_ptr<suite::TempDir> dir_;
+  const Bytes data_ = suite::RandomBytes(1000, 7);
+};
+
+const char kLegacy[] = " -provider legacy -provider default";
+
+TEST_F(CapiLinux, EngineSignaturesVerifyWithOpenSSL) {
+  auto alice = User("alice");
+  for (const char* include : {"", "NO"}) {
+    Set(*alice, "Include signer cert in sign", include);
+    Bytes signature(4096);
+    int32_t len = 0;
+    ASSERT_EQ(alice->SignData(data_.data(), static_cast<int32_t>(data_.size()), signature.data(), &len, ""), 0);
+    signature.resize(static_cast<size_t>(len));
+    suite::WriteFileBytes(File("alice.p7s"), signature);
+    const std::string certfile = *include ? " -certfile " + Pem("alice") : "";
+    EXPECT_EQ(Shell("openssl cms -verify -inform DER -in " + File("alice.p7s") + " -content " + File("data.bin") +
+                  " -binary -purpose any -CAfile " + Material() + "/ca.pem" + certfile + " -out /dev/null"),
+              0)
+        << "certificate included: " << (*include ? "no" : "yes");
+  }
+}
+
+TEST_F(CapiLinux, OpenSSLSignaturesVerifyThroughTheEngine) {
+  auto alice = User("alice");
+  Bytes tampered = data_;
+  tampered[10] ^= 1;
+  struct Case {
+    const char* what;
+    const char* user;
+    const char* cert;  // PEM of the signer's certificate
+    const char* flags;
+    bool valid;
+  } cases[] = {
+      {"without signed attributes", "bob", nullptr, " -noattr", true},
+      {"with signed attributes", "bob", nullptr, "", true},
+      {"with a forged certificate of bob", "forged", "forged_cert.pem", " -noattr", false},
+  };
+  ASSERT_EQ(Shell("openssl x509 -inform DER -in " + Material() + "/other/forged.cer -out " + File("forged_cert.pem")), 0);
+  for (const auto& c : cases) {
+    const std::string cert = c.cert ? File(c.cert) : Pem(c.user);
+    ASSERT_EQ(Shell("openssl cms -sign -binary -md sha1 -outform DER -in " + File("data.bin") + " -signer " + cert +
+                  " -inkey " + Key(c.user) + c.flags + " -out " + File("theirs.p7s")),
+              0)
+        << c.what;
+    const Bytes signature = suite::ReadFileBytes(File("theirs.p7s"));
+    std::string signer;
+    if (c.valid) {
+      EXPECT_EQ(Verify(*alice, data_, signature, signer), 0) << c.what;
+      EXPECT_EQ(signer, "bob") << c.what;
+      EXPECT_NE(Verify(*alice, tampered, signature, signer), 0) << c.what << ", tampered";
+    } else {
+      EXPECT_EQ(Verify(*alice, data_, signature, signer), 7) << c.what;
+    }
+  }
+}
+
+TEST_F(CapiLinux, EnvelopesBothWays) {
+  auto alice = User("alice");
+  Bytes buffer(data_.size() + static_cast<size_t>(alice->GetMaxEncodeAddition()));
+  std::copy(data_.begin(), data_.end(), buffer.begin());
+  int32_t len = static_cast<int32_t>(data_.size());
+  ASSERT_EQ(alice->EncodeData(buffer.data(), &len, "bob;carol"), 0);
+  suite::WriteFileBytes(File("ours.p7m"), Bytes(buffer.begin(), buffer.begin() + len));
+  for (const char* user : {"bob", "carol"}) {
+    ASSERT_EQ(Shell(std::string("openssl cms -decrypt -binary -inform DER") + kLegacy + " -in " + File("ours.p7m") +
+                  " -recip " + Pem(user) + " -inkey " + Key(user) + " -out " + File("opened.bin")),
+              0)
+        << user;
+    EXPECT_EQ(suite::ReadFileBytes(File("opened.bin")), data_) << user;
+  }
+  ASSERT_EQ(Shell(std::string("openssl cms -encrypt -binary -des -outform DER") + kLegacy + " -in " + File("data.bin") +
+                " -out " + File("theirs.p7m") + " " + Pem("bob")),
+            0);
+  Bytes envelope = suite::ReadFileBytes(File("theirs.p7m"));
+  auto bob = User("bob");
+  int32_t n = static_cast<int32_t>(envelope.size());
+  ASSERT_EQ(bob->DecodeData(envelope.data(), &n, nullptr), 0);
+  EXPECT_EQ(Bytes(envelope.begin(), envelope.begin() + n), data_);
+}
+
+}  // namespace
+}  // namespace zk
