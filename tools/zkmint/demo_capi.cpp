@@ -165,6 +165,11 @@ void RunRound(const DemoContext& context, const Flavour& f) {
 
 }  // namespace
 
-void RunCapiDemo(const DemoContext& context, const std::string& type) { RunRound(context, type == kPro.engineType ? kPro : kMs); }
+void RunCapiDemo(const DemoContext& context, const std::string& type) {
+  // The round's keys live in the CryptoAPI's containers, which the kit empties when the round
+  // ends, so no command after the demo could use them: this round leaves no parameter files.
+  const DemoContext round{context.api, context.root, context.table, nullptr};
+  RunRound(round, type == kPro.engineType ? kPro : kMs);
+}
 
 }  // namespace zkmint
