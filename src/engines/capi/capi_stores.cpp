@@ -268,8 +268,8 @@ int32_t TCryptoAPI20_DLL::GetCurrentUserUID(const TVerificationSettings& S, std:
   if (FindCertificate(S, "", own) == 0) {
     UID = GetUIDFromCertContext(own.Get(), S.UIDLocationOID);
   } else {
-    TCertRef file = LoadCertificateFile(S.UserCertFile);
-    if (!file) return kErrReadCertificate;
+    TCertRef file;
+    if (int32_t status = ReadCertificateFile(S.UserCertFile, file)) return status;
     UID = GetUIDFromCertContext(file.Get(), S.UIDLocationOID);
   }
   return UID.empty() ? kErrNoOwnUID : 0;
