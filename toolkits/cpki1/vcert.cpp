@@ -344,7 +344,8 @@ CPKI1_EXPORT(int32_t, VCERT_EncryptMem, (uint32_t Ctx, const VCERT_CERT* const* 
     recipients.push_back(&parsed[i]);
   }
   Bytes out;
-  if (!Envelope(recipients, Bytes(In->Data, In->Data + In->Length), out)) return kCryptoError;
+  if (In->Data == nullptr && In->Length != 0) return kBadArgs;
+  if (!Envelope(recipients, In->Data, In->Length, out)) return kCryptoError;
   *Out = Copy(out);
   *OutLen = static_cast<uint32_t>(out.size());
   return *Out == nullptr ? kCryptoError : kOk;
