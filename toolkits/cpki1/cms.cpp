@@ -126,8 +126,8 @@ bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8
   return signer.messageDigest == digest && RsaVerify(cert.n, cert.e, Sha256(signer.signedPart), signer.signature);
 }
 
-bool Envelope(const std::vector<const Certificate*>& recipients, const uint8_t* plain, size_t len, Bytes& out) {
-  const Bytes key = RandomBytes(32), iv = RandomBytes(16);
+bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
+                  Bytes& head, size_t& bodyLen) {
   std::vector<Bytes> infos;
   for (const Certificate* cert : recipients) {
     Bytes wrapped;
@@ -135,9 +135,8 @@ bool Envelope(const std::vector<const Certificate*>& recipients, const uint8_t* 
     infos.push_back(der::Seq({der::SmallInt(0), IssuerAndSerial(*cert), der::Seq({der::Oid(kRsaEncryption), der::Null()}),
                               der::Octets(wrapped)}));
   }
-  // The headers first, each with the length of what follows; the content is encrypted once, in
-  // place at the end: a megabyte copied from structure to structure costs more than its encryption.
-  const size_t bodyLen = (len / 16 + 1) * 16;
+  // Every header carries the length of what follows, the content included.
+  bodyLen = (len / 16 + 1) * 16;
   const Bytes bodyHeader = der::Header(0x80, bodyLen);
   const Bytes eciStart = der::Concat({der::Oid(kData), der::Seq({der::Oid(kAes256Cbc), der::Octets(iv)})});
   const size_t eciLen = eciStart.size() + bodyHeader.size() + bodyLen;
@@ -147,10 +146,8 @@ bool Envelope(const std::vector<const Certificate*>& recipients, const uint8_t* 
   const Bytes wrapHeader = der::Header(0xA0, envHeader.size() + envLen);
   const Bytes type = der::Oid(kEnvelopedData);
   const size_t topLen = type.size() + wrapHeader.size() + envHeader.size() + envLen;
-  out = der::Concat({der::Header(0x30, topLen), type, wrapHeader, envHeader, envStart, bodyHeader});
-  const size_t at = out.size();
-  out.resize(at + bodyLen);
-  return AesCbcEncryptInto(key, iv, plain, len, out.data() + at);
+  head = der::Concat({der::Header(0x30, topLen), type, wrapHeader, envHeader, envStart, bodyHeader});
+  return true;
 }
 
 int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, Bytes& plain) {

@@ -139,7 +139,10 @@ struct SignerFound {
 };
 bool ParseSignedData(const Bytes& cms, std::vector<Bytes>& certs, std::vector<SignerFound>& signers);
 bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8_t* data, size_t len);
-bool Envelope(const std::vector<const Certificate*>& recipients, const uint8_t* plain, size_t len, Bytes& out);
+// The bytes of an envelope before its encrypted content (AES-256-CBC under key and iv), and the
+// content's length: the caller encrypts the content in place after them (AesCbcEncryptInto).
+bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
+                  Bytes& head, size_t& bodyLen);
 // 0, kNotRecipient (no RecipientInfo for cert) or kBadFormat.
 int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, Bytes& plain);
 
