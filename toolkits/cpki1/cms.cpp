@@ -126,8 +126,8 @@ bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8
   return signer.messageDigest == digest && RsaVerify(cert.n, cert.e, Sha256(signer.signedPart), signer.signature);
 }
 
-bool Envelope(const std::vector<const Certificate*>& recipients, const Bytes& plain, Bytes& out) {
-  const Bytes key = RandomBytes(32), iv = RandomBytes(16);
+bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
+                  Bytes& head, size_t& bodyLen) {
   std::vector<Bytes> infos;
   for (const Certificate* cert : recipients) {
     Bytes wrapped;
@@ -135,11 +135,18 @@ bool Envelope(const std::vector<const Certificate*>& recipients, const Bytes& pl
     infos.push_back(der::Seq({der::SmallInt(0), IssuerAndSerial(*cert), der::Seq({der::Oid(kRsaEncryption), der::Null()}),
                               der::Octets(wrapped)}));
   }
-  Bytes body;
-  if (!AesCbc(true, key, iv, plain, body)) return false;
-  const Bytes content = der::Seq({der::Oid(kData), der::Seq({der::Oid(kAes256Cbc), der::Octets(iv)}),
-                                  der::Tlv(0x80, body)});
-  out = ContentInfo(kEnvelopedData, der::Seq({der::SmallInt(0), der::Set(infos), content}));
+  // Every header carries the length of what follows, the content included.
+  bodyLen = (len / 16 + 1) * 16;
+  const Bytes bodyHeader = der::Header(0x80, bodyLen);
+  const Bytes eciStart = der::Concat({der::Oid(kData), der::Seq({der::Oid(kAes256Cbc), der::Octets(iv)})});
+  const size_t eciLen = eciStart.size() + bodyHeader.size() + bodyLen;
+  const Bytes envStart = der::Concat({der::SmallInt(0), der::Set(infos), der::Header(0x30, eciLen), eciStart});
+  const size_t envLen = envStart.size() + bodyHeader.size() + bodyLen;
+  const Bytes envHeader = der::Header(0x30, envLen);
+  const Bytes wrapHeader = der::Header(0xA0, envHeader.size() + envLen);
+  const Bytes type = der::Oid(kEnvelopedData);
+  const size_t topLen = type.size() + wrapHeader.size() + envHeader.size() + envLen;
+  head = der::Concat({der::Header(0x30, topLen), type, wrapHeader, envHeader, envStart, bodyHeader});
   return true;
 }
 

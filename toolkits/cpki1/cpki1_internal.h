@@ -36,6 +36,7 @@ const char* CodeText(int32_t code);
 // ---- DER ----
 namespace der {
 Bytes Tlv(uint8_t tag, const Bytes& content);
+Bytes Header(uint8_t tag, size_t length);  // tag and length of content that follows
 Bytes Seq(const std::vector<Bytes>& items);
 Bytes Set(std::vector<Bytes> items);  // sorted, as DER wants a SET OF
 Bytes Int(const Bytes& magnitude);    // unsigned big-endian magnitude
@@ -87,6 +88,8 @@ bool RsaVerify(const Bytes& n, const Bytes& e, const Bytes& digest, const Bytes&
 bool RsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain);
 bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
+// AES-256-CBC with PKCS#7 padding of in[0, len) into out, which holds (len / 16 + 1) * 16 bytes.
+bool AesCbcEncryptInto(const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out);
 
 // ---- certificates and CRLs ----
 struct Certificate {
@@ -136,7 +139,10 @@ struct SignerFound {
 };
 bool ParseSignedData(const Bytes& cms, std::vector<Bytes>& certs, std::vector<SignerFound>& signers);
 bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8_t* data, size_t len);
-bool Envelope(const std::vector<const Certificate*>& recipients, const Bytes& plain, Bytes& out);
+// The bytes of an envelope before its encrypted content (AES-256-CBC under key and iv), and the
+// content's length: the caller encrypts the content in place after them (AesCbcEncryptInto).
+bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
+                  Bytes& head, size_t& bodyLen);
 // 0, kNotRecipient (no RecipientInfo for cert) or kBadFormat.
 int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, Bytes& plain);
 

@@ -1,4 +1,5 @@
 // RSA (PKCS#1 v1.5 over SHA-256, key transport), AES-256-CBC and SHA-256 through libgcrypt.
+#include <cstring>
 #include <mutex>
 
 #include "cpki1_internal.h"
@@ -150,6 +151,24 @@ bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain) {
   if (p != nullptr) plain.assign(p, p + len);
   if (value != nullptr) gcry_sexp_release(value);
   return p != nullptr;
+}
+
+bool AesCbcEncryptInto(const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out) {
+  InitGcrypt();
+  if (key.size() != 32 || iv.size() != 16) return false;
+  // Whole blocks straight from the input; the last one padded.
+  const size_t whole = len / 16 * 16;
+  uint8_t last[16];
+  const uint8_t pad = static_cast<uint8_t>(16 - (len - whole));
+  std::memset(last, pad, sizeof last);
+  if (len > whole) std::memcpy(last, in + whole, len - whole);
+  gcry_cipher_hd_t h = nullptr;
+  if (gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) return false;
+  const bool ok = gcry_cipher_setkey(h, key.data(), key.size()) == 0 && gcry_cipher_setiv(h, iv.data(), iv.size()) == 0 &&
+                  (whole == 0 || gcry_cipher_encrypt(h, out, whole, in, whole) == 0) &&
+                  gcry_cipher_encrypt(h, out + whole, 16, last, 16) == 0;
+  gcry_cipher_close(h);
+  return ok;
 }
 
 bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out) {

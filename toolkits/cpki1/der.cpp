@@ -44,6 +44,12 @@ long DaysFromCivil(int y, int m, int d) {
 
 }  // namespace
 
+Bytes Header(uint8_t tag, size_t length) {
+  Bytes out{tag};
+  AppendLength(out, length);
+  return out;
+}
+
 Bytes Tlv(uint8_t tag, const Bytes& content) {
   Bytes out{tag};
   AppendLength(out, content.size());

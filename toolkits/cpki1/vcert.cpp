@@ -343,11 +343,22 @@ CPKI1_EXPORT(int32_t, VCERT_EncryptMem, (uint32_t Ctx, const VCERT_CERT* const* 
     if (int32_t r = Trust(*ctx, parsed[i])) return r;
     recipients.push_back(&parsed[i]);
   }
-  Bytes out;
-  if (!Envelope(recipients, Bytes(In->Data, In->Data + In->Length), out)) return kCryptoError;
-  *Out = Copy(out);
-  *OutLen = static_cast<uint32_t>(out.size());
-  return *Out == nullptr ? kCryptoError : kOk;
+  if (In->Data == nullptr && In->Length != 0) return kBadArgs;
+  // Written once into the block handed out: headers, then the content encrypted in place.
+  const Bytes key = RandomBytes(32), iv = RandomBytes(16);
+  Bytes head;
+  size_t bodyLen = 0;
+  if (!EnvelopeHead(recipients, In->Length, key, iv, head, bodyLen)) return kCryptoError;
+  auto* block = static_cast<uint8_t*>(std::malloc(head.size() + bodyLen));
+  if (block == nullptr) return kCryptoError;
+  std::memcpy(block, head.data(), head.size());
+  if (!AesCbcEncryptInto(key, iv, In->Data, In->Length, block + head.size())) {
+    std::free(block);
+    return kCryptoError;
+  }
+  *Out = block;
+  *OutLen = static_cast<uint32_t>(head.size() + bodyLen);
+  return kOk;
 }
 
 CPKI1_EXPORT(int32_t, VCERT_DecryptMem, (uint32_t Ctx, const VCERT_BLOB* In, const VCERT_CERT* Own,

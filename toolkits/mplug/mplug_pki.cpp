@@ -65,6 +65,8 @@ std::string FilePath(std::string path) {
 bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit) {
   std::FILE* f = std::fopen(FilePath(path).c_str(), "rb");
   if (f == nullptr) return false;
+  // Read straight into our buffer: the stream's own buffer would be allocated for every file.
+  std::setvbuf(f, nullptr, _IONBF, 0);
   out.clear();
   uint8_t chunk[4096];
   size_t n = 0;

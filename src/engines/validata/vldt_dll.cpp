@@ -304,8 +304,8 @@ int32_t TValidata::VerifyBuffer(const TValidataSettings& S, VerifyMode Mode, con
   });
 }
 
-int32_t TValidata::EncryptForRecipients(const TValidataSettings& S, const std::string& Recipients,
-                                        const uint8_t* Data, size_t Len, size_t Capacity, std::vector<uint8_t>& Out) {
+int32_t TValidata::EncryptForRecipients(const TValidataSettings& S, const std::string& Recipients, uint8_t* Data,
+                                        size_t Len, size_t Capacity, size_t& OutLen) {
   return Run(S, [&] {
     FindHolder own{api_};
     if (S.UidLocation != "CN") {
@@ -329,8 +329,9 @@ int32_t TValidata::EncryptForRecipients(const TValidataSettings& S, const std::s
     uint8_t* out = nullptr;
     uint32_t outLen = 0;
     int32_t r = api_->VCERT_EncryptMem(ctx_, certs.data(), static_cast<uint32_t>(certs.size()), &in, &out, &outLen);
-    if (r == 0 && outLen > Capacity) r = kErrTooLarge;
-    if (r == 0 && out != nullptr) Out.assign(out, out + outLen);
+    if (r == 0 && (out == nullptr || outLen > Capacity)) r = kErrTooLarge;
+    // Straight from the toolkit's block into the caller's buffer, once the toolkit is done reading it.
+    if (r == 0) std::memcpy(Data, out, outLen), OutLen = outLen;
     if (out != nullptr) api_->VCERT_FreeMem(out);
     return r;
   });

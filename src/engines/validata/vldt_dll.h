@@ -78,9 +78,10 @@ class TValidata : public TCrypto_DLL {
   int32_t SignBuffer(const TValidataSettings& S, const uint8_t* Data, size_t Len, std::vector<uint8_t>& Signature);
   int32_t VerifyBuffer(const TValidataSettings& S, VerifyMode Mode, const uint8_t* Data, size_t Len,
                        const uint8_t* Signature, size_t SignatureLen, std::string& Result);
-  // Out receives the envelope; more than Capacity bytes are refused (kErrTooLarge).
-  int32_t EncryptForRecipients(const TValidataSettings& S, const std::string& Recipients, const uint8_t* Data,
-                               size_t Len, size_t Capacity, std::vector<uint8_t>& Out);
+  // Data[0, Len) encrypted; the envelope replaces it in Data only when it fits Capacity bytes
+  // (else kErrTooLarge, Data untouched), and OutLen receives its length.
+  int32_t EncryptForRecipients(const TValidataSettings& S, const std::string& Recipients, uint8_t* Data, size_t Len,
+                               size_t Capacity, size_t& OutLen);
   int32_t DecryptMessage(const TValidataSettings& S, const uint8_t* Data, size_t Len, std::vector<uint8_t>& Out);
   int32_t StoreCertificate(const TValidataSettings& S, const uint8_t* Bytes, size_t Len);
   int32_t StoreCRL(const TValidataSettings& S, const uint8_t* Bytes, size_t Len);

@@ -159,12 +159,11 @@ int32_t TValidataEngine::EncodeData(uint8_t* Data, int32_t* DataLen, const char*
     std::string recipients = RecipientUIDs != nullptr ? RecipientUIDs : "";
     if (recipients.empty()) recipients = ParamValue(kEncryptFor);
     if (recipients.empty()) return kErrNoUID;
-    std::vector<uint8_t> out;
+    size_t sealed = 0;
     const size_t capacity = static_cast<size_t>(*DataLen) + static_cast<size_t>(GetMaxEncodeAddition());
-    const int32_t r = B->EncryptForRecipients(S, recipients, Data, static_cast<size_t>(*DataLen), capacity, out);
+    const int32_t r = B->EncryptForRecipients(S, recipients, Data, static_cast<size_t>(*DataLen), capacity, sealed);
     if (r != 0) return r;
-    std::memcpy(Data, out.data(), out.size());
-    *DataLen = static_cast<int32_t>(out.size());
+    *DataLen = static_cast<int32_t>(sealed);
     return 0;
   });
 }
