@@ -42,7 +42,7 @@ for name in "${targets[@]}"; do
   mkdir -p "$corpus" "$crashes"
   log=$BUILD/fuzz-crashes/$name.log
   set +e
-  (cd "$BUILD" && ASAN_OPTIONS=detect_leaks=1 "./$name" -max_total_time="$share" -print_final_stats=1 \
+  (cd "$BUILD" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp "./$name" -max_total_time="$share" -print_final_stats=1 \
      -artifact_prefix="$crashes/" "$corpus" "$BUILD/fuzz-seeds/$name" >"$log" 2>&1)
   status=$?
   set -e

@@ -24,7 +24,7 @@ step "Linux tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZK_BUILD_TESTS=ON -DZK_SANITIZE=address,undefined \
       -DCMAKE_CXX_FLAGS="-fno-sanitize-recover=undefined"
 ninja -C build/asan -j "$JOBS"
-(cd build/asan && ASAN_OPTIONS=detect_leaks=1 ctest --no-tests=error --output-on-failure -j "$JOBS")
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp ctest --no-tests=error --output-on-failure -j "$JOBS")
 
 step "Concurrency tests under ThreadSanitizer"
 bash scripts/tsan.sh build/tsan
