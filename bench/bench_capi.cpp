@@ -405,7 +405,6 @@ int main(int argc, char** argv) {
   int status = 0;
   try {
     WorldOf(kFew);  // built here: the two-thread cases must not race to build it
-    WorldOf(kMany);
     zkbench::MedianReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     PrintTables(reporter);

@@ -121,6 +121,8 @@ bool SameId(const std::vector<BYTE>& issuer, const std::vector<BYTE>& serial, co
 }
 
 EVP_PKEY* PublicKeyOf(const CERT_INFO& info) {
+  // A context's own CERT_INFO: its certificate's key, not decoded again.
+  if (EVP_PKEY* known = KnownPublicKey(&info)) return known;
   const CERT_PUBLIC_KEY_INFO& spki = info.SubjectPublicKeyInfo;
   if (spki.Algorithm.pszObjId == nullptr) return nullptr;
   ASN1_OBJECT* obj = OBJ_txt2obj(spki.Algorithm.pszObjId, 1);

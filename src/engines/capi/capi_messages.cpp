@@ -132,16 +132,18 @@ int32_t TCryptoAPI20_DLL::VerifySign(const uint8_t* Data, size_t Len, bool& NoSi
     std::memcpy(&carried, countBytes.data(), sizeof carried);
   if (!msg.Param(kMsgSignerCertInfoParam, 0, infoBytes)) return LastErrorCode(kErrCertificate);
   const auto& signerInfo = *reinterpret_cast<const CERT_INFO*>(infoBytes.data());
-  TCertRef inMessage;
-  for (DWORD i = 0; i < carried && !inMessage; ++i) {
+  // The carried certificate that names the signer, found by its issuer and serial as encoded: no
+  // context is made of it unless it differs from the correspondent's certificate.
+  std::vector<uint8_t> inMessage, issuer, serial;
+  for (DWORD i = 0; i < carried && inMessage.empty(); ++i) {
     std::vector<uint8_t> encoded;
-    if (!msg.Param(kMsgCertParam, i, encoded)) continue;
-    TCertRef cert(&api_, api_.CertCreateCertificateContext(kEncoding, encoded.data(), static_cast<DWORD>(encoded.size())));
-    if (cert && SameBlob(cert.Get()->pCertInfo->Issuer, signerInfo.Issuer) &&
-        SameBlob(cert.Get()->pCertInfo->SerialNumber, signerInfo.SerialNumber))
-      inMessage = std::move(cert);
+    if (!msg.Param(kMsgCertParam, i, encoded) || !CertIssuerAndSerial(encoded.data(), encoded.size(), issuer, serial))
+      continue;
+    if (SameBlob({static_cast<DWORD>(issuer.size()), issuer.data()}, signerInfo.Issuer) &&
+        SameBlob({static_cast<DWORD>(serial.size()), serial.data()}, signerInfo.SerialNumber))
+      inMessage = std::move(encoded);
   }
-  if (!inMessage) {
+  if (inMessage.empty()) {
     if (carried > 0) return kErrCertificate;  // certificates, but not the signer's
     if (!S.AllowUnsignedCert) return kErrNoSignerCert;
     NoSignerCert = true;
@@ -153,15 +155,20 @@ int32_t TCryptoAPI20_DLL::VerifySign(const uint8_t* Data, size_t Len, bool& NoSi
   // Some CryptoAPIs pass altered fields the signature value does not cover.
   if (!StrictDetachedSignature(Signature, SignatureLen, signer.Get()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId))
     return static_cast<int32_t>(kNteBadSignature);
-  PCCERT_CONTEXT verifying = inMessage ? inMessage.Get() : signer.Get();
-  if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlVerifySignature, verifying->pCertInfo))
-    return LastErrorCode(static_cast<int32_t>(kNteBadSignature));
-  if (inMessage) {
-    const CERT_CONTEXT& a = *inMessage.Get();
-    const CERT_CONTEXT& b = *signer.Get();
-    if (a.cbCertEncoded != b.cbCertEncoded || std::memcmp(a.pbCertEncoded, b.pbCertEncoded, a.cbCertEncoded) != 0)
-      return kErrCertificate;
+  const CERT_CONTEXT& known = *signer.Get();
+  const bool same = inMessage.empty() || (inMessage.size() == known.cbCertEncoded &&
+                                          std::memcmp(inMessage.data(), known.pbCertEncoded, inMessage.size()) == 0);
+  // A carried certificate that only claims the signer's issuer and serial: the signature is
+  // checked with its own key, and then refused all the same.
+  TCertRef claimed;
+  if (!same) {
+    claimed = TCertRef(&api_, api_.CertCreateCertificateContext(kEncoding, inMessage.data(), static_cast<DWORD>(inMessage.size())));
+    if (!claimed) return kErrCertificate;
   }
+  const CERT_INFO* verifying = same ? known.pCertInfo : claimed.Get()->pCertInfo;
+  if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlVerifySignature, verifying))
+    return LastErrorCode(static_cast<int32_t>(kNteBadSignature));
+  if (!same) return kErrCertificate;
   if (int32_t status = CheckMessageDigest(msg)) return status;
   return ResultTextFor(signer.Get(), Mode, S, ResultText);
 }
