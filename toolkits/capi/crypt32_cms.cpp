@@ -83,13 +83,13 @@ CMS_ContentInfo* DecodeCms(const BYTE* der, size_t len) {
   return cms;
 }
 
+// Encoded straight into `out`: a large message is not copied once more.
 bool EncodeCms(CMS_ContentInfo* cms, std::vector<BYTE>& out) {
-  unsigned char* der = nullptr;
-  const int len = i2d_CMS_ContentInfo(cms, &der);
+  const int len = i2d_CMS_ContentInfo(cms, nullptr);
   if (len <= 0) return false;
-  out.assign(der, der + len);
-  OPENSSL_free(der);
-  return true;
+  out.resize(static_cast<size_t>(len));
+  unsigned char* p = out.data();
+  return i2d_CMS_ContentInfo(cms, &p) == len;
 }
 
 bool SignerId(CMS_SignerInfo* si, std::vector<BYTE>& issuer, std::vector<BYTE>& serial) {

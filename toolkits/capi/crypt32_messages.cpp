@@ -155,26 +155,57 @@ bool SignedContent(TMessage* m, std::vector<BYTE>& content) {
 // A caller asks the size first, then calls again with the same arguments for the bytes: the
 // message made for the size query is kept (per thread) and given out by that second call, so
 // signing and enveloping are done once, not twice.
+// A call's data (in pieces, compared where they lie) and the rest of its arguments, flattened.
+struct TRequest {
+  DWORD count;
+  const BYTE* const* pieces;
+  const DWORD* lengths;
+  std::vector<BYTE> rest;
+};
+
+// The kept message and what it was made of. The buffers keep their room from call to call, so
+// that a large message costs no fresh memory each time; the data is wiped once used.
 struct TPending {
-  std::vector<BYTE> request, message;
+  std::vector<BYTE> content, rest, message;
+  void Clear() {
+    OPENSSL_cleanse(content.data(), content.size());
+    content.clear();
+    rest.clear();
+    message.clear();
+  }
+  bool Matches(const TRequest& r) const {
+    if (message.empty() || rest != r.rest) return false;
+    size_t at = 0;
+    for (DWORD i = 0; i < r.count; ++i) {
+      if (r.pieces[i] == nullptr) continue;
+      if (r.lengths[i] > content.size() - at ||
+          (r.lengths[i] > 0 && std::memcmp(content.data() + at, r.pieces[i], r.lengths[i]) != 0))
+        return false;
+      at += r.lengths[i];
+    }
+    return at == content.size();
+  }
 };
 thread_local TPending pending;
 
-BOOL GiveMessage(std::vector<BYTE>& request, const std::vector<BYTE>& message, BYTE* out, DWORD* outLen) {
+BOOL GiveMessage(TRequest& request, std::vector<BYTE>& message, BYTE* out, DWORD* outLen) {
+  pending.Clear();
+  const BOOL given = GiveBytes(message, out, outLen);
   if (out == nullptr) {
-    pending.request = std::move(request);
-    pending.message = message;
-  } else {
-    pending = TPending();
+    for (DWORD i = 0; i < request.count; ++i)
+      if (request.pieces[i] != nullptr)
+        pending.content.insert(pending.content.end(), request.pieces[i], request.pieces[i] + request.lengths[i]);
+    pending.rest.swap(request.rest);
+    pending.message.swap(message);
   }
-  return GiveBytes(message, out, outLen);
+  return given;
 }
 
-// The message of a size query just made with the same request, taken out of the keeping.
-bool TakePending(const std::vector<BYTE>& request, BYTE* out, std::vector<BYTE>& message) {
-  if (out == nullptr || pending.message.empty() || pending.request != request) return false;
-  message = std::move(pending.message);
-  pending = TPending();
+// The message of a size query just made with the same request, given out of the keeping.
+bool GivePending(const TRequest& request, BYTE* out, DWORD* outLen, BOOL& given) {
+  if (out == nullptr || !pending.Matches(request)) return false;
+  given = GiveBytes(pending.message, out, outLen);
+  pending.Clear();
   return true;
 }
 
@@ -235,14 +266,17 @@ STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detache
     return Fail(kErrorCallNotImplemented);  // attributes of the caller's own are not offered
   TCertElem* signer = CertOf(Para->pSigningCert);
   if (signer == nullptr) return Fail(kErrorInvalidParameter);
+  TRequest request{Count, Pieces, Lengths, {}};
+  std::vector<BYTE>& rest = request.rest;
+  rest.insert(rest.end(), signer->der.begin(), signer->der.end());
+  AppendValue(rest, signer->hasKeyContext ? signer->keyContext.hCryptProv : HCRYPTPROV{0});
+  AppendValue(rest, Detached);
+  AppendText(rest, Para->HashAlgorithm.pszObjId);
+  for (DWORD i = 0; i < Para->cMsgCert; ++i) AppendValue(rest, Para->rgpMsgCert[i]);
+  BOOL given = 0;
+  if (GivePending(request, Out, OutLen, given)) return given;
   const std::vector<BYTE> content = Concatenated(Count, Pieces, Lengths);
-  std::vector<BYTE> request = content, der;
-  request.insert(request.end(), signer->der.begin(), signer->der.end());
-  AppendValue(request, signer->hasKeyContext ? signer->keyContext.hCryptProv : HCRYPTPROV{0});
-  AppendValue(request, Detached);
-  AppendText(request, Para->HashAlgorithm.pszObjId);
-  for (DWORD i = 0; i < Para->cMsgCert; ++i) AppendValue(request, Para->rgpMsgCert[i]);
-  if (TakePending(request, Out, der)) return GiveBytes(der, Out, OutLen);
+  std::vector<BYTE> der;
   TDigest md(Para->HashAlgorithm.pszObjId);
   if (md.md == nullptr) return Fail(kCryptEUnknownAlgo);
   EVP_PKEY* key = CertPrivateKey(signer);
@@ -314,13 +348,17 @@ STANDIN_EXPORT BOOL CryptEncryptMessage(CRYPT_ENCRYPT_MESSAGE_PARA* Para, DWORD 
   if (Para == nullptr || OutLen == nullptr || Count == 0 || Recipients == nullptr ||
       (Data == nullptr && DataLen > 0) || Para->ContentEncryptionAlgorithm.pszObjId == nullptr)
     return Fail(kErrorInvalidParameter);
-  std::vector<BYTE> request(Data, Data + DataLen), der;
-  AppendText(request, Para->ContentEncryptionAlgorithm.pszObjId);
+  const BYTE* const pieces[] = {Data};
+  const DWORD lengths[] = {DataLen};
+  TRequest request{1, pieces, lengths, {}};
+  AppendText(request.rest, Para->ContentEncryptionAlgorithm.pszObjId);
   for (DWORD i = 0; i < Count; ++i) {
     const TCertElem* c = CertOf(Recipients[i]);
-    if (c != nullptr) request.insert(request.end(), c->der.begin(), c->der.end());
+    if (c != nullptr) request.rest.insert(request.rest.end(), c->der.begin(), c->der.end());
   }
-  if (TakePending(request, Out, der)) return GiveBytes(der, Out, OutLen);
+  BOOL given = 0;
+  if (GivePending(request, Out, OutLen, given)) return given;
+  std::vector<BYTE> der;
   TCipher cipher(Para->ContentEncryptionAlgorithm.pszObjId);
   if (cipher.cipher == nullptr) return Fail(kCryptEUnknownAlgo);
   STACK_OF(X509)* certs = sk_X509_new_null();
@@ -422,10 +460,18 @@ STANDIN_EXPORT BOOL CryptMsgUpdate(HCRYPTMSG Msg, const BYTE* Data, DWORD Len, B
   TMessage* m = MessageOf(Msg);
   if (m == nullptr || (Data == nullptr && Len > 0)) return Fail(kErrorInvalidParameter);
   if (!m->encodedDone) {
-    if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
-    if (!Final) return 1;
+    if (!Final) {
+      if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
+      return 1;
+    }
     m->encodedDone = true;
-    m->cms = DecodeCms(m->encoded.data(), m->encoded.size());
+    // The message in one piece is decoded where it lies; the decoded form keeps what it needs.
+    if (m->encoded.empty()) {
+      m->cms = DecodeCms(Data, Len);
+    } else {
+      if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
+      m->cms = DecodeCms(m->encoded.data(), m->encoded.size());
+    }
     if (m->cms == nullptr || MessageType(m->cms) == 0) return Fail(kCryptEAsn1BadTag);
     if (m->detached && MessageType(m->cms) != kMsgSigned) return Fail(kCryptEInvalidMsgType);
     return 1;

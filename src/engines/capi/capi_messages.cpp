@@ -215,8 +215,9 @@ int32_t TCryptoAPI20_DLL::EncryptBuffer(const uint8_t* Data, size_t Len, const s
 
 // Decryption through the low-level message functions: the recipient that is the user, then
 // CMSG_CTRL_DECRYPT with the cached key. (CryptDecryptMessage is not usable on every system.)
-int32_t TCryptoAPI20_DLL::DecryptBuffer(const uint8_t* Data, size_t Len, const TVerificationSettings& S,
-                                        int32_t KeyTimeout, int32_t LastOpTimeout, std::vector<uint8_t>& Out) {
+// The message keeps its own copy once updated, so the content goes straight into Data.
+int32_t TCryptoAPI20_DLL::DecryptBuffer(uint8_t* Data, size_t& Len, const TVerificationSettings& S,
+                                        int32_t KeyTimeout, int32_t LastOpTimeout) {
   TCertRef own;
   if (int32_t status = FindCertificate(S, "", own)) return status;
   std::lock_guard<std::recursive_mutex> lock(keyLock_);
@@ -240,7 +241,12 @@ int32_t TCryptoAPI20_DLL::DecryptBuffer(const uint8_t* Data, size_t Len, const T
         continue;
       CMSG_CTRL_DECRYPT_PARA para{sizeof(CMSG_CTRL_DECRYPT_PARA), keyProv_, kAtKeyExchange, i};
       if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlDecrypt, &para)) return LastErrorCode(kErrCannotDecrypt);
-      if (!msg.Param(kMsgContentParam, 0, Out)) return LastErrorCode(kErrCannotDecrypt);
+      DWORD size = 0;
+      if (!api_.CryptMsgGetParam(msg.Get(), kMsgContentParam, 0, nullptr, &size)) return LastErrorCode(kErrCannotDecrypt);
+      if (size > Len) return kErrCannotDecrypt;  // longer than the envelope: the caller's buffer holds no more
+      if (!api_.CryptMsgGetParam(msg.Get(), kMsgContentParam, 0, Data, &size) || size > Len)
+        return LastErrorCode(kErrCannotDecrypt);
+      Len = size;
       return 0;
     }
     return kErrCannotDecrypt;
