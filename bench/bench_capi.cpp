@@ -333,6 +333,24 @@ void ScaleVerify(benchmark::State& state) {
   TimeEach(state, zkbench::kScalingBytes, NoPrepare, [&] { return Verify(self.get(), data, signature); });
 }
 
+// The same work in raw OpenSSL CMS on one and two threads: what the machine and OpenSSL allow.
+void ScaleSignRaw(benchmark::State& state) {
+  const World& w = WorldOf(kFew);
+  const Bytes data = RandomData(zkbench::kScalingBytes);
+  Bytes signature;
+  TimeEach(state, zkbench::kScalingBytes, NoPrepare, [&] { return RawSign(w, data, signature); });
+}
+
+void ScaleVerifyRaw(benchmark::State& state) {
+  const World& w = WorldOf(kFew);
+  const Bytes data = RandomData(zkbench::kScalingBytes);
+  Bytes signature;
+  Check(RawSign(w, data, signature) == 0, "CMS_sign");
+  X509_STORE* store = StoreOf(w);
+  TimeEach(state, zkbench::kScalingBytes, NoPrepare, [&] { return RawVerify(store, data, signature); });
+  X509_STORE_free(store);
+}
+
 // ---- tables ------------------------------------------------------------------------------------
 
 double Rate(const zkbench::MedianReporter& r, const std::string& name, const std::string& args) {
@@ -379,6 +397,8 @@ void RegisterAll() {
   add("verify/engine", VerifyEngine)->Args({kSmall, kFew})->Args({kLarge, kFew})->Args({kSmall, kMany});
   zkbench::RegisterScaling("sign", ScaleSign);
   zkbench::RegisterScaling("verify", ScaleVerify);
+  zkbench::RegisterScaling("sign", ScaleSignRaw, "raw");
+  zkbench::RegisterScaling("verify", ScaleVerifyRaw, "raw");
 }
 
 // The stand-in keeps its containers and system stores in a state directory; the benchmark's own.
