@@ -140,16 +140,14 @@ DWORD MessageType(CMS_ContentInfo* cms) {
   return nid == NID_pkcs7_signed ? kMsgSigned : nid == NID_pkcs7_enveloped ? kMsgEnveloped : 0;
 }
 
-// The content a signature covers: the detached content given, or the one inside.
-bool SignedContent(TMessage* m, std::vector<BYTE>& content) {
-  if (m->detached) {
-    content = m->content;
-    return m->contentDone;
-  }
-  ASN1_OCTET_STRING** inside = CMS_get0_content(m->cms);
-  if (inside == nullptr || *inside == nullptr) return false;
-  content.assign(ASN1_STRING_get0_data(*inside), ASN1_STRING_get0_data(*inside) + ASN1_STRING_length(*inside));
-  return true;
+// The content a signature covers: the detached content given (where the message keeps it), or
+// the one inside (copied into `inside`).
+const std::vector<BYTE>* SignedContent(TMessage* m, std::vector<BYTE>& inside) {
+  if (m->detached) return m->contentDone ? &m->content : nullptr;
+  ASN1_OCTET_STRING** found = CMS_get0_content(m->cms);
+  if (found == nullptr || *found == nullptr) return nullptr;
+  inside.assign(ASN1_STRING_get0_data(*found), ASN1_STRING_get0_data(*found) + ASN1_STRING_length(*found));
+  return &inside;
 }
 
 // A caller asks the size first, then calls again with the same arguments for the bytes: the
@@ -522,16 +520,18 @@ STANDIN_EXPORT BOOL CryptMsgGetParam(HCRYPTMSG Msg, DWORD Type, DWORD Index, voi
         return ok;
       }
       case kMsgComputedHashParam: {
-        std::vector<BYTE> content, digest;
+        std::vector<BYTE> inside, digest;
         if (si == nullptr) return Fail(kCryptEInvalidIndex);
-        if (!SignedContent(m, content)) return Fail(kCryptEStreamMsgNotReady);
-        if (!ContentDigest(si, content, digest)) return Fail(kCryptEUnknownAlgo);
+        const std::vector<BYTE>* content = SignedContent(m, inside);
+        if (content == nullptr) return Fail(kCryptEStreamMsgNotReady);
+        if (!ContentDigest(si, *content, digest)) return Fail(kCryptEUnknownAlgo);
         return GiveBytes(digest, Data, DataLen);
       }
       case kMsgContentParam: {
-        std::vector<BYTE> content;
-        if (m->detached || !SignedContent(m, content)) return Fail(kCryptEInvalidMsgType);
-        return GiveBytes(content, Data, DataLen);
+        std::vector<BYTE> inside;
+        const std::vector<BYTE>* content = m->detached ? nullptr : SignedContent(m, inside);
+        if (content == nullptr) return Fail(kCryptEInvalidMsgType);
+        return GiveBytes(*content, Data, DataLen);
       }
     }
   } else if (type == kMsgEnveloped) {
@@ -561,13 +561,14 @@ STANDIN_EXPORT BOOL CryptMsgControl(HCRYPTMSG Msg, DWORD, DWORD Type, const void
   if (m->cms == nullptr) return Fail(kCryptEStreamMsgNotReady);
   if (Type == kCtrlVerifySignature && MessageType(m->cms) == kMsgSigned) {
     const auto& info = *static_cast<const CERT_INFO*>(Para);
-    std::vector<BYTE> content;
-    if (!SignedContent(m, content)) return Fail(kCryptEStreamMsgNotReady);
+    std::vector<BYTE> inside;
+    const std::vector<BYTE>* content = SignedContent(m, inside);
+    if (content == nullptr) return Fail(kCryptEStreamMsgNotReady);
     for (DWORD i = 0; CMS_SignerInfo* si = Signer(m->cms, i); ++i) {
       std::vector<BYTE> issuer, serial;
       if (!SignerId(si, issuer, serial) || !SameId(issuer, serial, info)) continue;
       EVP_PKEY* key = PublicKeyOf(info);
-      const DWORD error = key == nullptr ? kNteBadKey : VerifySigner(si, key, content);
+      const DWORD error = key == nullptr ? kNteBadKey : VerifySigner(si, key, *content);
       EVP_PKEY_free(key);
       return error == 0 ? 1 : Fail(error);
     }
