@@ -273,7 +273,11 @@ STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detache
   for (DWORD i = 0; i < Para->cMsgCert; ++i) AppendValue(rest, Para->rgpMsgCert[i]);
   BOOL given = 0;
   if (GivePending(request, Out, OutLen, given)) return given;
-  const std::vector<BYTE> content = Concatenated(Count, Pieces, Lengths);
+  // One piece is signed where it lies; several are joined first.
+  const std::vector<BYTE> joined = Count == 1 ? std::vector<BYTE>() : Concatenated(Count, Pieces, Lengths);
+  static const BYTE kNone = 0;
+  const BYTE* content = Count == 1 && Pieces[0] != nullptr ? Pieces[0] : joined.empty() ? &kNone : joined.data();
+  const size_t contentLen = Count == 1 && Pieces[0] != nullptr ? Lengths[0] : joined.size();
   std::vector<BYTE> der;
   TDigest md(Para->HashAlgorithm.pszObjId);
   if (md.md == nullptr) return Fail(kCryptEUnknownAlgo);
@@ -286,7 +290,7 @@ STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detache
     TCertElem* c = CertOf(Para->rgpMsgCert[i]);
     ok = c != nullptr && CMS_add1_cert(cms, c->x509) == 1;
   }
-  BIO* in = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
+  BIO* in = BIO_new_mem_buf(content, static_cast<int>(contentLen));
   ok = ok && CMS_final(cms, in, nullptr, flags) == 1;
   ok = ok && EncodeCms(cms, der);
   BIO_free(in);
