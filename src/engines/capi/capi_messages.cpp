@@ -42,6 +42,17 @@ bool SameBlob(const CRYPT_BLOB& a, const CRYPT_BLOB& b) {
   return a.cbData == b.cbData && (a.cbData == 0 || std::memcmp(a.pbData, b.pbData, a.cbData) == 0);
 }
 
+// Two little-endian integers compared by value: a CryptoAPI may keep or drop a redundant sign
+// byte (0x00 of a positive, 0xFF of a negative number), as CertCompareIntegerBlob allows.
+bool SameInteger(const uint8_t* a, size_t aSize, const CRYPT_BLOB& b) {
+  const auto significant = [](const uint8_t* p, size_t n) {
+    while (n > 1 && ((p[n - 1] == 0x00 && (p[n - 2] & 0x80) == 0) || (p[n - 1] == 0xFF && (p[n - 2] & 0x80) != 0))) --n;
+    return n;
+  };
+  const size_t n = significant(a, aSize), m = b.cbData == 0 ? 0 : significant(b.pbData, b.cbData);
+  return n == m && (n == 0 || std::memcmp(a, b.pbData, n) == 0);
+}
+
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t size) {
   uint8_t diff = 0;
   for (size_t i = 0; i < size; ++i) diff |= a[i] ^ b[i];
@@ -140,7 +151,7 @@ int32_t TCryptoAPI20_DLL::VerifySign(const uint8_t* Data, size_t Len, bool& NoSi
     if (!msg.Param(kMsgCertParam, i, encoded) || !CertIssuerAndSerial(encoded.data(), encoded.size(), issuer, serial))
       continue;
     if (SameBlob({static_cast<DWORD>(issuer.size()), issuer.data()}, signerInfo.Issuer) &&
-        SameBlob({static_cast<DWORD>(serial.size()), serial.data()}, signerInfo.SerialNumber))
+        SameInteger(serial.data(), serial.size(), signerInfo.SerialNumber))
       inMessage = std::move(encoded);
   }
   if (inMessage.empty()) {
