@@ -10,6 +10,7 @@
 #include "capi/capi_helpers.h"
 #include "capi/capi_system.h"
 #include "support/bytes.h"
+#include "support/standin.h"
 
 namespace zk {
 namespace {
@@ -143,6 +144,51 @@ TEST_F(CapiLinux, EnvelopesBothWays) {
   int32_t n = static_cast<int32_t>(envelope.size());
   ASSERT_EQ(bob->DecodeData(envelope.data(), &n, nullptr), 0);
   EXPECT_EQ(Bytes(envelope.begin(), envelope.begin() + n), data_);
+}
+
+// When the certificate model is built, files that are no certificate or CRL are passed over, but a
+// failing toolkit is not taken for such a file: the operation fails, the files stay as they were,
+// and the next operation builds the whole model again.
+TEST_F(CapiLinux, ModelSkipsBadFilesButNotToolkitFailures) {
+  const std::string abonents = File("abonents"), crls = File("crl");
+  fs::copy(Material() + "/abonents", abonents);
+  fs::create_directories(crls);
+  fs::copy_file(Material() + "/revoke_carol.crl", crls + "/carol.crl");
+  const Bytes bob = suite::ReadFileBytes(abonents + "/bob.cer");
+  suite::WriteFileBytes(abonents + "/cut.cer", Bytes(bob.begin(), bob.begin() + static_cast<std::ptrdiff_t>(bob.size() / 2)));
+  suite::WriteFileBytes(abonents + "/text.cer", suite::Text("no certificate"));
+  suite::WriteFileBytes(crls + "/text.crl", suite::Text("-----BEGIN X509 CRL-----\nbm8gQ1JM\n-----END X509 CRL-----\n"));
+  auto alice = User("alice");
+  Set(*alice, "Abonents cerificates dir", abonents);
+  Set(*alice, "CRL dir", crls);
+  const auto encodeFor = [&](const char* recipients) {
+    Bytes buffer(data_.size() + static_cast<size_t>(alice->GetMaxEncodeAddition()));
+    std::copy(data_.begin(), data_.end(), buffer.begin());
+    int32_t len = static_cast<int32_t>(data_.size());
+    return alice->EncodeData(buffer.data(), &len, recipients);
+  };
+  const auto encode = [&] { return encodeFor("bob"); };
+  const auto carolRevoked = [&] { return encodeFor("carol") == 51; };  // the CRL was read
+  ASSERT_EQ(encode(), 0);
+  EXPECT_TRUE(carolRevoked());
+  const suite::StandInControl crypt32("crypt32.dll");
+  const std::string code = " 1 " + std::to_string(static_cast<int32_t>(0x80090020u));  // NTE_FAIL
+  for (const char* function : {"CertCreateCertificateContext", "CertCreateCRLContext"}) {
+    alice->ClearCash();
+    ASSERT_EQ(crypt32.Send(std::string("fail ") + function + code), 0);
+    EXPECT_NE(encode(), 0) << function;
+    crypt32.Reset();
+    EXPECT_EQ(encode(), 0) << function;
+    EXPECT_TRUE(carolRevoked()) << function;
+  }
+  // A scan of the directory cut short removes no file.
+  ASSERT_EQ(crypt32.Send("fail CertCreateCertificateContext" + code), 0);
+  EXPECT_NE(alice->RemoveCertificate("bob"), 0);
+  crypt32.Reset();
+  EXPECT_TRUE(fs::exists(abonents + "/bob.cer"));
+  EXPECT_EQ(encode(), 0);
+  EXPECT_EQ(alice->RemoveCertificate("bob"), 0);
+  EXPECT_FALSE(fs::exists(abonents + "/bob.cer"));
 }
 
 }  // namespace

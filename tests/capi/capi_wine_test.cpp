@@ -245,6 +245,10 @@ class CapiWineStock : public CapiWine {
     CreateDirectoryA(dir_.c_str(), nullptr);
     for (const char* user : {"alice", "bob", "carol"})
       CopyFileA((kDir + "/abonents/" + user + ".cer").c_str(), (dir_ + "/" + user + ".cer").c_str(), FALSE);
+    // Files that are no certificate, which every operation passes over.
+    const auto bob = ReadAll(dir_ + "/bob.cer");
+    std::ofstream(dir_ + "/cut.cer", std::ios::binary).write(reinterpret_cast<const char*>(bob.data()), bob.size() / 2);
+    std::ofstream(dir_ + "/text.cer", std::ios::binary) << "no certificate";
     alice_ = User("alice");
     Set(*alice_, "Abonents cerificates dir", dir_);
   }

@@ -234,31 +234,83 @@ HCERTSTORE TCryptoAPI20_DLL::OpenMemoryStore() {
                             StoreProvider(), kStoreFlags, nullptr);
 }
 
+bool RefusedAsMalformed(uint32_t error) {
+  // CRYPT_E_OSS_* and CRYPT_E_ASN1_*, or CRYPT_E_BAD_ENCODE.
+  return (error & 0xFFFFFE00u) == 0x80093000u || error == 0x80092002u;
+}
+
+bool NothingMoreFound(uint32_t error) { return error == kCryptNotFound || error == 18; /* ERROR_NO_MORE_FILES */ }
+
+const CERT_EXTENSION* FindExtension(const CERT_INFO& Info, const char* Oid) {
+  for (DWORD i = 0; i < Info.cExtension; ++i)
+    if (std::strcmp(Info.rgExtension[i].pszObjId, Oid) == 0) return &Info.rgExtension[i];
+  return nullptr;
+}
+
+namespace {
+
+// The context from the bytes as DER, else from their PEM text. A refusal of the bytes makes them
+// `unreadable`; any other failure is the toolkit's and is kept, unless a later attempt succeeds.
+template <class Context, class Create>
+int32_t FromDerOrPem(const std::vector<uint8_t>& File, const std::string& Begin, const std::string& End,
+                     int32_t Unreadable, Create&& create, Context& Out) {
+  uint32_t failure = 0;
+  const auto attempt = [&](const std::vector<uint8_t>& bytes) {
+    Out = create(bytes);
+    if (Out != nullptr) return true;
+    const uint32_t error = platform::LastError();
+    if (failure == 0 && !RefusedAsMalformed(error)) failure = error != 0 ? error : kNteFail;
+    return false;
+  };
+  if (File.empty()) return Unreadable;
+  if (attempt(File)) return 0;
+  const auto der = FromPem(File, Begin, End);
+  if (!der.empty() && attempt(der)) return 0;
+  return failure != 0 ? static_cast<int32_t>(failure) : Unreadable;
+}
+
+}  // namespace
+
+int32_t TCryptoAPI20_DLL::ReadCertificateFile(const std::string& FileName, TCertRef& Cert) {
+  std::vector<uint8_t> file;
+  if (!platform::ReadWholeFile(FileName, file, kMaxCertificateFile)) return kErrReadCertificate;
+  return ReadCertificate(file, Cert);
+}
+
+int32_t TCryptoAPI20_DLL::ReadCertificate(const std::vector<uint8_t>& File, TCertRef& Cert) {
+  PCCERT_CONTEXT cert = nullptr;
+  const int32_t status = FromDerOrPem(
+      File, "-----BEGIN CERTIFICATE-----", "-----END CERTIFICATE-----", kErrReadCertificate,
+      [&](const std::vector<uint8_t>& b) {
+        return api_.CertCreateCertificateContext(kEncoding, b.data(), static_cast<DWORD>(b.size()));
+      },
+      cert);
+  Cert = TCertRef(&api_, cert);
+  return status;
+}
+
+int32_t TCryptoAPI20_DLL::ReadCRLFile(const std::string& FileName, PCCRL_CONTEXT& Crl) {
+  std::vector<uint8_t> file;
+  Crl = nullptr;
+  if (!platform::ReadWholeFile(FileName, file, SIZE_MAX)) return kErrCRLFile;
+  return FromDerOrPem(
+      file, "-----BEGIN X509 CRL-----", "-----END X509 CRL-----", kErrCRLFile,
+      [&](const std::vector<uint8_t>& b) {
+        return api_.CertCreateCRLContext(kEncoding, b.data(), static_cast<DWORD>(b.size()));
+      },
+      Crl);
+}
+
 TCertRef TCryptoAPI20_DLL::LoadCertificateFile(const std::string& FileName) {
-  std::vector<uint8_t> file;
-  if (!platform::ReadWholeFile(FileName, file, kMaxCertificateFile)) return TCertRef();
-  return CertificateFromBytes(file);
+  TCertRef cert;
+  ReadCertificateFile(FileName, cert);
+  return cert;
 }
 
-TCertRef TCryptoAPI20_DLL::CertificateFromBytes(const std::vector<uint8_t>& file) {
-  if (file.empty()) return TCertRef();
-  PCCERT_CONTEXT cert = api_.CertCreateCertificateContext(kEncoding, file.data(), static_cast<DWORD>(file.size()));
-  if (cert == nullptr) {
-    const auto der = FromPem(file, "-----BEGIN CERTIFICATE-----", "-----END CERTIFICATE-----");
-    if (!der.empty()) cert = api_.CertCreateCertificateContext(kEncoding, der.data(), static_cast<DWORD>(der.size()));
-  }
-  return TCertRef(&api_, cert);
-}
-
-PCCRL_CONTEXT TCryptoAPI20_DLL::LoadCRLFile(const std::string& FileName) {
-  std::vector<uint8_t> file;
-  if (!platform::ReadWholeFile(FileName, file, SIZE_MAX) || file.empty()) return nullptr;
-  PCCRL_CONTEXT crl = api_.CertCreateCRLContext(kEncoding, file.data(), static_cast<DWORD>(file.size()));
-  if (crl == nullptr) {
-    const auto der = FromPem(file, "-----BEGIN X509 CRL-----", "-----END X509 CRL-----");
-    if (!der.empty()) crl = api_.CertCreateCRLContext(kEncoding, der.data(), static_cast<DWORD>(der.size()));
-  }
-  return crl;
+TCertRef TCryptoAPI20_DLL::CertificateFromBytes(const std::vector<uint8_t>& File) {
+  TCertRef cert;
+  ReadCertificate(File, cert);
+  return cert;
 }
 
 std::string TCryptoAPI20_DLL::GetUIDFromCertContext(PCCERT_CONTEXT Cert, const std::string& UIDLocationOID) const {

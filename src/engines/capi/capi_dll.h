@@ -49,12 +49,21 @@ constexpr int32_t kErrNoAdvapi32 = 62;
 constexpr int32_t kErrNoCrypt32 = 63;
 constexpr int32_t kErrFunctionsMissing = 64;
 
-constexpr DWORD kCryptExists = 0x80092005;  // CRYPT_E_EXISTS
+constexpr DWORD kCryptExists = 0x80092005;    // CRYPT_E_EXISTS
+constexpr DWORD kCryptNotFound = 0x80092004;  // CRYPT_E_NOT_FOUND
 constexpr size_t kMaxCertificateFile = 4096;
 constexpr size_t kMaxHashOid = 63;
 
 // The engine code of a chain's error status (0 when the chain is accepted).
 int32_t ChainStatusCode(DWORD status);
+
+// A last error by which the toolkit refuses bytes as no valid encoding (its ASN.1 decoding
+// errors), as opposed to a failure of its own: only the first makes a file unreadable.
+bool RefusedAsMalformed(uint32_t error);
+// A failed find or enumeration that only ran out of matches.
+bool NothingMoreFound(uint32_t error);
+
+const CERT_EXTENSION* FindExtension(const CERT_INFO& Info, const char* Oid);
 
 struct TVerificationSettings {
   std::string UIDLocationOID, ContainerLocation, CADir, UserCertFile, AbonentDir, CRLDir;
@@ -149,6 +158,8 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   int32_t DecryptBuffer(uint8_t* Data, size_t& Len, const TVerificationSettings& S, int32_t KeyTimeout,
                         int32_t LastOpTimeout);
   void ClearCache();
+  // Drops the certificate model only: the next operation builds it again from its sources.
+  void DropStores();
   // Adds a CRL file to the CA store; the chain engine is made again so the next check sees it.
   int32_t AddCRLFile(const std::string& FileName, const TVerificationSettings& S);
 
@@ -167,10 +178,14 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   // encryption); false when it has none. The lists are read once per process.
   bool OIDByName(DWORD Group, const std::string& Name, std::string& Oid);
 
-  // Certificates and CRLs from files or bytes, DER or PEM.
+  // Certificates and CRLs from files or bytes, DER or PEM. The Read forms tell a file that is
+  // unreadable or no certificate (kErrReadCertificate; kErrCRLFile for CRLs), which is skipped
+  // where a directory is read, from a failure of the toolkit (its last error), which is not.
+  int32_t ReadCertificateFile(const std::string& FileName, TCertRef& Cert);
+  int32_t ReadCertificate(const std::vector<uint8_t>& File, TCertRef& Cert);
+  int32_t ReadCRLFile(const std::string& FileName, PCCRL_CONTEXT& Crl);
   TCertRef LoadCertificateFile(const std::string& FileName);
   TCertRef CertificateFromBytes(const std::vector<uint8_t>& File);
-  PCCRL_CONTEXT LoadCRLFile(const std::string& FileName);
   std::string GetUIDFromCertContext(PCCERT_CONTEXT Cert, const std::string& UIDLocationOID) const;
   static std::string CertToPEM(PCCERT_CONTEXT Cert);
 
@@ -193,7 +208,9 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   int32_t AddNewer(HCERTSTORE Store, PCCERT_CONTEXT Cert, PCCRL_CONTEXT Crl);
   int32_t CreateChainEngine();
   int32_t FindCertificate(const TVerificationSettings& S, const std::string& UID, TCertRef& Cert);
-  TCertRef FindBySerial(const std::string& Serial);
+  // 0 with Cert, kErrUnknownUID when nothing matches, or the toolkit's failure.
+  int32_t FindBySerial(const std::string& Serial, TCertRef& Cert);
+  int32_t FindBySubjectText(const std::string& UID, const std::string& UIDLocationOID, TCertRef& Cert);
   TCertRef FindByIssuerAndSerial(HCERTSTORE Store, const CERT_INFO& Info);
   int32_t VerifySingleCertInLocalStore(PCCERT_CONTEXT Cert, const TVerificationSettings& S);
   // The engine code of the chain of Cert, as it stands (0: accepted).

@@ -19,16 +19,20 @@ namespace {
 
 bool SameIgnoringCase(const std::string& a, const std::string& b) { return UpperCase(a) == UpperCase(b); }
 
-// The .cer files of the directory (recursive) whose certificate's UID satisfies Match.
+// The .cer files of the directory (recursive) whose certificate's UID satisfies Match; files that
+// are no certificate are passed over, a failure of the toolkit ends the search with its code.
 template <class Match>
-std::vector<std::string> CertificateFiles(TCryptoAPI20_DLL& Binding, const TVerificationSettings& S, Match&& match) {
-  std::vector<std::string> files, matching;
+int32_t CertificateFiles(TCryptoAPI20_DLL& Binding, const TVerificationSettings& S, Match&& match,
+                         std::vector<std::string>& Matching) {
+  std::vector<std::string> files;
   FindFilesByExtension(S.AbonentDir, "cer", files, true);
   for (const auto& file : files) {
-    TCertRef cert = Binding.LoadCertificateFile(file);
-    if (cert && match(Binding.GetUIDFromCertContext(cert.Get(), S.UIDLocationOID))) matching.push_back(file);
+    TCertRef cert;
+    const int32_t status = Binding.ReadCertificateFile(file, cert);
+    if (status != 0 && status != kErrReadCertificate) return status;
+    if (cert && match(Binding.GetUIDFromCertContext(cert.Get(), S.UIDLocationOID))) Matching.push_back(file);
   }
-  return matching;
+  return 0;
 }
 
 // UID.cer, or UID<N>.cer with the smallest free N.
@@ -65,8 +69,8 @@ int32_t TCryptoAPI20Engine::IncludePublicKey(const char* FileName) {
     std::vector<uint8_t> bytes;
     if (file.empty() || !platform::IsFile(file) || !platform::ReadWholeFile(file, bytes, kMaxCertificateFile))
       return kErrReadCertificate;
-    TCertRef cert = binding->CertificateFromBytes(bytes);
-    if (!cert) return kErrReadCertificate;
+    TCertRef cert;
+    if (int32_t status = binding->ReadCertificate(bytes, cert)) return status;
     const TVerificationSettings s = Settings();
     const std::string uid = binding->GetUIDFromCertContext(cert.Get(), s.UIDLocationOID);
     if (uid.empty()) return kErrNoOwnUID;
@@ -80,11 +84,19 @@ int32_t TCryptoAPI20Engine::IncludePublicKey(const char* FileName) {
     if (!IsPlainFileName(uid) || !DirectoryExists(s.AbonentDir)) return kErrWriteCertificate;
     const std::string dir = IncludeDirDelimiter(s.AbonentDir);
     const std::string target = FreeCertificateName(dir, uid);
+    std::vector<std::string> olds;
+    const auto sameUid = [&](const std::string& u) { return SameIgnoringCase(u, uid); };
+    if (int32_t status = CertificateFiles(*binding, s, sameUid, olds)) return status;
     std::vector<RetiredFile> retired;
-    for (const auto& old : CertificateFiles(*binding, s, [&](const std::string& u) { return SameIgnoringCase(u, uid); }))
-      retired.push_back({old, old.substr(0, old.size() - 4) + ".old"});
-    if (!PublishFile(target, bytes.data(), bytes.size(), retired, false)) return kErrWriteCertificate;
-    return binding->IncludeCertificate(cert.Get(), target, s);
+    for (const auto& old : olds) retired.push_back({old, old.substr(0, old.size() - 4) + ".old"});
+    // The model first: a toolkit failure there leaves the files untouched; a failed publish
+    // drops the changed model, which the next operation builds again from the files.
+    if (int32_t status = binding->IncludeCertificate(cert.Get(), target, s)) return status;
+    if (!PublishFile(target, bytes.data(), bytes.size(), retired, false)) {
+      binding->DropStores();
+      return kErrWriteCertificate;
+    }
+    return 0;
   });
 }
 
@@ -109,7 +121,9 @@ int32_t TCryptoAPI20Engine::UpdateCertificateCash(const char* UID) {
     if (IsPlainFileName(uid)) candidates.push_back(IncludeDirDelimiter(s.AbonentDir) + uid + ".cer");
     FindFilesByExtension(s.AbonentDir, "cer", candidates, true);
     for (const auto& file : candidates) {
-      TCertRef cert = binding->LoadCertificateFile(file);
+      TCertRef cert;
+      const int32_t status = binding->ReadCertificateFile(file, cert);
+      if (status != 0 && status != kErrReadCertificate) return status;
       if (cert && binding->GetUIDFromCertContext(cert.Get(), s.UIDLocationOID) == uid)
         return InternalIncludePublicKey(*binding, cert, file, s);
     }
@@ -130,7 +144,9 @@ int32_t TCryptoAPI20Engine::RemoveCertificate(const char* UID) {
     if (SameIgnoringCase(uid, own)) return kErrRemoveOwn;
     const TVerificationSettings s = Settings();
     if (s.AbonentDir != "MY") {
-      const auto files = CertificateFiles(*binding, s, [&](const std::string& u) { return u == uid; });
+      std::vector<std::string> files;
+      if (int32_t status = CertificateFiles(*binding, s, [&](const std::string& u) { return u == uid; }, files))
+        return status;
       if (!RemoveFilesTogether(files)) return kErrFile;
     }
     return binding->RemoveAbonentFromStore(uid, s);

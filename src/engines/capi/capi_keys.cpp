@@ -27,16 +27,9 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& head) {
   return true;
 }
 
-const CERT_EXTENSION* FindExtension(PCCERT_CONTEXT Cert, const char* Oid) {
-  const CERT_INFO* info = Cert->pCertInfo;
-  for (DWORD i = 0; i < info->cExtension; ++i)
-    if (std::strcmp(info->rgExtension[i].pszObjId, Oid) == 0) return &info->rgExtension[i];
-  return nullptr;
-}
-
 // The text of an extension whose value is a string (or an OCTET STRING, shown in hex).
 std::string ExtensionText(PCCERT_CONTEXT Cert, const char* Oid) {
-  const CERT_EXTENSION* ext = FindExtension(Cert, Oid);
+  const CERT_EXTENSION* ext = FindExtension(*Cert->pCertInfo, Oid);
   if (ext == nullptr) return "";
   const uint8_t* p = ext->Value.pbData;
   size_t left = ext->Value.cbData;
@@ -55,7 +48,7 @@ std::string ExtensionText(PCCERT_CONTEXT Cert, const char* Oid) {
 // The key number's text from the other-name 2.5.4.12 of the subject alternative name.
 std::string KeyNumberText(PCCERT_CONTEXT Cert, bool& Present) {
   std::string text;
-  const CERT_EXTENSION* ext = FindExtension(Cert, kSubjectAltName);
+  const CERT_EXTENSION* ext = FindExtension(*Cert->pCertInfo, kSubjectAltName);
   Present = ext != nullptr && OtherName(ext->Value.pbData, ext->Value.cbData, kKeyNumberOid, text);
   return Present ? text : "0";
 }

@@ -102,8 +102,13 @@ int32_t TCryptoAPI20_DLL::SignBuffer(const uint8_t* Data, size_t Len, bool Inclu
 // attribute is compared with the hash of the content here.
 static int32_t CheckMessageDigest(const TMsg& msg) {
   std::vector<uint8_t> attributes, computed;
-  // No signed attributes: the signature covers the content itself.
-  if (!msg.Param(kMsgSignerAuthAttrParam, 0, attributes) || attributes.size() < sizeof(CRYPT_ATTRIBUTES)) return 0;
+  // No signed attributes (CRYPT_E_ATTRIBUTES_MISSING, or an empty list): the signature covers the
+  // content itself. Any other failure must not skip the comparison.
+  if (!msg.Param(kMsgSignerAuthAttrParam, 0, attributes)) {
+    const uint32_t error = platform::LastError();
+    return error == 0x8009100Fu ? 0 : static_cast<int32_t>(error != 0 ? error : kNteBadSignature);
+  }
+  if (attributes.size() < sizeof(CRYPT_ATTRIBUTES)) return 0;
   const auto* list = reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data());
   if (list->cAttr == 0) return 0;
   for (DWORD i = 0; i < list->cAttr; ++i) {
@@ -139,8 +144,9 @@ int32_t TCryptoAPI20_DLL::VerifySign(const uint8_t* Data, size_t Len, bool& NoSi
     return LastErrorCode(kErrCertificate);
   std::vector<uint8_t> countBytes, infoBytes;
   DWORD carried = 0;
-  if (msg.Param(kMsgCertCountParam, 0, countBytes) && countBytes.size() >= sizeof carried)
-    std::memcpy(&carried, countBytes.data(), sizeof carried);
+  // Every signed message has a count; without it a carried certificate would go unchecked.
+  if (!msg.Param(kMsgCertCountParam, 0, countBytes)) return LastErrorCode(kErrCertificate);
+  if (countBytes.size() >= sizeof carried) std::memcpy(&carried, countBytes.data(), sizeof carried);
   if (!msg.Param(kMsgSignerCertInfoParam, 0, infoBytes)) return LastErrorCode(kErrCertificate);
   const auto& signerInfo = *reinterpret_cast<const CERT_INFO*>(infoBytes.data());
   // The carried certificate that names the signer, found by its issuer and serial as encoded: no

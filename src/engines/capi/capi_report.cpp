@@ -49,12 +49,6 @@ std::string FileTimeText(const FILETIME_& t) {
   return text;
 }
 
-const CERT_EXTENSION* FindExtension(const CERT_INFO& Info, const char* Oid) {
-  for (DWORD i = 0; i < Info.cExtension; ++i)
-    if (std::strcmp(Info.rgExtension[i].pszObjId, Oid) == 0) return &Info.rgExtension[i];
-  return nullptr;
-}
-
 // The items inside the outer SEQUENCE (or other constructed value) of an encoded extension.
 std::vector<TDerItem> Items(const uint8_t* data, size_t size) {
   std::vector<TDerItem> items;

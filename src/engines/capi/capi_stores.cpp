@@ -67,9 +67,18 @@ int32_t TCryptoAPI20_DLL::AddNewer(HCERTSTORE Store, PCCERT_CONTEXT Cert, PCCRL_
 
 int32_t TCryptoAPI20_DLL::RegisterCA(const std::string& Name, PCCERT_CONTEXT Cert) {
   BYTE usage = 0;
-  if (!api_.CertGetIntendedKeyUsage(kEncoding, Cert->pCertInfo, &usage, 1) || (usage & 0x06) == 0) return 0;
+  if (!api_.CertGetIntendedKeyUsage(kEncoding, Cert->pCertInfo, &usage, 1)) {
+    // FALSE answers a certificate without key usage, or with one that cannot be decoded; any
+    // other failure would leave a CA out of the model.
+    const uint32_t error = platform::LastError();
+    if (FindExtension(*Cert->pCertInfo, "2.5.29.15") == nullptr || RefusedAsMalformed(error)) return 0;
+    return LastErrorCode();
+  }
+  if ((usage & 0x06) == 0) return 0;
   if (int32_t status = AddNewer(caStore_, Cert, nullptr)) return status;
-  cas_.emplace_back(Name, TCertRef(&api_, api_.CertDuplicateCertificateContext(Cert)));
+  TCertRef copy(&api_, api_.CertDuplicateCertificateContext(Cert));
+  if (!copy) return LastErrorCode();
+  cas_.emplace_back(Name, std::move(copy));
   if (chainEngine_ == nullptr) return 0;
   api_.CertFreeCertificateChainEngine(chainEngine_);
   chainEngine_ = nullptr;
@@ -86,14 +95,15 @@ int32_t TCryptoAPI20_DLL::CreateChainEngine() {
 }
 
 int32_t TCryptoAPI20_DLL::RegisterAllCAs(HCERTSTORE Store, const std::string& Name) {
-  for (PCCERT_CONTEXT c = Store ? api_.CertEnumCertificatesInStore(Store, nullptr) : nullptr; c != nullptr;
+  for (PCCERT_CONTEXT c = api_.CertEnumCertificatesInStore(Store, nullptr); c != nullptr;
        c = api_.CertEnumCertificatesInStore(Store, c)) {
     if (int32_t status = RegisterCA(Name, c)) {
       api_.CertFreeCertificateContext(c);  // the enumeration stops here
       return status;
     }
   }
-  return 0;
+  // An enumeration cut short would leave certificates out.
+  return NothingMoreFound(platform::LastError()) ? 0 : LastErrorCode();
 }
 
 // Every *.crl of the CRL directory into the CA store; unreadable files are skipped.
@@ -102,8 +112,11 @@ int32_t TCryptoAPI20_DLL::LoadCRLs(const TVerificationSettings& S) {
   std::vector<std::string> files;
   FindFilesByExtension(S.CRLDir, "crl", files, true);
   for (const auto& file : files) {
-    PCCRL_CONTEXT crl = LoadCRLFile(file);
-    if (crl == nullptr) continue;
+    PCCRL_CONTEXT crl = nullptr;
+    if (int32_t status = ReadCRLFile(file, crl)) {
+      if (status == kErrCRLFile) continue;  // unreadable: skipped
+      return status;
+    }
     const int32_t status = AddNewer(caStore_, nullptr, crl);
     api_.CertFreeCRLContext(crl);
     if (status != 0) return status;
@@ -116,15 +129,19 @@ int32_t TCryptoAPI20_DLL::LoadCAs(const TVerificationSettings& S) {
   if (S.CADir == "ROOT") {
     // System stores get no provider: closing them would release it.
     HCERTSTORE root = api_.CertOpenSystemStoreA(0, "ROOT");
+    if (root == nullptr) return LastErrorCode();
     const int32_t status = RegisterAllCAs(root, "ROOT");
-    if (root != nullptr) api_.CertCloseStore(root, 0);
+    api_.CertCloseStore(root, 0);
     return status;
   }
   std::vector<std::string> files;
   FindFilesByExtension(S.CADir, "cer", files, true);
   for (const auto& file : files) {
-    TCertRef cert = LoadCertificateFile(file);
-    if (!cert) continue;  // unreadable: skipped
+    TCertRef cert;
+    if (int32_t status = ReadCertificateFile(file, cert)) {
+      if (status == kErrReadCertificate) continue;  // unreadable: skipped
+      return status;
+    }
     if (!api_.CertAddCertificateContextToStore(caStoreDir_, cert.Get(), kAddAlways, nullptr)) return LastErrorCode();
     if (int32_t status = RegisterCA(file, cert.Get())) return status;
   }
@@ -137,8 +154,11 @@ int32_t TCryptoAPI20_DLL::LoadAbonents(const TVerificationSettings& S) {
   std::vector<std::string> files;
   FindFilesByExtension(S.AbonentDir, "cer", files, true);
   for (const auto& file : files) {
-    TCertRef cert = LoadCertificateFile(file);
-    if (!cert) continue;  // unreadable: skipped
+    TCertRef cert;
+    if (int32_t status = ReadCertificateFile(file, cert)) {
+      if (status == kErrReadCertificate) continue;  // unreadable: skipped
+      return status;
+    }
     if (useSerialIndex_)
       serialIndex_.emplace_back(GetUIDFromCertContext(cert.Get(), S.UIDLocationOID), GetUIDFromCertContext(cert.Get(), "SN"));
     if (!api_.CertAddCertificateContextToStore(abonentStore_, cert.Get(), kAddAlways, nullptr)) return LastErrorCode();
@@ -161,8 +181,7 @@ int32_t TCryptoAPI20_DLL::InitPublicKeyObjects(const TVerificationSettings& S) {
     if (int32_t status = LoadCRLs(S)) return status;
     if (int32_t status = LoadCAs(S)) return status;
     if (int32_t status = LoadAbonents(S)) return status;
-    userCert_ = LoadCertificateFile(S.UserCertFile);
-    if (!userCert_) return kErrReadCertificate;
+    if (int32_t status = ReadCertificateFile(S.UserCertFile, userCert_)) return status;
     const std::string uid = GetUIDFromCertContext(userCert_.Get(), S.UIDLocationOID);
     if (uid.empty()) return kErrNoOwnUID;
     if (abonentStoreIsSystemMY_) {
@@ -186,10 +205,10 @@ TCertRef TCryptoAPI20_DLL::FindByIssuerAndSerial(HCERTSTORE Store, const CERT_IN
   return TCertRef(&api_, api_.CertFindCertificateInStore(Store, kEncoding, 0, kFindSubjectCert, &query, nullptr));
 }
 
-TCertRef TCryptoAPI20_DLL::FindBySerial(const std::string& Serial) {
+int32_t TCryptoAPI20_DLL::FindBySerial(const std::string& Serial, TCertRef& Cert) {
   std::vector<uint8_t> bytes(Serial.size() / 2 + 1);
   int32_t size = static_cast<int32_t>(bytes.size());
-  if (!HexToBytesReversed(Serial, bytes.data(), size)) return TCertRef();
+  if (!HexToBytesReversed(Serial, bytes.data(), size)) return kErrUnknownUID;
   CERT_INFO query{};
   query.SerialNumber = {static_cast<DWORD>(size), bytes.data()};
   std::vector<CRYPT_BLOB> issuers;
@@ -197,10 +216,26 @@ TCertRef TCryptoAPI20_DLL::FindBySerial(const std::string& Serial) {
   for (const auto& ca : cas_) issuers.push_back(ca.second.Get()->pCertInfo->Subject);
   for (const auto& issuer : issuers) {
     query.Issuer = issuer;
-    if (auto c = api_.CertFindCertificateInStore(abonentStore_, kEncoding, 0, kFindSubjectCert, &query, nullptr))
-      return TCertRef(&api_, c);
+    if (auto c = api_.CertFindCertificateInStore(abonentStore_, kEncoding, 0, kFindSubjectCert, &query, nullptr)) {
+      Cert = TCertRef(&api_, c);
+      return 0;
+    }
+    if (!NothingMoreFound(platform::LastError())) return LastErrorCode();
   }
-  return TCertRef();
+  return kErrUnknownUID;
+}
+
+// The subject-string search only preselects; the attribute decides.
+int32_t TCryptoAPI20_DLL::FindBySubjectText(const std::string& UID, const std::string& UIDLocationOID, TCertRef& Cert) {
+  const std::u16string wide = Widen(UID);
+  PCCERT_CONTEXT c = nullptr;
+  while ((c = api_.CertFindCertificateInStore(abonentStore_, kEncoding, 0, kFindSubjectStrW, wide.c_str(), c))) {
+    if (SameTextIgnoringCase(GetUIDFromCertContext(c, UIDLocationOID), UID)) {
+      Cert = TCertRef(&api_, c);
+      return 0;
+    }
+  }
+  return NothingMoreFound(platform::LastError()) ? kErrUnknownUID : LastErrorCode();
 }
 
 int32_t TCryptoAPI20_DLL::FindCertificate(const TVerificationSettings& S, const std::string& UID, TCertRef& Cert) {
@@ -214,27 +249,18 @@ int32_t TCryptoAPI20_DLL::FindCertificate(const TVerificationSettings& S, const 
   std::string uid = UID;
   if (uid.empty()) uid = GetUIDFromCertContext(userCert_.Get(), S.UIDLocationOID);
   if (uid.empty()) return kErrNoOwnUID;
-  if (!useSerialIndex_) {
-    Cert = FindBySerial(uid);
-    return Cert ? 0 : kErrUnknownUID;
-  }
+  if (!useSerialIndex_) return FindBySerial(uid, Cert);
   for (const auto& entry : serialIndex_) {
     if (!SameTextIgnoringCase(entry.first, uid)) continue;
-    TCertRef found = FindBySerial(entry.second);
+    TCertRef found;
+    const int32_t status = FindBySerial(entry.second, found);
+    if (status != 0 && status != kErrUnknownUID) return status;
     if (found && SameTextIgnoringCase(GetUIDFromCertContext(found.Get(), S.UIDLocationOID), uid)) {
       Cert = std::move(found);
       return 0;
     }
   }
-  const std::u16string wide = Widen(uid);
-  PCCERT_CONTEXT c = nullptr;
-  while ((c = api_.CertFindCertificateInStore(abonentStore_, kEncoding, 0, kFindSubjectStrW, wide.c_str(), c))) {
-    if (SameTextIgnoringCase(GetUIDFromCertContext(c, S.UIDLocationOID), uid)) {
-      Cert = TCertRef(&api_, c);
-      return 0;
-    }
-  }
-  return kErrUnknownUID;
+  return FindBySubjectText(uid, S.UIDLocationOID, Cert);
 }
 
 int32_t TCryptoAPI20_DLL::GetCurrentUserUID(const TVerificationSettings& S, std::string& UID) {
@@ -242,8 +268,8 @@ int32_t TCryptoAPI20_DLL::GetCurrentUserUID(const TVerificationSettings& S, std:
   if (FindCertificate(S, "", own) == 0) {
     UID = GetUIDFromCertContext(own.Get(), S.UIDLocationOID);
   } else {
-    TCertRef file = LoadCertificateFile(S.UserCertFile);
-    if (!file) return kErrReadCertificate;
+    TCertRef file;
+    if (int32_t status = ReadCertificateFile(S.UserCertFile, file)) return status;
     UID = GetUIDFromCertContext(file.Get(), S.UIDLocationOID);
   }
   return UID.empty() ? kErrNoOwnUID : 0;
@@ -291,14 +317,19 @@ int32_t TCryptoAPI20_DLL::FindSigner(const TVerificationSettings& S, const CERT_
 int32_t TCryptoAPI20_DLL::AddCRLFile(const std::string& FileName, const TVerificationSettings& S) {
   std::lock_guard<std::recursive_mutex> lock(storeLock_);
   if (int32_t status = InitPublicKeyObjects(S)) return status;
-  PCCRL_CONTEXT crl = LoadCRLFile(FileName);
-  if (crl == nullptr) return kErrCRLFile;
+  PCCRL_CONTEXT crl = nullptr;
+  if (int32_t status = ReadCRLFile(FileName, crl)) return status;
   const int32_t status = AddNewer(caStore_, nullptr, crl);
   api_.CertFreeCRLContext(crl);
   if (status != 0) return status;
   if (chainEngine_ != nullptr) api_.CertFreeCertificateChainEngine(chainEngine_);
   chainEngine_ = nullptr;
   return CreateChainEngine();
+}
+
+void TCryptoAPI20_DLL::DropStores() {
+  std::lock_guard<std::recursive_mutex> store(storeLock_);
+  FreeStores();
 }
 
 void TCryptoAPI20_DLL::ClearCache() {
