@@ -68,5 +68,39 @@ TEST(CapiSignature, OnlyExactDetachedSignedDataPasses) {
     EXPECT_EQ(capi::StrictDetachedSignature(c.signature.data(), c.signature.size(), c.keyAlg), c.passes) << c.what;
 }
 
+// The signer's certificate is found among those a signature carries by issuer and serial read
+// straight from the encoding; OpenSSL's own reading of each certificate is the reference.
+TEST(CapiSignature, IssuerAndSerialReadFromTheEncoding) {
+  static kit::PkeyPtr key = kit::GenerateRsaKey(1024);
+  const auto der = [](X509* x) {
+    unsigned char* out = nullptr;
+    const int size = i2d_X509(x, &out);
+    kit::Bytes bytes(out, out + size);
+    OPENSSL_free(out);
+    return bytes;
+  };
+  kit::X509Ptr v1 = kit::MakeCaCert(key.get(), "v1", {0x2A});
+  X509_set_version(v1.get(), X509_VERSION_1);  // no version field in the encoding
+  X509_sign(v1.get(), key.get(), EVP_sha256());
+  const kit::X509Ptr v3 = kit::MakeCaCert(key.get(), "issuer", {0x00, 0x80, 0x01});
+  for (X509* cert : {v1.get(), v3.get()}) {
+    const kit::Bytes encoded = der(cert);
+    std::vector<uint8_t> issuer, serial;
+    ASSERT_TRUE(capi::CertIssuerAndSerial(encoded.data(), encoded.size(), issuer, serial));
+    unsigned char* name = nullptr;
+    const int nameSize = i2d_X509_NAME(X509_get_issuer_name(cert), &name);
+    EXPECT_EQ(issuer, kit::Bytes(name, name + nameSize));
+    OPENSSL_free(name);
+    const ASN1_INTEGER* sn = X509_get0_serialNumber(cert);
+    kit::Bytes expected(sn->data, sn->data + sn->length);
+    if (expected.front() & 0x80) expected.insert(expected.begin(), 0);  // the sign byte as encoded
+    EXPECT_EQ(serial, kit::Bytes(expected.rbegin(), expected.rend()));
+    EXPECT_FALSE(capi::CertIssuerAndSerial(encoded.data(), encoded.size() - 1, issuer, serial));
+  }
+  const kit::Bytes notACert = CmsSignature(CMS_NOATTR);
+  std::vector<uint8_t> issuer, serial;
+  EXPECT_FALSE(capi::CertIssuerAndSerial(notACert.data(), notACert.size(), issuer, serial));
+}
+
 }  // namespace
 }  // namespace zk

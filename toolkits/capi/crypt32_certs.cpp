@@ -17,6 +17,13 @@ std::map<const void*, void*>& Registry() {
   return registry.get();
 }
 
+// The CERT_INFO of each live certificate context -> its certificate, whose key OpenSSL decoded
+// once already.
+std::map<const CERT_INFO*, TCertElem*>& InfoRegistry() {
+  static standin::Immortal<std::map<const CERT_INFO*, TCertElem*>> registry;
+  return registry.get();
+}
+
 std::vector<BYTE> TypeBytes(int type, const void* value) {
   std::vector<BYTE> bytes;
   if (type == V_ASN1_UNDEF) return bytes;
@@ -197,7 +204,14 @@ TCertElem* NewCert(const BYTE* der, DWORD len, TStore* store) {
   c->store = store;
   if (store != nullptr) ++store->live;
   Registry()[&c->ctx] = c;
+  InfoRegistry()[&c->info] = c;
   return c;
+}
+
+EVP_PKEY* KnownPublicKey(const CERT_INFO* info) {
+  std::lock_guard<std::recursive_mutex> hold(GraphLock());
+  const auto it = InfoRegistry().find(info);
+  return it != InfoRegistry().end() ? X509_get_pubkey(it->second->x509) : nullptr;
 }
 
 TCrlElem* NewCrl(const BYTE* der, DWORD len, TStore* store) {
@@ -241,6 +255,7 @@ void ReleaseCert(TCertElem* c) {
   std::lock_guard<std::recursive_mutex> hold(GraphLock());
   if (--c->refs > 0) return;
   Registry().erase(&c->ctx);
+  InfoRegistry().erase(&c->info);
   if (c->hasKeyContext && c->releaseKeyContext) CryptReleaseContext(c->keyContext.hCryptProv, 0);
   X509_free(c->x509);
   TStore* store = c->store;

@@ -83,13 +83,13 @@ CMS_ContentInfo* DecodeCms(const BYTE* der, size_t len) {
   return cms;
 }
 
+// Encoded straight into `out`: a large message is not copied once more.
 bool EncodeCms(CMS_ContentInfo* cms, std::vector<BYTE>& out) {
-  unsigned char* der = nullptr;
-  const int len = i2d_CMS_ContentInfo(cms, &der);
+  const int len = i2d_CMS_ContentInfo(cms, nullptr);
   if (len <= 0) return false;
-  out.assign(der, der + len);
-  OPENSSL_free(der);
-  return true;
+  out.resize(static_cast<size_t>(len));
+  unsigned char* p = out.data();
+  return i2d_CMS_ContentInfo(cms, &p) == len;
 }
 
 bool SignerId(CMS_SignerInfo* si, std::vector<BYTE>& issuer, std::vector<BYTE>& serial) {
@@ -121,6 +121,8 @@ bool SameId(const std::vector<BYTE>& issuer, const std::vector<BYTE>& serial, co
 }
 
 EVP_PKEY* PublicKeyOf(const CERT_INFO& info) {
+  // A context's own CERT_INFO: its certificate's key, not decoded again.
+  if (EVP_PKEY* known = KnownPublicKey(&info)) return known;
   const CERT_PUBLIC_KEY_INFO& spki = info.SubjectPublicKeyInfo;
   if (spki.Algorithm.pszObjId == nullptr) return nullptr;
   ASN1_OBJECT* obj = OBJ_txt2obj(spki.Algorithm.pszObjId, 1);
@@ -167,7 +169,9 @@ DWORD VerifySigner(CMS_SignerInfo* si, EVP_PKEY* key, const std::vector<BYTE>& c
   X509_ALGOR_get0(&obj, nullptr, nullptr, digestAlg);
   TDigest md(OidText(obj).c_str());
   if (md.md == nullptr) return kCryptEUnknownAlgo;
-  std::vector<BYTE> signedPart = content;
+  // The signature covers the content itself, or the signed attributes when there are any.
+  std::vector<BYTE> attributes;
+  const std::vector<BYTE>* signedPart = &content;
   if (CMS_signed_get_attr_count(si) > 0) {
     const int at = CMS_signed_get_attr_by_NID(si, NID_pkcs9_messageDigest, -1);
     ASN1_TYPE* value = at >= 0 ? X509_ATTRIBUTE_get0_type(CMS_signed_get_attr(si, at), 0) : nullptr;
@@ -176,14 +180,15 @@ DWORD VerifySigner(CMS_SignerInfo* si, EVP_PKEY* key, const std::vector<BYTE>& c
         static_cast<size_t>(ASN1_STRING_length(value->value.octet_string)) != digest.size() ||
         CRYPTO_memcmp(ASN1_STRING_get0_data(value->value.octet_string), digest.data(), digest.size()) != 0)
       return kNteBadSignature;
-    if (!SignedAttributesDer(si, signedPart)) return kCryptEBadEncode;
+    if (!SignedAttributesDer(si, attributes)) return kCryptEBadEncode;
+    signedPart = &attributes;
   }
   const ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(si);
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   const bool ok = ctx != nullptr && EVP_DigestVerifyInit(ctx, nullptr, md.md, nullptr, key) == 1 &&
                   EVP_DigestVerify(ctx, ASN1_STRING_get0_data(signature),
-                                   static_cast<size_t>(ASN1_STRING_length(signature)), signedPart.data(),
-                                   signedPart.size()) == 1;
+                                   static_cast<size_t>(ASN1_STRING_length(signature)), signedPart->data(),
+                                   signedPart->size()) == 1;
   EVP_MD_CTX_free(ctx);
   ERR_clear_error();
   return ok ? 0 : kNteBadSignature;

@@ -82,6 +82,8 @@ std::recursive_mutex& GraphLock();
 TCertElem* CertOf(PCCERT_CONTEXT cert);
 TCrlElem* CrlOf(PCCRL_CONTEXT crl);
 TStore* StoreOf(HCERTSTORE store);
+// The public key (with a reference) when `info` is the CERT_INFO of a live certificate context.
+EVP_PKEY* KnownPublicKey(const CERT_INFO* info);
 
 // A new context (one reference) decoded from DER, belonging to `store` (may be null).
 TCertElem* NewCert(const BYTE* der, DWORD len, TStore* store);

@@ -140,41 +140,70 @@ DWORD MessageType(CMS_ContentInfo* cms) {
   return nid == NID_pkcs7_signed ? kMsgSigned : nid == NID_pkcs7_enveloped ? kMsgEnveloped : 0;
 }
 
-// The content a signature covers: the detached content given, or the one inside.
-bool SignedContent(TMessage* m, std::vector<BYTE>& content) {
-  if (m->detached) {
-    content = m->content;
-    return m->contentDone;
-  }
-  ASN1_OCTET_STRING** inside = CMS_get0_content(m->cms);
-  if (inside == nullptr || *inside == nullptr) return false;
-  content.assign(ASN1_STRING_get0_data(*inside), ASN1_STRING_get0_data(*inside) + ASN1_STRING_length(*inside));
-  return true;
+// The content a signature covers: the detached content given (where the message keeps it), or
+// the one inside (copied into `inside`).
+const std::vector<BYTE>* SignedContent(TMessage* m, std::vector<BYTE>& inside) {
+  if (m->detached) return m->contentDone ? &m->content : nullptr;
+  ASN1_OCTET_STRING** found = CMS_get0_content(m->cms);
+  if (found == nullptr || *found == nullptr) return nullptr;
+  inside.assign(ASN1_STRING_get0_data(*found), ASN1_STRING_get0_data(*found) + ASN1_STRING_length(*found));
+  return &inside;
 }
 
 // A caller asks the size first, then calls again with the same arguments for the bytes: the
 // message made for the size query is kept (per thread) and given out by that second call, so
 // signing and enveloping are done once, not twice.
+// A call's data (in pieces, compared where they lie) and the rest of its arguments, flattened.
+struct TRequest {
+  DWORD count;
+  const BYTE* const* pieces;
+  const DWORD* lengths;
+  std::vector<BYTE> rest;
+};
+
+// The kept message and what it was made of. The buffers keep their room from call to call, so
+// that a large message costs no fresh memory each time; the data is wiped once used.
 struct TPending {
-  std::vector<BYTE> request, message;
+  std::vector<BYTE> content, rest, message;
+  void Clear() {
+    OPENSSL_cleanse(content.data(), content.size());
+    content.clear();
+    rest.clear();
+    message.clear();
+  }
+  bool Matches(const TRequest& r) const {
+    if (message.empty() || rest != r.rest) return false;
+    size_t at = 0;
+    for (DWORD i = 0; i < r.count; ++i) {
+      if (r.pieces[i] == nullptr) continue;
+      if (r.lengths[i] > content.size() - at ||
+          (r.lengths[i] > 0 && std::memcmp(content.data() + at, r.pieces[i], r.lengths[i]) != 0))
+        return false;
+      at += r.lengths[i];
+    }
+    return at == content.size();
+  }
 };
 thread_local TPending pending;
 
-BOOL GiveMessage(std::vector<BYTE>& request, const std::vector<BYTE>& message, BYTE* out, DWORD* outLen) {
+BOOL GiveMessage(TRequest& request, std::vector<BYTE>& message, BYTE* out, DWORD* outLen) {
+  pending.Clear();
+  const BOOL given = GiveBytes(message, out, outLen);
   if (out == nullptr) {
-    pending.request = std::move(request);
-    pending.message = message;
-  } else {
-    pending = TPending();
+    for (DWORD i = 0; i < request.count; ++i)
+      if (request.pieces[i] != nullptr)
+        pending.content.insert(pending.content.end(), request.pieces[i], request.pieces[i] + request.lengths[i]);
+    pending.rest.swap(request.rest);
+    pending.message.swap(message);
   }
-  return GiveBytes(message, out, outLen);
+  return given;
 }
 
-// The message of a size query just made with the same request, taken out of the keeping.
-bool TakePending(const std::vector<BYTE>& request, BYTE* out, std::vector<BYTE>& message) {
-  if (out == nullptr || pending.message.empty() || pending.request != request) return false;
-  message = std::move(pending.message);
-  pending = TPending();
+// The message of a size query just made with the same request, given out of the keeping.
+bool GivePending(const TRequest& request, BYTE* out, DWORD* outLen, BOOL& given) {
+  if (out == nullptr || !pending.Matches(request)) return false;
+  given = GiveBytes(pending.message, out, outLen);
+  pending.Clear();
   return true;
 }
 
@@ -235,14 +264,21 @@ STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detache
     return Fail(kErrorCallNotImplemented);  // attributes of the caller's own are not offered
   TCertElem* signer = CertOf(Para->pSigningCert);
   if (signer == nullptr) return Fail(kErrorInvalidParameter);
-  const std::vector<BYTE> content = Concatenated(Count, Pieces, Lengths);
-  std::vector<BYTE> request = content, der;
-  request.insert(request.end(), signer->der.begin(), signer->der.end());
-  AppendValue(request, signer->hasKeyContext ? signer->keyContext.hCryptProv : HCRYPTPROV{0});
-  AppendValue(request, Detached);
-  AppendText(request, Para->HashAlgorithm.pszObjId);
-  for (DWORD i = 0; i < Para->cMsgCert; ++i) AppendValue(request, Para->rgpMsgCert[i]);
-  if (TakePending(request, Out, der)) return GiveBytes(der, Out, OutLen);
+  TRequest request{Count, Pieces, Lengths, {}};
+  std::vector<BYTE>& rest = request.rest;
+  rest.insert(rest.end(), signer->der.begin(), signer->der.end());
+  AppendValue(rest, signer->hasKeyContext ? signer->keyContext.hCryptProv : HCRYPTPROV{0});
+  AppendValue(rest, Detached);
+  AppendText(rest, Para->HashAlgorithm.pszObjId);
+  for (DWORD i = 0; i < Para->cMsgCert; ++i) AppendValue(rest, Para->rgpMsgCert[i]);
+  BOOL given = 0;
+  if (GivePending(request, Out, OutLen, given)) return given;
+  // One piece is signed where it lies; several are joined first.
+  const std::vector<BYTE> joined = Count == 1 ? std::vector<BYTE>() : Concatenated(Count, Pieces, Lengths);
+  static const BYTE kNone = 0;
+  const BYTE* content = Count == 1 && Pieces[0] != nullptr ? Pieces[0] : joined.empty() ? &kNone : joined.data();
+  const size_t contentLen = Count == 1 && Pieces[0] != nullptr ? Lengths[0] : joined.size();
+  std::vector<BYTE> der;
   TDigest md(Para->HashAlgorithm.pszObjId);
   if (md.md == nullptr) return Fail(kCryptEUnknownAlgo);
   EVP_PKEY* key = CertPrivateKey(signer);
@@ -254,7 +290,7 @@ STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detache
     TCertElem* c = CertOf(Para->rgpMsgCert[i]);
     ok = c != nullptr && CMS_add1_cert(cms, c->x509) == 1;
   }
-  BIO* in = BIO_new_mem_buf(content.data(), static_cast<int>(content.size()));
+  BIO* in = BIO_new_mem_buf(content, static_cast<int>(contentLen));
   ok = ok && CMS_final(cms, in, nullptr, flags) == 1;
   ok = ok && EncodeCms(cms, der);
   BIO_free(in);
@@ -314,13 +350,17 @@ STANDIN_EXPORT BOOL CryptEncryptMessage(CRYPT_ENCRYPT_MESSAGE_PARA* Para, DWORD 
   if (Para == nullptr || OutLen == nullptr || Count == 0 || Recipients == nullptr ||
       (Data == nullptr && DataLen > 0) || Para->ContentEncryptionAlgorithm.pszObjId == nullptr)
     return Fail(kErrorInvalidParameter);
-  std::vector<BYTE> request(Data, Data + DataLen), der;
-  AppendText(request, Para->ContentEncryptionAlgorithm.pszObjId);
+  const BYTE* const pieces[] = {Data};
+  const DWORD lengths[] = {DataLen};
+  TRequest request{1, pieces, lengths, {}};
+  AppendText(request.rest, Para->ContentEncryptionAlgorithm.pszObjId);
   for (DWORD i = 0; i < Count; ++i) {
     const TCertElem* c = CertOf(Recipients[i]);
-    if (c != nullptr) request.insert(request.end(), c->der.begin(), c->der.end());
+    if (c != nullptr) request.rest.insert(request.rest.end(), c->der.begin(), c->der.end());
   }
-  if (TakePending(request, Out, der)) return GiveBytes(der, Out, OutLen);
+  BOOL given = 0;
+  if (GivePending(request, Out, OutLen, given)) return given;
+  std::vector<BYTE> der;
   TCipher cipher(Para->ContentEncryptionAlgorithm.pszObjId);
   if (cipher.cipher == nullptr) return Fail(kCryptEUnknownAlgo);
   STACK_OF(X509)* certs = sk_X509_new_null();
@@ -422,10 +462,18 @@ STANDIN_EXPORT BOOL CryptMsgUpdate(HCRYPTMSG Msg, const BYTE* Data, DWORD Len, B
   TMessage* m = MessageOf(Msg);
   if (m == nullptr || (Data == nullptr && Len > 0)) return Fail(kErrorInvalidParameter);
   if (!m->encodedDone) {
-    if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
-    if (!Final) return 1;
+    if (!Final) {
+      if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
+      return 1;
+    }
     m->encodedDone = true;
-    m->cms = DecodeCms(m->encoded.data(), m->encoded.size());
+    // The message in one piece is decoded where it lies; the decoded form keeps what it needs.
+    if (m->encoded.empty()) {
+      m->cms = DecodeCms(Data, Len);
+    } else {
+      if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
+      m->cms = DecodeCms(m->encoded.data(), m->encoded.size());
+    }
     if (m->cms == nullptr || MessageType(m->cms) == 0) return Fail(kCryptEAsn1BadTag);
     if (m->detached && MessageType(m->cms) != kMsgSigned) return Fail(kCryptEInvalidMsgType);
     return 1;
@@ -476,16 +524,18 @@ STANDIN_EXPORT BOOL CryptMsgGetParam(HCRYPTMSG Msg, DWORD Type, DWORD Index, voi
         return ok;
       }
       case kMsgComputedHashParam: {
-        std::vector<BYTE> content, digest;
+        std::vector<BYTE> inside, digest;
         if (si == nullptr) return Fail(kCryptEInvalidIndex);
-        if (!SignedContent(m, content)) return Fail(kCryptEStreamMsgNotReady);
-        if (!ContentDigest(si, content, digest)) return Fail(kCryptEUnknownAlgo);
+        const std::vector<BYTE>* content = SignedContent(m, inside);
+        if (content == nullptr) return Fail(kCryptEStreamMsgNotReady);
+        if (!ContentDigest(si, *content, digest)) return Fail(kCryptEUnknownAlgo);
         return GiveBytes(digest, Data, DataLen);
       }
       case kMsgContentParam: {
-        std::vector<BYTE> content;
-        if (m->detached || !SignedContent(m, content)) return Fail(kCryptEInvalidMsgType);
-        return GiveBytes(content, Data, DataLen);
+        std::vector<BYTE> inside;
+        const std::vector<BYTE>* content = m->detached ? nullptr : SignedContent(m, inside);
+        if (content == nullptr) return Fail(kCryptEInvalidMsgType);
+        return GiveBytes(*content, Data, DataLen);
       }
     }
   } else if (type == kMsgEnveloped) {
@@ -515,13 +565,14 @@ STANDIN_EXPORT BOOL CryptMsgControl(HCRYPTMSG Msg, DWORD, DWORD Type, const void
   if (m->cms == nullptr) return Fail(kCryptEStreamMsgNotReady);
   if (Type == kCtrlVerifySignature && MessageType(m->cms) == kMsgSigned) {
     const auto& info = *static_cast<const CERT_INFO*>(Para);
-    std::vector<BYTE> content;
-    if (!SignedContent(m, content)) return Fail(kCryptEStreamMsgNotReady);
+    std::vector<BYTE> inside;
+    const std::vector<BYTE>* content = SignedContent(m, inside);
+    if (content == nullptr) return Fail(kCryptEStreamMsgNotReady);
     for (DWORD i = 0; CMS_SignerInfo* si = Signer(m->cms, i); ++i) {
       std::vector<BYTE> issuer, serial;
       if (!SignerId(si, issuer, serial) || !SameId(issuer, serial, info)) continue;
       EVP_PKEY* key = PublicKeyOf(info);
-      const DWORD error = key == nullptr ? kNteBadKey : VerifySigner(si, key, content);
+      const DWORD error = key == nullptr ? kNteBadKey : VerifySigner(si, key, *content);
       EVP_PKEY_free(key);
       return error == 0 ? 1 : Fail(error);
     }

@@ -160,6 +160,28 @@ bool IsInteger1(const TDerItem& item) { return item.Tag == 0x02 && item.Length =
 
 }  // namespace
 
+bool CertIssuerAndSerial(const uint8_t* Cert, size_t Size, std::vector<uint8_t>& Issuer,
+                         std::vector<uint8_t>& Serial) {
+  TDerItem cert, tbs, item, algorithm;
+  const uint8_t* p = Cert;
+  size_t left = Size;
+  if (!Next(p, left, kSequence, cert)) return false;
+  p = cert.Content;
+  left = cert.Length;
+  if (!Next(p, left, kSequence, tbs)) return false;
+  p = tbs.Content;
+  left = tbs.Length;
+  if (!ReadDerItem(p, left, item)) return false;
+  if (item.Tag == 0xA0 && !ReadDerItem(p, left, item)) return false;  // the version
+  if (item.Tag != 0x02 || item.Length == 0 || !Next(p, left, kSequence, algorithm)) return false;
+  Serial.assign(item.Content, item.Content + item.Length);
+  std::reverse(Serial.begin(), Serial.end());
+  const uint8_t* name = p;
+  if (!Next(p, left, kSequence, item)) return false;
+  Issuer.assign(name, p);
+  return true;
+}
+
 bool StrictDetachedSignature(const uint8_t* Signature, size_t Size, const std::string& KeyAlgOid) {
   TDerItem info, type, wrapped, signedData, version, digests, content, item, signers;
   const uint8_t* p = Signature;

@@ -29,6 +29,11 @@ bool OtherName(const uint8_t* Names, size_t Size, const std::string& Oid, std::s
 // The content of the OCTET STRING wrapped in a DER value ("" when it is not one).
 std::vector<uint8_t> OctetStringContent(const uint8_t* Data, size_t Size);
 
+// The encoded issuer Name and the little-endian serial number (as CERT_INFO carries them) of an
+// encoded certificate, read without decoding the rest of it; false when it is not one.
+bool CertIssuerAndSerial(const uint8_t* Cert, size_t Size, std::vector<uint8_t>& Issuer,
+                         std::vector<uint8_t>& Serial);
+
 // True when Signature is exactly a detached SignedData of one signer as these engines make and
 // take it: version 1, the signer's digest algorithm as the only one listed, plain data as the
 // content type, algorithm parameters absent or NULL, and a signature algorithm equal to the

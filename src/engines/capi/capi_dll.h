@@ -154,8 +154,9 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
                      const TVerificationSettings& S, const uint8_t* Signature, size_t SignatureLen);
   int32_t EncryptBuffer(const uint8_t* Data, size_t Len, const std::string& RecipientUIDs,
                         const TVerificationSettings& S, const std::string& EncryptOID, std::vector<uint8_t>& Out);
-  int32_t DecryptBuffer(const uint8_t* Data, size_t Len, const TVerificationSettings& S, int32_t KeyTimeout,
-                        int32_t LastOpTimeout, std::vector<uint8_t>& Out);
+  // The content replaces the envelope in Data; Len: the envelope's size in, the content's out.
+  int32_t DecryptBuffer(uint8_t* Data, size_t& Len, const TVerificationSettings& S, int32_t KeyTimeout,
+                        int32_t LastOpTimeout);
   void ClearCache();
   // Drops the certificate model only: the next operation builds it again from its sources.
   void DropStores();

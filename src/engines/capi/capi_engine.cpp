@@ -276,13 +276,9 @@ int32_t TCryptoAPI20Engine::DecodeData(uint8_t* Data, int32_t* DataLen, char* Se
     if (Trimmed(ReadSetting(kUserCertFile)).empty()) return 30;
     TCryptoAPI20_DLL* binding = nullptr;
     if (int32_t status = GetCryptoAPI(binding)) return status;
-    std::vector<uint8_t> plain;
-    if (int32_t status = binding->DecryptBuffer(Data, static_cast<size_t>(*DataLen), Settings(), keyTimeout,
-                                                lastOpTimeout, plain))
-      return status;
-    if (plain.size() > static_cast<size_t>(*DataLen)) return kErrCannotDecrypt;
-    if (!plain.empty()) std::memcpy(Data, plain.data(), plain.size());
-    *DataLen = static_cast<int32_t>(plain.size());
+    size_t length = static_cast<size_t>(*DataLen);
+    if (int32_t status = binding->DecryptBuffer(Data, length, Settings(), keyTimeout, lastOpTimeout)) return status;
+    *DataLen = static_cast<int32_t>(length);
     // The envelope does not say who made it.
     if (SenderUID != nullptr) SenderUID[0] = '\0';
     return 0;

@@ -42,6 +42,17 @@ bool SameBlob(const CRYPT_BLOB& a, const CRYPT_BLOB& b) {
   return a.cbData == b.cbData && (a.cbData == 0 || std::memcmp(a.pbData, b.pbData, a.cbData) == 0);
 }
 
+// Two little-endian integers compared by value: a CryptoAPI may keep or drop a redundant sign
+// byte (0x00 of a positive, 0xFF of a negative number), as CertCompareIntegerBlob allows.
+bool SameInteger(const uint8_t* a, size_t aSize, const CRYPT_BLOB& b) {
+  const auto significant = [](const uint8_t* p, size_t n) {
+    while (n > 1 && ((p[n - 1] == 0x00 && (p[n - 2] & 0x80) == 0) || (p[n - 1] == 0xFF && (p[n - 2] & 0x80) != 0))) --n;
+    return n;
+  };
+  const size_t n = significant(a, aSize), m = b.cbData == 0 ? 0 : significant(b.pbData, b.cbData);
+  return n == m && (n == 0 || std::memcmp(a, b.pbData, n) == 0);
+}
+
 bool ConstantTimeEqual(const uint8_t* a, const uint8_t* b, size_t size) {
   uint8_t diff = 0;
   for (size_t i = 0; i < size; ++i) diff |= a[i] ^ b[i];
@@ -138,16 +149,18 @@ int32_t TCryptoAPI20_DLL::VerifySign(const uint8_t* Data, size_t Len, bool& NoSi
   if (countBytes.size() >= sizeof carried) std::memcpy(&carried, countBytes.data(), sizeof carried);
   if (!msg.Param(kMsgSignerCertInfoParam, 0, infoBytes)) return LastErrorCode(kErrCertificate);
   const auto& signerInfo = *reinterpret_cast<const CERT_INFO*>(infoBytes.data());
-  TCertRef inMessage;
-  for (DWORD i = 0; i < carried && !inMessage; ++i) {
+  // The carried certificate that names the signer, found by its issuer and serial as encoded: no
+  // context is made of it unless it differs from the correspondent's certificate.
+  std::vector<uint8_t> inMessage, issuer, serial;
+  for (DWORD i = 0; i < carried && inMessage.empty(); ++i) {
     std::vector<uint8_t> encoded;
-    if (!msg.Param(kMsgCertParam, i, encoded)) continue;
-    TCertRef cert(&api_, api_.CertCreateCertificateContext(kEncoding, encoded.data(), static_cast<DWORD>(encoded.size())));
-    if (cert && SameBlob(cert.Get()->pCertInfo->Issuer, signerInfo.Issuer) &&
-        SameBlob(cert.Get()->pCertInfo->SerialNumber, signerInfo.SerialNumber))
-      inMessage = std::move(cert);
+    if (!msg.Param(kMsgCertParam, i, encoded) || !CertIssuerAndSerial(encoded.data(), encoded.size(), issuer, serial))
+      continue;
+    if (SameBlob({static_cast<DWORD>(issuer.size()), issuer.data()}, signerInfo.Issuer) &&
+        SameInteger(serial.data(), serial.size(), signerInfo.SerialNumber))
+      inMessage = std::move(encoded);
   }
-  if (!inMessage) {
+  if (inMessage.empty()) {
     if (carried > 0) return kErrCertificate;  // certificates, but not the signer's
     if (!S.AllowUnsignedCert) return kErrNoSignerCert;
     NoSignerCert = true;
@@ -159,15 +172,20 @@ int32_t TCryptoAPI20_DLL::VerifySign(const uint8_t* Data, size_t Len, bool& NoSi
   // Some CryptoAPIs pass altered fields the signature value does not cover.
   if (!StrictDetachedSignature(Signature, SignatureLen, signer.Get()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId))
     return static_cast<int32_t>(kNteBadSignature);
-  PCCERT_CONTEXT verifying = inMessage ? inMessage.Get() : signer.Get();
-  if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlVerifySignature, verifying->pCertInfo))
-    return LastErrorCode(static_cast<int32_t>(kNteBadSignature));
-  if (inMessage) {
-    const CERT_CONTEXT& a = *inMessage.Get();
-    const CERT_CONTEXT& b = *signer.Get();
-    if (a.cbCertEncoded != b.cbCertEncoded || std::memcmp(a.pbCertEncoded, b.pbCertEncoded, a.cbCertEncoded) != 0)
-      return kErrCertificate;
+  const CERT_CONTEXT& known = *signer.Get();
+  const bool same = inMessage.empty() || (inMessage.size() == known.cbCertEncoded &&
+                                          std::memcmp(inMessage.data(), known.pbCertEncoded, inMessage.size()) == 0);
+  // A carried certificate that only claims the signer's issuer and serial: the signature is
+  // checked with its own key, and then refused all the same.
+  TCertRef claimed;
+  if (!same) {
+    claimed = TCertRef(&api_, api_.CertCreateCertificateContext(kEncoding, inMessage.data(), static_cast<DWORD>(inMessage.size())));
+    if (!claimed) return kErrCertificate;
   }
+  const CERT_INFO* verifying = same ? known.pCertInfo : claimed.Get()->pCertInfo;
+  if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlVerifySignature, verifying))
+    return LastErrorCode(static_cast<int32_t>(kNteBadSignature));
+  if (!same) return kErrCertificate;
   if (int32_t status = CheckMessageDigest(msg)) return status;
   return ResultTextFor(signer.Get(), Mode, S, ResultText);
 }
@@ -214,8 +232,9 @@ int32_t TCryptoAPI20_DLL::EncryptBuffer(const uint8_t* Data, size_t Len, const s
 
 // Decryption through the low-level message functions: the recipient that is the user, then
 // CMSG_CTRL_DECRYPT with the cached key. (CryptDecryptMessage is not usable on every system.)
-int32_t TCryptoAPI20_DLL::DecryptBuffer(const uint8_t* Data, size_t Len, const TVerificationSettings& S,
-                                        int32_t KeyTimeout, int32_t LastOpTimeout, std::vector<uint8_t>& Out) {
+// The message keeps its own copy once updated, so the content goes straight into Data.
+int32_t TCryptoAPI20_DLL::DecryptBuffer(uint8_t* Data, size_t& Len, const TVerificationSettings& S,
+                                        int32_t KeyTimeout, int32_t LastOpTimeout) {
   TCertRef own;
   if (int32_t status = FindCertificate(S, "", own)) return status;
   std::lock_guard<std::recursive_mutex> lock(keyLock_);
@@ -239,7 +258,12 @@ int32_t TCryptoAPI20_DLL::DecryptBuffer(const uint8_t* Data, size_t Len, const T
         continue;
       CMSG_CTRL_DECRYPT_PARA para{sizeof(CMSG_CTRL_DECRYPT_PARA), keyProv_, kAtKeyExchange, i};
       if (!api_.CryptMsgControl(msg.Get(), 0, kCtrlDecrypt, &para)) return LastErrorCode(kErrCannotDecrypt);
-      if (!msg.Param(kMsgContentParam, 0, Out)) return LastErrorCode(kErrCannotDecrypt);
+      DWORD size = 0;
+      if (!api_.CryptMsgGetParam(msg.Get(), kMsgContentParam, 0, nullptr, &size)) return LastErrorCode(kErrCannotDecrypt);
+      if (size > Len) return kErrCannotDecrypt;  // longer than the envelope: the caller's buffer holds no more
+      if (!api_.CryptMsgGetParam(msg.Get(), kMsgContentParam, 0, Data, &size) || size > Len)
+        return LastErrorCode(kErrCannotDecrypt);
+      Len = size;
       return 0;
     }
     return kErrCannotDecrypt;
