@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "engines/capi/capi_der.h"
+#include "frame/processlifetime.h"
 #include "frame/fileutils.h"
 #include "frame/mimecode.h"
 #include "platform/platform.h"
@@ -87,7 +88,7 @@ BOOL ZK_CAPI_CALL CollectOidInfo(const CRYPT_OID_INFO* Info, void* List) {
 bool TCryptoAPI20_DLL::OIDByName(DWORD Group, const std::string& Name, std::string& Oid) {
   // Filled once for the process under its lock; the system's OID information does not change.
   static std::mutex lock;
-  static std::map<DWORD, TOidList>* lists = new std::map<DWORD, TOidList>;
+  static std::map<DWORD, TOidList>* lists = KeepForProcess(new std::map<DWORD, TOidList>);
   std::lock_guard<std::mutex> hold(lock);
   auto found = lists->find(Group);
   if (found == lists->end()) {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "engines/capi/capi_texts.h"
+#include "frame/processlifetime.h"
 #include "frame/fileutils.h"
 #include "platform/platform.h"
 
@@ -76,7 +77,7 @@ struct TBindingRegistry {
 };
 
 TBindingRegistry& Registry() {
-  static TBindingRegistry* registry = new TBindingRegistry;
+  static TBindingRegistry* registry = KeepForProcess(new TBindingRegistry);
   return *registry;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "frame/processlifetime.h"
 #include "frame/bindingregistry.h"
 #include "frame/fileutils.h"
 #include "frame/mimecode.h"
@@ -28,19 +29,19 @@ struct TToolkit {
 // The locks live as long as the process: the binding registry, destroyed at unload, may
 // release bindings (and take these locks) after this unit's own statics are gone.
 TCriticalSection& LoaderLock() {
-  static TCriticalSection* lock = new TCriticalSection();
+  static TCriticalSection* lock = KeepForProcess(new TCriticalSection());
   return *lock;
 }
 TCriticalSection& CheckSection() {
-  static TCriticalSection* lock = new TCriticalSection();
+  static TCriticalSection* lock = KeepForProcess(new TCriticalSection());
   return *lock;
 }
 TRWCriticalSection& ContextLock() {
-  static TRWCriticalSection* lock = new TRWCriticalSection();
+  static TRWCriticalSection* lock = KeepForProcess(new TRWCriticalSection());
   return *lock;
 }
 TCriticalSection& OperationLock() {
-  static TCriticalSection* lock = new TCriticalSection();
+  static TCriticalSection* lock = KeepForProcess(new TCriticalSection());
   return *lock;
 }
 
@@ -51,7 +52,7 @@ const TToolkit* Toolkit() {
   if (instance == nullptr) {
     platform::ModuleHandle module = LoadToolkitLibrary(kToolkitFile);
     if (module == nullptr) return nullptr;
-    instance = new TToolkit();
+    instance = KeepForProcess(new TToolkit());
     instance->Module = module;
     auto resolve = [&](const char* name) {
       void* symbol = platform::FindSymbol(module, name);
