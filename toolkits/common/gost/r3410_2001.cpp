@@ -1,6 +1,12 @@
 // GOST R 34.10-2001 on libgcrypt's GOST curves. The scheme itself is written out over libgcrypt's
 // point arithmetic, so that a caller's nonce can be used (known-answer tests) and the statuses are
 // the toolkit's.
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
 #include "gost.h"
 #include "gost_internal.h"
 
@@ -201,7 +207,9 @@ int Verify(Curve curve, const Point& q, const uint8_t digest[32], const uint8_t 
   return gcry_mpi_cmp(x, r) == 0 ? kSignOk : kSignBad;
 }
 
-int Multiply(Curve curve, const uint8_t k[32], const Point& p, Point& out) {
+namespace {
+
+int MultiplyNow(Curve curve, const uint8_t k[32], const Point& p, Point& out) {
   Ec ec(curve);
   if (!ec.ok()) return kSignBadKey;
   Point2 pp(ec.Import(p));
@@ -210,6 +218,69 @@ int Multiply(Curve curve, const uint8_t k[32], const Point& p, Point& out) {
   if (!km.get() || !ec.MulAffine(km, pp.get(), x, y)) return kSignBadKey;
   if (!MpiToLe(x, out.x, 32) || !MpiToLe(y, out.y, 32)) return kSignBadKey;
   return kSignOk;
+}
+
+// Products already computed, by the exact curve, scalar and point. Only when the process asks for
+// it (ZK_GOST_MEMO set, as the fuzz targets do): a fuzzer repeats one key agreement with every
+// input, and under its sanitizers each product costs about a millisecond of libgcrypt's
+// allocations. A changed byte is another key, so what the caller sees does not change.
+class Memo {
+ public:
+  static Memo* Get() {
+    static Memo* memo = std::getenv("ZK_GOST_MEMO") != nullptr ? new Memo : nullptr;  // kept to exit
+    return memo;
+  }
+  using Key = std::array<uint8_t, 97>;
+  static Key KeyOf(Curve curve, const uint8_t k[32], const Point& p) {
+    Key key{};
+    key[0] = static_cast<uint8_t>(curve);
+    std::memcpy(key.data() + 1, k, 32);
+    std::memcpy(key.data() + 33, p.x, 32);
+    std::memcpy(key.data() + 65, p.y, 32);
+    return key;
+  }
+  bool Find(const Key& key, int& status, Point& out) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto it = products_.find(key);
+    if (it == products_.end()) return false;
+    status = it->second.status;
+    out = it->second.product;
+    return true;
+  }
+  void Add(const Key& key, int status, const Point& out) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (products_.size() >= kMaxProducts) Clear();
+    products_[key] = Product{status, out};
+  }
+
+ private:
+  static constexpr size_t kMaxProducts = 4096;
+  struct Product {
+    int status;
+    Point product;
+  };
+  void Clear() {
+    for (auto& entry : products_) {
+      Wipe(const_cast<uint8_t*>(entry.first.data()), entry.first.size());
+      Wipe(&entry.second, sizeof entry.second);
+    }
+    products_.clear();
+  }
+  std::mutex lock_;
+  std::map<Key, Product> products_;
+};
+
+}  // namespace
+
+int Multiply(Curve curve, const uint8_t k[32], const Point& p, Point& out) {
+  Memo* memo = Memo::Get();
+  if (memo == nullptr) return MultiplyNow(curve, k, p, out);
+  const Memo::Key key = Memo::KeyOf(curve, k, p);
+  int status = kSignBadKey;
+  if (memo->Find(key, status, out)) return status;
+  status = MultiplyNow(curve, k, p, out);
+  memo->Add(key, status, out);
+  return status;
 }
 
 }  // namespace r3410_2001
