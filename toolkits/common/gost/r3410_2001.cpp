@@ -147,13 +147,86 @@ int GenerateSecret(Curve curve, uint8_t d[32]) {
   return kSignOk;
 }
 
-int PublicFromSecret(Curve curve, const uint8_t d[32], Point& q) {
+namespace {
+
+// Products already computed, by the exact curve, scalar and point. Only when the process asks for
+// it (ZK_GOST_MEMO set, as the fuzz targets do): a fuzzer repeats one key agreement with every
+// input, and under its sanitizers each product costs about a millisecond of libgcrypt's
+// allocations. A changed byte is another key, so what the caller sees does not change.
+class Memo {
+ public:
+  static Memo* Get() {
+    static Memo* memo = std::getenv("ZK_GOST_MEMO") != nullptr ? new Memo : nullptr;  // kept to exit
+    return memo;
+  }
+  using Key = std::array<uint8_t, 97>;
+  // `p` null for the base point.
+  static Key KeyOf(Curve curve, const uint8_t k[32], const Point* p) {
+    static const Point kNone{};
+    if (p == nullptr) p = &kNone;
+    Key key{};
+    key[0] = static_cast<uint8_t>(static_cast<unsigned>(curve) | (p == &kNone ? 0x80u : 0u));
+    std::memcpy(key.data() + 1, k, 32);
+    std::memcpy(key.data() + 33, p->x, 32);
+    std::memcpy(key.data() + 65, p->y, 32);
+    return key;
+  }
+  bool Find(const Key& key, int& status, Point& out) {
+    std::lock_guard<std::mutex> hold(lock_);
+    const auto it = products_.find(key);
+    if (it == products_.end()) return false;
+    status = it->second.status;
+    out = it->second.product;
+    return true;
+  }
+  void Add(const Key& key, int status, const Point& out) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (products_.size() >= kMaxProducts) Clear();
+    products_[key] = Product{status, out};
+  }
+
+ private:
+  static constexpr size_t kMaxProducts = 4096;
+  struct Product {
+    int status;
+    Point product;
+  };
+  void Clear() {
+    for (auto& entry : products_) {
+      Wipe(const_cast<uint8_t*>(entry.first.data()), entry.first.size());
+      Wipe(&entry.second, sizeof entry.second);
+    }
+    products_.clear();
+  }
+  std::mutex lock_;
+  std::map<Key, Product> products_;
+};
+
+// The memo's answer when it has one, else `compute`'s, remembered.
+template <typename Compute>
+int Remembered(const Memo::Key& key, Point& out, Compute compute) {
+  Memo* memo = Memo::Get();
+  if (memo == nullptr) return compute();
+  int status = kSignBadKey;
+  if (memo->Find(key, status, out)) return status;
+  status = compute();
+  memo->Add(key, status, out);
+  return status;
+}
+
+int PublicFromSecretNow(Curve curve, const uint8_t d[32], Point& q) {
   Ec ec(curve);
   if (!ec.ok()) return kSignBadKey;
   Mpi k(MpiFromLe(d, 32)), x, y;
   if (!ec.InScalarRange(k) || !ec.MulAffine(k, ec.g(), x, y)) return kSignBadKey;
   if (!MpiToLe(x, q.x, 32) || !MpiToLe(y, q.y, 32)) return kSignBadKey;
   return kSignOk;
+}
+
+}  // namespace
+
+int PublicFromSecret(Curve curve, const uint8_t d[32], Point& q) {
+  return Remembered(Memo::KeyOf(curve, d, nullptr), q, [&] { return PublicFromSecretNow(curve, d, q); });
 }
 
 int Sign(Curve curve, const uint8_t d[32], const uint8_t digest[32], uint8_t signature[64]) {
@@ -220,67 +293,10 @@ int MultiplyNow(Curve curve, const uint8_t k[32], const Point& p, Point& out) {
   return kSignOk;
 }
 
-// Products already computed, by the exact curve, scalar and point. Only when the process asks for
-// it (ZK_GOST_MEMO set, as the fuzz targets do): a fuzzer repeats one key agreement with every
-// input, and under its sanitizers each product costs about a millisecond of libgcrypt's
-// allocations. A changed byte is another key, so what the caller sees does not change.
-class Memo {
- public:
-  static Memo* Get() {
-    static Memo* memo = std::getenv("ZK_GOST_MEMO") != nullptr ? new Memo : nullptr;  // kept to exit
-    return memo;
-  }
-  using Key = std::array<uint8_t, 97>;
-  static Key KeyOf(Curve curve, const uint8_t k[32], const Point& p) {
-    Key key{};
-    key[0] = static_cast<uint8_t>(curve);
-    std::memcpy(key.data() + 1, k, 32);
-    std::memcpy(key.data() + 33, p.x, 32);
-    std::memcpy(key.data() + 65, p.y, 32);
-    return key;
-  }
-  bool Find(const Key& key, int& status, Point& out) {
-    std::lock_guard<std::mutex> hold(lock_);
-    const auto it = products_.find(key);
-    if (it == products_.end()) return false;
-    status = it->second.status;
-    out = it->second.product;
-    return true;
-  }
-  void Add(const Key& key, int status, const Point& out) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (products_.size() >= kMaxProducts) Clear();
-    products_[key] = Product{status, out};
-  }
-
- private:
-  static constexpr size_t kMaxProducts = 4096;
-  struct Product {
-    int status;
-    Point product;
-  };
-  void Clear() {
-    for (auto& entry : products_) {
-      Wipe(const_cast<uint8_t*>(entry.first.data()), entry.first.size());
-      Wipe(&entry.second, sizeof entry.second);
-    }
-    products_.clear();
-  }
-  std::mutex lock_;
-  std::map<Key, Product> products_;
-};
-
 }  // namespace
 
 int Multiply(Curve curve, const uint8_t k[32], const Point& p, Point& out) {
-  Memo* memo = Memo::Get();
-  if (memo == nullptr) return MultiplyNow(curve, k, p, out);
-  const Memo::Key key = Memo::KeyOf(curve, k, p);
-  int status = kSignBadKey;
-  if (memo->Find(key, status, out)) return status;
-  status = MultiplyNow(curve, k, p, out);
-  memo->Add(key, status, out);
-  return status;
+  return Remembered(Memo::KeyOf(curve, k, &p), out, [&] { return MultiplyNow(curve, k, p, out); });
 }
 
 }  // namespace r3410_2001
