@@ -193,6 +193,8 @@ void VerifyOne(const uint8_t* data, size_t size) {
   const uint8_t* signature = s.input.Place(data, size);
   VerifyData(*s.bob, signedData, static_cast<int32_t>(kSignedData.size()), signature, static_cast<int32_t>(size),
              s.uid.Fresh(GetMaxUIDLength(*s.bob)));
+  // VerifyData takes the data as constant.
+  if (std::memcmp(signedData, kSignedData.data(), kSignedData.size()) != 0) Broken("VerifyData changed the signed data");
 }
 
 }  // namespace
