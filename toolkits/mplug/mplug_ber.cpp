@@ -165,3 +165,85 @@ bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& sig
 }
 
 }  // namespace mplug
+
+namespace mplug {
+namespace {
+
+const uint8_t kCrlNumber[] = {0x55, 0x1d, 0x14};
+const uint8_t kAuthorityKeyId[] = {0x55, 0x1d, 0x23};
+
+bool IsTime(const Node& n) { return n.Is(0x17) || n.Is(0x18); }
+
+// Extensions: each { oid, critical?, OCTET STRING }; a critical one we do not know refuses the CRL.
+bool ExtensionsUnderstood(const Node& list) {
+  std::vector<Node> exts, f;
+  if (!list.Is(0x30) || !Children(list, exts)) return false;
+  for (const Node& ext : exts) {
+    if (!ext.Is(0x30) || !Children(ext, f) || f.size() < 2 || f.size() > 3 || !f[0].Is(0x06) || !f.back().Is(0x04))
+      return false;
+    const bool critical = f.size() == 3 && f[1].Is(0x01) && f[1].length == 1 && f[1].content[0] != 0;
+    if (f.size() == 3 && !f[1].Is(0x01)) return false;
+    if (critical && !IsOid(f[0], kCrlNumber, sizeof kCrlNumber) &&
+        !IsOid(f[0], kAuthorityKeyId, sizeof kAuthorityKeyId))
+      return false;
+  }
+  return true;
+}
+
+bool ReadRevoked(const Node& list, std::vector<std::string>& serials) {
+  std::vector<Node> entries, f;
+  if (!list.Is(0x30) || !Children(list, entries) || entries.empty()) return false;
+  for (const Node& entry : entries) {
+    if (!entry.Is(0x30) || !Children(entry, f) || f.size() < 2 || f.size() > 3 || !f[0].Is(0x02) ||
+        f[0].length == 0 || !IsTime(f[1]) || (f.size() == 3 && !ExtensionsUnderstood(f[2])))
+      return false;
+    serials.emplace_back(reinterpret_cast<const char*>(f[0].content), f[0].length);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CertNameAndSerial(const std::string& der, std::string& subject, std::string& serial) {
+  Node cert, issuer, number;
+  std::vector<Node> c, tbs;
+  if (!Parse(reinterpret_cast<const uint8_t*>(der.data()), der.size(), cert) || !IssuerAndSerialOf(cert, issuer, number) ||
+      !Children(cert, c) || !Children(c[0], tbs))
+    return false;
+  const size_t at = tbs[0].Is(0xa0) ? 1 : 0;
+  if (tbs.size() < at + 5 || !number.Is(0x02) || !tbs[at + 4].Is(0x30)) return false;
+  subject.assign(reinterpret_cast<const char*>(tbs[at + 4].raw), tbs[at + 4].rawLength);
+  serial.assign(reinterpret_cast<const char*>(number.content), number.length);
+  return true;
+}
+
+bool ParseCrlDer(const uint8_t* p, size_t len, CrlParts& out) {
+  Node crl;
+  std::vector<Node> c, tbs;
+  // DER only: the outer algorithm is the signed one (sha256WithRSAEncryption), no unused bits.
+  if (!Parse(p, len, crl) || !crl.Is(0x30) || !Children(crl, c) || c.size() != 3 || !c[0].Is(0x30) ||
+      !Children(c[0], tbs) || tbs.size() < 4 || !IsAlgorithm(c[1], kSha256WithRsa, sizeof kSha256WithRsa) ||
+      !c[2].Is(0x03) || c[2].length < 2 || c[2].content[0] != 0)
+    return false;
+  // tbsCertList: version v2, signature, issuer, thisUpdate, [nextUpdate], [revoked], [[0] extensions].
+  if (!IsSmallInt(tbs[0], 1) || !c[1].RawEquals(tbs[1].raw, tbs[1].rawLength) || !tbs[2].Is(0x30) || !IsTime(tbs[3]))
+    return false;
+  size_t at = 4;
+  if (at < tbs.size() && IsTime(tbs[at])) ++at;
+  out.revoked.clear();
+  if (at < tbs.size() && tbs[at].Is(0x30) && !ReadRevoked(tbs[at++], out.revoked)) return false;
+  if (at < tbs.size()) {
+    std::vector<Node> wrapped;
+    if (!tbs[at].Is(0xa0) || !Children(tbs[at], wrapped) || wrapped.size() != 1 || !ExtensionsUnderstood(wrapped[0]))
+      return false;
+    ++at;
+  }
+  if (at != tbs.size()) return false;
+  out.tbs = c[0].raw;
+  out.tbsLength = c[0].rawLength;
+  out.issuer.assign(reinterpret_cast<const char*>(tbs[2].raw), tbs[2].rawLength);
+  out.signature.assign(c[2].content + 1, c[2].content + c[2].length);
+  return true;
+}
+
+}  // namespace mplug

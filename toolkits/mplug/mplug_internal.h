@@ -70,6 +70,8 @@ struct Cert {
   Bytes TbsDigest;              // SHA-256 of the signed part
   Bytes Signature;              // sha256WithRSAEncryption only
   std::string Image;            // the DER image
+  std::string SubjectDer;       // the subject Name element, as a CRL's issuer must repeat it
+  std::string SerialDer;        // the serial number's content octets, as a CRL lists it
 };
 int32_t ParseCert(const std::string& der, Cert& cert);
 int32_t ReadCert(const std::string& path, Cert& cert);
@@ -88,17 +90,20 @@ bool WritePrivateKey(const std::string& path, gcry_sexp_t key);
 bool GenerateKey(Sexp& priv, std::string& publicText);
 bool SameKey(gcry_sexp_t priv, const std::string& publicText);
 
-// A CRL: "ZKMPCRL 1", Issuer=, Revoked=<hex SHA-256 of revoked key texts, ";"-separated>, Signature=.
+// An X.509 v2 CRL (DER), signed sha256WithRSAEncryption (mplug_crl.cpp).
 struct Crl {
-  std::string Issuer;
-  std::vector<std::string> Revoked;
-  std::string Body;
+  std::string IssuerDer;             // the issuer Name element
+  std::vector<std::string> Revoked;  // serial numbers' content octets
+  Bytes TbsDigest;                   // SHA-256 of tbsCertList
   Bytes Signature;
 };
+int32_t ParseCrl(const Bytes& der, Crl& crl);
 int32_t ReadCrl(const std::string& path, Crl& crl);
-std::string MakeCrlText(const std::string& issuer, const std::vector<std::string>& revoked, gcry_sexp_t key);
+// The DER image of a CRL of the authority listing the certificates, or "" on failure.
+std::string MakeCrlDer(const Cert& authority, gcry_sexp_t authorityKey, const std::vector<Cert>& revoked);
 bool CrlSignedBy(const Crl& crl, const Cert& issuer);
-std::string KeyFingerprint(const std::string& keyText);
+// kRevoked when a CRL file of `dir` that `authority` signed lists the certificate, else kOk.
+int32_t CheckRevocation(const std::string& dir, const Cert& authority, const Cert& cert);
 
 bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig);
 bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig);
@@ -111,6 +116,17 @@ bool CertificateShapeValid(const std::string& der);
 // Detached SignedData with every field outside the signed parts as it must be: one SHA-256
 // signer named by issuer and serial of the one certificate carried (signerImage), nothing else.
 bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& signerImage);
+// The subject Name element and the serial's content octets of a certificate.
+bool CertNameAndSerial(const std::string& der, std::string& subject, std::string& serial);
+// The parts of a DER CRL whose every field outside tbsCertList is as it must be (mplug_ber.cpp).
+struct CrlParts {
+  const uint8_t* tbs = nullptr;
+  size_t tbsLength = 0;
+  std::string issuer;
+  std::vector<std::string> revoked;
+  Bytes signature;
+};
+bool ParseCrlDer(const uint8_t* p, size_t len, CrlParts& out);
 // Detached CMS SignedData over the data by the certificate's key.
 int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out);
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.

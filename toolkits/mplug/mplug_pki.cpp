@@ -1,5 +1,5 @@
-// Keys, certificates and CRLs of the stand-in: RSA through libgcrypt (PKCS#1 v1.5 over SHA-256
-// for signatures, PKCS#1 v1.5 key transport), sealed text files for everything stored.
+// Keys of the stand-in: RSA through libgcrypt (PKCS#1 v1.5 over SHA-256 for signatures, PKCS#1
+// v1.5 key transport), the private key in a sealed text file; and the file helpers.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -128,12 +128,6 @@ bool SplitSealed(const std::string& text, const char* magic, const char* seal,
   return !body.empty();
 }
 
-std::string SealText(const std::string& body, gcry_sexp_t key) {
-  Bytes sig;
-  if (!RsaSign(key, reinterpret_cast<const uint8_t*>(body.data()), body.size(), sig)) return "";
-  return body + "Signature=" + Hex(sig) + "\n";
-}
-
 }  // namespace
 
 int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
@@ -173,38 +167,6 @@ bool SameKey(gcry_sexp_t priv, const std::string& publicText) {
   uint8_t a[20], b[20];
   return gcry_pk_get_keygrip(priv, a) != nullptr && gcry_pk_get_keygrip(pub.get(), b) != nullptr &&
          std::memcmp(a, b, sizeof a) == 0;
-}
-
-std::string KeyFingerprint(const std::string& keyText) {
-  return Hex(Sha256(reinterpret_cast<const uint8_t*>(keyText.data()), keyText.size()));
-}
-
-int32_t ReadCrl(const std::string& path, Crl& crl) {
-  Bytes bytes;
-  if (!ReadWholeFile(path, bytes, 16 * 1024 * 1024)) return kFileNotFound;
-  std::map<std::string, std::string> f;
-  if (!SplitSealed(std::string(bytes.begin(), bytes.end()), "ZKMPCRL", "Signature", f, crl.Body)) return kBadFormat;
-  if (f.count("Issuer") == 0 || f.count("Revoked") == 0 || !Unhex(f["Signature"], crl.Signature)) return kBadFormat;
-  crl.Issuer = f["Issuer"];
-  const std::string& list = f["Revoked"];
-  for (size_t at = 0; at < list.size();) {
-    size_t end = list.find(';', at);
-    if (end == std::string::npos) end = list.size();
-    if (end > at) crl.Revoked.push_back(list.substr(at, end - at));
-    at = end + 1;
-  }
-  return kOk;
-}
-
-std::string MakeCrlText(const std::string& issuer, const std::vector<std::string>& revoked, gcry_sexp_t key) {
-  std::string list;
-  for (const std::string& r : revoked) list += (list.empty() ? "" : ";") + r;
-  return SealText("ZKMPCRL 1\nIssuer=" + issuer + "\nRevoked=" + list + "\n", key);
-}
-
-bool CrlSignedBy(const Crl& crl, const Cert& issuer) {
-  return crl.Issuer == issuer.Subject &&
-         RsaVerify(issuer.KeyText, reinterpret_cast<const uint8_t*>(crl.Body.data()), crl.Body.size(), crl.Signature);
 }
 
 bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig) {

@@ -192,6 +192,7 @@ int32_t ParseCertOnce(const std::string& der, Cert& cert) {
   if (hashed) cert.TbsDigest.assign(gcry_md_read(md, 0), gcry_md_read(md, 0) + 32);
   gcry_md_close(md);
   if (!hashed || cert.Subject.empty() || cert.Issuer.empty()) return kBadFormat;
+  if (!CertNameAndSerial(der, cert.SubjectDer, cert.SerialDer)) return kBadFormat;
   cert.Image = der;
   return kOk;
 }
