@@ -115,7 +115,8 @@ bool IssuerAndSerialOf(const Node& cert, Node& issuer, Node& serial) {
 bool CheckSignerInfo(const Node& info, const Node& cert) {
   std::vector<Node> f, sid;
   Node issuer, serial;
-  if (!Children(info, f) || f.size() != 6 || !IsSmallInt(f[0], 1) || !Children(f[1], sid) || sid.size() != 2 ||
+  if (!info.Is(0x30) || !Children(info, f) || f.size() != 6 || !IsSmallInt(f[0], 1) || !f[1].Is(0x30) ||
+      !Children(f[1], sid) || sid.size() != 2 ||
       !IssuerAndSerialOf(cert, issuer, serial))
     return false;
   // The signer named is the certificate carried, and nothing follows the signature value.
@@ -146,22 +147,58 @@ bool CertificateShapeValid(const std::string& der) {
          c[2].content[0] == 0;
 }
 
-bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& signerImage) {
+namespace {
+
+const uint8_t kContentType[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x03};
+const uint8_t kMessageDigest[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x04};
+
+// Signed attributes: each { oid, SET { value } }; the content type must be id-data and the
+// message digest 32 bytes, each present once; DER (definite lengths), since they are hashed as sent.
+bool ReadSignedAttributes(const Node& attrs, SignedParts& out) {
+  std::vector<Node> list, f, values;
+  if (!attrs.Is(0xa0) || attrs.raw[1] == 0x80 || !Children(attrs, list)) return false;
+  int contentTypes = 0, digests = 0;
+  for (const Node& a : list) {
+    if (!a.Is(0x30) || !Children(a, f) || f.size() != 2 || !f[0].Is(0x06) || !f[1].Is(0x31) ||
+        !Children(f[1], values) || values.empty())
+      return false;
+    if (IsOid(f[0], kContentType, sizeof kContentType)) {
+      if (values.size() != 1 || !IsOid(values[0], kData, sizeof kData)) return false;
+      ++contentTypes;
+    } else if (IsOid(f[0], kMessageDigest, sizeof kMessageDigest)) {
+      if (values.size() != 1 || !values[0].Is(0x04) || values[0].length != 32) return false;
+      out.messageDigest.assign(values[0].content, values[0].content + 32);
+      ++digests;
+    }
+  }
+  out.signedAttributes.assign(attrs.raw, attrs.raw + attrs.rawLength);
+  out.signedAttributes[0] = 0x31;  // hashed as the SET they are
+  return contentTypes == 1 && digests == 1;
+}
+
+}  // namespace
+
+int32_t ReadSignedData(const uint8_t* sig, size_t len, SignedParts& out) {
   Node top, certs;
-  std::vector<Node> ci, wrapped, sd, algs, encap, certList, infos;
-  if (!Parse(sig, len, top) || !top.Is(0x30) || !Children(top, ci) || ci.size() != 2 ||
-      !IsOid(ci[0], kSignedData, sizeof kSignedData) || !ci[1].Is(0xa0) || !Children(ci[1], wrapped) ||
-      wrapped.size() != 1 || !wrapped[0].Is(0x30) || !Children(wrapped[0], sd))
-    return false;
+  std::vector<Node> ci, wrapped, sd, algs, encap, certList, infos, info;
+  if (!Parse(sig, len, top) || !top.Is(0x30) || !Children(top, ci) || ci.empty() || !ci[0].Is(0x06)) return kBadFormat;
+  if (!IsOid(ci[0], kSignedData, sizeof kSignedData)) return kNoSignature;
+  if (ci.size() != 2 || !ci[1].Is(0xa0) || !Children(ci[1], wrapped) || wrapped.size() != 1 || !wrapped[0].Is(0x30) ||
+      !Children(wrapped[0], sd))
+    return kBadFormat;
   // version 1, one digest algorithm (SHA-256), no content, one certificate, no CRLs, one signer.
   if (sd.size() != 5 || !IsSmallInt(sd[0], 1) || !sd[1].Is(0x31) || !Children(sd[1], algs) || algs.size() != 1 ||
       !IsAlgorithm(algs[0], kSha256, sizeof kSha256) || !sd[2].Is(0x30) || !Children(sd[2], encap) ||
       encap.size() != 1 || !IsOid(encap[0], kData, sizeof kData) || !sd[3].Is(0xa0) || !Children(sd[3], certList) ||
       certList.size() != 1 || !sd[4].Is(0x31) || !Children(sd[4], infos) || infos.size() != 1)
-    return false;
+    return kBadFormat;
   const Node& cert = certList[0];
-  return cert.RawEquals(reinterpret_cast<const uint8_t*>(signerImage.data()), signerImage.size()) &&
-         CertificateShapeValid(signerImage) && CheckSignerInfo(infos[0], cert);
+  out.certificate.assign(reinterpret_cast<const char*>(cert.raw), cert.rawLength);
+  if (!CertificateShapeValid(out.certificate) || !CheckSignerInfo(infos[0], cert) || !Children(infos[0], info) ||
+      !ReadSignedAttributes(info[3], out))
+    return kBadFormat;
+  out.signature.assign(info[5].content, info[5].content + info[5].length);
+  return kOk;
 }
 
 }  // namespace mplug

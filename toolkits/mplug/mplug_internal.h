@@ -113,9 +113,16 @@ bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const B
 bool IsOneBerElement(const uint8_t* data, size_t len);
 // A DER certificate whose unsigned parts are exactly as they must be (mplug_ber.cpp).
 bool CertificateShapeValid(const std::string& der);
-// Detached SignedData with every field outside the signed parts as it must be: one SHA-256
-// signer named by issuer and serial of the one certificate carried (signerImage), nothing else.
-bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& signerImage);
+// The parts of a detached SignedData whose every field outside the signed parts is as it must be:
+// one SHA-256 signer named by issuer and serial of the one certificate carried, nothing else.
+struct SignedParts {
+  std::string certificate;  // the signer's, DER
+  Bytes signedAttributes;   // as hashed (a SET)
+  Bytes messageDigest;      // the data's SHA-256, as the signed attributes carry it
+  Bytes signature;
+};
+// kOk, kNoSignature (another content type), or kBadFormat.
+int32_t ReadSignedData(const uint8_t* sig, size_t len, SignedParts& out);
 // The subject Name element and the serial's content octets of a certificate.
 bool CertNameAndSerial(const std::string& der, std::string& subject, std::string& serial);
 // The parts of a DER CRL whose every field outside tbsCertList is as it must be (mplug_ber.cpp).
