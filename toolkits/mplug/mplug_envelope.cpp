@@ -111,7 +111,7 @@ bool RemovePadding(Bytes& plain) {
 int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b) {
   InitLibrary();
   Bytes key(32), iv(kBlock);
-  gcry_randomize(key.data(), key.size(), GCRY_STRONG_RANDOM);
+  if (!b.random.Fill(key.data(), key.size())) return kCryptoFailure;
   gcry_create_nonce(iv.data(), iv.size());
   const uint8_t pad = uint8_t(kBlock - len % kBlock);
   b.body.assign(data, data + len);
@@ -135,7 +135,7 @@ int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, si
     if (ok) k.certs.push_back(c);
     Bytes wrapped;
     ok = ok && ksba_cert_init_from_mem(c, recipients[i].Image.data(), recipients[i].Image.size()) == 0 &&
-         ksba_cms_add_recipient(k.cms, c) == 0 && RsaEncrypt(recipients[i].KeyText, key, wrapped);
+         ksba_cms_add_recipient(k.cms, c) == 0 && RsaEncrypt(recipients[i].KeyText, key, b.random, wrapped);
     ok = ok && ksba_cms_set_enc_val(k.cms, int(i), reinterpret_cast<const unsigned char*>(EncVal(wrapped).data())) == 0;
   }
   ksba_stop_reason_t reason = KSBA_SR_NONE;

@@ -139,14 +139,29 @@ int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t l
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
 int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
 // Work buffers of the envelope calls, kept by a context so that their capacity is reused.
+// Random bytes for one context's envelopes (mplug_random.cpp); not for use by two threads at once.
+class KeySource {
+ public:
+  KeySource() = default;
+  KeySource(const KeySource&) = delete;
+  KeySource& operator=(const KeySource&) = delete;
+  ~KeySource();
+  bool Fill(uint8_t* out, size_t len);
+
+ private:
+  uint8_t key_[32] = {};
+  unsigned requests_ = 0;
+};
 struct EnvelopeBuffers {
   Bytes body, out;
+  KeySource random;
 };
 // CMS EnvelopedData of the data for the certificates (AES-256-CBC, RSA key transport) in b.out.
 int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b);
 // kOk with the content in plain, kNotRecipient, kBadFormat, or kBadSignature when it does not decrypt.
 int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain);
-bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out);
+// RSA PKCS#1 v1.5 encryption, the padding's random bytes from `random`; `out` as long as the modulus.
+bool RsaEncrypt(const std::string& publicText, const Bytes& plain, KeySource& random, Bytes& out);
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);
 
 }  // namespace mplug

@@ -204,21 +204,6 @@ bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const B
   return gcry_pk_verify(s.get(), in.get(), pub.get()) == 0;
 }
 
-bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out) {
-  InitLibrary();
-  Sexp pub, in, enc;
-  if (!ParseCanonical(publicText, pub)) return false;
-  if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(value %b))", int(plain.size()), plain.data()) != 0)
-    return false;
-  if (gcry_pk_encrypt(enc.out(), in.get(), pub.get()) != 0) return false;
-  Sexp a(gcry_sexp_find_token(enc.get(), "a", 0));
-  size_t n = 0;
-  const char* p = a ? gcry_sexp_nth_data(a.get(), 1, &n) : nullptr;
-  if (p == nullptr) return false;
-  out.assign(p, p + n);
-  return true;
-}
-
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain) {
   InitLibrary();
   Sexp enc, out;
