@@ -116,7 +116,14 @@ int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, si
   const uint8_t pad = uint8_t(kBlock - len % kBlock);
   b.body.assign(data, data + len);
   b.body.insert(b.body.end(), pad, pad);
-  if (!AesCbc(true, GCRY_CIPHER_AES256, key, iv.data(), b.body)) return kCryptoFailure;
+  // The handle is kept: opening one polls the system under libgcrypt's random pool lock.
+  if (b.cbc.h == nullptr && gcry_cipher_open(&b.cbc.h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) {
+    b.cbc.h = nullptr;
+    return kCryptoFailure;
+  }
+  if (gcry_cipher_setkey(b.cbc.h, key.data(), key.size()) != 0 || gcry_cipher_setiv(b.cbc.h, iv.data(), kBlock) != 0 ||
+      gcry_cipher_encrypt(b.cbc.h, b.body.data(), b.body.size(), nullptr, 0) != 0)
+    return kCryptoFailure;
 
   // libksba copies the encrypted content from the reader into the structure.
   Ksba k;

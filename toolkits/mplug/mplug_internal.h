@@ -151,10 +151,20 @@ class KeySource {
  private:
   uint8_t key_[32] = {};
   unsigned requests_ = 0;
+  gcry_cipher_hd_t ctr_ = nullptr;
+};
+// An AES-256-CBC handle kept open for a context's envelopes.
+struct CbcHandle {
+  gcry_cipher_hd_t h = nullptr;
+  CbcHandle() = default;
+  CbcHandle(const CbcHandle&) = delete;
+  CbcHandle& operator=(const CbcHandle&) = delete;
+  ~CbcHandle() { gcry_cipher_close(h); }
 };
 struct EnvelopeBuffers {
   Bytes body, out;
   KeySource random;
+  CbcHandle cbc;
 };
 // CMS EnvelopedData of the data for the certificates (AES-256-CBC, RSA key transport) in b.out.
 int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b);

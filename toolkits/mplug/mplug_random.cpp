@@ -14,18 +14,23 @@ namespace {
 constexpr unsigned kRequestsPerSeed = 1024;
 }
 
-KeySource::~KeySource() { std::memset(key_, 0, sizeof key_); }
+KeySource::~KeySource() {
+  std::memset(key_, 0, sizeof key_);
+  gcry_cipher_close(ctr_);
+}
 
 bool KeySource::Fill(uint8_t* out, size_t len) {
   InitLibrary();
+  // The handle is kept: opening one polls the system under the pool's lock as well.
+  if (ctr_ == nullptr && gcry_cipher_open(&ctr_, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CTR, 0) != 0) {
+    ctr_ = nullptr;
+    return false;
+  }
   if (requests_ == 0) gcry_randomize(key_, sizeof key_, GCRY_STRONG_RANDOM);
   requests_ = (requests_ + 1) % kRequestsPerSeed;
   Bytes stream(len + sizeof key_, 0);
-  gcry_cipher_hd_t h = nullptr;
-  const bool ok = gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CTR, 0) == 0 &&
-                  gcry_cipher_setkey(h, key_, sizeof key_) == 0 && gcry_cipher_setctr(h, nullptr, 0) == 0 &&
-                  gcry_cipher_encrypt(h, stream.data(), stream.size(), nullptr, 0) == 0;
-  gcry_cipher_close(h);
+  const bool ok = gcry_cipher_setkey(ctr_, key_, sizeof key_) == 0 && gcry_cipher_setctr(ctr_, nullptr, 0) == 0 &&
+                  gcry_cipher_encrypt(ctr_, stream.data(), stream.size(), nullptr, 0) == 0;
   if (!ok) {
     requests_ = 0;  // seed afresh next time
     return false;
