@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "mplug_internal.h"
+#include "standin.h"
 #include "standin_files.h"
 
 namespace mplug {
@@ -130,17 +131,52 @@ bool SplitSealed(const std::string& text, const char* magic, const char* seal,
 
 }  // namespace
 
-int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
-  Bytes bytes;
-  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
-  const std::string text(bytes.begin(), bytes.end());
+namespace {
+
+// Keys read before, by their file's bytes: a context made for one call (a time-out of 0) reads
+// its key file again, and unsealing it costs more than the call's other work.
+struct ReadKeys {
+  std::mutex lock;
+  std::map<std::string, std::string> canonicalByFile;
+};
+
+ReadKeys& Keys() {
+  static standin::Immortal<ReadKeys> keys;
+  return keys.get();
+}
+
+bool Unseal(const std::string& text, std::string& canonical) {
   std::map<std::string, std::string> f;
   std::string body;
   Bytes keyBytes, check;
-  if (!SplitSealed(text, "ZKMPPSE", "Check", f, body) || !Unhex(f["Key"], keyBytes) || !Unhex(f["Check"], check))
-    return kNoPrivateKey;
-  if (Sha256(keyBytes.data(), keyBytes.size()) != check) return kNoPrivateKey;
-  return ParseCanonical(std::string(keyBytes.begin(), keyBytes.end()), key) ? kOk : kNoPrivateKey;
+  if (!SplitSealed(text, "ZKMPPSE", "Check", f, body) || !Unhex(f["Key"], keyBytes) || !Unhex(f["Check"], check) ||
+      Sha256(keyBytes.data(), keyBytes.size()) != check)
+    return false;
+  canonical.assign(keyBytes.begin(), keyBytes.end());
+  return true;
+}
+
+}  // namespace
+
+int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
+  constexpr size_t kKept = 64;
+  Bytes bytes;
+  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
+  const std::string text(bytes.begin(), bytes.end());
+  ReadKeys& keys = Keys();
+  std::string canonical;
+  {
+    std::lock_guard<std::mutex> hold(keys.lock);
+    auto it = keys.canonicalByFile.find(text);
+    if (it != keys.canonicalByFile.end()) canonical = it->second;
+  }
+  if (canonical.empty()) {
+    if (!Unseal(text, canonical)) return kNoPrivateKey;
+    std::lock_guard<std::mutex> hold(keys.lock);
+    if (keys.canonicalByFile.size() >= kKept) keys.canonicalByFile.clear();
+    keys.canonicalByFile.emplace(text, canonical);
+  }
+  return ParseCanonical(canonical, key) ? kOk : kNoPrivateKey;
 }
 
 bool WritePrivateKey(const std::string& path, gcry_sexp_t key) {
