@@ -22,10 +22,13 @@ struct Node {
   bool RawEquals(const uint8_t* p, size_t n) const { return rawLength == n && std::memcmp(raw, p, n) == 0; }
 };
 
-bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth);
+// deep: check the whole element, down to its innermost parts; else only as far as needed to find
+// its end (for the parts of an element checked before).
+bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth, bool deep);
 
 // The children of constructed content up to `end` (indefinite: up to the end-of-contents).
-bool ReadChildren(const uint8_t* p, size_t len, size_t& at, bool indefinite, std::vector<Node>* out, int depth) {
+bool ReadChildren(const uint8_t* p, size_t len, size_t& at, bool indefinite, std::vector<Node>* out, int depth,
+                  bool deep) {
   while (true) {
     if (indefinite && at + 2 <= len && p[at] == 0 && p[at + 1] == 0) {
       at += 2;
@@ -33,12 +36,12 @@ bool ReadChildren(const uint8_t* p, size_t len, size_t& at, bool indefinite, std
     }
     if (!indefinite && at == len) return true;
     Node child;
-    if (!Read(p, len, at, child, depth + 1)) return false;
+    if (!Read(p, len, at, child, depth + 1, deep)) return false;
     if (out != nullptr) out->push_back(child);
   }
 }
 
-bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
+bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth, bool deep) {
   if (depth > kMaxDepth || at + 2 > len || (p[at] & 0x1f) == 0x1f || p[at] == 0) return false;
   const size_t start = at;
   node.tag = p[at++];
@@ -47,7 +50,7 @@ bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
   if (first == 0x80) {
     if (!constructed) return false;
     const size_t contentStart = at;
-    if (!ReadChildren(p, len, at, true, nullptr, depth)) return false;
+    if (!ReadChildren(p, len, at, true, nullptr, depth, deep)) return false;
     node.content = p + contentStart;
     node.length = at - 2 - contentStart;
   } else {
@@ -63,7 +66,8 @@ bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
     node.length = length;
     at += length;
     size_t inner = 0;
-    if (constructed && !ReadChildren(node.content, node.length, inner, false, nullptr, depth)) return false;
+    if (deep && constructed && !ReadChildren(node.content, node.length, inner, false, nullptr, depth, true))
+      return false;
   }
   node.raw = p + start;
   node.rawLength = at - start;
@@ -72,13 +76,14 @@ bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
 
 bool Parse(const uint8_t* p, size_t len, Node& node) {
   size_t at = 0;
-  return Read(p, len, at, node, 0) && at == len;
+  return Read(p, len, at, node, 0, true) && at == len;
 }
 
 bool Children(const Node& node, std::vector<Node>& out) {
   out.clear();
   size_t at = 0;
-  return (node.tag & 0x20) != 0 && ReadChildren(node.content, node.length, at, false, &out, 1);
+  // Only elements of a Parse come here, checked whole already.
+  return (node.tag & 0x20) != 0 && ReadChildren(node.content, node.length, at, false, &out, 1, false);
 }
 
 // An OBJECT IDENTIFIER with exactly these content bytes.
