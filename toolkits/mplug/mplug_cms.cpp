@@ -98,8 +98,8 @@ int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t
   if (int32_t r = ReadSignedData(sig, sigLen, parts)) return r;
   if (ParseCert(parts.certificate, signer) != kOk) return kBadFormat;
   const bool ok = Sha256(data, len) == parts.messageDigest &&
-                  RsaVerify(signer.KeyText, parts.signedAttributes.data(), parts.signedAttributes.size(),
-                            parts.signature);
+                  VerifyWith(signer, Sha256(parts.signedAttributes.data(), parts.signedAttributes.size()),
+                             parts.signature);
   return ok ? kOk : kBadSignature;
 }
 

@@ -119,7 +119,7 @@ int32_t ReadCrl(const std::string& path, Crl& crl) {
 
 bool CrlSignedBy(const Crl& crl, const Cert& issuer) {
   return !issuer.SubjectDer.empty() && crl.IssuerDer == issuer.SubjectDer &&
-         RsaVerifyDigest(issuer.KeyText, crl.TbsDigest, crl.Signature);
+         VerifyWith(issuer, crl.TbsDigest, crl.Signature);
 }
 
 std::string MakeCrlDer(const Cert& authority, gcry_sexp_t authorityKey, const std::vector<Cert>& revoked) {

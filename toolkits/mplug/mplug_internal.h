@@ -5,6 +5,7 @@
 #include <gcrypt.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -72,7 +73,10 @@ struct Cert {
   std::string Image;            // the DER image
   std::string SubjectDer;       // the subject Name element, as a CRL's issuer must repeat it
   std::string SerialDer;        // the serial number's content octets, as a CRL lists it
+  std::shared_ptr<const Sexp> PublicKey;  // KeyText parsed once (read-only, so shared)
 };
+// Verifies a signature over a SHA-256 digest with the certificate's key.
+bool VerifyWith(const Cert& cert, const Bytes& digest, const Bytes& sig);
 int32_t ParseCert(const std::string& der, Cert& cert);
 int32_t ReadCert(const std::string& path, Cert& cert);
 // The DER image of a new certificate, or "" on failure. notAfter 0: no end. An authority's
@@ -107,8 +111,8 @@ int32_t CheckRevocation(const std::string& dir, const Cert& authority, const Cer
 
 bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig);
 bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig);
-bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig);
 bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig);
+bool RsaVerifyDigest(gcry_sexp_t pub, const Bytes& digest, const Bytes& sig);
 // True when the bytes are exactly one well-formed BER element (definite or indefinite lengths).
 bool IsOneBerElement(const uint8_t* data, size_t len);
 // A DER certificate whose unsigned parts are exactly as they must be (mplug_ber.cpp).

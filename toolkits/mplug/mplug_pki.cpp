@@ -226,18 +226,25 @@ bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig) {
   return true;
 }
 
-bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig) {
-  return RsaVerifyDigest(publicText, Sha256(data, len), sig);
-}
-
 bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig) {
   InitLibrary();
-  Sexp pub, in, s;
-  if (!ParseCanonical(publicText, pub) || digest.size() != 32) return false;
+  Sexp pub;
+  return ParseCanonical(publicText, pub) && RsaVerifyDigest(pub.get(), digest, sig);
+}
+
+bool VerifyWith(const Cert& cert, const Bytes& digest, const Bytes& sig) {
+  return cert.PublicKey ? RsaVerifyDigest(cert.PublicKey->get(), digest, sig)
+                        : RsaVerifyDigest(cert.KeyText, digest, sig);
+}
+
+bool RsaVerifyDigest(gcry_sexp_t pub, const Bytes& digest, const Bytes& sig) {
+  InitLibrary();
+  Sexp in, s;
+  if (digest.size() != 32) return false;
   if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(hash sha256 %b))", int(digest.size()), digest.data()) != 0)
     return false;
   if (gcry_sexp_build(s.out(), nullptr, "(sig-val(rsa(s %b)))", int(sig.size()), sig.data()) != 0) return false;
-  return gcry_pk_verify(s.get(), in.get(), pub.get()) == 0;
+  return gcry_pk_verify(s.get(), in.get(), pub) == 0;
 }
 
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain) {
