@@ -64,6 +64,8 @@ bool RefusedAsMalformed(uint32_t error);
 bool NothingMoreFound(uint32_t error);
 
 const CERT_EXTENSION* FindExtension(const CERT_INFO& Info, const char* Oid);
+// The certificate report's block for the "CCERT" key location (capi_report_ccert.cpp).
+std::string CcertReportBlock(const CERT_INFO& Info);
 
 struct TVerificationSettings {
   std::string UIDLocationOID, ContainerLocation, CADir, UserCertFile, AbonentDir, CRLDir;
