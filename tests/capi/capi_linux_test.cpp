@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 
 #include "capi/capi_helpers.h"
 #include "capi/capi_system.h"
@@ -298,6 +300,81 @@ TEST_F(CapiLinux, CertificateReportCcertBlockAgreesWithOpenSSL) {
                             static_cast<int32_t>(signature.size()), report.data()),
             0);
   EXPECT_EQ(std::string(report.data()).find("CertVer="), std::string::npos);
+}
+
+
+// advapi32's key calls, scripted through crypt32's control entry, on the longest key path (the
+// key copied into a verify context): each call SignData and DecodeData make fails once at each
+// position. The operation answers a code with a text, or (a failed release, or a failed copy,
+// which leaves the key where it was) the right result; the next operation succeeds.
+TEST_F(CapiLinux, AdvapiKeyCallsFailedOnceAtEachPosition) {
+  const suite::StandInControl crypt32("crypt32.dll");
+  auto alice = User("alice");
+  auto bob = User("bob");
+  for (TCryptoEngine* e : {alice.get(), bob.get()}) Set(*e, "Secret key cash method", "VERIFY_CONTEXT");
+  Bytes envelope(data_.size() + static_cast<size_t>(alice->GetMaxEncodeAddition()));
+  std::copy(data_.begin(), data_.end(), envelope.begin());
+  int32_t envelopeLen = static_cast<int32_t>(data_.size());
+  ASSERT_EQ(alice->EncodeData(envelope.data(), &envelopeLen, "bob"), 0);
+  Bytes signature;
+  struct Op {
+    const char* name;
+    TCryptoEngine* engine;
+    std::function<int32_t()> run;
+    std::function<bool()> right;
+  };
+  const Op ops[] = {
+      {"SignData", alice.get(),
+       [&] {
+         signature.assign(4096, 0);
+         int32_t len = 0;
+         const int32_t code = alice->SignData(data_.data(), static_cast<int32_t>(data_.size()), signature.data(), &len, "");
+         signature.resize(code == 0 ? static_cast<size_t>(len) : 0);
+         return code;
+       },
+       [&] { std::string signer; return Verify(*bob, data_, signature, signer) == 0 && signer == "alice"; }},
+      {"DecodeData", bob.get(),
+       [&] {
+         signature.assign(envelope.begin(), envelope.begin() + envelopeLen);
+         int32_t len = envelopeLen;
+         const int32_t code = bob->DecodeData(signature.data(), &len, nullptr);
+         signature.resize(code == 0 ? static_cast<size_t>(len) : 0);
+         return code;
+       },
+       [&] { return signature == data_; }},
+  };
+  const char* const functions[] = {"CryptAcquireContextA", "CryptContextAddRef", "CryptReleaseContext",
+                                   "CryptGetUserKey", "CryptExportKey", "CryptImportKey", "CryptDestroyKey"};
+  const std::string fault = " " + std::to_string(static_cast<int32_t>(0x80090020u));  // NTE_FAIL
+  int trials = 0;
+  for (const Op& op : ops) {
+    op.engine->ClearCash();
+    crypt32.Reset();
+    ASSERT_EQ(op.run(), 0) << op.name;
+    std::map<std::string, int> calls;
+    for (const char* f : functions) calls[f] = crypt32.Calls(f);
+    for (const auto& [function, count] : calls) {
+      for (int k = 1; k <= count; ++k, ++trials) {
+        const std::string what = std::string(op.name) + " with " + function + " failing at call " + std::to_string(k);
+        op.engine->ClearCash();
+        crypt32.Reset();
+        ASSERT_EQ(crypt32.Send("fail " + function + " " + std::to_string(k) + fault), 0);
+        const int32_t code = op.run();
+        crypt32.Reset();
+        if (code != 0) {
+          char text[1024] = {};
+          op.engine->GetCryptoErrorString(code, text);
+          EXPECT_NE(text[0], 0) << what << ": code " << code << " without a text";
+        } else {
+          EXPECT_TRUE(op.right()) << what << ": success with a wrong result";
+        }
+        EXPECT_EQ(op.run(), 0) << what << ", the next operation";
+        EXPECT_TRUE(op.right()) << what << ", the next operation";
+      }
+    }
+    EXPECT_GE(calls["CryptImportKey"], 1) << op.name << ": the key was not copied";
+  }
+  std::printf("[ faults   ] advapi32: %d key-call faults injected\n", trials);
 }
 
 }  // namespace

@@ -225,7 +225,8 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   int32_t LoadSignKeyInCash(PCCERT_CONTEXT Cert, int32_t KeyTimeout, int32_t LastOpTimeout,
                             const TVerificationSettings& S);
   void CreateVerContextWithSKey();
-  void AddRef(HCRYPTPROV Prov);
+  // False (last error set) when the CryptoAPI refuses the reference: none was taken.
+  bool AddRef(HCRYPTPROV Prov);
   void ReleaseRef(HCRYPTPROV Prov);
   void DropKey();
 
