@@ -196,6 +196,10 @@ TEST_F(CapiInterop, DecryptAndVerifyMessageCalls) {
   CRYPT_DECRYPT_MESSAGE_PARA nobody{sizeof nobody, kEncoding, 0, nullptr};
   EXPECT_FALSE(decrypt(&nobody, envelope.data(), static_cast<DWORD>(envelope.size()), nullptr, &size, nullptr));
   EXPECT_EQ(lastError(), 0x8009200Cu);  // CRYPT_E_NO_DECRYPT_CERT
+  HCERTSTORE none = certs(kEncoding, 0, 0, envelope.data(), static_cast<DWORD>(envelope.size()));
+  ASSERT_NE(none, nullptr);  // an envelope carries no certificates
+  EXPECT_EQ(enumerate(none, nullptr), nullptr);
+  close(none, 0);
 
   Bytes tampered = data_;
   tampered[0] ^= 1;

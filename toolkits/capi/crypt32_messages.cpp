@@ -322,8 +322,16 @@ STANDIN_EXPORT BOOL CryptVerifyDetachedMessageSignature(CRYPT_VERIFY_MESSAGE_PAR
 
 STANDIN_EXPORT HCERTSTORE CryptGetMessageCertificates(DWORD, HCRYPTPROV, DWORD, const BYTE* Message, DWORD Len) {
   if (Scripted("CryptGetMessageCertificates")) return nullptr;
+  // A message of another type (an envelope) carries no certificates: an empty store.
   TSignedMessage message;
-  if (!ReadSignedMessage(Message, Len, message)) {
+  bool readable = ReadSignedMessage(Message, Len, message);
+  if (!readable && ContentTypeOf(Message, Len) != kSignedDataOid) {
+    CMS_ContentInfo* other = DecodeCms(Message, Len);
+    readable = other != nullptr;
+    CMS_ContentInfo_free(other);
+    message = TSignedMessage{};
+  }
+  if (!readable) {
     SetLastError(kCryptEAsn1BadTag);
     return nullptr;
   }
