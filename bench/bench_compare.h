@@ -55,6 +55,21 @@ inline void RegisterOperation(const Operation& o) {
   if (o.threads == Threads::kBoth) RegisterScalingCase(o.op, atScalingSize(o.raw), "raw");
 }
 
+// The engine's and the raw case of one operation, and which of them also run on two threads.
+struct Sides {
+  SizedCase engine, raw;
+  Threads threads = Threads::kBoth;
+};
+
+// The four operations with their usual sizes and goals: sign and verify on 1 KiB at 0.9 of the
+// raw rate, encode and decode on 1 MiB at 0.95.
+inline void RegisterUsualOperations(const Sides& sign, const Sides& verify, const Sides& encode, const Sides& decode) {
+  RegisterOperation({"sign", kSmallOp, 0.9, sign.engine, sign.raw, sign.threads});
+  RegisterOperation({"verify", kSmallOp, 0.9, verify.engine, verify.raw, verify.threads});
+  RegisterOperation({"encode", kLargeOp, 0.95, encode.engine, encode.raw, encode.threads});
+  RegisterOperation({"decode", kLargeOp, 0.95, decode.engine, decode.raw, decode.threads});
+}
+
 inline std::string SizeText(int64_t bytes) {
   return bytes % (1 << 20) == 0 ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes >> 10) + " KiB";
 }

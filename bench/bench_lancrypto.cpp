@@ -238,12 +238,8 @@ void DecodeRaw(benchmark::State& state, int64_t bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using zkbench::kLargeOp, zkbench::kSmallOp;
-  const zkbench::Operation operations[] = {{"sign", kSmallOp, 0.9, SignEngine, SignRaw},
-                                           {"verify", kSmallOp, 0.9, VerifyEngine, VerifyRaw},
-                                           {"encode", kLargeOp, 0.95, EncodeEngine, EncodeRaw},
-                                           {"decode", kLargeOp, 0.95, DecodeEngine, DecodeRaw}};
-  for (const zkbench::Operation& o : operations) zkbench::RegisterOperation(o);
+  zkbench::RegisterUsualOperations({SignEngine, SignRaw}, {VerifyEngine, VerifyRaw}, {EncodeEngine, EncodeRaw},
+                                   {DecodeEngine, DecodeRaw});
   const int status = zkbench::RunComparison(argc, argv, "LAN Crypto", [] { TheWorld(); });
   std::error_code ignored;
   fs::remove_all(TheWorld().dir, ignored);

@@ -291,12 +291,10 @@ void PrintPaired(const zkbench::MedianReporter& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using zkbench::Threads, zkbench::kLargeOp;
-  const zkbench::Operation operations[] = {{"encode", kLargeOp, 0.95, EncodeEngine, EncodeRaw, Threads::kNeither},
-                                           {"decode", kLargeOp, 0.95, DecodeEngine, DecodeRaw, Threads::kNeither},
-                                           {"sign", kSmall, 0.9, SignEngine, SignRaw, Threads::kEngine},
-                                           {"verify", kSmall, 0.9, VerifyEngine, VerifyRaw, Threads::kNeither}};
-  for (const zkbench::Operation& o : operations) zkbench::RegisterOperation(o);
+  using zkbench::Threads;
+  zkbench::RegisterUsualOperations({SignEngine, SignRaw, Threads::kEngine}, {VerifyEngine, VerifyRaw, Threads::kNeither},
+                                   {EncodeEngine, EncodeRaw, Threads::kNeither},
+                                   {DecodeEngine, DecodeRaw, Threads::kNeither});
   benchmark::RegisterBenchmark("sign/paired", SignPaired)->Unit(benchmark::kMicrosecond);
   return zkbench::RunComparison(argc, argv, "Verba-OW", [] { TheWorld(); }, PrintPaired);
 }
