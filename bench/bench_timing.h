@@ -74,9 +74,11 @@ inline thread_local bool timeWholeRun = false;
 // end, on one thread and on several alike.
 template <typename Body>
 void AsWholeRun(benchmark::State& state, Body body) {
-  detail::timeWholeRun = true;
+  struct Flag {
+    Flag() { detail::timeWholeRun = true; }
+    ~Flag() { detail::timeWholeRun = false; }
+  } flag;
   body(state);
-  detail::timeWholeRun = false;
 }
 
 // Runs op once per iteration and times only op, in real time and in this thread's CPU time (the
