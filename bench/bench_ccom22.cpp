@@ -171,12 +171,8 @@ struct RawContext {
 
 void EncodeEngine(benchmark::State& state, int64_t bytes) {
   World& w = World::Get();
-  const Bytes data = RandomData(bytes);
-  Bytes buffer(data.size() + 4104);
-  int32_t len = 0;
-  zkbench::TimeEach(
-      state, bytes, [&] { std::memcpy(buffer.data(), data.data(), data.size()), len = static_cast<int32_t>(bytes); },
-      [&] { return w.a->EncodeData(buffer.data(), &len, "B.1"); });
+  zkbench::TimeInPlace(state, bytes, RandomData(bytes), 4104,
+                       [&](uint8_t* buffer, int32_t* length) { return w.a->EncodeData(buffer, length, "B.1"); });
 }
 
 void EncodeRaw(benchmark::State& state, int64_t bytes) {
@@ -211,12 +207,8 @@ Bytes RecordForB(int64_t bytes) {
 
 void DecodeEngine(benchmark::State& state, int64_t bytes) {
   World& w = World::Get();
-  const Bytes sealed = RecordForB(bytes);
-  Bytes record(sealed.size());
-  int32_t len = 0;
-  zkbench::TimeEach(
-      state, bytes, [&] { std::memcpy(record.data(), sealed.data(), sealed.size()), len = static_cast<int32_t>(sealed.size()); },
-      [&] { return w.b->DecodeData(record.data(), &len, nullptr); });
+  zkbench::TimeInPlace(state, bytes, RecordForB(bytes), 0,
+                       [&](uint8_t* buffer, int32_t* length) { return w.b->DecodeData(buffer, length, nullptr); });
 }
 
 void DecodeRaw(benchmark::State& state, int64_t bytes) {

@@ -262,16 +262,9 @@ void VerifyRaw(benchmark::State& state, int64_t bytes) {
 
 void EncodeEngine(benchmark::State& state, int64_t bytes) {
   const Side side = SideOf(state);
-  const Bytes plain = RandomBytes(bytes);
-  Bytes buffer(plain.size() + 30579);
-  int32_t length = 0;
-  zkbench::TimeEach(
-      state, bytes,
-      [&] {
-        std::memcpy(buffer.data(), plain.data(), plain.size());
-        length = static_cast<int32_t>(plain.size());
-      },
-      [&] { return side.self->EncodeData(buffer.data(), &length, side.peerUid); });
+  zkbench::TimeInPlace(state, bytes, RandomBytes(bytes), 30579, [&](uint8_t* buffer, int32_t* length) {
+    return side.self->EncodeData(buffer, length, side.peerUid);
+  });
 }
 
 void EncodeRaw(benchmark::State& state, int64_t bytes) {
@@ -306,17 +299,9 @@ Bytes PackageFromPeer(const Side& side, int64_t bytes) {
 
 void DecodeEngine(benchmark::State& state, int64_t bytes) {
   const Side side = SideOf(state);
-  const Bytes package = PackageFromPeer(side, bytes);
-  Bytes buffer(package.size());
-  int32_t length = 0;
   char sender[256];
-  zkbench::TimeEach(
-      state, bytes,
-      [&] {
-        std::memcpy(buffer.data(), package.data(), package.size());
-        length = static_cast<int32_t>(package.size());
-      },
-      [&] { return side.self->DecodeData(buffer.data(), &length, sender); });
+  zkbench::TimeInPlace(state, bytes, PackageFromPeer(side, bytes), 0,
+                       [&](uint8_t* buffer, int32_t* length) { return side.self->DecodeData(buffer, length, sender); });
 }
 
 // Every thread opens a package from Alice to Bob: the pairwise key is the same either way.

@@ -176,16 +176,8 @@ void VerifyRaw(benchmark::State& state, int64_t bytes) {
 
 void EncodeEngine(benchmark::State& state, int64_t bytes) {
   auto engine = TheWorld().Engine(Self(state));
-  const Bytes plain = RandomBytes(bytes);
-  Bytes buffer(plain.size() + zk::TExc4CryptoEngine::kMaxEncodeAddition);
-  int32_t length = 0;
-  zkbench::TimeEach(
-      state, bytes,
-      [&] {
-        std::memcpy(buffer.data(), plain.data(), plain.size());
-        length = static_cast<int32_t>(plain.size());
-      },
-      [&] { return engine->EncodeData(buffer.data(), &length, Peer(state)); });
+  zkbench::TimeInPlace(state, bytes, RandomBytes(bytes), zk::TExc4CryptoEngine::kMaxEncodeAddition,
+                       [&](uint8_t* buffer, int32_t* length) { return engine->EncodeData(buffer, length, Peer(state)); });
 }
 
 void EncodeRaw(benchmark::State& state, int64_t bytes) {
@@ -219,17 +211,9 @@ Bytes EnvelopeFromPeer(const benchmark::State& state, int64_t bytes) {
 
 void DecodeEngine(benchmark::State& state, int64_t bytes) {
   auto engine = TheWorld().Engine(Self(state));
-  const Bytes envelope = EnvelopeFromPeer(state, bytes);
-  Bytes buffer(envelope.size());
-  int32_t length = 0;
   char sender[256];
-  zkbench::TimeEach(
-      state, bytes,
-      [&] {
-        std::memcpy(buffer.data(), envelope.data(), envelope.size());
-        length = static_cast<int32_t>(envelope.size());
-      },
-      [&] { return engine->DecodeData(buffer.data(), &length, sender); });
+  zkbench::TimeInPlace(state, bytes, EnvelopeFromPeer(state, bytes), 0,
+                       [&](uint8_t* buffer, int32_t* length) { return engine->DecodeData(buffer, length, sender); });
 }
 
 void DecodeRaw(benchmark::State& state, int64_t bytes) {

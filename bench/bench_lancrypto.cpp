@@ -119,24 +119,16 @@ void VerifyEngine(benchmark::State& state, int64_t bytes) {
 
 void EncodeEngine(benchmark::State& state, int64_t bytes) {
   const auto engine = Engine();
-  Bytes buffer(static_cast<size_t>(bytes) + 255);
-  int32_t length = 0;
-  zkbench::TimeEach(
-      state, bytes,
-      [&] { std::memcpy(buffer.data(), TheWorld().data.data(), bytes), length = static_cast<int32_t>(bytes); },
-      [&] { return engine->EncodeData(buffer.data(), &length, nullptr); });
+  const Bytes plain(TheWorld().data.begin(), TheWorld().data.begin() + bytes);
+  zkbench::TimeInPlace(state, bytes, plain, 255,
+                       [&](uint8_t* buffer, int32_t* length) { return engine->EncodeData(buffer, length, nullptr); });
 }
 
 void DecodeEngine(benchmark::State& state, int64_t bytes) {
   const auto engine = Engine();
-  const Bytes envelope = Envelope(bytes);
-  Bytes buffer(envelope.size());
-  int32_t length = 0;
   char sender[256];
-  zkbench::TimeEach(
-      state, bytes,
-      [&] { std::memcpy(buffer.data(), envelope.data(), buffer.size()), length = static_cast<int32_t>(buffer.size()); },
-      [&] { return engine->DecodeData(buffer.data(), &length, sender); });
+  zkbench::TimeInPlace(state, bytes, Envelope(bytes), 0,
+                       [&](uint8_t* buffer, int32_t* length) { return engine->DecodeData(buffer, length, sender); });
 }
 
 // --- the same work, straight through the toolkit ---

@@ -8,8 +8,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace zkbench {
 
@@ -125,5 +127,21 @@ void TimeEach(benchmark::State& state, int64_t bytesPerOp, Prepare prepare, Op o
 }
 
 inline void NoPrepare() {}
+
+// TimeEach for an operation that works in place, as EncodeData and DecodeData do: before each run
+// (untimed) `input` is copied into a buffer with `room` bytes to spare, and op(buffer, &length)
+// gets the buffer and its data's length.
+template <typename Op>
+void TimeInPlace(benchmark::State& state, int64_t bytesPerOp, const std::vector<uint8_t>& input, size_t room, Op op) {
+  std::vector<uint8_t> buffer(input.size() + room);
+  int32_t length = 0;
+  TimeEach(
+      state, bytesPerOp,
+      [&] {
+        std::memcpy(buffer.data(), input.data(), input.size());
+        length = static_cast<int32_t>(input.size());
+      },
+      [&] { return op(buffer.data(), &length); });
+}
 
 }  // namespace zkbench

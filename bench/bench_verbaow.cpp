@@ -119,12 +119,9 @@ struct Service {
 // ---- encryption of 1 MiB ----------------------------------------------------------------------
 
 void EncodeEngine(benchmark::State& state, int64_t bytes) {
-  const Bytes plain = RandomBytes(bytes);
-  Bytes buffer(plain.size() + 255);
-  int32_t length = 0;
-  zkbench::TimeEach(
-      state, bytes, [&] { std::memcpy(buffer.data(), plain.data(), plain.size()), length = static_cast<int32_t>(bytes); },
-      [&] { return TheWorld().Engine(1).EncodeData(buffer.data(), &length, "0002"); });
+  zkbench::TimeInPlace(state, bytes, RandomBytes(bytes), 255, [](uint8_t* buffer, int32_t* length) {
+    return TheWorld().Engine(1).EncodeData(buffer, length, "0002");
+  });
 }
 
 // A's key set in the driver, as the engine leaves it.
@@ -155,14 +152,10 @@ Bytes Envelope(int64_t bytes) {
 }
 
 void DecodeEngine(benchmark::State& state, int64_t bytes) {
-  const Bytes envelope = Envelope(bytes);
-  Bytes buffer(envelope.size());
-  int32_t length = 0;
   char sender[256];
-  zkbench::TimeEach(
-      state, bytes,
-      [&] { std::memcpy(buffer.data(), envelope.data(), envelope.size()), length = static_cast<int32_t>(envelope.size()); },
-      [&] { return TheWorld().Engine(2).DecodeData(buffer.data(), &length, sender); });
+  zkbench::TimeInPlace(state, bytes, Envelope(bytes), 0, [&](uint8_t* buffer, int32_t* length) {
+    return TheWorld().Engine(2).DecodeData(buffer, length, sender);
+  });
 }
 
 void DecodeRaw(benchmark::State& state, int64_t bytes) {
