@@ -62,10 +62,11 @@ struct Sides {
 };
 
 // The four operations with their usual sizes and goals: sign and verify on 1 KiB at 0.9 of the
-// raw rate, encode and decode on 1 MiB at 0.95.
-inline void RegisterUsualOperations(const Sides& sign, const Sides& verify, const Sides& encode, const Sides& decode) {
-  RegisterOperation({"sign", kSmallOp, 0.9, sign.engine, sign.raw, sign.threads});
-  RegisterOperation({"verify", kSmallOp, 0.9, verify.engine, verify.raw, verify.threads});
+// raw rate (or `signatureGoal`; 0 for none), encode and decode on 1 MiB at 0.95.
+inline void RegisterUsualOperations(const Sides& sign, const Sides& verify, const Sides& encode, const Sides& decode,
+                                    double signatureGoal = 0.9) {
+  RegisterOperation({"sign", kSmallOp, signatureGoal, sign.engine, sign.raw, sign.threads});
+  RegisterOperation({"verify", kSmallOp, signatureGoal, verify.engine, verify.raw, verify.threads});
   RegisterOperation({"encode", kLargeOp, 0.95, encode.engine, encode.raw, encode.threads});
   RegisterOperation({"decode", kLargeOp, 0.95, decode.engine, decode.raw, decode.threads});
 }

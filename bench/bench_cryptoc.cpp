@@ -340,13 +340,9 @@ void PrintSteady(const zkbench::MedianReporter& r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  using zkbench::kLargeOp, zkbench::kSmallOp;
   // Signatures have no goal against the raw primitives here; the data ciphers do.
-  const zkbench::Operation operations[] = {{"sign", kSmallOp, 0, SignEngine, SignRaw},
-                                           {"verify", kSmallOp, 0, VerifyEngine, VerifyRaw},
-                                           {"encode", kLargeOp, 0.95, EncodeEngine, EncodeRaw},
-                                           {"decode", kLargeOp, 0.95, DecodeEngine, DecodeRaw}};
-  for (const zkbench::Operation& o : operations) zkbench::RegisterOperation(o);
+  zkbench::RegisterUsualOperations({SignEngine, SignRaw}, {VerifyEngine, VerifyRaw}, {EncodeEngine, EncodeRaw},
+                                   {DecodeEngine, DecodeRaw}, /*signatureGoal=*/0);
   benchmark::RegisterBenchmark("verify_steady/engine", &VerifySteady)
       ->Arg(kFew)
       ->Arg(kMany)
