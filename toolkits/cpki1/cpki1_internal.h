@@ -8,6 +8,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace cpki1 {
@@ -61,7 +62,8 @@ struct Node {
 };
 // One element at p (definite lengths only); false when it does not fit before end.
 bool Read(const uint8_t* p, const uint8_t* end, Node& node);
-bool Parse(const Bytes& data, Node& node);  // exactly one element filling data
+bool Parse(const uint8_t* data, size_t len, Node& node);  // exactly one element filling data
+inline bool Parse(const Bytes& data, Node& node) { return Parse(data.data(), data.size(), node); }
 bool Children(const Node& node, std::vector<Node>& out);
 std::string OidText(const Node& node);
 bool ParseTime(const Node& node, std::time_t& t);
@@ -84,8 +86,10 @@ Bytes RandomBytes(size_t n);
 bool GenerateRsa(unsigned bits, Bytes& privateKey);  // canonical S-expression
 bool PublicFromPrivate(const Bytes& privateKey, Bytes& n, Bytes& e);
 bool RsaSign(const Bytes& privateKey, const Bytes& digest, Bytes& signature);
-bool RsaVerify(const Bytes& n, const Bytes& e, const Bytes& digest, const Bytes& signature);
-bool RsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain, Bytes& out);
+// The public key (n, e) as libgcrypt takes it; null when it cannot be built.
+std::shared_ptr<const Sexp> PublicKey(const Bytes& n, const Bytes& e);
+bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signature);
+bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain);
 bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
 // AES-256-CBC with PKCS#7 padding of in[0, len) into out, which holds (len / 16 + 1) * 16 bytes.
@@ -102,14 +106,31 @@ struct Certificate {
   int commonNames = 0;
   uint32_t keyUsage = 0;
   bool isCa = false;
+  std::shared_ptr<const Sexp> publicKey;  // n and e, built once
 };
+using CertPtr = std::shared_ptr<const Certificate>;
 // Parses DER (structure through libksba, fields through the DER reader); false when malformed.
 bool ParseCertificate(const Bytes& der, Certificate& cert);
+CertPtr ParseCertificate(const uint8_t* der, size_t len);  // null when malformed
+
+// Parsed certificates by their exact bytes: one seen again is not parsed again, and one that
+// differs in any bit is another certificate.
+class CertIndex {
+ public:
+  CertPtr Find(const uint8_t* der, size_t len) const;
+  void Add(const CertPtr& cert);
+  size_t Size() const { return byHash_.size(); }
+  void Clear() { byHash_.clear(); }
+
+ private:
+  std::unordered_multimap<size_t, CertPtr> byHash_;
+};
 bool SignedBy(const Bytes& tbs, const Bytes& signature, const Certificate& issuer);
 // Serial text "01:A2" of an INTEGER content.
 std::string SerialText(const Bytes& serial);
 // Serial compared by value: ":" and leading zeros ignored, any case.
 bool SerialMatches(const Bytes& serial, const std::string& text);
+std::string SerialDigits(const std::string& text);  // the value SerialMatches compares
 
 struct CertRequest {
   std::string subject;  // "C=RU,O=Bank,CN=alice" (the order of the DER)
@@ -137,7 +158,8 @@ struct SignerFound {
   Bytes signedPart, signature, messageDigest;
   bool hasAttributes = false;
 };
-bool ParseSignedData(const Bytes& cms, std::vector<Bytes>& certs, std::vector<SignerFound>& signers);
+// The certificates (elements of cms) and signers of a detached SignedData filling cms[0, len).
+bool ParseSignedData(const uint8_t* cms, size_t len, std::vector<der::Node>& certs, std::vector<SignerFound>& signers);
 bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8_t* data, size_t len);
 // The bytes of an envelope before its encrypted content (AES-256-CBC under key and iv), and the
 // content's length: the caller encrypts the content in place after them (AesCbcEncryptInto).

@@ -26,14 +26,6 @@ Sexp FromCanonical(const Bytes& b) {
   return Sexp(s);
 }
 
-Sexp PublicKey(const Bytes& n, const Bytes& e) {
-  gcry_sexp_t s = nullptr;
-  if (gcry_sexp_build(&s, nullptr, "(public-key (rsa (n %b) (e %b)))", static_cast<int>(n.size()), n.data(),
-                      static_cast<int>(e.size()), e.data()) != 0)
-    return Sexp();
-  return Sexp(s);
-}
-
 Sexp DigestInput(const Bytes& digest) {
   gcry_sexp_t s = nullptr;
   if (gcry_sexp_build(&s, nullptr, "(data (flags pkcs1) (hash sha256 %b))", static_cast<int>(digest.size()),
@@ -42,7 +34,18 @@ Sexp DigestInput(const Bytes& digest) {
   return Sexp(s);
 }
 
+size_t ModulusBytes(const Sexp& key) { return (gcry_pk_get_nbits(key.s) + 7) / 8; }
+
 }  // namespace
+
+std::shared_ptr<const Sexp> PublicKey(const Bytes& n, const Bytes& e) {
+  InitGcrypt();
+  gcry_sexp_t s = nullptr;
+  if (gcry_sexp_build(&s, nullptr, "(public-key (rsa (n %b) (e %b)))", static_cast<int>(n.size()), n.data(),
+                      static_cast<int>(e.size()), e.data()) != 0)
+    return nullptr;
+  return std::make_shared<const Sexp>(s);
+}
 
 void InitGcrypt() {
   static std::once_flag once;
@@ -99,36 +102,35 @@ bool RsaSign(const Bytes& privateKey, const Bytes& digest, Bytes& signature) {
   if (gcry_pk_sign(&sig, data.s, key.s) != 0) return false;
   Sexp held(sig);
   Bytes s = MpiOf(sig, "s");
-  const size_t modulus = (gcry_pk_get_nbits(key.s) + 7) / 8;
+  const size_t modulus = ModulusBytes(key);
   if (s.empty() || s.size() > modulus) return false;
   signature.assign(modulus - s.size(), 0);
   signature.insert(signature.end(), s.begin(), s.end());
   return true;
 }
 
-bool RsaVerify(const Bytes& n, const Bytes& e, const Bytes& digest, const Bytes& signature) {
+bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signature) {
   InitGcrypt();
-  Sexp key = PublicKey(n, e), data = DigestInput(digest);
+  Sexp data = DigestInput(digest);
   gcry_sexp_t sig = nullptr;
-  if (key.s == nullptr || data.s == nullptr ||
+  if (publicKey.s == nullptr || data.s == nullptr ||
       gcry_sexp_build(&sig, nullptr, "(sig-val (rsa (s %b)))", static_cast<int>(signature.size()), signature.data()) != 0)
     return false;
   Sexp held(sig);
-  return gcry_pk_verify(sig, data.s, key.s) == 0;
+  return gcry_pk_verify(sig, data.s, publicKey.s) == 0;
 }
 
-bool RsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain, Bytes& out) {
+bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out) {
   InitGcrypt();
-  Sexp key = PublicKey(n, e);
   gcry_sexp_t data = nullptr, enc = nullptr;
-  if (key.s == nullptr || gcry_sexp_build(&data, nullptr, "(data (flags pkcs1) (value %b))",
-                                          static_cast<int>(plain.size()), plain.data()) != 0)
+  if (publicKey.s == nullptr || gcry_sexp_build(&data, nullptr, "(data (flags pkcs1) (value %b))",
+                                                static_cast<int>(plain.size()), plain.data()) != 0)
     return false;
   Sexp heldData(data);
-  if (gcry_pk_encrypt(&enc, data, key.s) != 0) return false;
+  if (gcry_pk_encrypt(&enc, data, publicKey.s) != 0) return false;
   Sexp held(enc);
   Bytes a = MpiOf(enc, "a");
-  const size_t modulus = (gcry_pk_get_nbits(key.s) + 7) / 8;
+  const size_t modulus = ModulusBytes(publicKey);
   if (a.empty() || a.size() > modulus) return false;
   out.assign(modulus - a.size(), 0);
   out.insert(out.end(), a.begin(), a.end());
