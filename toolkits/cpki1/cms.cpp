@@ -152,7 +152,7 @@ bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len,
   return true;
 }
 
-int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, Bytes& plain) {
+int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, AesCbcHandle& aes, Bytes& plain) {
   std::vector<der::Node> f, infos, ri, eci, alg;
   if (!OpenContentInfo(cms.data(), cms.size(), kEnvelopedData, f) || f.size() < 3) return kBadFormat;
   const size_t at = f[1].tag == 0xA0 ? 2 : 1;  // optional originatorInfo
@@ -181,7 +181,7 @@ int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key,
   } else {
     return kBadFormat;
   }
-  return AesCbc(false, contentKey, alg[1].Content(), body, plain) ? kOk : kCryptoError;
+  return AesCbc(aes, false, contentKey, alg[1].Content(), body, plain) ? kOk : kCryptoError;
 }
 
 }  // namespace cpki1

@@ -18,6 +18,7 @@ struct Context {
   std::vector<CertPtr> own, anchors, store;
   std::vector<Crl> crls;
   std::string storePath;
+  AesCbcHandle aes;
 
   // A certificate by its exact bytes: the context's own, an anchor or the store's when known
   // (the same object whichever list holds it), else one met before in a message, else parsed

@@ -91,9 +91,24 @@ std::shared_ptr<const Sexp> PublicKey(const Bytes& n, const Bytes& e);
 bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signature);
 bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain);
-bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
+// An AES-256-CBC handle kept for reuse: opening one per message takes libgcrypt's random-pool
+// lock (for a fast entropy poll), which threads working side by side then queue for.
+class AesCbcHandle {
+ public:
+  AesCbcHandle() = default;
+  ~AesCbcHandle();
+  AesCbcHandle(const AesCbcHandle&) = delete;
+  AesCbcHandle& operator=(const AesCbcHandle&) = delete;
+  // The handle keyed for one message; null when libgcrypt refuses.
+  gcry_cipher_hd_t Start(const Bytes& key, const Bytes& iv);
+
+ private:
+  gcry_cipher_hd_t h_ = nullptr;
+};
+// AES-256-CBC with PKCS#7 padding.
+bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
 // AES-256-CBC with PKCS#7 padding of in[0, len) into out, which holds (len / 16 + 1) * 16 bytes.
-bool AesCbcEncryptInto(const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out);
+bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out);
 
 // ---- certificates and CRLs ----
 struct Certificate {
@@ -166,7 +181,7 @@ bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8
 bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
                   Bytes& head, size_t& bodyLen);
 // 0, kNotRecipient (no RecipientInfo for cert) or kBadFormat.
-int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, Bytes& plain);
+int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, AesCbcHandle& aes, Bytes& plain);
 
 // ---- files ----
 // Records of a PSE or store file: magic, {type, length, bytes}*, SHA-256 of what precedes.

@@ -155,27 +155,33 @@ bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain) {
   return p != nullptr;
 }
 
-bool AesCbcEncryptInto(const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out) {
+AesCbcHandle::~AesCbcHandle() {
+  if (h_ != nullptr) gcry_cipher_close(h_);
+}
+
+gcry_cipher_hd_t AesCbcHandle::Start(const Bytes& key, const Bytes& iv) {
   InitGcrypt();
-  if (key.size() != 32 || iv.size() != 16) return false;
+  if (key.size() != 32 || iv.size() != 16) return nullptr;
+  if (h_ == nullptr && gcry_cipher_open(&h_, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) h_ = nullptr;
+  if (h_ == nullptr || gcry_cipher_setkey(h_, key.data(), key.size()) != 0 || gcry_cipher_setiv(h_, iv.data(), iv.size()) != 0)
+    return nullptr;
+  return h_;
+}
+
+bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out) {
+  gcry_cipher_hd_t h = aes.Start(key, iv);
+  if (h == nullptr) return false;
   // Whole blocks straight from the input; the last one padded.
   const size_t whole = len / 16 * 16;
   uint8_t last[16];
   const uint8_t pad = static_cast<uint8_t>(16 - (len - whole));
   std::memset(last, pad, sizeof last);
   if (len > whole) std::memcpy(last, in + whole, len - whole);
-  gcry_cipher_hd_t h = nullptr;
-  if (gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) return false;
-  const bool ok = gcry_cipher_setkey(h, key.data(), key.size()) == 0 && gcry_cipher_setiv(h, iv.data(), iv.size()) == 0 &&
-                  (whole == 0 || gcry_cipher_encrypt(h, out, whole, in, whole) == 0) &&
-                  gcry_cipher_encrypt(h, out + whole, 16, last, 16) == 0;
-  gcry_cipher_close(h);
-  return ok;
+  return (whole == 0 || gcry_cipher_encrypt(h, out, whole, in, whole) == 0) &&
+         gcry_cipher_encrypt(h, out + whole, 16, last, 16) == 0;
 }
 
-bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out) {
-  InitGcrypt();
-  if (key.size() != 32 || iv.size() != 16) return false;
+bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out) {
   Bytes buf = in;
   if (encrypt) {
     const uint8_t pad = static_cast<uint8_t>(16 - buf.size() % 16);
@@ -183,13 +189,10 @@ bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, By
   } else if (buf.empty() || buf.size() % 16 != 0) {
     return false;
   }
-  gcry_cipher_hd_t h = nullptr;
-  if (gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) return false;
-  bool ok = gcry_cipher_setkey(h, key.data(), key.size()) == 0 && gcry_cipher_setiv(h, iv.data(), iv.size()) == 0 &&
-            (encrypt ? gcry_cipher_encrypt(h, buf.data(), buf.size(), nullptr, 0)
-                     : gcry_cipher_decrypt(h, buf.data(), buf.size(), nullptr, 0)) == 0;
-  gcry_cipher_close(h);
-  if (!ok) return false;
+  gcry_cipher_hd_t h = aes.Start(key, iv);
+  if (h == nullptr || (encrypt ? gcry_cipher_encrypt(h, buf.data(), buf.size(), nullptr, 0)
+                               : gcry_cipher_decrypt(h, buf.data(), buf.size(), nullptr, 0)) != 0)
+    return false;
   if (!encrypt) {
     const uint8_t pad = buf.back();
     if (pad == 0 || pad > 16) return false;

@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
 
 #include "context.h"
 #include "cpki1_internal.h"
@@ -23,11 +25,19 @@ struct CertBlock {
   std::string keyAlgorithm = "rsaEncryption";
 };
 
-struct State {
+// The records handed out, spread over shards by address: threads working in contexts of their
+// own rarely meet on one lock.
+struct RecordShard {
   std::mutex lock;
+  std::unordered_map<const VCERT_CERT*, std::unique_ptr<CertBlock>> blocks;
+};
+constexpr size_t kRecordShards = 16;
+
+struct State {
+  std::shared_mutex contextsLock;  // shared by lookups, exclusive for opening and closing
   uint32_t nextId = 1;
   std::map<uint32_t, std::shared_ptr<Context>> contexts;
-  std::map<const VCERT_CERT*, std::unique_ptr<CertBlock>> certs;
+  RecordShard records[kRecordShards];
 };
 
 State& Global() {
@@ -35,9 +45,13 @@ State& Global() {
   return state.get();
 }
 
+RecordShard& ShardOf(const VCERT_CERT* record) {
+  return Global().records[(reinterpret_cast<uintptr_t>(record) >> 4) % kRecordShards];
+}
+
 std::shared_ptr<Context> Find(uint32_t id) {
   State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
+  std::shared_lock<std::shared_mutex> hold(s.contextsLock);
   auto it = s.contexts.find(id);
   return it == s.contexts.end() ? nullptr : it->second;
 }
@@ -59,16 +73,21 @@ VCERT_CERT* HandOut(const CertPtr& cert) {
   p.KeyUsage = c.keyUsage;
   p.Ekus = c.ekus.c_str();
   VCERT_CERT* out = &block->pub;
-  State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
-  s.certs[out] = std::move(block);
+  RecordShard& shard = ShardOf(out);
+  std::lock_guard<std::mutex> hold(shard.lock);
+  shard.blocks[out] = std::move(block);
   return out;
 }
 
 bool FreeCertRecord(const VCERT_CERT* cert) {
-  State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
-  return s.certs.erase(cert) == 1;
+  RecordShard& shard = ShardOf(cert);
+  std::unique_ptr<CertBlock> released;  // freed outside the lock
+  std::lock_guard<std::mutex> hold(shard.lock);
+  auto it = shard.blocks.find(cert);
+  if (it == shard.blocks.end()) return false;
+  released = std::move(it->second);
+  shard.blocks.erase(it);
+  return true;
 }
 
 bool HasEku(const Certificate& cert, const std::string& oid) {
@@ -91,7 +110,7 @@ int32_t Open(uint32_t flags, const std::string& pse, const std::string& store, u
   Bytes probe;
   if (!store.empty() && ReadFileBytes(store, probe) && !LoadStore(*ctx)) return kFileError;
   State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
+  std::unique_lock<std::shared_mutex> hold(s.contextsLock);
   *id = s.nextId++;
   s.contexts[*id] = ctx;
   return kOk;
@@ -154,7 +173,7 @@ CPKI1_EXPORT(int32_t, VCERT_InitializeEx, (uint32_t Version, const VCERT_INIT_PA
 CPKI1_EXPORT(int32_t, VCERT_Uninitialize, (uint32_t Ctx)) {
   standin::Hook("VCERT_Uninitialize");  // counted; a release always releases
   State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
+  std::unique_lock<std::shared_mutex> hold(s.contextsLock);
   return s.contexts.erase(Ctx) == 1 ? kOk : kBadContext;
 }
 
@@ -284,14 +303,16 @@ CPKI1_EXPORT(int32_t, VCERT_EncryptMem, (uint32_t Ctx, const VCERT_CERT* const* 
   }
   if (In->Data == nullptr && In->Length != 0) return kBadArgs;
   // Written once into the block handed out: headers, then the content encrypted in place.
-  const Bytes key = RandomBytes(32), iv = RandomBytes(16);
+  // Key and IV from one draw: each draw queues for libgcrypt's random pool.
+  const Bytes keyAndIv = RandomBytes(48);
+  const Bytes key(keyAndIv.begin(), keyAndIv.begin() + 32), iv(keyAndIv.begin() + 32, keyAndIv.end());
   Bytes head;
   size_t bodyLen = 0;
   if (!EnvelopeHead(recipients, In->Length, key, iv, head, bodyLen)) return kCryptoError;
   auto* block = static_cast<uint8_t*>(std::malloc(head.size() + bodyLen));
   if (block == nullptr) return kCryptoError;
   std::memcpy(block, head.data(), head.size());
-  if (!AesCbcEncryptInto(key, iv, In->Data, In->Length, block + head.size())) {
+  if (!AesCbcEncryptInto(ctx->aes, key, iv, In->Data, In->Length, block + head.size())) {
     std::free(block);
     return kCryptoError;
   }
@@ -313,10 +334,10 @@ CPKI1_EXPORT(int32_t, VCERT_DecryptMem, (uint32_t Ctx, const VCERT_BLOB* In, con
   if (Own != nullptr) {
     const CertPtr cert = OwnKeyCert(*ctx, Own);
     if (cert == nullptr) return kNotFound;
-    r = OpenEnvelope(cms, *cert, ctx->key, plain);
+    r = OpenEnvelope(cms, *cert, ctx->key, ctx->aes, plain);
   } else {
     for (const CertPtr& cert : ctx->own) {
-      r = OpenEnvelope(cms, *cert, ctx->key, plain);
+      r = OpenEnvelope(cms, *cert, ctx->key, ctx->aes, plain);
       if (r != kNotRecipient) break;
     }
   }
