@@ -5,23 +5,10 @@
 
 namespace cpki1 {
 
-namespace {
-
-// Certificates met in messages are kept up to this many, then forgotten together: enough for
-// the correspondents of a session, bounded against a stream of foreign ones.
-constexpr size_t kSeenLimit = 256;
-
-}  // namespace
-
 CertPtr Context::Parsed(const uint8_t* der, size_t len) {
   if (der == nullptr) return nullptr;
   if (CertPtr c = known_.Find(der, len)) return c;
-  if (CertPtr c = seen_.Find(der, len)) return c;
-  CertPtr c = ParseCertificate(der, len);
-  if (c == nullptr) return nullptr;
-  if (seen_.Size() >= kSeenLimit) seen_.Clear();
-  seen_.Add(c);
-  return c;
+  return ParseCertificate(der, len);
 }
 
 CertPtr Context::Remember(CertPtr cert) {

@@ -21,8 +21,8 @@ struct Context {
   AesCbcHandle aes;
 
   // A certificate by its exact bytes: the context's own, an anchor or the store's when known
-  // (the same object whichever list holds it), else one met before in a message, else parsed
-  // now; null when malformed.
+  // (the same object whichever list holds it), else as parsed for the process; null when
+  // malformed.
   CertPtr Parsed(const uint8_t* der, size_t len);
   // Store positions, in order, of certificates whose only common name is cn / whose serial
   // matches serial by value.
@@ -42,7 +42,6 @@ struct Context {
   void Reindex();
 
   CertIndex known_;
-  CertIndex seen_;  // met in messages and recipient lists, bounded
   std::unordered_multimap<std::string, size_t> storeByKey_;  // "CN:<name>", "SN:<digits>"
 };
 

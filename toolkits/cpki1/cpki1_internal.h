@@ -126,7 +126,8 @@ struct Certificate {
 using CertPtr = std::shared_ptr<const Certificate>;
 // Parses DER (structure through libksba, fields through the DER reader); false when malformed.
 bool ParseCertificate(const Bytes& der, Certificate& cert);
-CertPtr ParseCertificate(const uint8_t* der, size_t len);  // null when malformed
+// The same, parsed once per process for the same bytes; null when malformed.
+CertPtr ParseCertificate(const uint8_t* der, size_t len);
 
 // Parsed certificates by their exact bytes: one seen again is not parsed again, and one that
 // differs in any bit is another certificate.

@@ -5,9 +5,12 @@
 
 #include <cctype>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 #include <string_view>
 
 #include "cpki1_internal.h"
+#include "standin.h"
 
 namespace cpki1 {
 
@@ -173,9 +176,38 @@ bool ParseCertificate(const Bytes& data, Certificate& cert) {
   return cert.publicKey != nullptr && ReadWithKsba(cert);
 }
 
+namespace {
+
+// Certificates parsed in this process, by their exact bytes: a context made again (after its
+// time-out, or for every operation with a time-out of 0) finds its PSE's and store's certificates
+// here. Bounded: when full it starts over.
+constexpr size_t kParsedLimit = 1024;
+
+struct ParsedCertificates {
+  std::shared_mutex lock;
+  CertIndex index;
+};
+
+ParsedCertificates& Parsed() {
+  static standin::Immortal<ParsedCertificates> parsed;
+  return parsed.get();
+}
+
+}  // namespace
+
 CertPtr ParseCertificate(const uint8_t* der, size_t len) {
+  if (der == nullptr) return nullptr;
+  ParsedCertificates& parsed = Parsed();
+  {
+    std::shared_lock<std::shared_mutex> hold(parsed.lock);
+    if (CertPtr known = parsed.index.Find(der, len)) return known;
+  }
   auto cert = std::make_shared<Certificate>();
-  if (der == nullptr || !ParseCertificate(Bytes(der, der + len), *cert)) return nullptr;
+  if (!ParseCertificate(Bytes(der, der + len), *cert)) return nullptr;
+  std::unique_lock<std::shared_mutex> hold(parsed.lock);
+  if (CertPtr known = parsed.index.Find(der, len)) return known;  // parsed meanwhile by another thread
+  if (parsed.index.Size() >= kParsedLimit) parsed.index.Clear();
+  parsed.index.Add(cert);
   return cert;
 }
 
