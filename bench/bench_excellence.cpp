@@ -5,7 +5,9 @@
 //   encode   a content key, UKM and IV; for the sender and one recipient VKO key agreement and the
 //            RFC 4357 key wrap; MAC and gamma with feedback of the data
 //   decode   VKO and unwrap for the recipient; the data decrypted and its MAC checked
-// scale_sign: SignData on one thread, and on two threads with an engine each (alice, bob).
+// Each also on one and two threads: the engine's thread 0 works as alice (signs, encodes for bob,
+// verifies and decodes what bob sent), thread 1 as bob the other way; the raw side has keys of its
+// own on each thread.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -14,9 +16,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "bench_report.h"
-#include "bench_scaling.h"
-#include "bench_timing.h"
+#include "bench_compare.h"
 #include "engines/excellence/ce_exc4.h"
 #include "frame/zexroot.h"
 #include "gost.h"
@@ -28,8 +28,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using gost::r3410_2001::Point;
 
-constexpr int64_t kSmall = 1024;
-constexpr int64_t kLarge = 1 << 20;
 constexpr auto kCurve = gost::r3410_2001::Curve::CryptoProA;
 const char kPassword[] = "bench";
 
@@ -42,9 +40,9 @@ int32_t ZK_STDCALL AnswerPassword(char* buffer, int32_t size) {
   return 1;
 }
 
-Bytes RandomBytes(size_t size) {
+Bytes RandomBytes(int64_t size) {
   std::mt19937 gen(42);
-  Bytes out(size);
+  Bytes out(static_cast<size_t>(size));
   for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
   return out;
 }
@@ -126,87 +124,72 @@ void Feedback(bool encrypt, const uint8_t key[32], const uint8_t iv[8], const ui
   encrypt ? mode.Encrypt(in, out, len) : mode.Decrypt(in, out, len);
 }
 
-void SignEngine(benchmark::State& state) {
-  auto engine = TheWorld().Engine("alice");
-  const Bytes data = RandomBytes(kSmall);
+// The thread's own user, and the other one.
+const char* Self(const benchmark::State& state) { return state.thread_index() == 0 ? "alice" : "bob"; }
+const char* Peer(const benchmark::State& state) { return state.thread_index() == 0 ? "bob" : "alice"; }
+
+void SignEngine(benchmark::State& state, int64_t bytes) {
+  auto engine = TheWorld().Engine(Self(state));
+  const Bytes data = RandomBytes(bytes);
   uint8_t signature[1024];
   int32_t length = 0;
-  zkbench::TimeEach(state, kSmall, zkbench::NoPrepare, [&] {
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     return engine->SignData(data.data(), static_cast<int32_t>(data.size()), signature, &length, nullptr);
   });
 }
 
-int32_t RawSign(const RawParty& party, const Bytes& data) {
-  uint8_t digest[32], signature[64];
-  Digest(data, digest);
-  return gost::r3410_2001::Sign(kCurve, party.signD, digest, signature);
+void SignRaw(benchmark::State& state, int64_t bytes) {
+  const RawParty self;
+  const Bytes data = RandomBytes(bytes);
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
+    uint8_t digest[32], signature[64];
+    Digest(data, digest);
+    return gost::r3410_2001::Sign(kCurve, self.signD, digest, signature);
+  });
 }
 
-void SignRaw(benchmark::State& state) {
-  const RawParty alice;
-  const Bytes data = RandomBytes(kSmall);
-  zkbench::TimeEach(state, kSmall, zkbench::NoPrepare, [&] { return RawSign(alice, data); });
-}
-
-void VerifyEngine(benchmark::State& state) {
-  const Bytes data = RandomBytes(kSmall);
+void VerifyEngine(benchmark::State& state, int64_t bytes) {
+  const Bytes data = RandomBytes(bytes);
   Bytes signature(1024);
   int32_t length = 0;
-  Check(TheWorld().Engine("alice")->SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(), &length,
-                                             nullptr) == 0,
+  Check(TheWorld().Engine(Peer(state))->SignData(data.data(), static_cast<int32_t>(data.size()), signature.data(),
+                                                 &length, nullptr) == 0,
         "sign");
-  auto engine = TheWorld().Engine("bob");
+  auto engine = TheWorld().Engine(Self(state));
   char signer[256];
-  zkbench::TimeEach(state, kSmall, zkbench::NoPrepare, [&] {
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     return engine->VerifyData(data.data(), static_cast<int32_t>(data.size()), signature.data(), length, signer);
   });
 }
 
-void VerifyRaw(benchmark::State& state) {
-  const RawParty alice;
-  const Bytes data = RandomBytes(kSmall);
+void VerifyRaw(benchmark::State& state, int64_t bytes) {
+  const RawParty peer;
+  const Bytes data = RandomBytes(bytes);
   uint8_t digest[32], signature[64];
   Digest(data, digest);
-  gost::r3410_2001::Sign(kCurve, alice.signD, digest, signature);
-  zkbench::TimeEach(state, kSmall, zkbench::NoPrepare, [&] {
+  gost::r3410_2001::Sign(kCurve, peer.signD, digest, signature);
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     Digest(data, digest);
-    return gost::r3410_2001::Verify(kCurve, alice.sign, digest, signature);
+    return gost::r3410_2001::Verify(kCurve, peer.sign, digest, signature);
   });
 }
 
-Bytes EnvelopeForBob(int64_t size) {
-  Bytes envelope = RandomBytes(static_cast<size_t>(size));
-  envelope.resize(envelope.size() + zk::TExc4CryptoEngine::kMaxEncodeAddition);
-  int32_t length = static_cast<int32_t>(size);
-  Check(TheWorld().Engine("alice")->EncodeData(envelope.data(), &length, "bob") == 0, "encode");
-  envelope.resize(static_cast<size_t>(length));
-  return envelope;
+void EncodeEngine(benchmark::State& state, int64_t bytes) {
+  auto engine = TheWorld().Engine(Self(state));
+  zkbench::TimeInPlace(state, bytes, RandomBytes(bytes), zk::TExc4CryptoEngine::kMaxEncodeAddition,
+                       [&](uint8_t* buffer, int32_t* length) { return engine->EncodeData(buffer, length, Peer(state)); });
 }
 
-void EncodeEngine(benchmark::State& state) {
-  auto engine = TheWorld().Engine("alice");
-  const Bytes plain = RandomBytes(kLarge);
-  Bytes buffer(plain.size() + zk::TExc4CryptoEngine::kMaxEncodeAddition);
-  int32_t length = 0;
-  zkbench::TimeEach(
-      state, kLarge,
-      [&] {
-        std::memcpy(buffer.data(), plain.data(), plain.size());
-        length = static_cast<int32_t>(plain.size());
-      },
-      [&] { return engine->EncodeData(buffer.data(), &length, "bob"); });
-}
-
-void EncodeRaw(benchmark::State& state) {
-  const RawParty alice, bob;
-  const Bytes plain = RandomBytes(kLarge);
+void EncodeRaw(benchmark::State& state, int64_t bytes) {
+  const RawParty self, peer;
+  const Bytes plain = RandomBytes(bytes);
   Bytes out(plain.size() + 124);
-  zkbench::TimeEach(state, kLarge, zkbench::NoPrepare, [&] {
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     uint8_t cek[32], ukm[8], kek[32], mac[8];
     gost::SystemRandom(cek, sizeof(cek));
     gost::SystemRandom(ukm, sizeof(ukm));
-    for (const Point* recipient : {&alice.exchange, &bob.exchange}) {
-      if (gost::Vko2001(kCurve, alice.exchangeD, *recipient, ukm, kek) != 0) return 1;
+    for (const Point* recipient : {&self.exchange, &peer.exchange}) {
+      if (gost::Vko2001(kCurve, self.exchangeD, *recipient, ukm, kek) != 0) return 1;
       gost::WrapKey(kek, ukm, cek, gost::kSboxR3411TestParams, out.data() + 32);
     }
     gost::SystemRandom(out.data() + 112, 8);
@@ -216,33 +199,35 @@ void EncodeRaw(benchmark::State& state) {
   });
 }
 
-void DecodeEngine(benchmark::State& state) {
-  auto engine = TheWorld().Engine("bob");
-  const Bytes envelope = EnvelopeForBob(kLarge);
-  Bytes buffer(envelope.size());
-  int32_t length = 0;
-  char sender[256];
-  zkbench::TimeEach(
-      state, kLarge,
-      [&] {
-        std::memcpy(buffer.data(), envelope.data(), envelope.size());
-        length = static_cast<int32_t>(envelope.size());
-      },
-      [&] { return engine->DecodeData(buffer.data(), &length, sender); });
+// An envelope from the peer to this thread's user.
+Bytes EnvelopeFromPeer(const benchmark::State& state, int64_t bytes) {
+  Bytes envelope = RandomBytes(bytes);
+  envelope.resize(envelope.size() + zk::TExc4CryptoEngine::kMaxEncodeAddition);
+  int32_t length = static_cast<int32_t>(bytes);
+  Check(TheWorld().Engine(Peer(state))->EncodeData(envelope.data(), &length, Self(state)) == 0, "encode");
+  envelope.resize(static_cast<size_t>(length));
+  return envelope;
 }
 
-void DecodeRaw(benchmark::State& state) {
-  const RawParty alice, bob;
-  const Bytes plain = RandomBytes(kLarge);
+void DecodeEngine(benchmark::State& state, int64_t bytes) {
+  auto engine = TheWorld().Engine(Self(state));
+  char sender[256];
+  zkbench::TimeInPlace(state, bytes, EnvelopeFromPeer(state, bytes), 0,
+                       [&](uint8_t* buffer, int32_t* length) { return engine->DecodeData(buffer, length, sender); });
+}
+
+void DecodeRaw(benchmark::State& state, int64_t bytes) {
+  const RawParty self, peer;
+  const Bytes plain = RandomBytes(bytes);
   uint8_t cek[32], ukm[8] = {1, 2, 3, 4, 5, 6, 7, 8}, iv[8] = {8, 7, 6, 5, 4, 3, 2, 1}, kek[32], wrapped[36], mac[8];
   gost::SystemRandom(cek, sizeof(cek));
-  Check(gost::Vko2001(kCurve, alice.exchangeD, bob.exchange, ukm, kek) == 0, "raw vko");
+  Check(gost::Vko2001(kCurve, peer.exchangeD, self.exchange, ukm, kek) == 0, "raw vko");
   gost::WrapKey(kek, ukm, cek, gost::kSboxR3411TestParams, wrapped);
   Bytes body(plain.size()), out(plain.size());
   Feedback(true, cek, iv, plain.data(), body.data(), body.size());
-  zkbench::TimeEach(state, kLarge, zkbench::NoPrepare, [&] {
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     uint8_t key[32];
-    if (gost::Vko2001(kCurve, bob.exchangeD, alice.exchange, ukm, kek) != 0) return 1;
+    if (gost::Vko2001(kCurve, self.exchangeD, peer.exchange, ukm, kek) != 0) return 1;
     if (!gost::UnwrapKey(kek, ukm, wrapped, gost::kSboxR3411TestParams, key)) return 2;
     Feedback(false, key, iv, body.data(), out.data(), out.size());
     Mac(key, out.data(), out.size(), mac);
@@ -250,72 +235,10 @@ void DecodeRaw(benchmark::State& state) {
   });
 }
 
-// Two engines on two threads: each thread signs as its own user (alice, bob); the raw side signs
-// with keys of its own on each thread.
-void ScaleSign(benchmark::State& state) {
-  auto engine = TheWorld().Engine(state.thread_index() == 0 ? "alice" : "bob");
-  const Bytes data = RandomBytes(zkbench::kScalingBytes);
-  uint8_t signature[1024];
-  int32_t length = 0;
-  zkbench::TimeEach(state, zkbench::kScalingBytes, zkbench::NoPrepare, [&] {
-    return engine->SignData(data.data(), static_cast<int32_t>(data.size()), signature, &length, nullptr);
-  });
-}
-
-void ScaleSignRaw(benchmark::State& state) {
-  const RawParty party;
-  const Bytes data = RandomBytes(zkbench::kScalingBytes);
-  zkbench::TimeEach(state, zkbench::kScalingBytes, zkbench::NoPrepare, [&] { return RawSign(party, data); });
-}
-
-void RegisterAll() {
-  const std::pair<const char*, void (*)(benchmark::State&)> timed[] = {
-      {"sign/engine", SignEngine},     {"sign/raw", SignRaw},     {"verify/engine", VerifyEngine},
-      {"verify/raw", VerifyRaw},       {"encode/engine", EncodeEngine}, {"encode/raw", EncodeRaw},
-      {"decode/engine", DecodeEngine}, {"decode/raw", DecodeRaw}};
-  for (const auto& [name, fn] : timed) {
-    benchmark::RegisterBenchmark(name, fn)->UseManualTime()->Unit(benchmark::kMicrosecond);
-  }
-  zkbench::RegisterScaling("sign", ScaleSignRaw, "raw");
-  zkbench::RegisterScaling("sign", ScaleSign);
-}
-
-void PrintTables(const zkbench::MedianReporter& r) {
-  struct Row {
-    const char* op;
-    const char* size;
-    double goal;
-  };
-  const Row rows[] = {{"sign", "1 KiB", 0.9}, {"verify", "1 KiB", 0.9}, {"encode", "1 MiB", 0.95}, {"decode", "1 MiB", 0.95}};
-  std::printf("\n%-7s %6s %12s %12s %8s %8s   %s\n", "op", "size", "engine op/s", "raw op/s", "ratio", "cpu", "goal");
-  for (const Row& row : rows) {
-    const std::string engine = std::string(row.op) + "/engine", raw = std::string(row.op) + "/raw";
-    const double ew = r.Median(engine, "", "items_per_second"), rw = r.Median(raw, "", "items_per_second");
-    const double ec = r.Median(engine, "", zkbench::kCpuSecondsPerOp), rc = r.Median(raw, "", zkbench::kCpuSecondsPerOp);
-    if (ew <= 0 || rw <= 0 || ec <= 0 || rc <= 0) continue;
-    std::printf("%-7s %6s %12.1f %12.1f %8.3f %8.3f   >=%.2f %s\n", row.op, row.size, ew, rw, ew / rw, rc / ec,
-                row.goal, ew / rw >= row.goal ? "met" : "MISSED");
-  }
-  std::printf("(medians over repetitions; ratio = engine / raw in real time, cpu = the same in this thread's CPU time)\n");
-  zkbench::PrintScalingTable(r, "Excellence");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  RegisterAll();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  int status = 0;
-  try {
-    TheWorld();
-    zkbench::MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintTables(reporter);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "benchmark failed: %s\n", e.what());
-    status = 1;
-  }
-  benchmark::Shutdown();
-  return status;
+  zkbench::RegisterUsualOperations({SignEngine, SignRaw}, {VerifyEngine, VerifyRaw}, {EncodeEngine, EncodeRaw},
+                                   {DecodeEngine, DecodeRaw});
+  return zkbench::RunComparison(argc, argv, "Excellence", [] { TheWorld(); });
 }

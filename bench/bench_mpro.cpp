@@ -1,6 +1,6 @@
 // The Message-PRO engine "M-Pro v2.x" (whose plug-in runs calls concurrently) over the stand-in
 // mplug2.dll, against libgcrypt doing the same work (bench_cms_engine.h). Besides the
-// cryptography, each operation of the plug-in builds or parses CMS with libksba, reads the
+// cryptography, each operation of the plug-in builds CMS with libksba or reads it, reads the
 // certificates and the authority from their files and lists the CRL directory.
 #include <filesystem>
 #include <memory>

@@ -1,8 +1,8 @@
 // The Validata engine over the stand-in cpki1.dll, against libgcrypt doing the same work
 // (bench_cms_engine.h). Contexts are kept (both time-outs 600 s); besides the cryptography each
 // operation of the toolkit finds certificates in its store and builds or parses CMS.
-// encode_steady is not measured here: the stand-in's store is rewritten whole by every addition,
-// so 10,000 distinct certificates would take hours to lay out.
+// For the steady cases alice's store is filled with distinct certificates of the authority (for
+// bob's key, under other names), written in one go by the stand-in's provisioning export.
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -31,10 +31,12 @@ class ValidataWorld : public zkbench::CmsWorld {
     using MakePseFn = int (*)(const char*, const char*, const char*, uint32_t, const char*, int64_t, int64_t,
                               const char*, const char*, int32_t);
     using AddToStoreFn = int (*)(const char*, const char*);
+    using FillStoreFn = int (*)(const char*, const char*, const char*, const char*, int32_t);
     const auto makeCa = reinterpret_cast<MakeCaFn>(zk::platform::FindSymbol(module, "VCERT_StandIn_MakeCa"));
     const auto makePse = reinterpret_cast<MakePseFn>(zk::platform::FindSymbol(module, "VCERT_StandIn_MakePse"));
     const auto addToStore = reinterpret_cast<AddToStoreFn>(zk::platform::FindSymbol(module, "VCERT_StandIn_AddToStore"));
-    Check(makeCa != nullptr && makePse != nullptr && addToStore != nullptr, "not the stand-in");
+    fillStore_ = reinterpret_cast<FillStoreFn>(zk::platform::FindSymbol(module, "VCERT_StandIn_FillStore"));
+    Check(makeCa != nullptr && makePse != nullptr && addToStore != nullptr && fillStore_ != nullptr, "not the stand-in");
     root_ = fs::temp_directory_path() / ("zk_bench_vldt_" + std::to_string(std::random_device()()));
     fs::create_directories(root_);
     Check(makeCa(Path("ca").c_str(), "C=RU,O=Bench,CN=Root") == 0, "authority");
@@ -58,9 +60,23 @@ class ValidataWorld : public zkbench::CmsWorld {
   }
   zk::TCryptoEngine& Engine(int n) override { return *engines_[size_t(n - 1)]; }
   std::string Uid(int n) const override { return n == 1 ? "alice" : "bob"; }
-  bool FillCertificates(int) override { return false; }
+  // alice's store: bob's certificate and count - 1 others; her context is made again to read it.
+  bool FillCertificates(int count) override {
+    const int more = count - 1 - filled_;
+    if (more > 0) {
+      const std::string prefix = "C=RU,O=Bench,CN=correspondent" + std::to_string(count) + "-";
+      if (fillStore_(Path("ca").c_str(), Path("alice.store").c_str(), Path("bob.cer").c_str(), prefix.c_str(), more) != 0)
+        return false;
+      filled_ += more;
+    }
+    engines_[0]->ClearCash();
+    char uid[4096];
+    return engines_[0]->GetCurrentUID(uid) == 0;  // the store is read here, not in the first timed call
+  }
 
  private:
+  int (*fillStore_)(const char*, const char*, const char*, const char*, int32_t) = nullptr;
+  int filled_ = 0;
   std::string Path(const std::string& name) const { return (root_ / name).string(); }
 
   fs::path root_;

@@ -5,24 +5,20 @@
 //   sign     SignInit, SignMemSeparateEx, SignDone
 //   verify   SignInit, CheckMemSeparate, FreeMemory, SignDone
 // sign/paired: the engine's SignData and the raw sign calls in turns in one loop.
-// scale_sign: SignData on one thread, and on two threads with an engine (and a user) each. Every
-// Verba-OW engine of a process holds one lock around its toolkit calls (the toolkit's services
-// and key driver are the process's), so two threads are not expected to go faster than one; the
-// figure shows what that lock costs.
+// SignData also on one thread, and on two threads with an engine (and a user) each. Every Verba-OW
+// engine of a process holds one lock around its toolkit calls (the toolkit's services and key
+// driver are the process's), so two threads are not expected to go faster than one; the figure
+// shows what that lock costs. The raw calls share the same services, so they run on one thread only.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <stdexcept>
-#include <thread>
 
-#include "bench_report.h"
-#include "bench_scaling.h"
-#include "bench_timing.h"
+#include "bench_compare.h"
 #include "engines/verbaow/verba_engine.h"
 #include "engines/verbaow/wbotho_api.h"
 #include "frame/zexroot.h"
@@ -31,10 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-using zkbench::kCpuSecondsPerOp;
 
-constexpr int64_t kSmall = 1024;
-constexpr int64_t kLarge = 1 << 20;
+constexpr int64_t kSmall = zkbench::kSmallOp;
 
 void Check(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what);
@@ -62,9 +56,9 @@ const Toolkit& StandIn() {
 
 const zk::verbaow::WbothoApi& Api() { return StandIn().api; }
 
-Bytes RandomBytes(size_t size) {
+Bytes RandomBytes(int64_t size) {
   std::mt19937 gen(42);
-  Bytes out(size);
+  Bytes out(static_cast<size_t>(size));
   for (uint8_t& b : out) b = static_cast<uint8_t>(gen());
   return out;
 }
@@ -124,13 +118,10 @@ struct Service {
 
 // ---- encryption of 1 MiB ----------------------------------------------------------------------
 
-void EncodeEngine(benchmark::State& state) {
-  const Bytes plain = RandomBytes(kLarge);
-  Bytes buffer(plain.size() + 255);
-  int32_t length = 0;
-  zkbench::TimeEach(
-      state, kLarge, [&] { std::memcpy(buffer.data(), plain.data(), plain.size()), length = kLarge; },
-      [&] { return TheWorld().Engine(1).EncodeData(buffer.data(), &length, "0002"); });
+void EncodeEngine(benchmark::State& state, int64_t bytes) {
+  zkbench::TimeInPlace(state, bytes, RandomBytes(bytes), 255, [](uint8_t* buffer, int32_t* length) {
+    return TheWorld().Engine(1).EncodeData(buffer, length, "0002");
+  });
 }
 
 // A's key set in the driver, as the engine leaves it.
@@ -140,45 +131,41 @@ void LoadKeyOfA() {
   Check(TheWorld().Engine(1).SignData(data, sizeof data, signature, &length, nullptr) == 0, "A's key in the driver");
 }
 
-void EncodeRaw(benchmark::State& state) {
+void EncodeRaw(benchmark::State& state, int64_t bytes) {
   LoadKeyOfA();
-  const Bytes plain = RandomBytes(kLarge);
+  const Bytes plain = RandomBytes(bytes);
   Bytes out(plain.size() + 37 + 48);
   const uint16_t recipients[] = {2, 0};
-  zkbench::TimeEach(state, kLarge, zkbench::NoPrepare, [&] {
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     Service service(false, 1);
-    return service.ok ? Api().EnCryptMem(plain.data(), kLarge, out.data(), 1, recipients, "") : 8;
+    return service.ok ? Api().EnCryptMem(plain.data(), static_cast<uint32_t>(bytes), out.data(), 1, recipients, "") : 8;
   });
 }
 
-Bytes Envelope() {
-  Bytes buffer = RandomBytes(kLarge);
-  buffer.resize(kLarge + 255);
-  int32_t length = kLarge;
+Bytes Envelope(int64_t bytes) {
+  Bytes buffer = RandomBytes(bytes);
+  buffer.resize(buffer.size() + 255);
+  int32_t length = static_cast<int32_t>(bytes);
   Check(TheWorld().Engine(1).EncodeData(buffer.data(), &length, "0002") == 0, "envelope");
   buffer.resize(static_cast<size_t>(length));
   return buffer;
 }
 
-void DecodeEngine(benchmark::State& state) {
-  const Bytes envelope = Envelope();
-  Bytes buffer(envelope.size());
-  int32_t length = 0;
+void DecodeEngine(benchmark::State& state, int64_t bytes) {
   char sender[256];
-  zkbench::TimeEach(
-      state, kLarge,
-      [&] { std::memcpy(buffer.data(), envelope.data(), envelope.size()), length = static_cast<int32_t>(envelope.size()); },
-      [&] { return TheWorld().Engine(2).DecodeData(buffer.data(), &length, sender); });
+  zkbench::TimeInPlace(state, bytes, Envelope(bytes), 0, [&](uint8_t* buffer, int32_t* length) {
+    return TheWorld().Engine(2).DecodeData(buffer, length, sender);
+  });
 }
 
-void DecodeRaw(benchmark::State& state) {
-  const Bytes envelope = Envelope();
+void DecodeRaw(benchmark::State& state, int64_t bytes) {
+  const Bytes envelope = Envelope(bytes);
   TheWorld().Engine(2).ClearCash();
   Bytes probe(envelope);
   int32_t length = static_cast<int32_t>(probe.size());
   char sender[256];
   Check(TheWorld().Engine(2).DecodeData(probe.data(), &length, sender) == 0, "B's key in the driver");
-  zkbench::TimeEach(state, kLarge, zkbench::NoPrepare, [&] {
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     Service service(false, 2);
     if (!service.ok) return 8;
     char id[64];
@@ -191,24 +178,26 @@ void DecodeRaw(benchmark::State& state) {
 
 // ---- signatures over 1 KiB --------------------------------------------------------------------
 
-void SignEngine(benchmark::State& state) {
-  const Bytes data = RandomBytes(kSmall);
+// Each thread signs with the engine of its own user.
+void SignEngine(benchmark::State& state, int64_t bytes) {
+  zk::TVerbaOW4Engine& engine = TheWorld().Engine(state.thread_index() % 2 + 1);
+  const Bytes data = RandomBytes(bytes);
   uint8_t signature[256];
   int32_t length = 0;
-  zkbench::TimeEach(state, kSmall, zkbench::NoPrepare, [&] {
-    return TheWorld().Engine(1).SignData(data.data(), kSmall, signature, &length, nullptr);
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
+    return engine.SignData(data.data(), static_cast<int32_t>(bytes), signature, &length, nullptr);
   });
 }
 
-void SignRaw(benchmark::State& state) {
+void SignRaw(benchmark::State& state, int64_t bytes) {
   LoadKeyOfA();
-  const Bytes data = RandomBytes(kSmall);
+  const Bytes data = RandomBytes(bytes);
   uint8_t signature[4096];
   uint32_t length = 0;
   const std::string signer = World::SignId(1);
-  zkbench::TimeEach(state, kSmall, zkbench::NoPrepare, [&] {
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     Service service(true, 1);
-    return service.ok ? Api().SignMemSeparateEx(data.data(), kSmall, signature, signer.c_str(), &length) : 8;
+    return service.ok ? Api().SignMemSeparateEx(data.data(), static_cast<uint32_t>(bytes), signature, signer.c_str(), &length) : 8;
   });
 }
 
@@ -249,32 +238,33 @@ void SignPaired(benchmark::State& state) {
 Bytes SignatureOfA(const Bytes& data) {
   uint8_t signature[256];
   int32_t length = 0;
-  Check(TheWorld().Engine(1).SignData(data.data(), kSmall, signature, &length, nullptr) == 0, "signature");
+  Check(TheWorld().Engine(1).SignData(data.data(), static_cast<int32_t>(data.size()), signature, &length, nullptr) == 0,
+        "signature");
   return Bytes(signature, signature + length);
 }
 
-void VerifyEngine(benchmark::State& state) {
-  const Bytes data = RandomBytes(kSmall), signature = SignatureOfA(data);
+void VerifyEngine(benchmark::State& state, int64_t bytes) {
+  const Bytes data = RandomBytes(bytes), signature = SignatureOfA(data);
   char signer[256];
-  zkbench::TimeEach(state, kSmall, zkbench::NoPrepare, [&] {
-    return TheWorld().Engine(2).VerifyData(data.data(), kSmall, signature.data(),
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
+    return TheWorld().Engine(2).VerifyData(data.data(), static_cast<int32_t>(bytes), signature.data(),
                                            static_cast<int32_t>(signature.size()), signer);
   });
 }
 
-void VerifyRaw(benchmark::State& state) {
-  const Bytes data = RandomBytes(kSmall), signature = SignatureOfA(data);
+void VerifyRaw(benchmark::State& state, int64_t bytes) {
+  const Bytes data = RandomBytes(bytes), signature = SignatureOfA(data);
   // B's own key: the directory entries are checked with it.
   char signer[256];
-  Check(TheWorld().Engine(2).VerifyData(data.data(), kSmall, signature.data(), static_cast<int32_t>(signature.size()),
-                                        signer) == 0,
+  Check(TheWorld().Engine(2).VerifyData(data.data(), static_cast<int32_t>(bytes), signature.data(),
+                                        static_cast<int32_t>(signature.size()), signer) == 0,
         "B's key in the driver");
-  zkbench::TimeEach(state, kSmall, zkbench::NoPrepare, [&] {
+  zkbench::TimeEach(state, bytes, zkbench::NoPrepare, [&] {
     Service service(true, 2);
     if (!service.ok) return 8;
     uint8_t count = 0;
     uint8_t* block = nullptr;
-    int code = Api().CheckMemSeparate(data.data(), kSmall, signature.data(), &count, &block,
+    int code = Api().CheckMemSeparate(data.data(), static_cast<uint32_t>(bytes), signature.data(), &count, &block,
                                       static_cast<uint32_t>(signature.size()));
     if (code == 0 && (block == nullptr || block[135] != 0)) code = 1;
     if (block != nullptr) Api().FreeMemory(block);
@@ -282,90 +272,22 @@ void VerifyRaw(benchmark::State& state) {
   });
 }
 
-// ---- two engines on two threads ---------------------------------------------------------------
-
-// Blocks until every thread of the run has called it: a thread's last operation then ends with
-// the whole run. The engine lock is not fair: one thread may do all its operations while the
-// other waits in its first, and operations timed alone would count that wait once, crediting two
-// threads with more than they did. One counter per thread count; every run adds its threads.
-void WaitForTheOtherThreads(int threads) {
-  static std::atomic<int64_t> arrived[3];
-  std::atomic<int64_t>& count = arrived[threads];
-  const int64_t ticket = count.fetch_add(1) + 1;
-  const int64_t roundEnd = (ticket + threads - 1) / threads * threads;
-  while (count.load() < roundEnd) std::this_thread::sleep_for(std::chrono::microseconds(50));
-}
-
-// Each thread signs with the engine of its own user.
-void ScaleSign(benchmark::State& state) {
-  zk::TVerbaOW4Engine& engine = TheWorld().Engine(state.thread_index() % 2 + 1);
-  const Bytes data = RandomBytes(zkbench::kScalingBytes);
-  uint8_t signature[256];
-  int32_t length = 0;
-  int64_t calls = 0;  // the untimed warm-up, then the timed ones
-  bool waited = false;  // once per thread and run: after the last call, or the failed one that ends it
-  zkbench::TimeEach(state, zkbench::kScalingBytes, zkbench::NoPrepare, [&] {
-    const int32_t code = engine.SignData(data.data(), static_cast<int32_t>(data.size()), signature, &length, nullptr);
-    if (!waited && (code != 0 || ++calls == static_cast<int64_t>(state.max_iterations) + 1)) {
-      waited = true;
-      WaitForTheOtherThreads(state.threads());
-    }
-    return code;
-  });
-}
-
-void RegisterAll() {
-  const std::pair<const char*, void (*)(benchmark::State&)> timed[] = {
-      {"encode/engine", EncodeEngine}, {"encode/raw", EncodeRaw}, {"decode/engine", DecodeEngine},
-      {"decode/raw", DecodeRaw},       {"sign/engine", SignEngine}, {"sign/raw", SignRaw},
-      {"verify/engine", VerifyEngine}, {"verify/raw", VerifyRaw}};
-  for (const auto& [name, fn] : timed) {
-    benchmark::RegisterBenchmark(name, fn)->UseManualTime()->Unit(benchmark::kMicrosecond);
-  }
-  benchmark::RegisterBenchmark("sign/paired", SignPaired)->Unit(benchmark::kMicrosecond);
-  zkbench::RegisterScaling("sign", ScaleSign);
-}
-
-void PrintTables(const zkbench::MedianReporter& r) {
-  struct Row {
-    const char* op;
-    const char* size;
-    double goal;
-  };
-  const Row rows[] = {{"encode", "1 MiB", 0.95}, {"decode", "1 MiB", 0.95}, {"sign", "1 KiB", 0.9}, {"verify", "1 KiB", 0.9}};
-  std::printf("\n%-7s %6s %12s %12s %8s %8s   %s\n", "op", "size", "engine op/s", "raw op/s", "ratio", "cpu", "goal");
-  for (const Row& row : rows) {
-    const std::string engine = std::string(row.op) + "/engine", raw = std::string(row.op) + "/raw";
-    const double ew = r.Median(engine, "", "items_per_second"), rw = r.Median(raw, "", "items_per_second");
-    const double ec = r.Median(engine, "", kCpuSecondsPerOp), rc = r.Median(raw, "", kCpuSecondsPerOp);
-    if (ew <= 0 || rw <= 0 || ec <= 0 || rc <= 0) continue;
-    std::printf("%-7s %6s %12.2f %12.2f %8.3f %8.3f   >=%.2f %s\n", row.op, row.size, ew, rw, ew / rw, rc / ec,
-                row.goal, ew / rw >= row.goal ? "met" : "MISSED");
-  }
+void PrintPaired(const zkbench::MedianReporter& r) {
   if (const double paired = r.Median("sign/paired", "", "engine_over_raw"); paired > 0) {
     std::printf("sign    1 KiB, engine and raw in turns in one loop: ratio %.3f\n", paired);
   }
-  zkbench::PrintScalingTable(r, "Verba-OW");
   std::printf("Every Verba-OW engine of a process holds one lock around its toolkit calls (the toolkit's\n"
-              "services and key driver are the process's), so 1.8x is out of reach by design; the row shows\n"
-              "what that lock costs.\n");
+              "services and key driver are the process's), so 1.8x on two threads is out of reach by design;\n"
+              "the two-thread row below shows what that lock costs.\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  RegisterAll();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  int status = 0;
-  try {
-    zkbench::MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    PrintTables(reporter);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "benchmark set-up failed: %s\n", e.what());
-    status = 1;
-  }
-  benchmark::Shutdown();
-  return status;
+  using zkbench::Threads;
+  zkbench::RegisterUsualOperations({SignEngine, SignRaw, Threads::kEngine}, {VerifyEngine, VerifyRaw, Threads::kNeither},
+                                   {EncodeEngine, EncodeRaw, Threads::kNeither},
+                                   {DecodeEngine, DecodeRaw, Threads::kNeither});
+  benchmark::RegisterBenchmark("sign/paired", SignPaired)->Unit(benchmark::kMicrosecond);
+  return zkbench::RunComparison(argc, argv, "Verba-OW", [] { TheWorld(); }, PrintPaired);
 }

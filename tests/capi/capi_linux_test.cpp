@@ -3,9 +3,13 @@
 // verifies and opens what `openssl cms` made. Skipped where no stand-in CryptoAPI is built.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 
 #include "capi/capi_helpers.h"
 #include "capi/capi_system.h"
@@ -189,6 +193,188 @@ TEST_F(CapiLinux, ModelSkipsBadFilesButNotToolkitFailures) {
   EXPECT_EQ(encode(), 0);
   EXPECT_EQ(alice->RemoveCertificate("bob"), 0);
   EXPECT_FALSE(fs::exists(abonents + "/bob.cer"));
+}
+
+
+// The report's block for the "CCERT" key location, line by line against what `openssl x509 -text`
+// says of the same certificate: every key in its order, values from both alternative-name
+// extensions, keys the certificate has nothing for left empty.
+TEST_F(CapiLinux, CertificateReportCcertBlockAgreesWithOpenSSL) {
+  const std::string abonents = File("abonents");
+  fs::copy(Material() + "/abonents", abonents);
+  fs::copy_file(Material() + "/report/rich.cer", abonents + "/rich.cer");
+  ASSERT_EQ(Shell("openssl cms -sign -binary -md sha1 -noattr -outform DER -in " + File("data.bin") + " -signer " +
+                  Pem("rich") + " -inkey " + Key("rich") + " -out " + File("rich.p7s")),
+            0);
+  ASSERT_EQ(Shell("openssl x509 -in " + Pem("rich") + " -noout -text -out " + File("rich.txt")), 0);
+  const Bytes textBytes = suite::ReadFileBytes(File("rich.txt"));
+  const std::string text(textBytes.begin(), textBytes.end());
+  // openssl's "kind:value, ..." line after a heading; other-names as "othername: type::value".
+  const auto listAfter = [&](const std::string& heading) {
+    std::vector<std::pair<std::string, std::string>> items;
+    const size_t at = text.find(heading);
+    if (at == std::string::npos) return items;
+    const size_t start = text.find_first_not_of(" \n", text.find('\n', at));
+    std::string line = text.substr(start, text.find('\n', start) - start);
+    for (size_t from = 0; from < line.size();) {
+      size_t end = line.find(", ", from);
+      const std::string item = line.substr(from, end == std::string::npos ? std::string::npos : end - from);
+      const size_t other = item.find("::"), cut = other != std::string::npos ? other : item.find(':');
+      items.emplace_back(item.substr(0, cut), item.substr(cut + (other != std::string::npos ? 2 : 1)));
+      from = end == std::string::npos ? line.size() : end + 2;
+    }
+    return items;
+  };
+  auto names = listAfter("X509v3 Subject Alternative Name:");
+  for (const auto& item : listAfter("X509v3 Issuer Alternative Name:")) names.push_back(item);
+  const auto valuesOf = [&](const std::string& kind) {
+    std::string joined;
+    for (const auto& n : names)
+      if (n.first == kind) joined += (joined.empty() ? "" : ";") + n.second;
+    return joined;
+  };
+  // "Not Before: Jan  2 03:04:05 2025 GMT" as the report writes dates, "02-01-25 03:04:05".
+  const auto period = [&](const std::string& label) {
+    const size_t at = text.find(label, text.find("Private Key Usage Period:"));
+    if (at == std::string::npos) return std::string("?");
+    char month[4] = {};
+    int day = 0, year = 0;
+    char clock[9] = {};
+    std::sscanf(text.c_str() + at + label.size(), "%3s %d %8s %d", month, &day, clock, &year);
+    const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    char date[32];
+    std::snprintf(date, sizeof date, "%02d-%02d-%02d %s", day, static_cast<int>(months.find(month) / 3 + 1), year % 100, clock);
+    return std::string(date);
+  };
+  const std::string version = text.substr(text.find("Version: ") + 9, 1);
+  const std::pair<const char*, std::string> expected[] = {
+      {"CertVer", version},
+      {"AltO", valuesOf("othername: organizationName")},
+      {"AltT", valuesOf("othername: title")},
+      {"AltE", valuesOf("email")},
+      {"AltDNS", valuesOf("DNS")},
+      {"AltURL", valuesOf("URI")},
+      {"AltSName", valuesOf("othername: surname")},
+      {"AltRegAdr", ""},
+      {"AltBCat", ""},
+      {"AltPhone", valuesOf("othername: telephoneNumber")},
+      {"AltDescr", valuesOf("othername: description")},
+      {"AltPost", ""},
+      {"AltAcNum", ""},
+      {"AlBic", ""},
+      {"AltExchAddr", ""},
+      {"AltNotesAddr", ""},
+      {"AltPassp", ""},
+      {"AltIP", valuesOf("IP Address")},
+      {"AltREGID", valuesOf("Registered ID")},
+      {"SecNotBefore", period("Not Before: ")},
+      {"SecNotAfter", period("Not After: ")},
+      {"PreviousCert", "A1B2C3D4"},  // the hash the fixture put into the extension
+  };
+  auto bob = User("bob");
+  Set(*bob, "Abonents cerificates dir", abonents);
+  Set(*bob, "Container Name Location", "CCERT");
+  const Bytes signature = suite::ReadFileBytes(File("rich.p7s"));
+  std::vector<char> report(16384);
+  std::strcpy(report.data(), "GetCertificateProperties_OnSuccess");
+  ASSERT_EQ(bob->VerifyData(data_.data(), static_cast<int32_t>(data_.size()), signature.data(),
+                            static_cast<int32_t>(signature.size()), report.data()),
+            0);
+  const std::string r = report.data();
+  size_t at = r.find("\r\nCertVer=");
+  ASSERT_NE(at, std::string::npos) << r;
+  at += 2;
+  for (const auto& e : expected) {
+    const std::string line = std::string(e.first) + "=" + e.second + "\r\n";
+    EXPECT_EQ(r.compare(at, line.size(), line), 0) << "expected " << line << "at: " << r.substr(at, 60);
+    at = r.find("\r\n", at);
+    if (at == std::string::npos) break;
+    at += 2;
+  }
+  EXPECT_EQ(at, r.size()) << "the block ends the report";
+  EXPECT_FALSE(valuesOf("email").empty());  // the facts were read
+  // Without the "CCERT" location the block is not written.
+  Set(*bob, "Container Name Location", "");
+  std::strcpy(report.data(), "GetCertificateProperties_OnSuccess");
+  ASSERT_EQ(bob->VerifyData(data_.data(), static_cast<int32_t>(data_.size()), signature.data(),
+                            static_cast<int32_t>(signature.size()), report.data()),
+            0);
+  EXPECT_EQ(std::string(report.data()).find("CertVer="), std::string::npos);
+}
+
+
+// advapi32's key calls, scripted through crypt32's control entry, on the longest key path (the
+// key copied into a verify context): each call SignData and DecodeData make fails once at each
+// position. The operation answers a code with a text, or (a failed release, or a failed copy,
+// which leaves the key where it was) the right result; the next operation succeeds.
+TEST_F(CapiLinux, AdvapiKeyCallsFailedOnceAtEachPosition) {
+  const suite::StandInControl crypt32("crypt32.dll");
+  auto alice = User("alice");
+  auto bob = User("bob");
+  for (TCryptoEngine* e : {alice.get(), bob.get()}) Set(*e, "Secret key cash method", "VERIFY_CONTEXT");
+  Bytes envelope(data_.size() + static_cast<size_t>(alice->GetMaxEncodeAddition()));
+  std::copy(data_.begin(), data_.end(), envelope.begin());
+  int32_t envelopeLen = static_cast<int32_t>(data_.size());
+  ASSERT_EQ(alice->EncodeData(envelope.data(), &envelopeLen, "bob"), 0);
+  Bytes signature;
+  struct Op {
+    const char* name;
+    TCryptoEngine* engine;
+    std::function<int32_t()> run;
+    std::function<bool()> right;
+  };
+  const Op ops[] = {
+      {"SignData", alice.get(),
+       [&] {
+         signature.assign(4096, 0);
+         int32_t len = 0;
+         const int32_t code = alice->SignData(data_.data(), static_cast<int32_t>(data_.size()), signature.data(), &len, "");
+         signature.resize(code == 0 ? static_cast<size_t>(len) : 0);
+         return code;
+       },
+       [&] { std::string signer; return Verify(*bob, data_, signature, signer) == 0 && signer == "alice"; }},
+      {"DecodeData", bob.get(),
+       [&] {
+         signature.assign(envelope.begin(), envelope.begin() + envelopeLen);
+         int32_t len = envelopeLen;
+         const int32_t code = bob->DecodeData(signature.data(), &len, nullptr);
+         signature.resize(code == 0 ? static_cast<size_t>(len) : 0);
+         return code;
+       },
+       [&] { return signature == data_; }},
+  };
+  const char* const functions[] = {"CryptAcquireContextA", "CryptContextAddRef", "CryptReleaseContext",
+                                   "CryptGetUserKey", "CryptExportKey", "CryptImportKey", "CryptDestroyKey"};
+  const std::string fault = " " + std::to_string(static_cast<int32_t>(0x80090020u));  // NTE_FAIL
+  int trials = 0;
+  for (const Op& op : ops) {
+    op.engine->ClearCash();
+    crypt32.Reset();
+    ASSERT_EQ(op.run(), 0) << op.name;
+    std::map<std::string, int> calls;
+    for (const char* f : functions) calls[f] = crypt32.Calls(f);
+    for (const auto& [function, count] : calls) {
+      for (int k = 1; k <= count; ++k, ++trials) {
+        const std::string what = std::string(op.name) + " with " + function + " failing at call " + std::to_string(k);
+        op.engine->ClearCash();
+        crypt32.Reset();
+        ASSERT_EQ(crypt32.Send("fail " + function + " " + std::to_string(k) + fault), 0);
+        const int32_t code = op.run();
+        crypt32.Reset();
+        if (code != 0) {
+          char text[1024] = {};
+          op.engine->GetCryptoErrorString(code, text);
+          EXPECT_NE(text[0], 0) << what << ": code " << code << " without a text";
+        } else {
+          EXPECT_TRUE(op.right()) << what << ": success with a wrong result";
+        }
+        EXPECT_EQ(op.run(), 0) << what << ", the next operation";
+        EXPECT_TRUE(op.right()) << what << ", the next operation";
+      }
+    }
+    EXPECT_GE(calls["CryptImportKey"], 1) << op.name << ": the key was not copied";
+  }
+  std::printf("[ faults   ] advapi32: %d key-call faults injected\n", trials);
 }
 
 }  // namespace

@@ -351,6 +351,17 @@ TEST_F(CapiWine, CertificateReportOnRequest) {
                            "\r\nSN=65\r\n", "\r\nSKU=DigitalSignature;KeyEncipherment;\r\n", "\r\nSKName=alice\r\n",
                            "\r\nCertSign=\r\n", "\r\nNotAfter="})
     EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
+  EXPECT_EQ(report.find("CertVer="), std::string::npos);
+  // With the "CCERT" location the block ends the report, every key in its order (empty here).
+  Set(*bob, "Container Name Location", "CCERT");
+  ASSERT_EQ(Verify(*bob, data_, signature, report, "GetCertificateProperties_OnSuccess"), 0);
+  std::string block = "\r\nCertVer=3\r\n";
+  for (const char* key : {"AltO", "AltT", "AltE", "AltDNS", "AltURL", "AltSName", "AltRegAdr", "AltBCat", "AltPhone",
+                          "AltDescr", "AltPost", "AltAcNum", "AlBic", "AltExchAddr", "AltNotesAddr", "AltPassp", "AltIP",
+                          "AltREGID", "SecNotBefore", "SecNotAfter", "PreviousCert"})
+    block += std::string(key) + "=\r\n";
+  ASSERT_GE(report.size(), block.size());
+  EXPECT_EQ(report.substr(report.size() - block.size()), block) << report;
 }
 
 // Algorithms named as the system's OID information names them.

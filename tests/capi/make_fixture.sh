@@ -49,6 +49,39 @@ issue bob_new "/CN=bob/O=ZK Test" 111 other/bob_new.cer
 issue evil '/CN=..\\evil/O=ZK Test' 112 other/evil.cer
 long=LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL
 for i in 1 2 3 4; do issue largest$i "/CN=$long$i$i/O=ZK Test" $((120 + i)) largest/largest$i.cer; done
+# A certificate for the report: every kind of alternative name, a private-key usage period, the
+# previous certificate's hash and a container name.
+mkdir -p report
+cat > report.cnf <<'CNF'
+[rich]
+basicConstraints=CA:false
+keyUsage=digitalSignature,keyEncipherment
+subjectAltName=@alt
+issuerAltName=email:ca@zk.test
+2.5.29.16=ASN1:SEQUENCE:period
+1.3.6.1.4.1.311.21.2=ASN1:FORMAT:HEX,OCTETSTRING:A1B2C3D4
+1.3.6.1.4.1.10244.4.3=ASN1:UTF8String:rich-container
+[alt]
+email.1=rich@zk.test
+email.2=r2@zk.test
+DNS=rich.zk.test
+URI=http://zk.test/rich
+IP=10.1.2.3
+RID=1.2.3.4.5
+otherName.1=2.5.4.10;UTF8:ZK Bank
+otherName.2=2.5.4.12;UTF8:7
+otherName.3=2.5.4.4;UTF8:Richards
+otherName.4=2.5.4.20;UTF8:+7 495 1234567
+otherName.5=2.5.4.13;UTF8:Treasury
+[period]
+notBefore=IMPLICIT:0,GENTIME:20250102030405Z
+notAfter=IMPLICIT:1,GENTIME:20301231235958Z
+CNF
+openssl genrsa -out rich.key 1024 2>/dev/null
+openssl req -new -key rich.key -subj "/CN=rich/O=ZK Test" -out rich.csr
+openssl x509 -req -in rich.csr -CA ca.pem -CAkey ca.key -set_serial 150 -days $days \
+  -extfile report.cnf -extensions rich -outform DER -out report/rich.cer 2>/dev/null
+openssl x509 -inform DER -in report/rich.cer -out rich.pem
 # The forgery: a CA of the same name with another key issues "bob" with bob's serial.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout fake_ca.key -subj "/CN=ZK Test CA" -days $days -out fake_ca.pem 2>/dev/null
 openssl genrsa -out forged.key 1024 2>/dev/null

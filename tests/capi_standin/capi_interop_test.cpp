@@ -196,6 +196,10 @@ TEST_F(CapiInterop, DecryptAndVerifyMessageCalls) {
   CRYPT_DECRYPT_MESSAGE_PARA nobody{sizeof nobody, kEncoding, 0, nullptr};
   EXPECT_FALSE(decrypt(&nobody, envelope.data(), static_cast<DWORD>(envelope.size()), nullptr, &size, nullptr));
   EXPECT_EQ(lastError(), 0x8009200Cu);  // CRYPT_E_NO_DECRYPT_CERT
+  HCERTSTORE none = certs(kEncoding, 0, 0, envelope.data(), static_cast<DWORD>(envelope.size()));
+  ASSERT_NE(none, nullptr);  // an envelope carries no certificates
+  EXPECT_EQ(enumerate(none, nullptr), nullptr);
+  close(none, 0);
 
   Bytes tampered = data_;
   tampered[0] ^= 1;
@@ -227,6 +231,21 @@ TEST_F(CapiInterop, DecryptAndVerifyMessageCalls) {
     EXPECT_EQ(first != nullptr, carries) << options;
     freeCert(first);
     close(carried, 0);
+  }
+  // Forms the stand-in does not take: BER's indefinite lengths (read as malformed), a signer named
+  // by its key identifier (no certificate to check it with).
+  const std::pair<const char*, DWORD> refused[] = {{"-stream", 0x8009310Bu}, {"-keyid", 0x8009100Eu}};
+  for (const auto& [option, error] : refused) {
+    const std::string sig = Root() + "/form.p7s";
+    ASSERT_TRUE(Shell("openssl cms -sign -binary -outform DER -md sha1 " + std::string(option) + " -signer " +
+                      User("bob", ".crt") + " -inkey " + User("bob", ".pem") + " -in " + data + " -out " + sig));
+    const Bytes signature = suite::ReadFileBytes(sig);
+    CRYPT_VERIFY_MESSAGE_PARA vp{sizeof vp, kEncoding, 0, nullptr, nullptr};
+    const BYTE* pieces[] = {data_.data()};
+    DWORD lengths[] = {static_cast<DWORD>(data_.size())};
+    EXPECT_FALSE(verify(&vp, 0, signature.data(), static_cast<DWORD>(signature.size()), 1, pieces, lengths, nullptr))
+        << option;
+    EXPECT_EQ(lastError(), error) << option;
   }
   freeCert(bob);
   close(store, 0);

@@ -1,43 +1,27 @@
 #include "ccom3x/ccom_fixture.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <random>
+#include <type_traits>
 
 #include "frame/cp1251.h"
-#include "platform/platform.h"
+#include "support/standin.h"
 
 namespace ccomtest {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string ModuleDir() {
-  const std::string exe = zk::platform::HostExecutableFileName();
-  const size_t slash = exe.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
-}
-
-template <typename Fn>
-void Bind(zk::platform::ModuleHandle module, const char* name, Fn& target) {
-  target = reinterpret_cast<Fn>(zk::platform::FindSymbol(module, name));
-  if (target == nullptr) ADD_FAILURE() << "the stand-in lacks " << name;
-}
-
-}  // namespace
-
 const StandIn& StandIn::Get() {
   static const StandIn instance = [] {
     StandIn s;
-    zk::platform::ModuleHandle module = zk::platform::LoadModule(ModuleDir() + "ccom.dll");
-    if (module == nullptr) {
-      ADD_FAILURE() << "ccom.dll not found beside the test program";
-      return s;
-    }
-#define CCOM_TEST_BIND(name) Bind(module, #name, s.name);
+    // The module the engine loads, found the same way.
+    const zk::suite::StandInControl toolkit("ccom.dll");
+    if (!toolkit.ok()) return s;
+    const auto bind = [&toolkit](const char* name, auto& target) {
+      target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(toolkit.Symbol(name));
+      if (target == nullptr) ADD_FAILURE() << "the stand-in lacks " << name;
+    };
+#define CCOM_TEST_BIND(name) bind(#name, s.name);
     CCOM_TEST_BIND(CCOM_StandIn_MakeUser) CCOM_TEST_BIND(StandIn_Control)
     CCOM_TEST_BIND(GOSTE_new) CCOM_TEST_BIND(GOSTE_free) CCOM_TEST_BIND(GOSTE_init) CCOM_TEST_BIND(GOSTE_update)
     CCOM_TEST_BIND(GOSTE_mac_update) CCOM_TEST_BIND(GOSTE_mac_final)

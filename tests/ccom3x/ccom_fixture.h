@@ -1,6 +1,6 @@
-// Shared helpers of the CryptoCom 3.x engine's tests: the stand-in toolkit loaded beside the test
-// program (its provisioning, control entry and raw primitives), sandboxes of users provisioned at
-// test time, engines configured for one user, and independent readers of the engine's formats.
+// Shared helpers of the CryptoCom 3.x engine's tests: the stand-in toolkit the engine loads (its
+// provisioning, control entry and raw primitives), sandboxes of users provisioned at test time,
+// engines configured for one user, and independent readers of the engine's formats.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ enum Param : int32_t {
   kLastOpTimeout = 8,
 };
 
-// The stand-in "ccom.dll" beside the test program, the same module the engine loads.
+// The stand-in "ccom.dll", the same module the engine loads (found by the library's toolkit search).
 struct StandIn {
 #define CCOM_TEST_FN(name) decltype(&::name) name = nullptr;
   CCOM_TEST_FN(CCOM_StandIn_MakeUser)

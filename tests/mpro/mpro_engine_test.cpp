@@ -325,6 +325,43 @@ TEST(MProX509, CertificatesCheckedByOpenSsl) {
 #endif
 }
 
+// The CRLs are X.509 v2 in DER: OpenSSL checks their signature against the authority and reads the
+// revoked serial; a CRL with any bit changed is refused.
+TEST(MProX509, CrlIsX509AndRefusedWhenChanged) {
+  Sandbox box;
+  box.AddUser("alice");
+  box.AddUser("bob");
+  const std::string crl = box.Dir() + "/bob.crl";
+  ASSERT_EQ(StandIn::Get().MakeCrl(box.CaKey().c_str(), box.CaCert().c_str(), (box.CertDir() + "bob.pem").c_str(),
+                                   crl.c_str()),
+            0);
+#if !defined(_WIN32)
+  if (std::system("openssl version > /dev/null 2>&1") == 0) {
+    const std::string ca = box.Dir() + "/ca.crt";
+    ASSERT_EQ(Shell("openssl x509 -inform DER -in " + box.CaCert() + " -out " + ca), "");
+    EXPECT_EQ(Shell("openssl crl -inform DER -in " + crl + " -CAfile " + ca + " -noout 2>&1"), "verify OK\n");
+    const std::string text = Shell("openssl crl -inform DER -in " + crl + " -noout -text");
+    const std::string serial = Shell("openssl x509 -inform DER -in " + box.CertDir() + "bob.pem -noout -serial");
+    EXPECT_NE(text.find("Version 2 (0x1)"), std::string::npos) << text;
+    EXPECT_NE(text.find("Signature Algorithm: sha256WithRSAEncryption"), std::string::npos);
+    EXPECT_NE(text.find("Serial Number: " + serial.substr(serial.find('=') + 1, serial.size() - 8)), std::string::npos)
+        << text << serial;
+  }
+#endif
+  auto alice = EngineFor("Message-PRO 1.1", box, "alice");
+  const std::string image = ReadText(crl), changed = box.Dir() + "/changed.crl";
+  // One bit of every byte, its position turning with the byte.
+  for (size_t at = 0; at < image.size(); ++at) {
+    const size_t bit = at * 8 + at % 8;
+    std::string bad = image;
+    bad[at] = char(bad[at] ^ (1 << (bit % 8)));
+    std::ofstream(changed, std::ios::binary | std::ios::trunc) << bad;
+    ASSERT_EQ(alice->IncludeCRL(changed.c_str()), -125) << "bit " << bit;
+  }
+  EXPECT_FALSE(fs::exists(box.Dir() + "/CRL/") && !fs::is_empty(box.Dir() + "/CRL/"));
+  EXPECT_EQ(alice->IncludeCRL(crl.c_str()), 0);
+}
+
 #if !defined(_WIN32)
 void WriteBytes(const std::string& path, const Bytes& b) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), long(b.size()));

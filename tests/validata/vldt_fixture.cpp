@@ -3,21 +3,16 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/platform.h"
+#include "support/standin.h"
 
 namespace vtest {
 
 namespace {
 
-std::string ModuleDir() {
-  const std::string exe = zk::platform::HostExecutableFileName();
-  const size_t slash = exe.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : exe.substr(0, slash + 1);
-}
-
+// An export of the stand-in the engine itself loads; a missing one fails the test.
 template <typename Fn>
-void Bind(zk::platform::ModuleHandle module, const char* name, Fn& target) {
-  target = reinterpret_cast<Fn>(zk::platform::FindSymbol(module, name));
+void Bind(const zk::suite::StandInControl& module, const char* name, Fn& target) {
+  target = reinterpret_cast<Fn>(module.Symbol(name));
   if (target == nullptr) ADD_FAILURE() << "the stand-in lacks " << name;
 }
 
@@ -26,15 +21,12 @@ void Bind(zk::platform::ModuleHandle module, const char* name, Fn& target) {
 const StandIn& StandIn::Get() {
   static const StandIn instance = [] {
     StandIn s;
-    zk::platform::ModuleHandle module = zk::platform::LoadModule(ModuleDir() + "cpki1.dll");
-    if (module == nullptr) {
-      ADD_FAILURE() << "cpki1.dll not found beside the test program";
-      return s;
-    }
+    const zk::suite::StandInControl module("cpki1.dll");
     Bind(module, "VCERT_StandIn_MakeCa", s.MakeCa);
     Bind(module, "VCERT_StandIn_MakePse", s.MakePse);
     Bind(module, "VCERT_StandIn_MakeCrl", s.MakeCrl);
     Bind(module, "VCERT_StandIn_ExportKey", s.ExportKey);
+    Bind(module, "VCERT_StandIn_FillStore", s.FillStore);
     Bind(module, "StandIn_Control", s.Control);
     return s;
   }();

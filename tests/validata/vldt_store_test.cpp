@@ -132,6 +132,24 @@ TEST_F(ValidataStore, CertificateFiles) {
   EXPECT_EQ(EncodeFor(*alice, "dave"), 0);
 }
 
+// A store of many correspondents read from its file: each found by its own name or serial (the
+// stand-in's indexes), none by a name it lacks, and a certificate added twice kept once.
+TEST_F(ValidataStore, ManyCorrespondentsInTheStoreFile) {
+  const std::string store = Stores() + "/alice.store";
+  ASSERT_EQ(StandIn::Get().FillStore(Pki::Get().CaDir().c_str(), store.c_str(), Pki::Get().Cert("bob").c_str(),
+                                     "C=RU,O=Bank,CN=corr", 40),
+            0);
+  auto alice = EngineFor("alice", Stores());
+  for (const char* uid : {"corr0", "corr17", "corr39"}) EXPECT_EQ(EncodeFor(*alice, uid), 0) << uid;
+  EXPECT_EQ(EncodeFor(*alice, "corr40"), zk::validata::kErrCertChoice);
+  EXPECT_EQ(EncodeFor(*alice, "corr1;corr2;corr3"), 0);
+  const auto size = std::filesystem::file_size(store);
+  ASSERT_EQ(alice->IncludePublicKey(Pki::Get().Cert("bob").c_str()), 0);
+  ASSERT_EQ(alice->IncludePublicKey(Pki::Get().Cert("bob").c_str()), 0);
+  EXPECT_EQ(std::filesystem::file_size(store), size + std::filesystem::file_size(Pki::Get().Cert("bob")) + 5);
+  EXPECT_EQ(EncodeFor(*alice, "bob"), 0);
+}
+
 #if !defined(_WIN32)
 // OpenSSL on the command line, when present.
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }

@@ -2,7 +2,6 @@
 
 #include <openssl/err.h>
 
-#include <algorithm>
 #include <cstring>
 
 namespace capistandin {
@@ -32,23 +31,6 @@ std::vector<BYTE> Tlv(BYTE tag, const std::vector<BYTE>& content) {
   AppendLength(out, content.size());
   out.insert(out.end(), content.begin(), content.end());
   return out;
-}
-
-// DER of the signed attributes as the signature covers them: a SET OF, members in order.
-bool SignedAttributesDer(CMS_SignerInfo* si, std::vector<BYTE>& der) {
-  std::vector<std::vector<BYTE>> members;
-  for (int i = 0; i < CMS_signed_get_attr_count(si); ++i) {
-    unsigned char* one = nullptr;
-    const int len = i2d_X509_ATTRIBUTE(CMS_signed_get_attr(si, i), &one);
-    if (len <= 0) return false;
-    members.emplace_back(one, one + len);
-    OPENSSL_free(one);
-  }
-  std::sort(members.begin(), members.end());
-  std::vector<BYTE> content;
-  for (const auto& m : members) content.insert(content.end(), m.begin(), m.end());
-  der = Tlv(0x31, content);
-  return true;
 }
 
 }  // namespace
@@ -90,16 +72,6 @@ bool EncodeCms(CMS_ContentInfo* cms, std::vector<BYTE>& out) {
   out.resize(static_cast<size_t>(len));
   unsigned char* p = out.data();
   return i2d_CMS_ContentInfo(cms, &p) == len;
-}
-
-bool SignerId(CMS_SignerInfo* si, std::vector<BYTE>& issuer, std::vector<BYTE>& serial) {
-  ASN1_OCTET_STRING* keyid = nullptr;
-  X509_NAME* name = nullptr;
-  ASN1_INTEGER* sno = nullptr;
-  if (!CMS_SignerInfo_get0_signer_id(si, &keyid, &name, &sno) || name == nullptr || sno == nullptr) return false;
-  issuer = NameBytes(name);
-  serial = SerialBytes(sno);
-  return true;
 }
 
 bool RecipientId(CMS_RecipientInfo* ri, std::vector<BYTE>& issuer, std::vector<BYTE>& serial) {
@@ -146,52 +118,6 @@ EVP_PKEY* PublicKeyOf(const CERT_INFO& info) {
   EVP_PKEY* key = d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size()));
   ERR_clear_error();
   return key;
-}
-
-bool ContentDigest(CMS_SignerInfo* si, const std::vector<BYTE>& content, std::vector<BYTE>& digest) {
-  X509_ALGOR* digestAlg = nullptr;
-  CMS_SignerInfo_get0_algs(si, nullptr, nullptr, &digestAlg, nullptr);
-  const ASN1_OBJECT* obj = nullptr;
-  X509_ALGOR_get0(&obj, nullptr, nullptr, digestAlg);
-  TDigest md(OidText(obj).c_str());
-  if (md.md == nullptr) return false;
-  digest.resize(EVP_MAX_MD_SIZE);
-  unsigned int len = 0;
-  if (!EVP_Digest(content.data(), content.size(), digest.data(), &len, md.md, nullptr)) return false;
-  digest.resize(len);
-  return true;
-}
-
-DWORD VerifySigner(CMS_SignerInfo* si, EVP_PKEY* key, const std::vector<BYTE>& content) {
-  X509_ALGOR* digestAlg = nullptr;
-  CMS_SignerInfo_get0_algs(si, nullptr, nullptr, &digestAlg, nullptr);
-  const ASN1_OBJECT* obj = nullptr;
-  X509_ALGOR_get0(&obj, nullptr, nullptr, digestAlg);
-  TDigest md(OidText(obj).c_str());
-  if (md.md == nullptr) return kCryptEUnknownAlgo;
-  // The signature covers the content itself, or the signed attributes when there are any.
-  std::vector<BYTE> attributes;
-  const std::vector<BYTE>* signedPart = &content;
-  if (CMS_signed_get_attr_count(si) > 0) {
-    const int at = CMS_signed_get_attr_by_NID(si, NID_pkcs9_messageDigest, -1);
-    ASN1_TYPE* value = at >= 0 ? X509_ATTRIBUTE_get0_type(CMS_signed_get_attr(si, at), 0) : nullptr;
-    std::vector<BYTE> digest;
-    if (value == nullptr || value->type != V_ASN1_OCTET_STRING || !ContentDigest(si, content, digest) ||
-        static_cast<size_t>(ASN1_STRING_length(value->value.octet_string)) != digest.size() ||
-        CRYPTO_memcmp(ASN1_STRING_get0_data(value->value.octet_string), digest.data(), digest.size()) != 0)
-      return kNteBadSignature;
-    if (!SignedAttributesDer(si, attributes)) return kCryptEBadEncode;
-    signedPart = &attributes;
-  }
-  const ASN1_OCTET_STRING* signature = CMS_SignerInfo_get0_signature(si);
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  const bool ok = ctx != nullptr && EVP_DigestVerifyInit(ctx, nullptr, md.md, nullptr, key) == 1 &&
-                  EVP_DigestVerify(ctx, ASN1_STRING_get0_data(signature),
-                                   static_cast<size_t>(ASN1_STRING_length(signature)), signedPart->data(),
-                                   signedPart->size()) == 1;
-  EVP_MD_CTX_free(ctx);
-  ERR_clear_error();
-  return ok ? 0 : kNteBadSignature;
 }
 
 DWORD DecryptFor(CMS_ContentInfo* cms, CMS_RecipientInfo* ri, EVP_PKEY* key, std::vector<BYTE>& content) {

@@ -1,5 +1,5 @@
-// CMS helpers of the stand-in "crypt32.dll" (crypt32_cms.cpp): algorithms by OID, decoding, and
-// the signature check every verifying call shares.
+// CMS helpers of the stand-in "crypt32.dll" (crypt32_cms.cpp): algorithms by OID, decoding and
+// encoding through OpenSSL, recipients and public keys.
 #pragma once
 
 #include <openssl/cms.h>
@@ -30,18 +30,12 @@ struct TCipher {
 CMS_ContentInfo* DecodeCms(const BYTE* der, size_t len);
 bool EncodeCms(CMS_ContentInfo* cms, std::vector<BYTE>& out);
 
-// Issuer (encoded Name) and little-endian serial of a signer or key-transport recipient.
-bool SignerId(CMS_SignerInfo* si, std::vector<BYTE>& issuer, std::vector<BYTE>& serial);
+// Issuer (encoded Name) and little-endian serial of a key-transport recipient.
 bool RecipientId(CMS_RecipientInfo* ri, std::vector<BYTE>& issuer, std::vector<BYTE>& serial);
 bool SameId(const std::vector<BYTE>& issuer, const std::vector<BYTE>& serial, const CERT_INFO& info);
 
 // The public key of a CERT_INFO's SubjectPublicKeyInfo.
 EVP_PKEY* PublicKeyOf(const CERT_INFO& info);
-// The digest of the content under the signer's algorithm.
-bool ContentDigest(CMS_SignerInfo* si, const std::vector<BYTE>& content, std::vector<BYTE>& digest);
-// 0 when `key` made the signature over `content` (through the signed attributes, whose
-// messageDigest must then equal the content's digest), else the failure's code.
-DWORD VerifySigner(CMS_SignerInfo* si, EVP_PKEY* key, const std::vector<BYTE>& content);
 // Decrypts recipient `ri` with `key` and gives the content; 0 or the failure's code.
 DWORD DecryptFor(CMS_ContentInfo* cms, CMS_RecipientInfo* ri, EVP_PKEY* key, std::vector<BYTE>& content);
 

@@ -9,16 +9,21 @@
 #include <set>
 
 #include "crypt32_cms.h"
+#include "crypt32_signed.h"
 
 namespace capistandin {
 namespace {
 
 constexpr DWORD kMsgTypeParam = 1, kMsgSignerCountParam = 5, kMsgSigned = 2, kMsgEnveloped = 3;
 
+// A signed message is read by the stand-in itself (views into `encoded`); an enveloped one is
+// decoded by OpenSSL.
 struct TMessage {
   bool detached = false;
   std::vector<BYTE> encoded, content;
   bool encodedDone = false, contentDone = false;
+  DWORD type = 0;
+  TSignedMessage signedMessage;
   CMS_ContentInfo* cms = nullptr;
   std::vector<BYTE> decrypted;
   bool decryptedDone = false;
@@ -81,35 +86,30 @@ BOOL GiveIssuerAndSerial(const std::vector<BYTE>& issuer, const std::vector<BYTE
   return layout.Give(out, len);
 }
 
-BOOL GiveAttributes(CMS_SignerInfo* si, void* out, DWORD* len) {
-  const int count = CMS_signed_get_attr_count(si);
-  if (count <= 0) return Fail(kCryptEAttributesMissing);
+BOOL GiveAttributes(const TSigner& s, void* out, DWORD* len) {
+  if (s.signedAttributes.size == 0) return Fail(kCryptEAttributesMissing);
   TLayout layout;
   const CRYPT_ATTRIBUTES head{};
   const size_t headAt = layout.Add(&head, sizeof head);
-  const DWORD n = static_cast<DWORD>(count);
+  const DWORD n = static_cast<DWORD>(s.attributes.size());
   layout.Put(headAt + offsetof(CRYPT_ATTRIBUTES, cAttr), &n, sizeof n);
   std::vector<CRYPT_ATTRIBUTE> blank(n);
   const size_t arrayAt = layout.Add(blank.data(), sizeof(CRYPT_ATTRIBUTE) * n);
   layout.Point(headAt + offsetof(CRYPT_ATTRIBUTES, rgAttr), arrayAt);
-  for (int i = 0; i < count; ++i) {
-    X509_ATTRIBUTE* attr = CMS_signed_get_attr(si, i);
-    const size_t at = arrayAt + sizeof(CRYPT_ATTRIBUTE) * static_cast<size_t>(i);
-    const std::string oid = OidText(X509_ATTRIBUTE_get0_object(attr));
-    layout.Point(at + offsetof(CRYPT_ATTRIBUTE, pszObjId), layout.Add(oid.c_str(), oid.size() + 1));
-    const DWORD values = static_cast<DWORD>(X509_ATTRIBUTE_count(attr));
+  for (DWORD i = 0; i < n; ++i) {
+    const TAttribute& attr = s.attributes[i];
+    const size_t at = arrayAt + sizeof(CRYPT_ATTRIBUTE) * i;
+    layout.Point(at + offsetof(CRYPT_ATTRIBUTE, pszObjId), layout.Add(attr.oid.c_str(), attr.oid.size() + 1));
+    const DWORD values = static_cast<DWORD>(attr.values.size());
     layout.Put(at + offsetof(CRYPT_ATTRIBUTE, cValue), &values, sizeof values);
     std::vector<CRYPT_BLOB> blobs(values);
     const size_t blobsAt = layout.Add(blobs.data(), sizeof(CRYPT_BLOB) * values);
     layout.Point(at + offsetof(CRYPT_ATTRIBUTE, rgValue), blobsAt);
     for (DWORD v = 0; v < values; ++v) {
-      unsigned char* der = nullptr;
-      const int derLen = i2d_ASN1_TYPE(X509_ATTRIBUTE_get0_type(attr, static_cast<int>(v)), &der);
-      const DWORD size = derLen > 0 ? static_cast<DWORD>(derLen) : 0;
+      const DWORD size = static_cast<DWORD>(attr.values[v].size);
       const size_t blobAt = blobsAt + sizeof(CRYPT_BLOB) * v;
       layout.Put(blobAt + offsetof(CRYPT_BLOB, cbData), &size, sizeof size);
-      layout.Point(blobAt + offsetof(CRYPT_BLOB, pbData), layout.Add(der, size));
-      OPENSSL_free(der);
+      layout.Point(blobAt + offsetof(CRYPT_BLOB, pbData), layout.Add(attr.values[v].data, size));
     }
   }
   return layout.Give(out, len);
@@ -121,11 +121,8 @@ BOOL GiveDword(DWORD value, void* out, DWORD* len) {
   return GiveBytes(bytes, out, len);
 }
 
-CMS_SignerInfo* Signer(CMS_ContentInfo* cms, DWORD index) {
-  STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(cms);
-  return signers != nullptr && index < static_cast<DWORD>(sk_CMS_SignerInfo_num(signers))
-             ? sk_CMS_SignerInfo_value(signers, static_cast<int>(index))
-             : nullptr;
+const TSigner* Signer(const TSignedMessage& message, DWORD index) {
+  return index < message.signers.size() ? &message.signers[index] : nullptr;
 }
 
 CMS_RecipientInfo* Recipient(CMS_ContentInfo* cms, DWORD index) {
@@ -140,14 +137,14 @@ DWORD MessageType(CMS_ContentInfo* cms) {
   return nid == NID_pkcs7_signed ? kMsgSigned : nid == NID_pkcs7_enveloped ? kMsgEnveloped : 0;
 }
 
-// The content a signature covers: the detached content given (where the message keeps it), or
-// the one inside (copied into `inside`).
-const std::vector<BYTE>* SignedContent(TMessage* m, std::vector<BYTE>& inside) {
-  if (m->detached) return m->contentDone ? &m->content : nullptr;
-  ASN1_OCTET_STRING** found = CMS_get0_content(m->cms);
-  if (found == nullptr || *found == nullptr) return nullptr;
-  inside.assign(ASN1_STRING_get0_data(*found), ASN1_STRING_get0_data(*found) + ASN1_STRING_length(*found));
-  return &inside;
+// The content a signature covers: the detached content given, or the one inside.
+bool SignedContent(const TMessage* m, TSpan& content) {
+  if (m->detached) {
+    content = {m->content.data(), m->content.size()};
+    return m->contentDone;
+  }
+  content = m->signedMessage.content;
+  return m->signedMessage.hasContent;
 }
 
 // A caller asks the size first, then calls again with the same arguments for the bytes: the
@@ -222,29 +219,24 @@ std::vector<BYTE> Concatenated(DWORD count, const BYTE** pieces, const DWORD* le
   return all;
 }
 
-// The certificate of the message that names the signer (issuer and serial), with a reference.
-X509* SignerCertificate(CMS_ContentInfo* cms, CMS_SignerInfo* si) {
-  std::vector<BYTE> issuer, serial;
-  if (!SignerId(si, issuer, serial)) return nullptr;
-  STACK_OF(X509)* certs = CMS_get1_certs(cms);
-  X509* found = nullptr;
-  for (int i = 0; certs != nullptr && i < sk_X509_num(certs) && found == nullptr; ++i) {
-    X509* x = sk_X509_value(certs, i);
-    if (NameBytes(X509_get_issuer_name(x)) == issuer && SerialBytes(X509_get0_serialNumber(x)) == serial) {
-      X509_up_ref(x);
-      found = x;
-    }
+// A context (one reference, in no store) of the carried certificate that names the signer.
+TCertElem* SignerCertificate(const TSignedMessage& message, const TSigner& s) {
+  if (!s.byIssuerAndSerial) return nullptr;
+  for (const TSpan& der : message.certificates) {
+    TCertElem* c = NewCert(der.data, static_cast<DWORD>(der.size), nullptr);
+    if (c != nullptr && SameId(s.issuer, s.serial, c->info)) return c;
+    if (c != nullptr) ReleaseCert(c);
   }
-  sk_X509_pop_free(certs, X509_free);
-  return found;
+  return nullptr;
 }
 
-PCCERT_CONTEXT ContextOf(X509* x) {
-  unsigned char* der = nullptr;
-  const int len = i2d_X509(x, &der);
-  TCertElem* c = len > 0 ? NewCert(der, static_cast<DWORD>(len), nullptr) : nullptr;
-  OPENSSL_free(der);
-  return c != nullptr ? &c->ctx : nullptr;
+// The message type of an encoding: signed ones read here, enveloped ones decoded by OpenSSL
+// (into *cms); 0 for anything else or malformed.
+DWORD ReadMessage(const BYTE* der, size_t len, TSignedMessage& signedMessage, CMS_ContentInfo** cms) {
+  if (ContentTypeOf(der, len) == kSignedDataOid)
+    return ReadSignedMessage(der, len, signedMessage) ? kMsgSigned : 0;
+  *cms = DecodeCms(der, len);
+  return *cms != nullptr && MessageType(*cms) == kMsgEnveloped ? kMsgEnveloped : 0;
 }
 
 }  // namespace
@@ -279,13 +271,13 @@ STANDIN_EXPORT BOOL CryptSignMessage(CRYPT_SIGN_MESSAGE_PARA* Para, BOOL Detache
   const BYTE* content = Count == 1 && Pieces[0] != nullptr ? Pieces[0] : joined.empty() ? &kNone : joined.data();
   const size_t contentLen = Count == 1 && Pieces[0] != nullptr ? Lengths[0] : joined.size();
   std::vector<BYTE> der;
-  TDigest md(Para->HashAlgorithm.pszObjId);
-  if (md.md == nullptr) return Fail(kCryptEUnknownAlgo);
+  const EVP_MD* md = DigestByOid(Para->HashAlgorithm.pszObjId);
+  if (md == nullptr) return Fail(kCryptEUnknownAlgo);
   EVP_PKEY* key = CertPrivateKey(signer);
   if (key == nullptr) return 0;
   const unsigned flags = CMS_BINARY | CMS_NOATTR | CMS_NOCERTS | CMS_PARTIAL | (Detached ? CMS_DETACHED : 0);
   CMS_ContentInfo* cms = CMS_sign_ex(nullptr, nullptr, nullptr, nullptr, flags, ZkCapiLibContext(), nullptr);
-  bool ok = cms != nullptr && CMS_add1_signer(cms, signer->x509, key, md.md, flags) != nullptr;
+  bool ok = cms != nullptr && CMS_add1_signer(cms, signer->x509, key, md, flags) != nullptr;
   for (DWORD i = 0; ok && i < Para->cMsgCert; ++i) {
     TCertElem* c = CertOf(Para->rgpMsgCert[i]);
     ok = c != nullptr && CMS_add1_cert(cms, c->x509) == 1;
@@ -308,39 +300,47 @@ STANDIN_EXPORT BOOL CryptVerifyDetachedMessageSignature(CRYPT_VERIFY_MESSAGE_PAR
   if (Scripted("CryptVerifyDetachedMessageSignature")) return 0;
   if (SignerCert != nullptr) *SignerCert = nullptr;
   if (Para == nullptr || (Count > 0 && (Pieces == nullptr || Lengths == nullptr))) return Fail(kErrorInvalidParameter);
-  CMS_ContentInfo* cms = DecodeCms(Signature, SignatureLen);
-  if (cms == nullptr) return Fail(kCryptEAsn1BadTag);
-  DWORD error = MessageType(cms) == kMsgSigned ? 0 : kCryptEInvalidMsgType;
-  CMS_SignerInfo* si = error == 0 ? Signer(cms, SignerIndex) : nullptr;
-  if (error == 0 && si == nullptr) error = kCryptEInvalidIndex;
-  X509* cert = si != nullptr ? SignerCertificate(cms, si) : nullptr;
-  if (error == 0 && cert == nullptr) error = kCryptESignerNotFound;
-  if (error == 0) {
-    EVP_PKEY* key = X509_get0_pubkey(cert);
-    error = key == nullptr ? kNteBadKey : VerifySigner(si, key, Concatenated(Count, Pieces, Lengths));
+  const std::string type = ContentTypeOf(Signature, SignatureLen);
+  if (type.empty()) return Fail(kCryptEAsn1BadTag);
+  if (type != kSignedDataOid) return Fail(kCryptEInvalidMsgType);
+  TSignedMessage message;
+  if (!ReadSignedMessage(Signature, SignatureLen, message)) return Fail(kCryptEAsn1BadTag);
+  const TSigner* signer = Signer(message, SignerIndex);
+  if (signer == nullptr) return Fail(kCryptEInvalidIndex);
+  TCertElem* cert = SignerCertificate(message, *signer);
+  if (cert == nullptr) return Fail(kCryptESignerNotFound);
+  EVP_PKEY* key = X509_get0_pubkey(cert->x509);
+  const std::vector<BYTE> content = Concatenated(Count, Pieces, Lengths);
+  const DWORD error = key == nullptr ? kNteBadKey : VerifySigner(*signer, key, content.data(), content.size());
+  if (error == 0 && SignerCert != nullptr) {
+    *SignerCert = &cert->ctx;  // the caller's reference
+  } else {
+    ReleaseCert(cert);
   }
-  if (error == 0 && SignerCert != nullptr) *SignerCert = ContextOf(cert);
-  X509_free(cert);
-  CMS_ContentInfo_free(cms);
   return error == 0 ? 1 : Fail(error);
 }
 
 STANDIN_EXPORT HCERTSTORE CryptGetMessageCertificates(DWORD, HCRYPTPROV, DWORD, const BYTE* Message, DWORD Len) {
   if (Scripted("CryptGetMessageCertificates")) return nullptr;
-  CMS_ContentInfo* cms = DecodeCms(Message, Len);
-  if (cms == nullptr) {
+  // A message of another type (an envelope) carries no certificates: an empty store.
+  TSignedMessage message;
+  bool readable = ReadSignedMessage(Message, Len, message);
+  if (!readable && ContentTypeOf(Message, Len) != kSignedDataOid) {
+    CMS_ContentInfo* other = DecodeCms(Message, Len);
+    readable = other != nullptr;
+    CMS_ContentInfo_free(other);
+    message = TSignedMessage{};
+  }
+  if (!readable) {
     SetLastError(kCryptEAsn1BadTag);
     return nullptr;
   }
   TStore* store = NewStore("");
-  STACK_OF(X509)* certs = CMS_get1_certs(cms);
-  for (int i = 0; certs != nullptr && i < sk_X509_num(certs); ++i) {
-    PCCERT_CONTEXT c = ContextOf(sk_X509_value(certs, i));
+  for (const TSpan& der : message.certificates) {
+    PCCERT_CONTEXT c = CertCreateCertificateContext(1, der.data, static_cast<DWORD>(der.size));
     if (c != nullptr) CertAddCertificateContextToStore(store, c, 4, nullptr);
     CertFreeCertificateContext(c);
   }
-  sk_X509_pop_free(certs, X509_free);
-  CMS_ContentInfo_free(cms);
   return store;
 }
 
@@ -462,20 +462,15 @@ STANDIN_EXPORT BOOL CryptMsgUpdate(HCRYPTMSG Msg, const BYTE* Data, DWORD Len, B
   TMessage* m = MessageOf(Msg);
   if (m == nullptr || (Data == nullptr && Len > 0)) return Fail(kErrorInvalidParameter);
   if (!m->encodedDone) {
-    if (!Final) {
-      if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
-      return 1;
-    }
+    if (Len > 0 && (!Final || !m->encoded.empty() || ContentTypeOf(Data, Len) == kSignedDataOid))
+      m->encoded.insert(m->encoded.end(), Data, Data + Len);  // a signed message is read where it is kept
+    if (!Final) return 1;
     m->encodedDone = true;
-    // The message in one piece is decoded where it lies; the decoded form keeps what it needs.
-    if (m->encoded.empty()) {
-      m->cms = DecodeCms(Data, Len);
-    } else {
-      if (Len > 0) m->encoded.insert(m->encoded.end(), Data, Data + Len);
-      m->cms = DecodeCms(m->encoded.data(), m->encoded.size());
-    }
-    if (m->cms == nullptr || MessageType(m->cms) == 0) return Fail(kCryptEAsn1BadTag);
-    if (m->detached && MessageType(m->cms) != kMsgSigned) return Fail(kCryptEInvalidMsgType);
+    // An enveloped message in one piece is decoded where it lies; its decoded form keeps what it needs.
+    m->type = m->encoded.empty() ? ReadMessage(Data, Len, m->signedMessage, &m->cms)
+                                 : ReadMessage(m->encoded.data(), m->encoded.size(), m->signedMessage, &m->cms);
+    if (m->type == 0) return Fail(kCryptEAsn1BadTag);
+    if (m->detached && m->type != kMsgSigned) return Fail(kCryptEInvalidMsgType);
     return 1;
   }
   if (!m->detached || m->contentDone) return Fail(kCryptEMsgError);
@@ -488,54 +483,40 @@ STANDIN_EXPORT BOOL CryptMsgGetParam(HCRYPTMSG Msg, DWORD Type, DWORD Index, voi
   if (Scripted("CryptMsgGetParam")) return 0;
   TMessage* m = MessageOf(Msg);
   if (m == nullptr || DataLen == nullptr) return Fail(kErrorInvalidParameter);
-  if (m->cms == nullptr) return Fail(kCryptEStreamMsgNotReady);
-  const DWORD type = MessageType(m->cms);
+  if (m->type == 0) return Fail(kCryptEStreamMsgNotReady);
+  const DWORD type = m->type;
   if (Type == kMsgTypeParam) return GiveDword(type, Data, DataLen);
   if (type == kMsgSigned) {
-    STACK_OF(CMS_SignerInfo)* signers = CMS_get0_SignerInfos(m->cms);
-    CMS_SignerInfo* si = Signer(m->cms, Index);
+    const TSignedMessage& message = m->signedMessage;
+    const TSigner* signer = Signer(message, Index);
     switch (Type) {
       case kMsgSignerCountParam:
-        return GiveDword(static_cast<DWORD>(std::max(0, sk_CMS_SignerInfo_num(signers))), Data, DataLen);
-      case kMsgSignerCertInfoParam: {
-        std::vector<BYTE> issuer, serial;
-        if (si == nullptr) return Fail(kCryptEInvalidIndex);
-        if (!SignerId(si, issuer, serial)) return Fail(kCryptESignerNotFound);  // identified by key id
-        return GiveIssuerAndSerial(issuer, serial, Data, DataLen);
-      }
+        return GiveDword(static_cast<DWORD>(message.signers.size()), Data, DataLen);
+      case kMsgSignerCertInfoParam:
+        if (signer == nullptr) return Fail(kCryptEInvalidIndex);
+        if (!signer->byIssuerAndSerial) return Fail(kCryptESignerNotFound);  // identified by key id
+        return GiveIssuerAndSerial(signer->issuer, signer->serial, Data, DataLen);
       case kMsgSignerAuthAttrParam:
-        return si != nullptr ? GiveAttributes(si, Data, DataLen) : Fail(kCryptEInvalidIndex);
+        return signer != nullptr ? GiveAttributes(*signer, Data, DataLen) : Fail(kCryptEInvalidIndex);
       case kMsgCertCountParam:
+        return GiveDword(static_cast<DWORD>(message.certificates.size()), Data, DataLen);
       case kMsgCertParam: {
-        STACK_OF(X509)* certs = CMS_get1_certs(m->cms);
-        const DWORD count = certs != nullptr ? static_cast<DWORD>(sk_X509_num(certs)) : 0;
-        BOOL ok = 0;
-        if (Type == kMsgCertCountParam) {
-          ok = GiveDword(count, Data, DataLen);
-        } else if (Index >= count) {
-          ok = Fail(kCryptEInvalidIndex);
-        } else {
-          unsigned char* der = nullptr;
-          const int len = i2d_X509(sk_X509_value(certs, static_cast<int>(Index)), &der);
-          ok = GiveBytes(std::vector<BYTE>(der, der + (len > 0 ? len : 0)), Data, DataLen);
-          OPENSSL_free(der);
-        }
-        sk_X509_pop_free(certs, X509_free);
-        return ok;
+        if (Index >= message.certificates.size()) return Fail(kCryptEInvalidIndex);
+        const TSpan& der = message.certificates[Index];
+        return GiveBytes(std::vector<BYTE>(der.data, der.data + der.size), Data, DataLen);
       }
       case kMsgComputedHashParam: {
-        std::vector<BYTE> inside, digest;
-        if (si == nullptr) return Fail(kCryptEInvalidIndex);
-        const std::vector<BYTE>* content = SignedContent(m, inside);
-        if (content == nullptr) return Fail(kCryptEStreamMsgNotReady);
-        if (!ContentDigest(si, *content, digest)) return Fail(kCryptEUnknownAlgo);
+        TSpan content;
+        std::vector<BYTE> digest;
+        if (signer == nullptr) return Fail(kCryptEInvalidIndex);
+        if (!SignedContent(m, content)) return Fail(kCryptEStreamMsgNotReady);
+        if (!DigestOf(signer->digestOid, content.data, content.size, digest)) return Fail(kCryptEUnknownAlgo);
         return GiveBytes(digest, Data, DataLen);
       }
       case kMsgContentParam: {
-        std::vector<BYTE> inside;
-        const std::vector<BYTE>* content = m->detached ? nullptr : SignedContent(m, inside);
-        if (content == nullptr) return Fail(kCryptEInvalidMsgType);
-        return GiveBytes(*content, Data, DataLen);
+        TSpan content;
+        if (m->detached || !SignedContent(m, content)) return Fail(kCryptEInvalidMsgType);
+        return GiveBytes(std::vector<BYTE>(content.data, content.data + content.size), Data, DataLen);
       }
     }
   } else if (type == kMsgEnveloped) {
@@ -562,23 +543,21 @@ STANDIN_EXPORT BOOL CryptMsgControl(HCRYPTMSG Msg, DWORD, DWORD Type, const void
   if (Scripted("CryptMsgControl")) return 0;
   TMessage* m = MessageOf(Msg);
   if (m == nullptr || Para == nullptr) return Fail(kErrorInvalidParameter);
-  if (m->cms == nullptr) return Fail(kCryptEStreamMsgNotReady);
-  if (Type == kCtrlVerifySignature && MessageType(m->cms) == kMsgSigned) {
+  if (m->type == 0) return Fail(kCryptEStreamMsgNotReady);
+  if (Type == kCtrlVerifySignature && m->type == kMsgSigned) {
     const auto& info = *static_cast<const CERT_INFO*>(Para);
-    std::vector<BYTE> inside;
-    const std::vector<BYTE>* content = SignedContent(m, inside);
-    if (content == nullptr) return Fail(kCryptEStreamMsgNotReady);
-    for (DWORD i = 0; CMS_SignerInfo* si = Signer(m->cms, i); ++i) {
-      std::vector<BYTE> issuer, serial;
-      if (!SignerId(si, issuer, serial) || !SameId(issuer, serial, info)) continue;
+    TSpan content;
+    if (!SignedContent(m, content)) return Fail(kCryptEStreamMsgNotReady);
+    for (const TSigner& signer : m->signedMessage.signers) {
+      if (!signer.byIssuerAndSerial || !SameId(signer.issuer, signer.serial, info)) continue;
       EVP_PKEY* key = PublicKeyOf(info);
-      const DWORD error = key == nullptr ? kNteBadKey : VerifySigner(si, key, *content);
+      const DWORD error = key == nullptr ? kNteBadKey : VerifySigner(signer, key, content.data, content.size);
       EVP_PKEY_free(key);
       return error == 0 ? 1 : Fail(error);
     }
     return Fail(kCryptESignerNotFound);
   }
-  if (Type == kCtrlDecrypt && MessageType(m->cms) == kMsgEnveloped) {
+  if (Type == kCtrlDecrypt && m->type == kMsgEnveloped) {
     const auto& para = *static_cast<const CMSG_CTRL_DECRYPT_PARA*>(Para);
     if (m->decryptedDone) return Fail(kCryptEAlreadyDecrypted);
     CMS_RecipientInfo* ri = Recipient(m->cms, para.dwRecipientIndex);

@@ -32,10 +32,10 @@ Bytes ContentInfo(const char* type, const Bytes& content) {
 }
 
 // The content of ContentInfo { type, [0] content } as its fields.
-bool OpenContentInfo(const Bytes& cms, const char* type, std::vector<der::Node>& fields) {
-  der::Node top, inner;
+bool OpenContentInfo(const uint8_t* cms, size_t len, const char* type, std::vector<der::Node>& fields) {
+  der::Node top;
   std::vector<der::Node> parts, wrapped;
-  if (!der::Parse(cms, top) || top.tag != 0x30 || !der::Children(top, parts) || parts.size() != 2 ||
+  if (!der::Parse(cms, len, top) || top.tag != 0x30 || !der::Children(top, parts) || parts.size() != 2 ||
       der::OidText(parts[0]) != type || parts[1].tag != 0xA0 || !der::Children(parts[1], wrapped) ||
       wrapped.size() != 1 || wrapped[0].tag != 0x30)
     return false;
@@ -98,18 +98,19 @@ bool SignDetached(const Certificate& cert, const Bytes& key, const uint8_t* data
   return true;
 }
 
-bool ParseSignedData(const Bytes& cms, std::vector<Bytes>& certs, std::vector<SignerFound>& signers) {
+bool ParseSignedData(const uint8_t* cms, size_t len, std::vector<der::Node>& certs, std::vector<SignerFound>& signers) {
   std::vector<der::Node> f, items;
   std::vector<der::Node> algs, encap;
-  if (!OpenContentInfo(cms, kSignedData, f) || f.size() < 4 || f.back().tag != 0x31 || f[0].Raw() != der::SmallInt(1) ||
-      f[1].tag != 0x31 || !der::Children(f[1], algs) || algs.size() != 1 || !IsAlgorithm(algs[0], kSha256) ||
-      !der::Children(f[2], encap) || encap.size() != 1 || der::OidText(encap[0]) != kData)
+  if (!OpenContentInfo(cms, len, kSignedData, f) || f.size() < 4 || f.back().tag != 0x31 ||
+      f[0].Raw() != der::SmallInt(1) || f[1].tag != 0x31 || !der::Children(f[1], algs) || algs.size() != 1 ||
+      !IsAlgorithm(algs[0], kSha256) || !der::Children(f[2], encap) || encap.size() != 1 ||
+      der::OidText(encap[0]) != kData)
     return false;
   for (size_t i = 3; i + 1 < f.size(); ++i) {
     if (f[i].tag == 0xA1) continue;  // CRLs are not used
     if (f[i].tag != 0xA0) return false;
     if (!der::Children(f[i], items)) return false;
-    for (const der::Node& c : items) certs.push_back(c.Raw());
+    certs.insert(certs.end(), items.begin(), items.end());
   }
   if (!der::Children(f.back(), items)) return false;
   for (const der::Node& node : items) {
@@ -122,8 +123,9 @@ bool ParseSignedData(const Bytes& cms, std::vector<Bytes>& certs, std::vector<Si
 
 bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8_t* data, size_t len) {
   const Bytes digest = Sha256(data, len);
-  if (!signer.hasAttributes) return RsaVerify(cert.n, cert.e, digest, signer.signature);
-  return signer.messageDigest == digest && RsaVerify(cert.n, cert.e, Sha256(signer.signedPart), signer.signature);
+  if (cert.publicKey == nullptr) return false;
+  if (!signer.hasAttributes) return RsaVerify(*cert.publicKey, digest, signer.signature);
+  return signer.messageDigest == digest && RsaVerify(*cert.publicKey, Sha256(signer.signedPart), signer.signature);
 }
 
 bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
@@ -131,7 +133,7 @@ bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len,
   std::vector<Bytes> infos;
   for (const Certificate* cert : recipients) {
     Bytes wrapped;
-    if (!RsaEncrypt(cert->n, cert->e, key, wrapped)) return false;
+    if (cert->publicKey == nullptr || !RsaEncrypt(*cert->publicKey, key, wrapped)) return false;
     infos.push_back(der::Seq({der::SmallInt(0), IssuerAndSerial(*cert), der::Seq({der::Oid(kRsaEncryption), der::Null()}),
                               der::Octets(wrapped)}));
   }
@@ -150,9 +152,9 @@ bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len,
   return true;
 }
 
-int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, Bytes& plain) {
+int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, AesCbcHandle& aes, Bytes& plain) {
   std::vector<der::Node> f, infos, ri, eci, alg;
-  if (!OpenContentInfo(cms, kEnvelopedData, f) || f.size() < 3) return kBadFormat;
+  if (!OpenContentInfo(cms.data(), cms.size(), kEnvelopedData, f) || f.size() < 3) return kBadFormat;
   const size_t at = f[1].tag == 0xA0 ? 2 : 1;  // optional originatorInfo
   if (f.size() < at + 2 || !der::Children(f[at], infos) || !der::Children(f[at + 1], eci) || eci.size() < 3 ||
       !der::Children(eci[1], alg) || alg.size() != 2 || der::OidText(alg[0]) != kAes256Cbc || alg[1].tag != 0x04)
@@ -179,7 +181,7 @@ int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key,
   } else {
     return kBadFormat;
   }
-  return AesCbc(false, contentKey, alg[1].Content(), body, plain) ? kOk : kCryptoError;
+  return AesCbc(aes, false, contentKey, alg[1].Content(), body, plain) ? kOk : kCryptoError;
 }
 
 }  // namespace cpki1

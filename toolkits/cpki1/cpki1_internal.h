@@ -8,6 +8,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace cpki1 {
@@ -61,7 +62,8 @@ struct Node {
 };
 // One element at p (definite lengths only); false when it does not fit before end.
 bool Read(const uint8_t* p, const uint8_t* end, Node& node);
-bool Parse(const Bytes& data, Node& node);  // exactly one element filling data
+bool Parse(const uint8_t* data, size_t len, Node& node);  // exactly one element filling data
+inline bool Parse(const Bytes& data, Node& node) { return Parse(data.data(), data.size(), node); }
 bool Children(const Node& node, std::vector<Node>& out);
 std::string OidText(const Node& node);
 bool ParseTime(const Node& node, std::time_t& t);
@@ -84,12 +86,29 @@ Bytes RandomBytes(size_t n);
 bool GenerateRsa(unsigned bits, Bytes& privateKey);  // canonical S-expression
 bool PublicFromPrivate(const Bytes& privateKey, Bytes& n, Bytes& e);
 bool RsaSign(const Bytes& privateKey, const Bytes& digest, Bytes& signature);
-bool RsaVerify(const Bytes& n, const Bytes& e, const Bytes& digest, const Bytes& signature);
-bool RsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain, Bytes& out);
+// The public key (n, e) as libgcrypt takes it; null when it cannot be built.
+std::shared_ptr<const Sexp> PublicKey(const Bytes& n, const Bytes& e);
+bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signature);
+bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain);
-bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
+// An AES-256-CBC handle kept for reuse: opening one per message takes libgcrypt's random-pool
+// lock (for a fast entropy poll), which threads working side by side then queue for.
+class AesCbcHandle {
+ public:
+  AesCbcHandle() = default;
+  ~AesCbcHandle();
+  AesCbcHandle(const AesCbcHandle&) = delete;
+  AesCbcHandle& operator=(const AesCbcHandle&) = delete;
+  // The handle keyed for one message; null when libgcrypt refuses.
+  gcry_cipher_hd_t Start(const Bytes& key, const Bytes& iv);
+
+ private:
+  gcry_cipher_hd_t h_ = nullptr;
+};
+// AES-256-CBC with PKCS#7 padding.
+bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
 // AES-256-CBC with PKCS#7 padding of in[0, len) into out, which holds (len / 16 + 1) * 16 bytes.
-bool AesCbcEncryptInto(const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out);
+bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out);
 
 // ---- certificates and CRLs ----
 struct Certificate {
@@ -102,14 +121,32 @@ struct Certificate {
   int commonNames = 0;
   uint32_t keyUsage = 0;
   bool isCa = false;
+  std::shared_ptr<const Sexp> publicKey;  // n and e, built once
 };
+using CertPtr = std::shared_ptr<const Certificate>;
 // Parses DER (structure through libksba, fields through the DER reader); false when malformed.
 bool ParseCertificate(const Bytes& der, Certificate& cert);
+// The same, parsed once per process for the same bytes; null when malformed.
+CertPtr ParseCertificate(const uint8_t* der, size_t len);
+
+// Parsed certificates by their exact bytes: one seen again is not parsed again, and one that
+// differs in any bit is another certificate.
+class CertIndex {
+ public:
+  CertPtr Find(const uint8_t* der, size_t len) const;
+  void Add(const CertPtr& cert);
+  size_t Size() const { return byHash_.size(); }
+  void Clear() { byHash_.clear(); }
+
+ private:
+  std::unordered_multimap<size_t, CertPtr> byHash_;
+};
 bool SignedBy(const Bytes& tbs, const Bytes& signature, const Certificate& issuer);
 // Serial text "01:A2" of an INTEGER content.
 std::string SerialText(const Bytes& serial);
 // Serial compared by value: ":" and leading zeros ignored, any case.
 bool SerialMatches(const Bytes& serial, const std::string& text);
+std::string SerialDigits(const std::string& text);  // the value SerialMatches compares
 
 struct CertRequest {
   std::string subject;  // "C=RU,O=Bank,CN=alice" (the order of the DER)
@@ -137,14 +174,15 @@ struct SignerFound {
   Bytes signedPart, signature, messageDigest;
   bool hasAttributes = false;
 };
-bool ParseSignedData(const Bytes& cms, std::vector<Bytes>& certs, std::vector<SignerFound>& signers);
+// The certificates (elements of cms) and signers of a detached SignedData filling cms[0, len).
+bool ParseSignedData(const uint8_t* cms, size_t len, std::vector<der::Node>& certs, std::vector<SignerFound>& signers);
 bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8_t* data, size_t len);
 // The bytes of an envelope before its encrypted content (AES-256-CBC under key and iv), and the
 // content's length: the caller encrypts the content in place after them (AesCbcEncryptInto).
 bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
                   Bytes& head, size_t& bodyLen);
 // 0, kNotRecipient (no RecipientInfo for cert) or kBadFormat.
-int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, Bytes& plain);
+int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, AesCbcHandle& aes, Bytes& plain);
 
 // ---- files ----
 // Records of a PSE or store file: magic, {type, length, bytes}*, SHA-256 of what precedes.

@@ -23,4 +23,8 @@ STANDIN_EXPORT int VCERT_StandIn_MakeCrl(const char* caDir, const char* revokedC
 STANDIN_EXPORT int VCERT_StandIn_ExportKey(const char* psePath, const char* keyFile);
 // Adds the certificate file (DER) to a local store file, made when missing.
 STANDIN_EXPORT int VCERT_StandIn_AddToStore(const char* storePath, const char* certFile);
+// count new certificates of caDir's authority for the key (and validity, usages) of keyCertFile,
+// subjects subjectPrefix + "0", "1", ..., added to a local store file in one write.
+STANDIN_EXPORT int VCERT_StandIn_FillStore(const char* caDir, const char* storePath, const char* keyCertFile,
+                                           const char* subjectPrefix, int32_t count);
 STANDIN_EXPORT int StandIn_Control(const char* command);

@@ -26,14 +26,6 @@ Sexp FromCanonical(const Bytes& b) {
   return Sexp(s);
 }
 
-Sexp PublicKey(const Bytes& n, const Bytes& e) {
-  gcry_sexp_t s = nullptr;
-  if (gcry_sexp_build(&s, nullptr, "(public-key (rsa (n %b) (e %b)))", static_cast<int>(n.size()), n.data(),
-                      static_cast<int>(e.size()), e.data()) != 0)
-    return Sexp();
-  return Sexp(s);
-}
-
 Sexp DigestInput(const Bytes& digest) {
   gcry_sexp_t s = nullptr;
   if (gcry_sexp_build(&s, nullptr, "(data (flags pkcs1) (hash sha256 %b))", static_cast<int>(digest.size()),
@@ -42,7 +34,18 @@ Sexp DigestInput(const Bytes& digest) {
   return Sexp(s);
 }
 
+size_t ModulusBytes(const Sexp& key) { return (gcry_pk_get_nbits(key.s) + 7) / 8; }
+
 }  // namespace
+
+std::shared_ptr<const Sexp> PublicKey(const Bytes& n, const Bytes& e) {
+  InitGcrypt();
+  gcry_sexp_t s = nullptr;
+  if (gcry_sexp_build(&s, nullptr, "(public-key (rsa (n %b) (e %b)))", static_cast<int>(n.size()), n.data(),
+                      static_cast<int>(e.size()), e.data()) != 0)
+    return nullptr;
+  return std::make_shared<const Sexp>(s);
+}
 
 void InitGcrypt() {
   static std::once_flag once;
@@ -99,36 +102,35 @@ bool RsaSign(const Bytes& privateKey, const Bytes& digest, Bytes& signature) {
   if (gcry_pk_sign(&sig, data.s, key.s) != 0) return false;
   Sexp held(sig);
   Bytes s = MpiOf(sig, "s");
-  const size_t modulus = (gcry_pk_get_nbits(key.s) + 7) / 8;
+  const size_t modulus = ModulusBytes(key);
   if (s.empty() || s.size() > modulus) return false;
   signature.assign(modulus - s.size(), 0);
   signature.insert(signature.end(), s.begin(), s.end());
   return true;
 }
 
-bool RsaVerify(const Bytes& n, const Bytes& e, const Bytes& digest, const Bytes& signature) {
+bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signature) {
   InitGcrypt();
-  Sexp key = PublicKey(n, e), data = DigestInput(digest);
+  Sexp data = DigestInput(digest);
   gcry_sexp_t sig = nullptr;
-  if (key.s == nullptr || data.s == nullptr ||
+  if (publicKey.s == nullptr || data.s == nullptr ||
       gcry_sexp_build(&sig, nullptr, "(sig-val (rsa (s %b)))", static_cast<int>(signature.size()), signature.data()) != 0)
     return false;
   Sexp held(sig);
-  return gcry_pk_verify(sig, data.s, key.s) == 0;
+  return gcry_pk_verify(sig, data.s, publicKey.s) == 0;
 }
 
-bool RsaEncrypt(const Bytes& n, const Bytes& e, const Bytes& plain, Bytes& out) {
+bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out) {
   InitGcrypt();
-  Sexp key = PublicKey(n, e);
   gcry_sexp_t data = nullptr, enc = nullptr;
-  if (key.s == nullptr || gcry_sexp_build(&data, nullptr, "(data (flags pkcs1) (value %b))",
-                                          static_cast<int>(plain.size()), plain.data()) != 0)
+  if (publicKey.s == nullptr || gcry_sexp_build(&data, nullptr, "(data (flags pkcs1) (value %b))",
+                                                static_cast<int>(plain.size()), plain.data()) != 0)
     return false;
   Sexp heldData(data);
-  if (gcry_pk_encrypt(&enc, data, key.s) != 0) return false;
+  if (gcry_pk_encrypt(&enc, data, publicKey.s) != 0) return false;
   Sexp held(enc);
   Bytes a = MpiOf(enc, "a");
-  const size_t modulus = (gcry_pk_get_nbits(key.s) + 7) / 8;
+  const size_t modulus = ModulusBytes(publicKey);
   if (a.empty() || a.size() > modulus) return false;
   out.assign(modulus - a.size(), 0);
   out.insert(out.end(), a.begin(), a.end());
@@ -153,27 +155,33 @@ bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain) {
   return p != nullptr;
 }
 
-bool AesCbcEncryptInto(const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out) {
+AesCbcHandle::~AesCbcHandle() {
+  if (h_ != nullptr) gcry_cipher_close(h_);
+}
+
+gcry_cipher_hd_t AesCbcHandle::Start(const Bytes& key, const Bytes& iv) {
   InitGcrypt();
-  if (key.size() != 32 || iv.size() != 16) return false;
+  if (key.size() != 32 || iv.size() != 16) return nullptr;
+  if (h_ == nullptr && gcry_cipher_open(&h_, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) h_ = nullptr;
+  if (h_ == nullptr || gcry_cipher_setkey(h_, key.data(), key.size()) != 0 || gcry_cipher_setiv(h_, iv.data(), iv.size()) != 0)
+    return nullptr;
+  return h_;
+}
+
+bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out) {
+  gcry_cipher_hd_t h = aes.Start(key, iv);
+  if (h == nullptr) return false;
   // Whole blocks straight from the input; the last one padded.
   const size_t whole = len / 16 * 16;
   uint8_t last[16];
   const uint8_t pad = static_cast<uint8_t>(16 - (len - whole));
   std::memset(last, pad, sizeof last);
   if (len > whole) std::memcpy(last, in + whole, len - whole);
-  gcry_cipher_hd_t h = nullptr;
-  if (gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) return false;
-  const bool ok = gcry_cipher_setkey(h, key.data(), key.size()) == 0 && gcry_cipher_setiv(h, iv.data(), iv.size()) == 0 &&
-                  (whole == 0 || gcry_cipher_encrypt(h, out, whole, in, whole) == 0) &&
-                  gcry_cipher_encrypt(h, out + whole, 16, last, 16) == 0;
-  gcry_cipher_close(h);
-  return ok;
+  return (whole == 0 || gcry_cipher_encrypt(h, out, whole, in, whole) == 0) &&
+         gcry_cipher_encrypt(h, out + whole, 16, last, 16) == 0;
 }
 
-bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out) {
-  InitGcrypt();
-  if (key.size() != 32 || iv.size() != 16) return false;
+bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out) {
   Bytes buf = in;
   if (encrypt) {
     const uint8_t pad = static_cast<uint8_t>(16 - buf.size() % 16);
@@ -181,13 +189,10 @@ bool AesCbc(bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, By
   } else if (buf.empty() || buf.size() % 16 != 0) {
     return false;
   }
-  gcry_cipher_hd_t h = nullptr;
-  if (gcry_cipher_open(&h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) return false;
-  bool ok = gcry_cipher_setkey(h, key.data(), key.size()) == 0 && gcry_cipher_setiv(h, iv.data(), iv.size()) == 0 &&
-            (encrypt ? gcry_cipher_encrypt(h, buf.data(), buf.size(), nullptr, 0)
-                     : gcry_cipher_decrypt(h, buf.data(), buf.size(), nullptr, 0)) == 0;
-  gcry_cipher_close(h);
-  if (!ok) return false;
+  gcry_cipher_hd_t h = aes.Start(key, iv);
+  if (h == nullptr || (encrypt ? gcry_cipher_encrypt(h, buf.data(), buf.size(), nullptr, 0)
+                               : gcry_cipher_decrypt(h, buf.data(), buf.size(), nullptr, 0)) != 0)
+    return false;
   if (!encrypt) {
     const uint8_t pad = buf.back();
     if (pad == 0 || pad > 16) return false;

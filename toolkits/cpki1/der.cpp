@@ -160,8 +160,8 @@ bool Read(const uint8_t* p, const uint8_t* end, Node& node) {
   return true;
 }
 
-bool Parse(const Bytes& data, Node& node) {
-  return !data.empty() && Read(data.data(), data.data() + data.size(), node) && node.rawLength == data.size();
+bool Parse(const uint8_t* data, size_t len, Node& node) {
+  return data != nullptr && len != 0 && Read(data, data + len, node) && node.rawLength == len;
 }
 
 bool Children(const Node& node, std::vector<Node>& out) {

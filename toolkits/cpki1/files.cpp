@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <unordered_map>
 #include <system_error>
 
 #if defined(_WIN32)
@@ -32,16 +34,11 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string ResolvePath(const std::string& path) {
-#if defined(_WIN32)
-  return path;
-#else
-  std::string p = path;
-  for (char& c : p) {
-    if (c == '\\') c = '/';
-  }
+#if !defined(_WIN32)
+namespace {
+
+std::string WalkIgnoringCase(const std::string& p) {
   std::error_code ec;
-  if (std::filesystem::exists(p, ec)) return p;
   // Walk the components, taking an existing entry that differs only in case.
   std::filesystem::path resolved = p[0] == '/' ? std::filesystem::path("/") : std::filesystem::path(".");
   for (const auto& part : std::filesystem::path(p).relative_path()) {
@@ -57,6 +54,48 @@ std::string ResolvePath(const std::string& path) {
     resolved = next;
   }
   return resolved.string();
+}
+
+// Paths resolved before, kept while they exist: the walk lists every directory on the way, which
+// a context made for each operation would otherwise repeat each time.
+struct ResolvedPaths {
+  std::mutex lock;
+  std::unordered_map<std::string, std::string> byPath;
+};
+
+ResolvedPaths& Resolved() {
+  static standin::Immortal<ResolvedPaths> paths;
+  return paths.get();
+}
+
+constexpr size_t kResolvedLimit = 256;
+
+}  // namespace
+#endif
+
+std::string ResolvePath(const std::string& path) {
+#if defined(_WIN32)
+  return path;
+#else
+  std::string p = path;
+  for (char& c : p) {
+    if (c == '\\') c = '/';
+  }
+  std::error_code ec;
+  if (p.empty() || std::filesystem::exists(p, ec)) return p;
+  ResolvedPaths& cache = Resolved();
+  {
+    std::lock_guard<std::mutex> hold(cache.lock);
+    auto it = cache.byPath.find(p);
+    if (it != cache.byPath.end() && std::filesystem::exists(it->second, ec)) return it->second;
+  }
+  const std::string resolved = WalkIgnoringCase(p);
+  if (std::filesystem::exists(resolved, ec)) {
+    std::lock_guard<std::mutex> hold(cache.lock);
+    if (cache.byPath.size() >= kResolvedLimit) cache.byPath.clear();
+    cache.byPath[p] = resolved;
+  }
+  return resolved;
 #endif
 }
 

@@ -1,11 +1,15 @@
 // The VCERT_ calls: contexts (a PSE with its key, own certificates and trust anchors, and a local
 // store of certificates and CRLs), certificate search, signing, verification, encryption.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
 
+#include "context.h"
 #include "cpki1_internal.h"
 #include "engines/validata/vldt_api.h"
 #include "standin.h"
@@ -14,27 +18,26 @@ namespace cpki1 {
 
 namespace {
 
-struct Context {
-  std::mutex lock;
-  uint32_t flags = 0;
-  Bytes key;
-  std::vector<Certificate> own, anchors, store;
-  std::vector<Crl> crls;
-  std::string storePath;
-};
-
 // A certificate record handed out, with the storage its pointers refer to.
 struct CertBlock {
   VCERT_CERT pub{};
-  Certificate cert;
+  CertPtr cert;
   std::string keyAlgorithm = "rsaEncryption";
 };
 
-struct State {
+// The records handed out, spread over shards by address: threads working in contexts of their
+// own rarely meet on one lock.
+struct RecordShard {
   std::mutex lock;
+  std::unordered_map<const VCERT_CERT*, std::unique_ptr<CertBlock>> blocks;
+};
+constexpr size_t kRecordShards = 16;
+
+struct State {
+  std::shared_mutex contextsLock;  // shared by lookups, exclusive for opening and closing
   uint32_t nextId = 1;
   std::map<uint32_t, std::shared_ptr<Context>> contexts;
-  std::map<const VCERT_CERT*, std::unique_ptr<CertBlock>> certs;
+  RecordShard records[kRecordShards];
 };
 
 State& Global() {
@@ -42,17 +45,21 @@ State& Global() {
   return state.get();
 }
 
+RecordShard& ShardOf(const VCERT_CERT* record) {
+  return Global().records[(reinterpret_cast<uintptr_t>(record) >> 4) % kRecordShards];
+}
+
 std::shared_ptr<Context> Find(uint32_t id) {
   State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
+  std::shared_lock<std::shared_mutex> hold(s.contextsLock);
   auto it = s.contexts.find(id);
   return it == s.contexts.end() ? nullptr : it->second;
 }
 
-VCERT_CERT* HandOut(const Certificate& cert) {
+VCERT_CERT* HandOut(const CertPtr& cert) {
   auto block = std::make_unique<CertBlock>();
   block->cert = cert;
-  const Certificate& c = block->cert;
+  const Certificate& c = *cert;
   VCERT_CERT& p = block->pub;
   p.Der = c.der.data();
   p.DerLen = static_cast<uint32_t>(c.der.size());
@@ -66,87 +73,26 @@ VCERT_CERT* HandOut(const Certificate& cert) {
   p.KeyUsage = c.keyUsage;
   p.Ekus = c.ekus.c_str();
   VCERT_CERT* out = &block->pub;
-  State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
-  s.certs[out] = std::move(block);
+  RecordShard& shard = ShardOf(out);
+  std::lock_guard<std::mutex> hold(shard.lock);
+  shard.blocks[out] = std::move(block);
   return out;
 }
 
 bool FreeCertRecord(const VCERT_CERT* cert) {
-  State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
-  return s.certs.erase(cert) == 1;
+  RecordShard& shard = ShardOf(cert);
+  std::unique_ptr<CertBlock> released;  // freed outside the lock
+  std::lock_guard<std::mutex> hold(shard.lock);
+  auto it = shard.blocks.find(cert);
+  if (it == shard.blocks.end()) return false;
+  released = std::move(it->second);
+  shard.blocks.erase(it);
+  return true;
 }
 
 bool HasEku(const Certificate& cert, const std::string& oid) {
   const std::string list = ";" + cert.ekus + ";";
   return list.find(";" + oid + ";") != std::string::npos;
-}
-
-bool Current(const Certificate& cert) {
-  const std::time_t now = std::time(nullptr);
-  return cert.notBefore <= now && now <= cert.notAfter;
-}
-
-// 0, kUntrusted, kExpired or kRevoked.
-int32_t Trust(const Context& ctx, const Certificate& cert) {
-  const Certificate* issuer = nullptr;
-  for (const Certificate& a : ctx.anchors) {
-    if (a.subjectDer == cert.issuerDer && SignedBy(cert.tbs, cert.signature, a)) issuer = &a;
-  }
-  if (issuer == nullptr) return kUntrusted;
-  if (!Current(cert)) return kExpired;
-  for (const Crl& crl : ctx.crls) {
-    if (crl.issuerDer != cert.issuerDer) continue;
-    for (const Bytes& serial : crl.revoked) {
-      if (serial == cert.serial) return kRevoked;
-    }
-  }
-  return kOk;
-}
-
-bool SaveStore(const Context& ctx) {
-  if (ctx.storePath.empty()) return false;
-  Records records;
-  for (const Certificate& c : ctx.store) records.emplace_back(kStoreCert, c.der);
-  for (const Crl& c : ctx.crls) records.emplace_back(kStoreCrl, c.der);
-  return WriteRecords(ctx.storePath, kStoreMagic, records);
-}
-
-bool LoadPse(const std::string& path, Context& ctx) {
-  Records records;
-  if (!ReadRecords(path, kPseMagic, records)) return false;
-  for (const auto& r : records) {
-    Certificate cert;
-    if (r.first == kPrivateKey) {
-      ctx.key = r.second;
-    } else if ((r.first == kOwnCert || r.first == kAnchor) && ParseCertificate(r.second, cert)) {
-      (r.first == kOwnCert ? ctx.own : ctx.anchors).push_back(cert);
-    } else {
-      return false;
-    }
-  }
-  Bytes n, e;
-  if (!PublicFromPrivate(ctx.key, n, e)) return false;
-  for (const Certificate& c : ctx.own) {
-    if (c.n != n || c.e != e) return false;  // every own certificate carries the PSE's key
-  }
-  return true;
-}
-
-bool LoadStore(Context& ctx) {
-  Records records;
-  if (!ReadRecords(ctx.storePath, kStoreMagic, records)) return false;
-  for (const auto& r : records) {
-    Certificate cert;
-    Crl crl;
-    if (r.first == kStoreCert && ParseCertificate(r.second, cert)) {
-      ctx.store.push_back(cert);
-    } else if (r.first == kStoreCrl && ParseCrl(r.second, crl)) {
-      ctx.crls.push_back(crl);
-    }
-  }
-  return true;
 }
 
 std::string After(const char* text, const char* prefix) {
@@ -164,33 +110,36 @@ int32_t Open(uint32_t flags, const std::string& pse, const std::string& store, u
   Bytes probe;
   if (!store.empty() && ReadFileBytes(store, probe) && !LoadStore(*ctx)) return kFileError;
   State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
+  std::unique_lock<std::shared_mutex> hold(s.contextsLock);
   *id = s.nextId++;
   s.contexts[*id] = ctx;
   return kOk;
 }
 
-const Certificate* FindKnown(const Context& ctx, const Bytes& issuer, const Bytes& serial,
-                             const std::vector<Certificate>& extra) {
-  for (const auto* list : {&extra, &ctx.own, &ctx.store}) {
-    for (const Certificate& c : *list) {
-      if (c.issuerDer == issuer && c.serial == serial) return &c;
-    }
+// The signer's certificate: one the message carries (embedded: true), else one of the context's.
+CertPtr FindSigner(const Context& ctx, const SignerFound& signer, const std::vector<CertPtr>& carried, bool& embedded) {
+  for (const CertPtr& c : carried) {
+    if (c->issuerDer == signer.issuerDer && c->serial == signer.serial) return embedded = true, c;
+  }
+  embedded = false;
+  auto matches = [&](const CertPtr& c) { return c->issuerDer == signer.issuerDer && c->serial == signer.serial; };
+  for (const CertPtr& c : ctx.own) {
+    if (matches(c)) return c;
+  }
+  for (size_t at : ctx.StoreBySerial(SerialText(signer.serial))) {
+    if (matches(ctx.store[at])) return ctx.store[at];
   }
   return nullptr;
 }
 
-bool OwnKeyCert(const Context& ctx, const VCERT_CERT* chosen, Certificate& cert) {
-  if (chosen == nullptr) {
-    if (ctx.own.size() != 1) return false;
-    cert = ctx.own[0];
-    return true;
+CertPtr OwnKeyCert(Context& ctx, const VCERT_CERT* chosen) {
+  if (chosen == nullptr) return ctx.own.size() == 1 ? ctx.own[0] : nullptr;
+  const CertPtr cert = ctx.Parsed(chosen->Der, chosen->DerLen);
+  // The same bytes as an own certificate give that very object.
+  for (const CertPtr& c : ctx.own) {
+    if (c == cert) return c;
   }
-  if (!ParseCertificate(Bytes(chosen->Der, chosen->Der + chosen->DerLen), cert)) return false;
-  for (const Certificate& c : ctx.own) {
-    if (c.der == cert.der) return true;
-  }
-  return false;
+  return nullptr;
 }
 
 uint8_t* Copy(const Bytes& b) {
@@ -224,7 +173,7 @@ CPKI1_EXPORT(int32_t, VCERT_InitializeEx, (uint32_t Version, const VCERT_INIT_PA
 CPKI1_EXPORT(int32_t, VCERT_Uninitialize, (uint32_t Ctx)) {
   standin::Hook("VCERT_Uninitialize");  // counted; a release always releases
   State& s = Global();
-  std::lock_guard<std::mutex> hold(s.lock);
+  std::unique_lock<std::shared_mutex> hold(s.contextsLock);
   return s.contexts.erase(Ctx) == 1 ? kOk : kBadContext;
 }
 
@@ -234,28 +183,32 @@ CPKI1_EXPORT(int32_t, VCERT_FindCert, (uint32_t Ctx, const VCERT_SEARCH* Search,
   if (ctx == nullptr) return kBadContext;
   if (Search == nullptr || Result == nullptr) return kBadArgs;
   std::lock_guard<std::mutex> hold(ctx->lock);
-  std::vector<const Certificate*> found;
-  auto consider = [&](const Certificate& c) {
-    if (Search->CommonName != nullptr && *Search->CommonName != 0 &&
-        (c.commonNames != 1 || c.commonName != Search->CommonName))
-      return;
-    if (Search->Serial != nullptr && *Search->Serial != 0 && !SerialMatches(c.serial, Search->Serial)) return;
-    if (Search->Issuer != nullptr && *Search->Issuer != 0 && c.issuer != Search->Issuer) return;
-    if (Search->EkuOid != nullptr && *Search->EkuOid != 0 && !HasEku(c, Search->EkuOid)) return;
-    if ((ctx->flags & VCERT_FLAG_CHECKEXPIRED) && !Current(c)) return;
-    for (const Certificate* f : found) {
-      if (f->der == c.der) return;
-    }
-    found.push_back(&c);
+  auto given = [](const char* text) { return text != nullptr && *text != 0; };
+  std::vector<CertPtr> found;
+  auto consider = [&](const CertPtr& c) {
+    if (given(Search->CommonName) && (c->commonNames != 1 || c->commonName != Search->CommonName)) return;
+    if (given(Search->Serial) && !SerialMatches(c->serial, Search->Serial)) return;
+    if (given(Search->Issuer) && c->issuer != Search->Issuer) return;
+    if (given(Search->EkuOid) && !HasEku(*c, Search->EkuOid)) return;
+    if ((ctx->flags & VCERT_FLAG_CHECKEXPIRED) && !Current(*c)) return;
+    // Equal bytes are one object: an own certificate also in the store is found once.
+    if (std::find(found.begin(), found.end(), c) == found.end()) found.push_back(c);
   };
-  for (const Certificate& c : ctx->own) consider(c);
+  for (const CertPtr& c : ctx->own) consider(c);
   if ((Search->Flags & VCERT_SEARCH_OWN) == 0) {
-    for (const Certificate& c : ctx->store) consider(c);
+    // A name or serial is looked up in the store's index rather than through every entry.
+    if (given(Search->CommonName)) {
+      for (size_t at : ctx->StoreByName(Search->CommonName)) consider(ctx->store[at]);
+    } else if (given(Search->Serial)) {
+      for (size_t at : ctx->StoreBySerial(Search->Serial)) consider(ctx->store[at]);
+    } else {
+      for (const CertPtr& c : ctx->store) consider(c);
+    }
   }
   auto* result = static_cast<VCERT_FIND_RESULT*>(std::calloc(1, sizeof(VCERT_FIND_RESULT)));
   if (result == nullptr) return kCryptoError;
   result->Certs = static_cast<VCERT_CERT**>(std::calloc(found.size() + 1, sizeof(VCERT_CERT*)));
-  for (const Certificate* c : found) result->Certs[result->Count++] = HandOut(*c);
+  for (const CertPtr& c : found) result->Certs[result->Count++] = HandOut(c);
   *Result = result;
   return kOk;
 }
@@ -276,10 +229,10 @@ CPKI1_EXPORT(int32_t, VCERT_SignMem, (uint32_t Ctx, const VCERT_SIGN_PARAMS* Par
   if (ctx == nullptr) return kBadContext;
   if (Data == nullptr || Sig == nullptr || SigLen == nullptr) return kBadArgs;
   std::lock_guard<std::mutex> hold(ctx->lock);
-  Certificate cert;
-  if (!OwnKeyCert(*ctx, Params != nullptr ? Params->Cert : nullptr, cert)) return kNotFound;
+  const CertPtr cert = OwnKeyCert(*ctx, Params != nullptr ? Params->Cert : nullptr);
+  if (cert == nullptr) return kNotFound;
   Bytes out;
-  if (!SignDetached(cert, ctx->key, Data, Len, out)) return kCryptoError;
+  if (!SignDetached(*cert, ctx->key, Data, Len, out)) return kCryptoError;
   *Sig = Copy(out);
   *SigLen = static_cast<uint32_t>(out.size());
   return *Sig == nullptr ? kCryptoError : kOk;
@@ -292,30 +245,34 @@ CPKI1_EXPORT(int32_t, VCERT_VerifyMem, (uint32_t Ctx, const VCERT_BLOB* Data, co
   if (ctx == nullptr) return kBadContext;
   if (Data == nullptr || Sig == nullptr || Result == nullptr || Sig->Data == nullptr) return kBadArgs;
   std::lock_guard<std::mutex> hold(ctx->lock);
-  std::vector<Bytes> embedded;
+  std::vector<der::Node> embedded;
   std::vector<SignerFound> signers;
-  if (!ParseSignedData(Bytes(Sig->Data, Sig->Data + Sig->Length), embedded, signers)) return kBadFormat;
+  if (!ParseSignedData(Sig->Data, Sig->Length, embedded, signers)) return kBadFormat;
   if (signers.empty()) return kNoSigner;
-  std::vector<Certificate> certs;
-  for (const Bytes& der : embedded) {
-    Certificate c;
+  std::vector<CertPtr> certs;
+  for (const der::Node& node : embedded) {
     // A damaged or foreign certificate damages the signature, whatever else it holds.
-    if (!ParseCertificate(der, c)) return kBadFormat;
-    if (int32_t r = Trust(*ctx, c)) return r;
+    const CertPtr c = ctx->Parsed(node.raw, node.rawLength);
+    if (c == nullptr) return kBadFormat;
+    if (int32_t r = Trust(*ctx, *c)) return r;
     certs.push_back(c);
   }
-  const Certificate* first = nullptr;
+  CertPtr first;
   for (const SignerFound& s : signers) {
-    const Certificate* cert = FindKnown(*ctx, s.issuerDer, s.serial, certs);
+    bool carried = false;
+    const CertPtr cert = FindSigner(*ctx, s, certs, carried);
     if (cert == nullptr) return kNotFound;
     if (!CheckSigner(s, *cert, Data->Data, Data->Length)) return kBadSignature;
-    if (int32_t r = Trust(*ctx, *cert)) return r;
+    // A carried certificate was checked above.
+    if (!carried) {
+      if (int32_t r = Trust(*ctx, *cert)) return r;
+    }
     if (first == nullptr) first = cert;
   }
   auto* result = static_cast<VCERT_VERIFY_RESULT*>(std::calloc(1, sizeof(VCERT_VERIFY_RESULT)));
   if (result == nullptr) return kCryptoError;
   result->SignerCount = static_cast<uint32_t>(signers.size());
-  result->Cert = HandOut(*first);
+  result->Cert = HandOut(first);
   *Result = result;
   return kOk;
 }
@@ -335,24 +292,27 @@ CPKI1_EXPORT(int32_t, VCERT_EncryptMem, (uint32_t Ctx, const VCERT_CERT* const* 
   if (ctx == nullptr) return kBadContext;
   if (Certs == nullptr || Count == 0 || In == nullptr || Out == nullptr || OutLen == nullptr) return kBadArgs;
   std::lock_guard<std::mutex> hold(ctx->lock);
-  std::vector<Certificate> parsed(Count);
+  std::vector<CertPtr> parsed;
   std::vector<const Certificate*> recipients;
   for (uint32_t i = 0; i < Count; ++i) {
-    if (Certs[i] == nullptr || !ParseCertificate(Bytes(Certs[i]->Der, Certs[i]->Der + Certs[i]->DerLen), parsed[i]))
-      return kBadArgs;
-    if (int32_t r = Trust(*ctx, parsed[i])) return r;
-    recipients.push_back(&parsed[i]);
+    const CertPtr c = Certs[i] != nullptr ? ctx->Parsed(Certs[i]->Der, Certs[i]->DerLen) : nullptr;
+    if (c == nullptr) return kBadArgs;
+    if (int32_t r = Trust(*ctx, *c)) return r;
+    parsed.push_back(c);
+    recipients.push_back(c.get());
   }
   if (In->Data == nullptr && In->Length != 0) return kBadArgs;
   // Written once into the block handed out: headers, then the content encrypted in place.
-  const Bytes key = RandomBytes(32), iv = RandomBytes(16);
+  // Key and IV from one draw: each draw queues for libgcrypt's random pool.
+  const Bytes keyAndIv = RandomBytes(48);
+  const Bytes key(keyAndIv.begin(), keyAndIv.begin() + 32), iv(keyAndIv.begin() + 32, keyAndIv.end());
   Bytes head;
   size_t bodyLen = 0;
   if (!EnvelopeHead(recipients, In->Length, key, iv, head, bodyLen)) return kCryptoError;
   auto* block = static_cast<uint8_t*>(std::malloc(head.size() + bodyLen));
   if (block == nullptr) return kCryptoError;
   std::memcpy(block, head.data(), head.size());
-  if (!AesCbcEncryptInto(key, iv, In->Data, In->Length, block + head.size())) {
+  if (!AesCbcEncryptInto(ctx->aes, key, iv, In->Data, In->Length, block + head.size())) {
     std::free(block);
     return kCryptoError;
   }
@@ -372,12 +332,12 @@ CPKI1_EXPORT(int32_t, VCERT_DecryptMem, (uint32_t Ctx, const VCERT_BLOB* In, con
   Bytes plain;
   int32_t r = kNotRecipient;
   if (Own != nullptr) {
-    Certificate cert;
-    if (!OwnKeyCert(*ctx, Own, cert)) return kNotFound;
-    r = OpenEnvelope(cms, cert, ctx->key, plain);
+    const CertPtr cert = OwnKeyCert(*ctx, Own);
+    if (cert == nullptr) return kNotFound;
+    r = OpenEnvelope(cms, *cert, ctx->key, ctx->aes, plain);
   } else {
-    for (const Certificate& cert : ctx->own) {
-      r = OpenEnvelope(cms, cert, ctx->key, plain);
+    for (const CertPtr& cert : ctx->own) {
+      r = OpenEnvelope(cms, *cert, ctx->key, ctx->aes, plain);
       if (r != kNotRecipient) break;
     }
   }
@@ -402,16 +362,15 @@ CPKI1_EXPORT(int32_t, VCERT_AddCertificate, (uint32_t Ctx, const uint8_t* Der, u
   CPKI1_HOOK(VCERT_AddCertificate);
   auto ctx = Find(Ctx);
   if (ctx == nullptr) return kBadContext;
-  Certificate cert;
-  if (Der == nullptr || !ParseCertificate(Bytes(Der, Der + Len), cert)) return kBadFormat;
   std::lock_guard<std::mutex> hold(ctx->lock);
-  if (int32_t r = Trust(*ctx, cert)) return r;
-  for (const Certificate& c : ctx->store) {
-    if (c.der == cert.der) return kOk;
-  }
-  ctx->store.push_back(cert);
+  const CertPtr cert = ctx->Parsed(Der, Len);
+  if (cert == nullptr) return kBadFormat;
+  if (int32_t r = Trust(*ctx, *cert)) return r;
+  if (ctx->InStore(ctx->Remember(cert))) return kOk;
+  const size_t before = ctx->store.size();
+  ctx->AddToStore(cert);
   if (SaveStore(*ctx)) return kOk;
-  ctx->store.pop_back();
+  ctx->TruncateStore(before);
   return kFileError;
 }
 
@@ -423,7 +382,7 @@ CPKI1_EXPORT(int32_t, VCERT_AddCRL, (uint32_t Ctx, const uint8_t* Der, uint32_t 
   if (Der == nullptr || !ParseCrl(Bytes(Der, Der + Len), crl)) return kBadFormat;
   std::lock_guard<std::mutex> hold(ctx->lock);
   bool trusted = false;
-  for (const Certificate& a : ctx->anchors) trusted = trusted || (a.subjectDer == crl.issuerDer && SignedBy(crl.tbs, crl.signature, a));
+  for (const CertPtr& a : ctx->anchors) trusted = trusted || (a->subjectDer == crl.issuerDer && SignedBy(crl.tbs, crl.signature, *a));
   if (!trusted) return kUntrusted;
   std::vector<Crl> before = ctx->crls;
   // The newest list of an issuer replaces its older ones.
@@ -448,14 +407,12 @@ CPKI1_EXPORT(int32_t, VCERT_ImportFile, (uint32_t Ctx, const char* File)) {
   std::lock_guard<std::mutex> hold(ctx->lock);
   const size_t before = ctx->store.size();
   for (const auto* list : {&other.own, &other.anchors}) {
-    for (const Certificate& c : *list) {
-      bool known = false;
-      for (const Certificate& s : ctx->store) known = known || s.der == c.der;
-      if (!known) ctx->store.push_back(c);
+    for (const CertPtr& c : *list) {
+      if (!ctx->InStore(ctx->Remember(c))) ctx->AddToStore(c);
     }
   }
   if (SaveStore(*ctx)) return kOk;
-  ctx->store.resize(before);
+  ctx->TruncateStore(before);
   return kFileError;
 }
 

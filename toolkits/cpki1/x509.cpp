@@ -5,8 +5,12 @@
 
 #include <cctype>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
+#include <string_view>
 
 #include "cpki1_internal.h"
+#include "standin.h"
 
 namespace cpki1 {
 
@@ -139,16 +143,17 @@ std::string SerialText(const Bytes& serial) {
   return text;
 }
 
+std::string SerialDigits(const std::string& text) {
+  std::string d;
+  for (char c : text) {
+    if (c != ':') d += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  const size_t first = d.find_first_not_of('0');
+  return first == std::string::npos ? std::string("0") : d.substr(first);
+}
+
 bool SerialMatches(const Bytes& serial, const std::string& text) {
-  auto digits = [](const std::string& s) {
-    std::string d;
-    for (char c : s) {
-      if (c != ':') d += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    const size_t first = d.find_first_not_of('0');
-    return first == std::string::npos ? std::string("0") : d.substr(first);
-  };
-  return !text.empty() && digits(SerialText(serial)) == digits(text);
+  return !text.empty() && SerialDigits(SerialText(serial)) == SerialDigits(text);
 }
 
 bool ParseCertificate(const Bytes& data, Certificate& cert) {
@@ -167,11 +172,66 @@ bool ParseCertificate(const Bytes& data, Certificate& cert) {
     return false;
   CollectCommonNames(f[at + 4], cert);
   cert.serialText = SerialText(cert.serial);
-  return ReadWithKsba(cert);
+  cert.publicKey = PublicKey(cert.n, cert.e);
+  return cert.publicKey != nullptr && ReadWithKsba(cert);
+}
+
+namespace {
+
+// Certificates parsed in this process, by their exact bytes: a context made again (after its
+// time-out, or for every operation with a time-out of 0) finds its PSE's and store's certificates
+// here. Bounded: when full it starts over.
+constexpr size_t kParsedLimit = 1024;
+
+struct ParsedCertificates {
+  std::shared_mutex lock;
+  CertIndex index;
+};
+
+ParsedCertificates& Parsed() {
+  static standin::Immortal<ParsedCertificates> parsed;
+  return parsed.get();
+}
+
+}  // namespace
+
+CertPtr ParseCertificate(const uint8_t* der, size_t len) {
+  if (der == nullptr) return nullptr;
+  ParsedCertificates& parsed = Parsed();
+  {
+    std::shared_lock<std::shared_mutex> hold(parsed.lock);
+    if (CertPtr known = parsed.index.Find(der, len)) return known;
+  }
+  auto cert = std::make_shared<Certificate>();
+  if (!ParseCertificate(Bytes(der, der + len), *cert)) return nullptr;
+  std::unique_lock<std::shared_mutex> hold(parsed.lock);
+  if (CertPtr known = parsed.index.Find(der, len)) return known;  // parsed meanwhile by another thread
+  if (parsed.index.Size() >= kParsedLimit) parsed.index.Clear();
+  parsed.index.Add(cert);
+  return cert;
 }
 
 bool SignedBy(const Bytes& tbs, const Bytes& signature, const Certificate& issuer) {
-  return RsaVerify(issuer.n, issuer.e, Sha256(tbs), signature);
+  return issuer.publicKey != nullptr && RsaVerify(*issuer.publicKey, Sha256(tbs), signature);
+}
+
+namespace {
+size_t HashOf(const uint8_t* der, size_t len) {
+  return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(der), len));
+}
+}  // namespace
+
+CertPtr CertIndex::Find(const uint8_t* der, size_t len) const {
+  const auto range = byHash_.equal_range(HashOf(der, len));
+  for (auto it = range.first; it != range.second; ++it) {
+    const Bytes& known = it->second->der;
+    if (known.size() == len && std::memcmp(known.data(), der, len) == 0) return it->second;
+  }
+  return nullptr;
+}
+
+void CertIndex::Add(const CertPtr& cert) {
+  if (Find(cert->der.data(), cert->der.size()) == nullptr) byHash_.emplace(HashOf(cert->der.data(), cert->der.size()), cert);
 }
 
 Bytes EncodeName(const std::string& attrs) {

@@ -22,10 +22,13 @@ struct Node {
   bool RawEquals(const uint8_t* p, size_t n) const { return rawLength == n && std::memcmp(raw, p, n) == 0; }
 };
 
-bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth);
+// deep: check the whole element, down to its innermost parts; else only as far as needed to find
+// its end (for the parts of an element checked before).
+bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth, bool deep);
 
 // The children of constructed content up to `end` (indefinite: up to the end-of-contents).
-bool ReadChildren(const uint8_t* p, size_t len, size_t& at, bool indefinite, std::vector<Node>* out, int depth) {
+bool ReadChildren(const uint8_t* p, size_t len, size_t& at, bool indefinite, std::vector<Node>* out, int depth,
+                  bool deep) {
   while (true) {
     if (indefinite && at + 2 <= len && p[at] == 0 && p[at + 1] == 0) {
       at += 2;
@@ -33,12 +36,12 @@ bool ReadChildren(const uint8_t* p, size_t len, size_t& at, bool indefinite, std
     }
     if (!indefinite && at == len) return true;
     Node child;
-    if (!Read(p, len, at, child, depth + 1)) return false;
+    if (!Read(p, len, at, child, depth + 1, deep)) return false;
     if (out != nullptr) out->push_back(child);
   }
 }
 
-bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
+bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth, bool deep) {
   if (depth > kMaxDepth || at + 2 > len || (p[at] & 0x1f) == 0x1f || p[at] == 0) return false;
   const size_t start = at;
   node.tag = p[at++];
@@ -47,7 +50,7 @@ bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
   if (first == 0x80) {
     if (!constructed) return false;
     const size_t contentStart = at;
-    if (!ReadChildren(p, len, at, true, nullptr, depth)) return false;
+    if (!ReadChildren(p, len, at, true, nullptr, depth, deep)) return false;
     node.content = p + contentStart;
     node.length = at - 2 - contentStart;
   } else {
@@ -63,7 +66,8 @@ bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
     node.length = length;
     at += length;
     size_t inner = 0;
-    if (constructed && !ReadChildren(node.content, node.length, inner, false, nullptr, depth)) return false;
+    if (deep && constructed && !ReadChildren(node.content, node.length, inner, false, nullptr, depth, true))
+      return false;
   }
   node.raw = p + start;
   node.rawLength = at - start;
@@ -72,13 +76,14 @@ bool Read(const uint8_t* p, size_t len, size_t& at, Node& node, int depth) {
 
 bool Parse(const uint8_t* p, size_t len, Node& node) {
   size_t at = 0;
-  return Read(p, len, at, node, 0) && at == len;
+  return Read(p, len, at, node, 0, true) && at == len;
 }
 
 bool Children(const Node& node, std::vector<Node>& out) {
   out.clear();
   size_t at = 0;
-  return (node.tag & 0x20) != 0 && ReadChildren(node.content, node.length, at, false, &out, 1);
+  // Only elements of a Parse come here, checked whole already.
+  return (node.tag & 0x20) != 0 && ReadChildren(node.content, node.length, at, false, &out, 1, false);
 }
 
 // An OBJECT IDENTIFIER with exactly these content bytes.
@@ -115,7 +120,8 @@ bool IssuerAndSerialOf(const Node& cert, Node& issuer, Node& serial) {
 bool CheckSignerInfo(const Node& info, const Node& cert) {
   std::vector<Node> f, sid;
   Node issuer, serial;
-  if (!Children(info, f) || f.size() != 6 || !IsSmallInt(f[0], 1) || !Children(f[1], sid) || sid.size() != 2 ||
+  if (!info.Is(0x30) || !Children(info, f) || f.size() != 6 || !IsSmallInt(f[0], 1) || !f[1].Is(0x30) ||
+      !Children(f[1], sid) || sid.size() != 2 ||
       !IssuerAndSerialOf(cert, issuer, serial))
     return false;
   // The signer named is the certificate carried, and nothing follows the signature value.
@@ -146,22 +152,140 @@ bool CertificateShapeValid(const std::string& der) {
          c[2].content[0] == 0;
 }
 
-bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& signerImage) {
+namespace {
+
+const uint8_t kContentType[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x03};
+const uint8_t kMessageDigest[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x04};
+
+// Signed attributes: each { oid, SET { value } }; the content type must be id-data and the
+// message digest 32 bytes, each present once; DER (definite lengths), since they are hashed as sent.
+bool ReadSignedAttributes(const Node& attrs, SignedParts& out) {
+  std::vector<Node> list, f, values;
+  if (!attrs.Is(0xa0) || attrs.raw[1] == 0x80 || !Children(attrs, list)) return false;
+  int contentTypes = 0, digests = 0;
+  for (const Node& a : list) {
+    if (!a.Is(0x30) || !Children(a, f) || f.size() != 2 || !f[0].Is(0x06) || !f[1].Is(0x31) ||
+        !Children(f[1], values) || values.empty())
+      return false;
+    if (IsOid(f[0], kContentType, sizeof kContentType)) {
+      if (values.size() != 1 || !IsOid(values[0], kData, sizeof kData)) return false;
+      ++contentTypes;
+    } else if (IsOid(f[0], kMessageDigest, sizeof kMessageDigest)) {
+      if (values.size() != 1 || !values[0].Is(0x04) || values[0].length != 32) return false;
+      out.messageDigest.assign(values[0].content, values[0].content + 32);
+      ++digests;
+    }
+  }
+  out.signedAttributes.assign(attrs.raw, attrs.raw + attrs.rawLength);
+  out.signedAttributes[0] = 0x31;  // hashed as the SET they are
+  return contentTypes == 1 && digests == 1;
+}
+
+}  // namespace
+
+int32_t ReadSignedData(const uint8_t* sig, size_t len, SignedParts& out) {
   Node top, certs;
-  std::vector<Node> ci, wrapped, sd, algs, encap, certList, infos;
-  if (!Parse(sig, len, top) || !top.Is(0x30) || !Children(top, ci) || ci.size() != 2 ||
-      !IsOid(ci[0], kSignedData, sizeof kSignedData) || !ci[1].Is(0xa0) || !Children(ci[1], wrapped) ||
-      wrapped.size() != 1 || !wrapped[0].Is(0x30) || !Children(wrapped[0], sd))
-    return false;
+  std::vector<Node> ci, wrapped, sd, algs, encap, certList, infos, info;
+  if (!Parse(sig, len, top) || !top.Is(0x30) || !Children(top, ci) || ci.empty() || !ci[0].Is(0x06)) return kBadFormat;
+  if (!IsOid(ci[0], kSignedData, sizeof kSignedData)) return kNoSignature;
+  if (ci.size() != 2 || !ci[1].Is(0xa0) || !Children(ci[1], wrapped) || wrapped.size() != 1 || !wrapped[0].Is(0x30) ||
+      !Children(wrapped[0], sd))
+    return kBadFormat;
   // version 1, one digest algorithm (SHA-256), no content, one certificate, no CRLs, one signer.
   if (sd.size() != 5 || !IsSmallInt(sd[0], 1) || !sd[1].Is(0x31) || !Children(sd[1], algs) || algs.size() != 1 ||
       !IsAlgorithm(algs[0], kSha256, sizeof kSha256) || !sd[2].Is(0x30) || !Children(sd[2], encap) ||
       encap.size() != 1 || !IsOid(encap[0], kData, sizeof kData) || !sd[3].Is(0xa0) || !Children(sd[3], certList) ||
       certList.size() != 1 || !sd[4].Is(0x31) || !Children(sd[4], infos) || infos.size() != 1)
-    return false;
+    return kBadFormat;
   const Node& cert = certList[0];
-  return cert.RawEquals(reinterpret_cast<const uint8_t*>(signerImage.data()), signerImage.size()) &&
-         CertificateShapeValid(signerImage) && CheckSignerInfo(infos[0], cert);
+  out.certificate.assign(reinterpret_cast<const char*>(cert.raw), cert.rawLength);
+  if (!CertificateShapeValid(out.certificate) || !CheckSignerInfo(infos[0], cert) || !Children(infos[0], info) ||
+      !ReadSignedAttributes(info[3], out))
+    return kBadFormat;
+  out.signature.assign(info[5].content, info[5].content + info[5].length);
+  return kOk;
+}
+
+}  // namespace mplug
+
+namespace mplug {
+namespace {
+
+const uint8_t kCrlNumber[] = {0x55, 0x1d, 0x14};
+const uint8_t kAuthorityKeyId[] = {0x55, 0x1d, 0x23};
+
+bool IsTime(const Node& n) { return n.Is(0x17) || n.Is(0x18); }
+
+// Extensions: each { oid, critical?, OCTET STRING }; a critical one we do not know refuses the CRL.
+bool ExtensionsUnderstood(const Node& list) {
+  std::vector<Node> exts, f;
+  if (!list.Is(0x30) || !Children(list, exts)) return false;
+  for (const Node& ext : exts) {
+    if (!ext.Is(0x30) || !Children(ext, f) || f.size() < 2 || f.size() > 3 || !f[0].Is(0x06) || !f.back().Is(0x04))
+      return false;
+    const bool critical = f.size() == 3 && f[1].Is(0x01) && f[1].length == 1 && f[1].content[0] != 0;
+    if (f.size() == 3 && !f[1].Is(0x01)) return false;
+    if (critical && !IsOid(f[0], kCrlNumber, sizeof kCrlNumber) &&
+        !IsOid(f[0], kAuthorityKeyId, sizeof kAuthorityKeyId))
+      return false;
+  }
+  return true;
+}
+
+bool ReadRevoked(const Node& list, std::vector<std::string>& serials) {
+  std::vector<Node> entries, f;
+  if (!list.Is(0x30) || !Children(list, entries) || entries.empty()) return false;
+  for (const Node& entry : entries) {
+    if (!entry.Is(0x30) || !Children(entry, f) || f.size() < 2 || f.size() > 3 || !f[0].Is(0x02) ||
+        f[0].length == 0 || !IsTime(f[1]) || (f.size() == 3 && !ExtensionsUnderstood(f[2])))
+      return false;
+    serials.emplace_back(reinterpret_cast<const char*>(f[0].content), f[0].length);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CertNameAndSerial(const std::string& der, std::string& subject, std::string& serial) {
+  Node cert, issuer, number;
+  std::vector<Node> c, tbs;
+  if (!Parse(reinterpret_cast<const uint8_t*>(der.data()), der.size(), cert) || !IssuerAndSerialOf(cert, issuer, number) ||
+      !Children(cert, c) || !Children(c[0], tbs))
+    return false;
+  const size_t at = tbs[0].Is(0xa0) ? 1 : 0;
+  if (tbs.size() < at + 5 || !number.Is(0x02) || !tbs[at + 4].Is(0x30)) return false;
+  subject.assign(reinterpret_cast<const char*>(tbs[at + 4].raw), tbs[at + 4].rawLength);
+  serial.assign(reinterpret_cast<const char*>(number.content), number.length);
+  return true;
+}
+
+bool ParseCrlDer(const uint8_t* p, size_t len, CrlParts& out) {
+  Node crl;
+  std::vector<Node> c, tbs;
+  // DER only: the outer algorithm is the signed one (sha256WithRSAEncryption), no unused bits.
+  if (!Parse(p, len, crl) || !crl.Is(0x30) || !Children(crl, c) || c.size() != 3 || !c[0].Is(0x30) ||
+      !Children(c[0], tbs) || tbs.size() < 4 || !IsAlgorithm(c[1], kSha256WithRsa, sizeof kSha256WithRsa) ||
+      !c[2].Is(0x03) || c[2].length < 2 || c[2].content[0] != 0)
+    return false;
+  // tbsCertList: version v2, signature, issuer, thisUpdate, [nextUpdate], [revoked], [[0] extensions].
+  if (!IsSmallInt(tbs[0], 1) || !c[1].RawEquals(tbs[1].raw, tbs[1].rawLength) || !tbs[2].Is(0x30) || !IsTime(tbs[3]))
+    return false;
+  size_t at = 4;
+  if (at < tbs.size() && IsTime(tbs[at])) ++at;
+  out.revoked.clear();
+  if (at < tbs.size() && tbs[at].Is(0x30) && !ReadRevoked(tbs[at++], out.revoked)) return false;
+  if (at < tbs.size()) {
+    std::vector<Node> wrapped;
+    if (!tbs[at].Is(0xa0) || !Children(tbs[at], wrapped) || wrapped.size() != 1 || !ExtensionsUnderstood(wrapped[0]))
+      return false;
+    ++at;
+  }
+  if (at != tbs.size()) return false;
+  out.tbs = c[0].raw;
+  out.tbsLength = c[0].rawLength;
+  out.issuer.assign(reinterpret_cast<const char*>(tbs[2].raw), tbs[2].rawLength);
+  out.signature.assign(c[2].content + 1, c[2].content + c[2].length);
+  return true;
 }
 
 }  // namespace mplug

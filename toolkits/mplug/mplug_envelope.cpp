@@ -111,12 +111,19 @@ bool RemovePadding(Bytes& plain) {
 int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b) {
   InitLibrary();
   Bytes key(32), iv(kBlock);
-  gcry_randomize(key.data(), key.size(), GCRY_STRONG_RANDOM);
+  if (!b.random.Fill(key.data(), key.size())) return kCryptoFailure;
   gcry_create_nonce(iv.data(), iv.size());
   const uint8_t pad = uint8_t(kBlock - len % kBlock);
   b.body.assign(data, data + len);
   b.body.insert(b.body.end(), pad, pad);
-  if (!AesCbc(true, GCRY_CIPHER_AES256, key, iv.data(), b.body)) return kCryptoFailure;
+  // The handle is kept: opening one polls the system under libgcrypt's random pool lock.
+  if (b.cbc.h == nullptr && gcry_cipher_open(&b.cbc.h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) {
+    b.cbc.h = nullptr;
+    return kCryptoFailure;
+  }
+  if (gcry_cipher_setkey(b.cbc.h, key.data(), key.size()) != 0 || gcry_cipher_setiv(b.cbc.h, iv.data(), kBlock) != 0 ||
+      gcry_cipher_encrypt(b.cbc.h, b.body.data(), b.body.size(), nullptr, 0) != 0)
+    return kCryptoFailure;
 
   // libksba copies the encrypted content from the reader into the structure.
   Ksba k;
@@ -135,7 +142,7 @@ int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, si
     if (ok) k.certs.push_back(c);
     Bytes wrapped;
     ok = ok && ksba_cert_init_from_mem(c, recipients[i].Image.data(), recipients[i].Image.size()) == 0 &&
-         ksba_cms_add_recipient(k.cms, c) == 0 && RsaEncrypt(recipients[i].KeyText, key, wrapped);
+         ksba_cms_add_recipient(k.cms, c) == 0 && RsaEncrypt(recipients[i].KeyText, key, b.random, wrapped);
     ok = ok && ksba_cms_set_enc_val(k.cms, int(i), reinterpret_cast<const unsigned char*>(EncVal(wrapped).data())) == 0;
   }
   ksba_stop_reason_t reason = KSBA_SR_NONE;

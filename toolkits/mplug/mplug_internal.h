@@ -5,6 +5,7 @@
 #include <gcrypt.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,7 +71,12 @@ struct Cert {
   Bytes TbsDigest;              // SHA-256 of the signed part
   Bytes Signature;              // sha256WithRSAEncryption only
   std::string Image;            // the DER image
+  std::string SubjectDer;       // the subject Name element, as a CRL's issuer must repeat it
+  std::string SerialDer;        // the serial number's content octets, as a CRL lists it
+  std::shared_ptr<const Sexp> PublicKey;  // KeyText parsed once (read-only, so shared)
 };
+// Verifies a signature over a SHA-256 digest with the certificate's key.
+bool VerifyWith(const Cert& cert, const Bytes& digest, const Bytes& sig);
 int32_t ParseCert(const std::string& der, Cert& cert);
 int32_t ReadCert(const std::string& path, Cert& cert);
 // The DER image of a new certificate, or "" on failure. notAfter 0: no end. An authority's
@@ -88,42 +94,88 @@ bool WritePrivateKey(const std::string& path, gcry_sexp_t key);
 bool GenerateKey(Sexp& priv, std::string& publicText);
 bool SameKey(gcry_sexp_t priv, const std::string& publicText);
 
-// A CRL: "ZKMPCRL 1", Issuer=, Revoked=<hex SHA-256 of revoked key texts, ";"-separated>, Signature=.
+// An X.509 v2 CRL (DER), signed sha256WithRSAEncryption (mplug_crl.cpp).
 struct Crl {
-  std::string Issuer;
-  std::vector<std::string> Revoked;
-  std::string Body;
+  std::string IssuerDer;             // the issuer Name element
+  std::vector<std::string> Revoked;  // serial numbers' content octets
+  Bytes TbsDigest;                   // SHA-256 of tbsCertList
   Bytes Signature;
 };
+int32_t ParseCrl(const Bytes& der, Crl& crl);
 int32_t ReadCrl(const std::string& path, Crl& crl);
-std::string MakeCrlText(const std::string& issuer, const std::vector<std::string>& revoked, gcry_sexp_t key);
+// The DER image of a CRL of the authority listing the certificates, or "" on failure.
+std::string MakeCrlDer(const Cert& authority, gcry_sexp_t authorityKey, const std::vector<Cert>& revoked);
 bool CrlSignedBy(const Crl& crl, const Cert& issuer);
-std::string KeyFingerprint(const std::string& keyText);
+// kRevoked when a CRL file of `dir` that `authority` signed lists the certificate, else kOk.
+int32_t CheckRevocation(const std::string& dir, const Cert& authority, const Cert& cert);
 
 bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig);
 bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig);
-bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig);
 bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig);
+bool RsaVerifyDigest(gcry_sexp_t pub, const Bytes& digest, const Bytes& sig);
 // True when the bytes are exactly one well-formed BER element (definite or indefinite lengths).
 bool IsOneBerElement(const uint8_t* data, size_t len);
 // A DER certificate whose unsigned parts are exactly as they must be (mplug_ber.cpp).
 bool CertificateShapeValid(const std::string& der);
-// Detached SignedData with every field outside the signed parts as it must be: one SHA-256
-// signer named by issuer and serial of the one certificate carried (signerImage), nothing else.
-bool SignedDataShapeValid(const uint8_t* sig, size_t len, const std::string& signerImage);
+// The parts of a detached SignedData whose every field outside the signed parts is as it must be:
+// one SHA-256 signer named by issuer and serial of the one certificate carried, nothing else.
+struct SignedParts {
+  std::string certificate;  // the signer's, DER
+  Bytes signedAttributes;   // as hashed (a SET)
+  Bytes messageDigest;      // the data's SHA-256, as the signed attributes carry it
+  Bytes signature;
+};
+// kOk, kNoSignature (another content type), or kBadFormat.
+int32_t ReadSignedData(const uint8_t* sig, size_t len, SignedParts& out);
+// The subject Name element and the serial's content octets of a certificate.
+bool CertNameAndSerial(const std::string& der, std::string& subject, std::string& serial);
+// The parts of a DER CRL whose every field outside tbsCertList is as it must be (mplug_ber.cpp).
+struct CrlParts {
+  const uint8_t* tbs = nullptr;
+  size_t tbsLength = 0;
+  std::string issuer;
+  std::vector<std::string> revoked;
+  Bytes signature;
+};
+bool ParseCrlDer(const uint8_t* p, size_t len, CrlParts& out);
 // Detached CMS SignedData over the data by the certificate's key.
 int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t len, Bytes& out);
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
 int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
 // Work buffers of the envelope calls, kept by a context so that their capacity is reused.
+// Random bytes for one context's envelopes (mplug_random.cpp); not for use by two threads at once.
+class KeySource {
+ public:
+  KeySource() = default;
+  KeySource(const KeySource&) = delete;
+  KeySource& operator=(const KeySource&) = delete;
+  ~KeySource();
+  bool Fill(uint8_t* out, size_t len);
+
+ private:
+  uint8_t key_[32] = {};
+  unsigned requests_ = 0;
+  gcry_cipher_hd_t ctr_ = nullptr;
+};
+// An AES-256-CBC handle kept open for a context's envelopes.
+struct CbcHandle {
+  gcry_cipher_hd_t h = nullptr;
+  CbcHandle() = default;
+  CbcHandle(const CbcHandle&) = delete;
+  CbcHandle& operator=(const CbcHandle&) = delete;
+  ~CbcHandle() { gcry_cipher_close(h); }
+};
 struct EnvelopeBuffers {
   Bytes body, out;
+  KeySource random;
+  CbcHandle cbc;
 };
 // CMS EnvelopedData of the data for the certificates (AES-256-CBC, RSA key transport) in b.out.
 int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b);
 // kOk with the content in plain, kNotRecipient, kBadFormat, or kBadSignature when it does not decrypt.
 int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain);
-bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out);
+// RSA PKCS#1 v1.5 encryption, the padding's random bytes from `random`; `out` as long as the modulus.
+bool RsaEncrypt(const std::string& publicText, const Bytes& plain, KeySource& random, Bytes& out);
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);
 
 }  // namespace mplug

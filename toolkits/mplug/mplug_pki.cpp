@@ -1,5 +1,5 @@
-// Keys, certificates and CRLs of the stand-in: RSA through libgcrypt (PKCS#1 v1.5 over SHA-256
-// for signatures, PKCS#1 v1.5 key transport), sealed text files for everything stored.
+// Keys of the stand-in: RSA through libgcrypt (PKCS#1 v1.5 over SHA-256 for signatures, PKCS#1
+// v1.5 key transport), the private key in a sealed text file; and the file helpers.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "mplug_internal.h"
+#include "standin.h"
 #include "standin_files.h"
 
 namespace mplug {
@@ -128,25 +129,54 @@ bool SplitSealed(const std::string& text, const char* magic, const char* seal,
   return !body.empty();
 }
 
-std::string SealText(const std::string& body, gcry_sexp_t key) {
-  Bytes sig;
-  if (!RsaSign(key, reinterpret_cast<const uint8_t*>(body.data()), body.size(), sig)) return "";
-  return body + "Signature=" + Hex(sig) + "\n";
+}  // namespace
+
+namespace {
+
+// Keys read before, by their file's bytes: a context made for one call (a time-out of 0) reads
+// its key file again, and unsealing it costs more than the call's other work.
+struct ReadKeys {
+  std::mutex lock;
+  std::map<std::string, std::string> canonicalByFile;
+};
+
+ReadKeys& Keys() {
+  static standin::Immortal<ReadKeys> keys;
+  return keys.get();
+}
+
+bool Unseal(const std::string& text, std::string& canonical) {
+  std::map<std::string, std::string> f;
+  std::string body;
+  Bytes keyBytes, check;
+  if (!SplitSealed(text, "ZKMPPSE", "Check", f, body) || !Unhex(f["Key"], keyBytes) || !Unhex(f["Check"], check) ||
+      Sha256(keyBytes.data(), keyBytes.size()) != check)
+    return false;
+  canonical.assign(keyBytes.begin(), keyBytes.end());
+  return true;
 }
 
 }  // namespace
 
 int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
+  constexpr size_t kKept = 64;
   Bytes bytes;
   if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
   const std::string text(bytes.begin(), bytes.end());
-  std::map<std::string, std::string> f;
-  std::string body;
-  Bytes keyBytes, check;
-  if (!SplitSealed(text, "ZKMPPSE", "Check", f, body) || !Unhex(f["Key"], keyBytes) || !Unhex(f["Check"], check))
-    return kNoPrivateKey;
-  if (Sha256(keyBytes.data(), keyBytes.size()) != check) return kNoPrivateKey;
-  return ParseCanonical(std::string(keyBytes.begin(), keyBytes.end()), key) ? kOk : kNoPrivateKey;
+  ReadKeys& keys = Keys();
+  std::string canonical;
+  {
+    std::lock_guard<std::mutex> hold(keys.lock);
+    auto it = keys.canonicalByFile.find(text);
+    if (it != keys.canonicalByFile.end()) canonical = it->second;
+  }
+  if (canonical.empty()) {
+    if (!Unseal(text, canonical)) return kNoPrivateKey;
+    std::lock_guard<std::mutex> hold(keys.lock);
+    if (keys.canonicalByFile.size() >= kKept) keys.canonicalByFile.clear();
+    keys.canonicalByFile.emplace(text, canonical);
+  }
+  return ParseCanonical(canonical, key) ? kOk : kNoPrivateKey;
 }
 
 bool WritePrivateKey(const std::string& path, gcry_sexp_t key) {
@@ -175,38 +205,6 @@ bool SameKey(gcry_sexp_t priv, const std::string& publicText) {
          std::memcmp(a, b, sizeof a) == 0;
 }
 
-std::string KeyFingerprint(const std::string& keyText) {
-  return Hex(Sha256(reinterpret_cast<const uint8_t*>(keyText.data()), keyText.size()));
-}
-
-int32_t ReadCrl(const std::string& path, Crl& crl) {
-  Bytes bytes;
-  if (!ReadWholeFile(path, bytes, 16 * 1024 * 1024)) return kFileNotFound;
-  std::map<std::string, std::string> f;
-  if (!SplitSealed(std::string(bytes.begin(), bytes.end()), "ZKMPCRL", "Signature", f, crl.Body)) return kBadFormat;
-  if (f.count("Issuer") == 0 || f.count("Revoked") == 0 || !Unhex(f["Signature"], crl.Signature)) return kBadFormat;
-  crl.Issuer = f["Issuer"];
-  const std::string& list = f["Revoked"];
-  for (size_t at = 0; at < list.size();) {
-    size_t end = list.find(';', at);
-    if (end == std::string::npos) end = list.size();
-    if (end > at) crl.Revoked.push_back(list.substr(at, end - at));
-    at = end + 1;
-  }
-  return kOk;
-}
-
-std::string MakeCrlText(const std::string& issuer, const std::vector<std::string>& revoked, gcry_sexp_t key) {
-  std::string list;
-  for (const std::string& r : revoked) list += (list.empty() ? "" : ";") + r;
-  return SealText("ZKMPCRL 1\nIssuer=" + issuer + "\nRevoked=" + list + "\n", key);
-}
-
-bool CrlSignedBy(const Crl& crl, const Cert& issuer) {
-  return crl.Issuer == issuer.Subject &&
-         RsaVerify(issuer.KeyText, reinterpret_cast<const uint8_t*>(crl.Body.data()), crl.Body.size(), crl.Signature);
-}
-
 bool RsaSign(gcry_sexp_t priv, const uint8_t* data, size_t len, Bytes& sig) {
   return RsaSignDigest(priv, Sha256(data, len), sig);
 }
@@ -228,33 +226,25 @@ bool RsaSignDigest(gcry_sexp_t priv, const Bytes& digest, Bytes& sig) {
   return true;
 }
 
-bool RsaVerify(const std::string& publicText, const uint8_t* data, size_t len, const Bytes& sig) {
-  return RsaVerifyDigest(publicText, Sha256(data, len), sig);
-}
-
 bool RsaVerifyDigest(const std::string& publicText, const Bytes& digest, const Bytes& sig) {
   InitLibrary();
-  Sexp pub, in, s;
-  if (!ParseCanonical(publicText, pub) || digest.size() != 32) return false;
+  Sexp pub;
+  return ParseCanonical(publicText, pub) && RsaVerifyDigest(pub.get(), digest, sig);
+}
+
+bool VerifyWith(const Cert& cert, const Bytes& digest, const Bytes& sig) {
+  return cert.PublicKey ? RsaVerifyDigest(cert.PublicKey->get(), digest, sig)
+                        : RsaVerifyDigest(cert.KeyText, digest, sig);
+}
+
+bool RsaVerifyDigest(gcry_sexp_t pub, const Bytes& digest, const Bytes& sig) {
+  InitLibrary();
+  Sexp in, s;
+  if (digest.size() != 32) return false;
   if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(hash sha256 %b))", int(digest.size()), digest.data()) != 0)
     return false;
   if (gcry_sexp_build(s.out(), nullptr, "(sig-val(rsa(s %b)))", int(sig.size()), sig.data()) != 0) return false;
-  return gcry_pk_verify(s.get(), in.get(), pub.get()) == 0;
-}
-
-bool RsaEncrypt(const std::string& publicText, const Bytes& plain, Bytes& out) {
-  InitLibrary();
-  Sexp pub, in, enc;
-  if (!ParseCanonical(publicText, pub)) return false;
-  if (gcry_sexp_build(in.out(), nullptr, "(data(flags pkcs1)(value %b))", int(plain.size()), plain.data()) != 0)
-    return false;
-  if (gcry_pk_encrypt(enc.out(), in.get(), pub.get()) != 0) return false;
-  Sexp a(gcry_sexp_find_token(enc.get(), "a", 0));
-  size_t n = 0;
-  const char* p = a ? gcry_sexp_nth_data(a.get(), 1, &n) : nullptr;
-  if (p == nullptr) return false;
-  out.assign(p, p + n);
-  return true;
+  return gcry_pk_verify(s.get(), in.get(), pub) == 0;
 }
 
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain) {

@@ -83,14 +83,7 @@ int32_t CheckTrust(const Context& c, const Cert& cert, bool ignoreTime) {
   // Revocation: the CRL file of the CA in the CRL directory, when there is one.
   std::string dir = c.params[kCrlDir];
   if (dir.empty() && !c.params[kWorkDir].empty()) dir = c.params[kWorkDir] + "/CRL";
-  if (dir.empty()) return kOk;
-  for (const std::string& file : CrlFiles(dir)) {
-    Crl crl;
-    if (ReadCrl(file, crl) != kOk || !CrlSignedBy(crl, ca)) continue;
-    const std::string print = KeyFingerprint(cert.KeyText);
-    if (std::find(crl.Revoked.begin(), crl.Revoked.end(), print) != crl.Revoked.end()) return kRevoked;
-  }
-  return kOk;
+  return dir.empty() ? kOk : CheckRevocation(dir, ca, cert);
 }
 
 std::string BaseName(const std::string& path) {
@@ -333,10 +326,11 @@ int32_t MP_CALL GetCRLIssuerName(MPHANDLE Ctx, const char* CrlFile, char* Issuer
   Crl crl;
   if (int32_t r = ReadCrl(CrlFile, crl)) return r;
   std::lock_guard<std::mutex> hold(c->lock);
-  // Only a CRL the trusted authority signed names an issuer, so a forged one cannot evict it.
+  // Only a CRL the trusted authority signed names an issuer (the authority's subject), so a
+  // forged one cannot evict it.
   Cert ca;
   if (ReadCert(c->params[kTrustedCa], ca) != kOk || !CrlSignedBy(crl, ca)) return kUntrusted;
-  return WriteText(crl.Issuer, Issuer, kMaxUID);
+  return WriteText(ca.Subject, Issuer, kMaxUID);
 }
 
 #define MPLUG_UNSUPPORTED(name, params) \

@@ -48,7 +48,7 @@ STANDIN_EXPORT int MPro_StandIn_MakeCrl(const char* caKeyFile, const char* caCer
   Sexp caKey;
   Cert ca;
   if (int r = LoadAuthority(caKeyFile, caCertFile, caKey, ca)) return r;
-  std::vector<std::string> revoked;
+  std::vector<Cert> revoked;
   const std::string list = revokedCertFiles;
   for (size_t at = 0; at < list.size();) {
     size_t end = list.find(';', at);
@@ -56,11 +56,11 @@ STANDIN_EXPORT int MPro_StandIn_MakeCrl(const char* caKeyFile, const char* caCer
     if (end > at) {
       Cert cert;
       if (int r = ReadCert(list.substr(at, end - at), cert)) return r;
-      revoked.push_back(KeyFingerprint(cert.KeyText));
+      revoked.push_back(std::move(cert));
     }
     at = end + 1;
   }
-  const std::string text = MakeCrlText(ca.Subject, revoked, caKey.get());
+  const std::string text = MakeCrlDer(ca, caKey.get(), revoked);
   return !text.empty() && WriteWhole(crlFile, text) ? kOk : kFileNotFound;
 }
 

@@ -192,6 +192,10 @@ int32_t ParseCertOnce(const std::string& der, Cert& cert) {
   if (hashed) cert.TbsDigest.assign(gcry_md_read(md, 0), gcry_md_read(md, 0) + 32);
   gcry_md_close(md);
   if (!hashed || cert.Subject.empty() || cert.Issuer.empty()) return kBadFormat;
+  if (!CertNameAndSerial(der, cert.SubjectDer, cert.SerialDer)) return kBadFormat;
+  auto parsedKey = std::make_shared<Sexp>();
+  if (!ParseCanonical(cert.KeyText, *parsedKey)) return kBadFormat;
+  cert.PublicKey = std::move(parsedKey);
   cert.Image = der;
   return kOk;
 }
@@ -205,7 +209,7 @@ int32_t ReadCert(const std::string& path, Cert& cert) {
 }
 
 bool CertSignedBy(const Cert& cert, const Cert& issuer) {
-  return cert.Issuer == issuer.Subject && RsaVerifyDigest(issuer.KeyText, cert.TbsDigest, cert.Signature);
+  return cert.Issuer == issuer.Subject && VerifyWith(issuer, cert.TbsDigest, cert.Signature);
 }
 
 std::string MakeCertText(const std::string& subject, const std::string& issuer, int64_t notAfter,

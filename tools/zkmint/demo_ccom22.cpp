@@ -118,22 +118,8 @@ void RunScenario(DemoParty& a, DemoParty& b, DemoParty& c) {
 }  // namespace
 
 void RunCCom22Demo(const DemoContext& context) {
-  DemoSteps steps(context.table, kEngineType);
-  zkhost::HostModule module;
-  if (!OpenRoundToolkit(context, steps, kEngineType, "cc.dll", module, {})) return;
-  try {
-    const std::string error = Provision(module, context.root);
-    if (!error.empty()) {
-      steps.Unexpected("provision users A, B, C", error);
-      return;
-    }
-    steps.Done("provision users A, B, C", kMacroBase + "{USERA,USERB,USERC}\\{crt,sec,self.crt,rand}");
-    DemoParty a(context.table, kEngineType, "A"), b(context.table, kEngineType, "B"), c(context.table, kEngineType, "C");
-    if (!OpenParty(context, a) || !OpenParty(context, b) || !OpenParty(context, c)) return;
-    RunScenario(a, b, c);
-  } catch (const std::exception& failure) {
-    steps.Unexpected("(host)", failure.what());
-  }
+  RunThreePartyRound(context, {kEngineType, "cc.dll", kMacroBase + "{USERA,USERB,USERC}\\{crt,sec,self.crt,rand}",
+                               Provision, OpenParty, RunScenario});
 }
 
 }  // namespace zkmint

@@ -1,5 +1,7 @@
 #include "demo_party.h"
 
+#include <exception>
+
 #include "callbacks.h"
 
 namespace zkmint {
@@ -26,6 +28,26 @@ bool OpenRoundToolkit(const DemoContext& context, DemoSteps& steps, const std::s
     }
   }
   return true;
+}
+
+void RunThreePartyRound(const DemoContext& context, const ThreePartyRound& round) {
+  DemoSteps steps(context.table, round.engineType);
+  zkhost::HostModule module;
+  if (!OpenRoundToolkit(context, steps, round.engineType, round.toolkitFile, module, {})) return;
+  try {
+    const std::string error = round.provision(module, context.root);
+    if (!error.empty()) {
+      steps.Unexpected("provision users A, B, C", error);
+      return;
+    }
+    steps.Done("provision users A, B, C", round.provisioned);
+    DemoParty a(context.table, round.engineType, "A"), b(context.table, round.engineType, "B"),
+        c(context.table, round.engineType, "C");
+    if (!round.openParty(context, a) || !round.openParty(context, b) || !round.openParty(context, c)) return;
+    round.scenario(a, b, c);
+  } catch (const std::exception& failure) {
+    steps.Unexpected("(host)", failure.what());
+  }
 }
 
 bool OpenDemoParty(const DemoContext& context, const std::string& engineType, DemoParty& party,

@@ -32,6 +32,17 @@ bool OpenRoundToolkit(const DemoContext& context, DemoSteps& steps, const std::s
                       const std::string& toolkitFile, zkhost::HostModule& module,
                       std::initializer_list<const char*> exports);
 
+// A round between users A, B and C that the stand-in provisions at once. `provision` makes their
+// keys under the sandbox root and answers an error text, empty on success (`provisioned` then
+// says what it made); `openParty` opens one party's engine; `scenario` is the round itself.
+struct ThreePartyRound {
+  std::string engineType, toolkitFile, provisioned;
+  std::string (*provision)(zkhost::HostModule& toolkit, const std::string& root);
+  bool (*openParty)(const DemoContext& context, DemoParty& party);
+  void (*scenario)(DemoParty& a, DemoParty& b, DemoParty& c);
+};
+void RunThreePartyRound(const DemoContext& context, const ThreePartyRound& round);
+
 // Creates the party's engine with the sandbox root and the callbacks, sets its parameters by
 // name and reads its UID, which must equal `expectedUID` (when given) or at least not be empty.
 bool OpenDemoParty(const DemoContext& context, const std::string& engineType, DemoParty& party,

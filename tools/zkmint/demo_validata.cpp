@@ -113,22 +113,8 @@ void RunScenario(DemoParty& a, DemoParty& b, DemoParty& c) {
 }  // namespace
 
 void RunValidataDemo(const DemoContext& context) {
-  DemoSteps steps(context.table, kEngineType);
-  zkhost::HostModule module;
-  if (!OpenRoundToolkit(context, steps, kEngineType, "cpki1.dll", module, {})) return;
-  try {
-    const std::string error = Provision(module, context.root);
-    if (!error.empty()) {
-      steps.Unexpected("provision users A, B, C", error);
-      return;
-    }
-    steps.Done("provision users A, B, C", kMacroBase + "{CA,USERA,USERB,USERC}");
-    DemoParty a(context.table, kEngineType, "A"), b(context.table, kEngineType, "B"), c(context.table, kEngineType, "C");
-    if (!OpenParty(context, a) || !OpenParty(context, b) || !OpenParty(context, c)) return;
-    RunScenario(a, b, c);
-  } catch (const std::exception& failure) {
-    steps.Unexpected("(host)", failure.what());
-  }
+  RunThreePartyRound(context,
+                     {kEngineType, "cpki1.dll", kMacroBase + "{CA,USERA,USERB,USERC}", Provision, OpenParty, RunScenario});
 }
 
 }  // namespace zkmint

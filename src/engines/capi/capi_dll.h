@@ -64,6 +64,8 @@ bool RefusedAsMalformed(uint32_t error);
 bool NothingMoreFound(uint32_t error);
 
 const CERT_EXTENSION* FindExtension(const CERT_INFO& Info, const char* Oid);
+// The certificate report's block for the "CCERT" key location (capi_report_ccert.cpp).
+std::string CcertReportBlock(const CERT_INFO& Info);
 
 struct TVerificationSettings {
   std::string UIDLocationOID, ContainerLocation, CADir, UserCertFile, AbonentDir, CRLDir;
@@ -223,7 +225,8 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   int32_t LoadSignKeyInCash(PCCERT_CONTEXT Cert, int32_t KeyTimeout, int32_t LastOpTimeout,
                             const TVerificationSettings& S);
   void CreateVerContextWithSKey();
-  void AddRef(HCRYPTPROV Prov);
+  // False (last error set) when the CryptoAPI refuses the reference: none was taken.
+  bool AddRef(HCRYPTPROV Prov);
   void ReleaseRef(HCRYPTPROV Prov);
   void DropKey();
 

@@ -111,17 +111,15 @@ int32_t TCryptoAPI20_DLL::GetKeyContainerNameStr(PCCERT_CONTEXT Cert, const TVer
   return Name.empty() ? kErrContainerLocation : 0;
 }
 
-void TCryptoAPI20_DLL::AddRef(HCRYPTPROV Prov) {
-  if (api_.CryptContextAddRef != nullptr) {
-    api_.CryptContextAddRef(Prov, nullptr, 0);
-    return;
-  }
+bool TCryptoAPI20_DLL::AddRef(HCRYPTPROV Prov) {
+  if (api_.CryptContextAddRef != nullptr) return api_.CryptContextAddRef(Prov, nullptr, 0) != 0;
   for (auto& entry : provRefCounts_)
     if (entry.first == Prov) {
       ++entry.second;
-      return;
+      return true;
     }
   provRefCounts_.emplace_back(Prov, 1);
+  return true;
 }
 
 void TCryptoAPI20_DLL::ReleaseRef(HCRYPTPROV Prov) {
@@ -194,7 +192,8 @@ int32_t TCryptoAPI20_DLL::LoadSignKeyInCash(PCCERT_CONTEXT Cert, int32_t KeyTime
     keyTimes_.Loaded(KeyTimeout, now);
     if (S.VerifyContextCache && KeyTimeout != 0) CreateVerContextWithSKey();
   }
-  AddRef(keyProv_);
+  // A reference refused is not returned after the operation: the cached key would be released.
+  if (!AddRef(keyProv_)) return LastErrorCode();
   CERT_KEY_CONTEXT context{sizeof(CERT_KEY_CONTEXT), keyProv_, kAtKeyExchange};
   if (!api_.CertSetCertificateContextProperty(Cert, kKeyContextProp, 1, &context)) {
     const int32_t status = LastErrorCode();

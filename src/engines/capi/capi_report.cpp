@@ -210,27 +210,7 @@ std::string TCryptoAPI20_DLL::CertificateReport(PCCERT_CONTEXT Cert, const TVeri
       if (ReadDerItem(q, qleft, full) && full.Tag == 0xA0) r += GeneralNameLines(full.Content, full.Length);
     }
   }
-  if (S.ContainerLocation == "CCERT") {
-    r += "CertVer=" + std::to_string(info.dwVersion + 1) + kEol;
-    for (const char* oid : {"2.5.29.17", "2.5.29.18"}) {
-      const CERT_EXTENSION* ext = FindExtension(info, oid);
-      if (ext == nullptr) continue;
-      for (const auto& item : Items(ext->Value.pbData, ext->Value.cbData)) {
-        const std::string value(reinterpret_cast<const char*>(item.Content), item.Length);
-        if (item.Tag == 0x81) r += "AltE=" + value + kEol;
-        if (item.Tag == 0x82) r += "AltDNS=" + value + kEol;
-        if (item.Tag == 0x86) r += "AltURL=" + value + kEol;
-        if (item.Tag == 0x87) r += "AltIP=" + Hex(item.Content, item.Length) + kEol;
-      }
-    }
-    if (const CERT_EXTENSION* ext = FindExtension(info, "2.5.29.16")) {
-      for (const auto& item : Items(ext->Value.pbData, ext->Value.cbData)) {
-        const std::string value(reinterpret_cast<const char*>(item.Content), item.Length);
-        if (item.Tag == 0x80) r += "SecNotBefore=" + value + kEol;
-        if (item.Tag == 0x81) r += "SecNotAfter=" + value + kEol;
-      }
-    }
-  }
+  if (S.ContainerLocation == "CCERT") r += CcertReportBlock(info);
   return r;
 }
 

@@ -139,6 +139,20 @@ void SweepExpired(Cache& cache, uint64_t now) {
   }
 }
 
+// A new context with the values set and the keys read; null when the plug-in makes none.
+std::unique_ptr<Node> Open(const MPlugApi& api, const std::vector<std::string>& values, int32_t timeout,
+                           uint64_t now) {
+  auto node = std::make_unique<Node>();
+  node->done = api.DoneCrypto;
+  node->handle = api.InitCrypto();
+  if (node->handle == 0) return nullptr;
+  for (size_t i = 0; i < values.size(); ++i) api.SetCryptoParamValue(node->handle, int32_t(i), values[i].c_str());
+  api.KeysRenewal(node->handle);
+  node->created = now;
+  node->timeout = timeout;
+  return node;
+}
+
 }  // namespace
 
 TMProDLL::TMProDLL(int Kind) : kind_(Kind) {
@@ -160,6 +174,12 @@ int32_t TMProDLL::Call(const std::vector<std::string>& Values, const std::functi
 
   std::optional<SectionLock> serial;
   if (Serialised()) serial.emplace(SerialisationLock());
+  // A context for this call alone is never in the cache, so it needs none of the cache's locks:
+  // holding the write lock through the call would stop every other thread's operation.
+  if (timeout <= 0) {
+    const std::unique_ptr<Node> node = Open(*api_, values, timeout, TKeyTimeouts::Now());
+    return node ? Operation(node->handle) : kNoContext;
+  }
   Cache& cache = Contexts();
   {
     ReadLock read(cache.lock);
@@ -175,16 +195,9 @@ int32_t TMProDLL::Call(const std::vector<std::string>& Values, const std::functi
   if (it != cache.nodes.end()) cache.nodes.erase(it);
   SweepExpired(cache, now);
 
-  auto node = std::make_unique<Node>();
-  node->done = api_->DoneCrypto;
-  node->handle = api_->InitCrypto();
-  if (node->handle == 0) return kNoContext;  // a dead context is never kept
-  for (size_t i = 0; i < values.size(); ++i) api_->SetCryptoParamValue(node->handle, int32_t(i), values[i].c_str());
-  api_->KeysRenewal(node->handle);
-  node->created = now;
-  node->timeout = timeout;
+  std::unique_ptr<Node> node = Open(*api_, values, timeout, now);
+  if (!node) return kNoContext;  // a dead context is never kept
   const MPHANDLE handle = node->handle;
-  if (timeout <= 0) return Operation(handle);  // node finishes the context on the way out
   cache.nodes[key] = std::move(node);
   return Operation(handle);
 }

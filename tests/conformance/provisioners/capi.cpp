@@ -70,16 +70,18 @@ class CapiProvisioner : public zk::suite::Provisioner {
     caps.methodParam = "Encrypt Algorithm";
     caps.methods = {Gost() ? "GOST_28147" : "DESCBC"};
 #if !defined(_WIN32)
-    // crypt32's calls failed through the stand-in, with NTE_FAIL as the last error.
+    // crypt32's and advapi32's calls failed through crypt32's control entry, with NTE_FAIL as the
+    // last error.
     caps.toolkit = "crypt32.dll";
     caps.toolkitFolder = "capi";
     caps.faultCode = static_cast<int>(0x80090020u);
     // Signing and the user's own UID read the user's certificate straight from its file when the
     // certificate model cannot be built (the next operation builds it again); a failure of
     // these calls while it is built may therefore end in success.
+    // A release that fails leaves a handle open, nothing else.
     caps.survivable = {"CertOpenStore", "CertOpenSystemStoreA", "CertCreateCertificateContext",
                        "CertAddCertificateContextToStore", "CertGetIntendedKeyUsage", "CertFindCertificateInStore",
-                       "CertCreateCertificateChainEngine"};
+                       "CertCreateCertificateChainEngine", "CryptReleaseContext", "CryptDestroyKey"};
 #endif
     return caps;
   }
