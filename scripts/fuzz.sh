@@ -3,12 +3,19 @@
 # executions per second and crashes. Builds the targets first (clang, -DZK_FUZZ=ON).
 #
 #   scripts/fuzz.sh [SECONDS] [build-dir]     (default: 600 seconds in all, build/fuzz)
+#   FUZZ_RUNS=10000000 FUZZ_TARGETS='zk_fuzz_MimeDecode' scripts/fuzz.sh 0 build/fuzz
 #
-# FUZZ_TARGETS: shell pattern of the targets to run (default: all). JOBS: build jobs (default 2).
-# FUZZ_BUILD=0: run the targets already built, without configuring or building.
+# FUZZ_TARGETS: shell pattern of the targets to run (default: all; extended patterns such as
+# 'zk_fuzz_@(CryptoC|OpenSSL)_Decode' work). JOBS: build jobs (default 2).
+# FUZZ_RUNS=N: run each target until N executions instead of for a share of SECONDS (SECONDS,
+# if not 0, still caps each target's time). FUZZ_BUILD=0: run the targets already built, without
+# configuring or building.
+# "cpu s" is the target's user+system time: on a shared machine, executions per CPU second are
+# the rate a quiet core would give.
 # Each target starts from its build-time seeds plus the valid outputs of its own run; what it
 # finds stays in <build-dir>/fuzz-corpus/<target>, crashes in <build-dir>/fuzz-crashes/<target>.
 set -euo pipefail
+shopt -s extglob
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 TOTAL=${1:-600}
@@ -31,10 +38,17 @@ for exe in "$BUILD"/zk_fuzz_*; do
   [[ -x $exe && ! -d $exe && $name == $PATTERN ]] && targets+=("$name")
 done
 [[ ${#targets[@]} -gt 0 ]] || { echo "fuzz.sh: no target matches '$PATTERN'" >&2; exit 1; }
-share=$(( TOTAL / ${#targets[@]} ))
-(( share >= 1 )) || share=1
+RUNS=${FUZZ_RUNS:-}
+if [[ -n $RUNS ]]; then
+  share=$TOTAL  # a cap per target; 0 is none
+  limits=(-runs="$RUNS" -max_total_time="$share")
+else
+  share=$(( TOTAL / ${#targets[@]} ))
+  (( share >= 1 )) || share=1
+  limits=(-max_total_time="$share")
+fi
 
-printf '%-36s %12s %10s %8s\n' target executions 'per sec' crashes
+printf '%-36s %12s %10s %8s %10s %8s\n' target executions 'per sec' 'cpu s' 'per cpu s' crashes
 failed=0
 for name in "${targets[@]}"; do
   corpus=$BUILD/fuzz-corpus/$name
@@ -42,17 +56,23 @@ for name in "${targets[@]}"; do
   mkdir -p "$corpus" "$crashes"
   log=$BUILD/fuzz-crashes/$name.log
   set +e
-  (cd "$BUILD" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp "./$name" -max_total_time="$share" -print_final_stats=1 \
-     -artifact_prefix="$crashes/" "$corpus" "$BUILD/fuzz-seeds/$name" >"$log" 2>&1)
+  TIMEFORMAT='%R %U %S'
+  { time (cd "$BUILD" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp "./$name" "${limits[@]}" \
+     -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus" "$BUILD/fuzz-seeds/$name" >"$log" 2>&1) ; } 2>"$log.time"
   status=$?
   set -e
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  # The fuzzing loop's own seconds (start-up and seeding excluded), else the whole run's.
   seconds=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -1)
+  read -r wall user sys <"$log.time"
+  cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.1f", u + s }')
   found=$(find "$crashes" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' -o -name 'oom-*' \) | wc -l)
   if grep -q '^not applicable' "$log"; then printf '%-36s %12s\n' "$name" "n/a"; continue; fi
   runs=${runs:-0}
-  rate=$(( runs / ( ${seconds:-$share} > 0 ? ${seconds:-$share} : 1 ) ))
-  printf '%-36s %12s %10s %8s\n' "$name" "$runs" "$rate" "$found"
+  [[ -n $seconds && $seconds != 0 ]] || seconds=$(awk -v w="$wall" 'BEGIN { printf "%d", (w < 1 ? 1 : w) }')
+  rate=$(( runs / seconds ))
+  per_cpu=$(awk -v r="$runs" -v c="$cpu" 'BEGIN { printf "%d", r / (c > 0.05 ? c : 0.05) }')
+  printf '%-36s %12s %10s %8s %10s %8s\n' "$name" "$runs" "$rate" "$cpu" "$per_cpu" "$found"
   if [[ $status != 0 || $found != 0 ]]; then failed=1; echo "  see $log" ; fi
 done
 exit $failed

@@ -249,4 +249,33 @@ TEST(R3410_2001, MultiplyAgreesBothWaysAndRefusesBadInput) {
   EXPECT_EQ(gost::kSignBadKey, ec::Multiply(Curve::Test, N(kQ).data(), RfcQ(), out));
 }
 
+// Asked twice, every product gives the same answer, and a point one bit away is not taken for the
+// one asked before: what the products memo (ZK_GOST_MEMO, see the _memo run) must keep.
+TEST(R3410_2001, RepeatedProductsGiveTheSameAnswer) {
+  const Curve c = Curve::CryptoProA;
+  uint8_t a[32], b[32];
+  ec::Point qa, qb, first, again;
+  ASSERT_EQ(gost::kSignOk, ec::GenerateSecret(c, a));
+  ASSERT_EQ(gost::kSignOk, ec::GenerateSecret(c, b));
+  ASSERT_EQ(gost::kSignOk, ec::PublicFromSecret(c, a, qa));
+  ASSERT_EQ(gost::kSignOk, ec::PublicFromSecret(c, a, again));
+  EXPECT_EQ(Hex(qa.x, 32) + Hex(qa.y, 32), Hex(again.x, 32) + Hex(again.y, 32));
+  ASSERT_EQ(gost::kSignOk, ec::PublicFromSecret(c, b, qb));
+  EXPECT_NE(Hex(qa.x, 32), Hex(qb.x, 32));
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(gost::kSignOk, ec::Multiply(c, a, qb, round == 0 ? first : again));
+    ec::Point off = qb, out;
+    off.y[0] ^= 1;
+    EXPECT_EQ(gost::kSignBadKey, ec::Multiply(c, a, off, out));
+    b[0] ^= 1;  // the other secret's product differs
+    ASSERT_EQ(gost::kSignOk, ec::PublicFromSecret(c, b, out));
+    EXPECT_NE(Hex(out.x, 32), Hex(qb.x, 32));
+    b[0] ^= 1;
+  }
+  EXPECT_EQ(Hex(first.x, 32) + Hex(first.y, 32), Hex(again.x, 32) + Hex(again.y, 32));
+  uint8_t zero[32] = {};
+  EXPECT_EQ(gost::kSignBadKey, ec::PublicFromSecret(c, zero, first));
+  EXPECT_EQ(gost::kSignBadKey, ec::PublicFromSecret(c, zero, first));
+}
+
 }  // namespace
