@@ -51,6 +51,16 @@ bool ReadDerItem(const uint8_t*& Data, size_t& Left, TDerItem& Item) {
   return true;
 }
 
+std::vector<TDerItem> DerMembers(const uint8_t* Data, size_t Size) {
+  std::vector<TDerItem> items;
+  TDerItem outer, item;
+  if (!ReadDerItem(Data, Size, outer)) return items;
+  const uint8_t* p = outer.Content;
+  size_t left = outer.Length;
+  while (left > 0 && ReadDerItem(p, left, item)) items.push_back(item);
+  return items;
+}
+
 std::string OidText(const uint8_t* Content, size_t Length) {
   std::string text;
   uint64_t value = 0;

@@ -22,6 +22,9 @@ bool ReadDerItem(const uint8_t*& Data, size_t& Left, TDerItem& Item);
 std::string OidText(const uint8_t* Content, size_t Length);
 // The Windows-1251 text of a directory string (UTF-8, BMP, printable, IA5, T.61).
 std::string DirectoryStringText(const TDerItem& Value);
+// The items inside the outer SEQUENCE (or other constructed value) of an encoded value; as many
+// as read whole, none when the outer item is malformed.
+std::vector<TDerItem> DerMembers(const uint8_t* Data, size_t Size);
 // The text of the first attribute with this OID in an encoded Name; false when absent.
 bool NameAttribute(const uint8_t* Name, size_t Size, const std::string& Oid, std::string& Value);
 // The text of the other-name with this OID in a GeneralNames value; false when absent.

@@ -49,17 +49,6 @@ std::string FileTimeText(const FILETIME_& t) {
   return text;
 }
 
-// The items inside the outer SEQUENCE (or other constructed value) of an encoded extension.
-std::vector<TDerItem> Items(const uint8_t* data, size_t size) {
-  std::vector<TDerItem> items;
-  TDerItem outer, item;
-  if (!ReadDerItem(data, size, outer)) return items;
-  const uint8_t* p = outer.Content;
-  size_t left = outer.Length;
-  while (left > 0 && ReadDerItem(p, left, item)) items.push_back(item);
-  return items;
-}
-
 std::string NameLines(const CRYPT_BLOB& Name, const std::string& Prefix) {
   std::string text;
   for (const auto& key : kNameKeys) {
@@ -130,7 +119,7 @@ std::string TCryptoAPI20_DLL::CertificateReport(PCCERT_CONTEXT Cert, const TVeri
   r += NameLines(info.Issuer, "I");
 
   // The signature is outside CERT_INFO: the last item of the encoded certificate.
-  const auto parts = Items(Cert->pbCertEncoded, Cert->cbCertEncoded);
+  const auto parts = DerMembers(Cert->pbCertEncoded, Cert->cbCertEncoded);
   r += "CertSignAlg=" + algorithm(info.SignatureAlgorithm) + kEol;
   r += std::string("CertSign=") + kEol;
   if (parts.size() == 3 && parts[2].Tag == 0x03 && parts[2].Length > 1)
@@ -149,7 +138,7 @@ std::string TCryptoAPI20_DLL::CertificateReport(PCCERT_CONTEXT Cert, const TVeri
   r += "PKU=";
   if (const CERT_EXTENSION* ext = FindExtension(info, "2.5.29.37")) {
     std::string list;
-    for (const auto& item : Items(ext->Value.pbData, ext->Value.cbData)) {
+    for (const auto& item : DerMembers(ext->Value.pbData, ext->Value.cbData)) {
       if (item.Tag != 0x06) continue;
       const std::string oid = OidText(item.Content, item.Length);
       const CRYPT_OID_INFO* known = api_.CryptFindOIDInfo(kOidInfoOidKey, oid.c_str(), 0);
@@ -177,7 +166,7 @@ std::string TCryptoAPI20_DLL::CertificateReport(PCCERT_CONTEXT Cert, const TVeri
 
   std::string akiId, akiSerial, akiIssuer;
   if (const CERT_EXTENSION* ext = FindExtension(info, "2.5.29.35")) {
-    for (const auto& item : Items(ext->Value.pbData, ext->Value.cbData)) {
+    for (const auto& item : DerMembers(ext->Value.pbData, ext->Value.cbData)) {
       if (item.Tag == 0x80) akiId = Hex(item.Content, item.Length);
       if (item.Tag == 0x82) akiSerial = Hex(item.Content, item.Length);
       if (item.Tag == 0xA1) {
@@ -199,7 +188,7 @@ std::string TCryptoAPI20_DLL::CertificateReport(PCCERT_CONTEXT Cert, const TVeri
 
   r += std::string("CRLDp=") + kEol;
   if (const CERT_EXTENSION* ext = FindExtension(info, "2.5.29.31")) {
-    for (const auto& point : Items(ext->Value.pbData, ext->Value.cbData)) {
+    for (const auto& point : DerMembers(ext->Value.pbData, ext->Value.cbData)) {
       // DistributionPoint { [0] { [0] fullName GeneralNames } }
       const uint8_t* p = point.Content;
       size_t left = point.Length;

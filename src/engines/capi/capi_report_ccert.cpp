@@ -30,16 +30,6 @@ const TAltKey kAltKeys[] = {
     {"AlBic", nullptr, 0},       {"AltExchAddr", nullptr, kX400}, {"AltNotesAddr", nullptr, 0},
     {"AltPassp", nullptr, 0},    {"AltIP", nullptr, kIp},      {"AltREGID", nullptr, kRegId}};
 
-std::vector<TDerItem> Members(const uint8_t* data, size_t size) {
-  std::vector<TDerItem> items;
-  TDerItem outer, item;
-  if (!ReadDerItem(data, size, outer)) return items;
-  const uint8_t* p = outer.Content;
-  size_t left = outer.Length;
-  while (left > 0 && ReadDerItem(p, left, item)) items.push_back(item);
-  return items;
-}
-
 // A string value's text; the strings of a constructed value (a postal address) joined by ", ".
 std::string ValueText(const TDerItem& value) {
   if ((value.Tag & 0x20) == 0) return DirectoryStringText(value);
@@ -95,7 +85,7 @@ std::string CcertReportBlock(const CERT_INFO& Info) {
   std::vector<TDerItem> names;
   for (const char* oid : {"2.5.29.17", "2.5.29.18"})
     if (const CERT_EXTENSION* ext = FindExtension(Info, oid))
-      for (const auto& name : Members(ext->Value.pbData, ext->Value.cbData)) names.push_back(name);
+      for (const auto& name : DerMembers(ext->Value.pbData, ext->Value.cbData)) names.push_back(name);
   for (const auto& key : kAltKeys) {
     std::string values, one;
     for (const auto& name : names)
@@ -104,7 +94,7 @@ std::string CcertReportBlock(const CERT_INFO& Info) {
   }
   std::string notBefore, notAfter, previous;
   if (const CERT_EXTENSION* ext = FindExtension(Info, "2.5.29.16")) {
-    for (const auto& item : Members(ext->Value.pbData, ext->Value.cbData)) {
+    for (const auto& item : DerMembers(ext->Value.pbData, ext->Value.cbData)) {
       if (item.Tag == 0x80) notBefore = GeneralizedTimeText(item);
       if (item.Tag == 0x81) notAfter = GeneralizedTimeText(item);
     }
