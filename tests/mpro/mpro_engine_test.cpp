@@ -11,6 +11,7 @@
 #include "engines/mpro/mpro_dll.h"
 #include "mpro_fixture.h"
 #include "platform/platform.h"
+#include "support/bytes.h"
 
 namespace fs = std::filesystem;
 using namespace mprotest;
@@ -71,6 +72,14 @@ TEST_P(MProTypes, SignVerifyEncodeDecode) {
   EXPECT_NE(Decode(*alice, bobOnly), 0) << "not a recipient";
   box[box.size() - 1] ^= 1;
   EXPECT_NE(Decode(*bob, box), 0) << "a changed envelope is refused";
+  // Envelopes are written in place in chunks: lengths around a chunk's end.
+  for (size_t length : {32751, 32767, 32768, 32769, 98305}) {
+    const Bytes content = zk::suite::RandomBytes(length, uint32_t(length));
+    Bytes sealed = content;
+    ASSERT_EQ(Encode(*alice, sealed, "bob"), 0) << length;
+    ASSERT_EQ(Decode(*bob, sealed), 0) << length;
+    EXPECT_EQ(sealed, content) << length;
+  }
 }
 
 TEST_P(MProTypes, RecipientsAndArgumentsRefused) {
@@ -410,6 +419,9 @@ TEST(MProX509, CmsInteroperatesWithOpenSsl) {
     Bytes sealed = data;
     ASSERT_EQ(Encode(*alice, sealed, "alice;bob"), 0);
     WriteBytes(d + "env", sealed);
+    // DER throughout: OpenSSL writing the envelope back in DER changes nothing (set order included).
+    ASSERT_EQ(Shell(cms + "-cmsout -outform DER -in " + d + "env -out " + d + "env.der"), "");
+    EXPECT_EQ(ReadBytes(d + "env.der"), sealed);
     for (const char* user : {"alice", "bob"}) {
       const std::string name = user;
       EXPECT_EQ(Shell(cms + "-decrypt -in " + d + "env -recip " + d + name + ".crt -inkey " + d + name + ".key -out " +
