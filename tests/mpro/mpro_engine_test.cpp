@@ -71,7 +71,9 @@ TEST_P(MProTypes, SignVerifyEncodeDecode) {
   ASSERT_EQ(Encode(*bob, bobOnly, "bob"), 0);
   EXPECT_NE(Decode(*alice, bobOnly), 0) << "not a recipient";
   box[box.size() - 1] ^= 1;
+  const Bytes damaged = box;
   EXPECT_NE(Decode(*bob, box), 0) << "a changed envelope is refused";
+  EXPECT_EQ(box, damaged) << "and left as it was";
   // Envelopes are written in place in chunks: lengths around a chunk's end.
   for (size_t length : {32751, 32767, 32768, 32769, 98305}) {
     const Bytes content = zk::suite::RandomBytes(length, uint32_t(length));

@@ -269,6 +269,18 @@ bool IssuerAndSerialDer(const std::string& der, std::string& out) {
   return true;
 }
 
+bool EnvelopeContentAtEnd(const uint8_t* p, size_t len, size_t& offset, size_t& length) {
+  Node info;
+  std::vector<Node> f, wrapped, enveloped, content;
+  if (!Parse(p, len, info) || !Children(info, f) || f.size() != 2 || !f[1].Is(0xa0) || !Children(f[1], wrapped) ||
+      wrapped.size() != 1 || !Children(wrapped[0], enveloped) || enveloped.empty() || !enveloped.back().Is(0x30) ||
+      !Children(enveloped.back(), content) || content.size() != 3 || !content[2].Is(0x80))
+    return false;
+  offset = size_t(content[2].content - p);
+  length = content[2].length;
+  return offset + length == len;
+}
+
 std::string DerHeader(uint8_t tag, size_t n) {
   std::string out(1, char(tag));
   if (n < 0x80) {

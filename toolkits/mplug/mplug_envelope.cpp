@@ -162,6 +162,31 @@ std::string EnvelopeHeader(const std::string& infos, const Bytes& iv, size_t con
   return DerHeader(0x30, part.size() + contentLength) + part;
 }
 
+// The content at data[offset, offset + length) decrypted to data[0, ...), chunk by chunk through a
+// small buffer. The last block is decrypted first: a bad padding refuses the envelope before any
+// byte of it is overwritten.
+int32_t DecryptInPlace(int algo, const Bytes& key, const uint8_t* iv, uint8_t* data, size_t offset, size_t length,
+                       EnvelopeBuffers& b, size_t& plainLen) {
+  if (length == 0 || length % kBlock != 0) return kBadSignature;
+  const uint8_t* content = data + offset;
+  Bytes last(content + length - kBlock, content + length);
+  if (!AesCbc(false, algo, key, length > kBlock ? content + length - 2 * kBlock : iv, last) || !RemovePadding(last))
+    return kBadSignature;
+  gcry_cipher_hd_t h = nullptr;
+  bool ok = gcry_cipher_open(&h, algo, GCRY_CIPHER_MODE_CBC, 0) == 0 &&
+            gcry_cipher_setkey(h, key.data(), key.size()) == 0 && gcry_cipher_setiv(h, iv, kBlock) == 0;
+  b.chunks[0].resize(kChunk);
+  for (size_t at = 0; ok && at < length; at += kChunk) {
+    const size_t n = std::min(kChunk, length - at);
+    std::memcpy(b.chunks[0].data(), content + at, n);
+    ok = gcry_cipher_decrypt(h, data + at, n, b.chunks[0].data(), n) == 0;
+  }
+  gcry_cipher_close(h);
+  if (!ok) return kCryptoFailure;
+  plainLen = length - (kBlock - last.size());
+  return kOk;
+}
+
 }  // namespace
 
 int32_t CmsEnvelope(const std::vector<Cert>& recipients, uint8_t* data, size_t len, size_t capacity,
@@ -190,7 +215,9 @@ int32_t CmsEnvelope(const std::vector<Cert>& recipients, uint8_t* data, size_t l
   return kOk;
 }
 
-int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain) {
+int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, size_t len, EnvelopeBuffers& b,
+                        size_t& plainLen) {
+  const uint8_t* in = data;
   InitLibrary();
   // Every byte belongs to the structure: a cut-short or extended envelope is not one.
   if (!IsOneBerElement(in, len)) return kBadFormat;
@@ -199,8 +226,8 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* 
   if (ksba_cert_new(&ownCert) != 0) return kCryptoFailure;
   k.certs.push_back(ownCert);
   if (ksba_cert_init_from_mem(ownCert, own.Image.data(), own.Image.size()) != 0) return kBadFormat;
+  Bytes& plain = b.body;
   plain.clear();
-  plain.reserve(len);
   bool ok = ksba_reader_new(&k.reader) == 0 && ksba_reader_set_mem(k.reader, in, len) == 0 &&
             ksba_writer_new(&k.writer) == 0 && ksba_writer_set_cb(k.writer, AppendTo, &plain) == 0 &&
             ksba_cms_new(&k.cms) == 0 && ksba_cms_set_reader_writer(k.cms, k.reader, k.writer) == 0;
@@ -231,10 +258,16 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* 
       if (!RsaDecrypt(privateKey, WrappedKey(encval.get()), key) || key.size() != cipher->keyLen) key.clear();
     }
     if (!addressed) return kNotRecipient;
+    // The usual layout is decrypted where it lies, without libksba copying the content out.
+    size_t offset = 0, length = 0;
+    if (!key.empty() && EnvelopeContentAtEnd(data, len, offset, length))
+      return DecryptInPlace(cipher->algo, key, iv, data, offset, length, b, plainLen);
   }
   if (cipher == nullptr) return kBadFormat;
   if (key.empty()) return kBadSignature;
   if (!AesCbc(false, cipher->algo, key, iv, plain) || !RemovePadding(plain)) return kBadSignature;
+  if (!plain.empty()) std::memcpy(data, plain.data(), plain.size());
+  plainLen = plain.size();
   return kOk;
 }
 

@@ -286,10 +286,9 @@ int32_t MP_CALL DecodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, char* 
   if (Data == nullptr || DataLen == nullptr || *DataLen < 1) return kBadParameters;
   std::lock_guard<std::mutex> hold(c->lock);
   if (!c->hasKey) return kNoPrivateKey;
-  Bytes& plain = c->buffers.body;
-  if (int32_t r = CmsOpenEnvelope(c->own, c->key.get(), Data, size_t(*DataLen), plain)) return r;
-  if (!plain.empty()) std::memcpy(Data, plain.data(), plain.size());
-  *DataLen = int32_t(plain.size());
+  size_t plain = 0;
+  if (int32_t r = CmsOpenEnvelope(c->own, c->key.get(), Data, size_t(*DataLen), c->buffers, plain)) return r;
+  *DataLen = int32_t(plain);
   if (Sender != nullptr) Sender[0] = '\0';
   return kOk;
 }
