@@ -231,14 +231,19 @@ TEST(MProFiles, CrlRevokesAndReplacesItsIssuersCrl) {
             0);
   EXPECT_EQ(alice->IncludeCRL((box.Dir() + "/none.crl").c_str()), -124);
   ASSERT_EQ(alice->IncludeCRL(empty.c_str()), 0);
+  const std::string crlDir = box.Dir() + "/CRL/";
+  // Listed when its last change is long past, as a listing kept from call to call would be.
+  fs::last_write_time(crlDir, fs::last_write_time(crlDir) - std::chrono::seconds(30));
+  std::vector<fs::path> before;
+  for (const auto& entry : fs::directory_iterator(crlDir)) before.push_back(entry.path());
   Bytes d = {1, 2};
   EXPECT_EQ(Encode(*alice, d, "bob"), 0);
   ASSERT_EQ(alice->IncludeCRL(revoking.c_str()), 0);
-  const std::string crlDir = box.Dir() + "/CRL/";
   std::vector<fs::path> kept;
   for (const auto& entry : fs::directory_iterator(crlDir)) kept.push_back(entry.path());
   ASSERT_EQ(kept.size(), 1u) << "the issuer's older CRL is gone";
   EXPECT_EQ(ReadText(kept[0].string()), ReadText(revoking));
+  EXPECT_NE(kept, before) << "the new CRL has a name of its own";
   d = {1, 2};
   EXPECT_EQ(Encode(*alice, d, "bob"), -208) << "revoked on the next operation";
 
