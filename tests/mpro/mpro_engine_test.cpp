@@ -11,6 +11,7 @@
 #include "engines/mpro/mpro_dll.h"
 #include "mpro_fixture.h"
 #include "platform/platform.h"
+#include "support/bytes.h"
 
 namespace fs = std::filesystem;
 using namespace mprotest;
@@ -70,7 +71,17 @@ TEST_P(MProTypes, SignVerifyEncodeDecode) {
   ASSERT_EQ(Encode(*bob, bobOnly, "bob"), 0);
   EXPECT_NE(Decode(*alice, bobOnly), 0) << "not a recipient";
   box[box.size() - 1] ^= 1;
+  const Bytes damaged = box;
   EXPECT_NE(Decode(*bob, box), 0) << "a changed envelope is refused";
+  EXPECT_EQ(box, damaged) << "and left as it was";
+  // Envelopes are written in place in chunks: lengths around a chunk's end.
+  for (size_t length : {32751, 32767, 32768, 32769, 98305}) {
+    const Bytes content = zk::suite::RandomBytes(length, uint32_t(length));
+    Bytes sealed = content;
+    ASSERT_EQ(Encode(*alice, sealed, "bob"), 0) << length;
+    ASSERT_EQ(Decode(*bob, sealed), 0) << length;
+    EXPECT_EQ(sealed, content) << length;
+  }
 }
 
 TEST_P(MProTypes, RecipientsAndArgumentsRefused) {
@@ -220,14 +231,25 @@ TEST(MProFiles, CrlRevokesAndReplacesItsIssuersCrl) {
             0);
   EXPECT_EQ(alice->IncludeCRL((box.Dir() + "/none.crl").c_str()), -124);
   ASSERT_EQ(alice->IncludeCRL(empty.c_str()), 0);
+  const std::string crlDir = box.Dir() + "/CRL/";
+  // Listed when its last change is long past, as a listing kept from call to call would be (where
+  // listings are kept: Windows lists every time and may refuse to set a directory's time).
+  const fs::path crlPath = fs::path(box.Dir()) / "CRL";
+  std::error_code ec;
+  fs::last_write_time(crlPath, fs::last_write_time(crlPath, ec) - std::chrono::seconds(30), ec);
+#ifndef _WIN32
+  ASSERT_FALSE(ec) << ec.message();
+#endif
+  std::vector<fs::path> before;
+  for (const auto& entry : fs::directory_iterator(crlDir)) before.push_back(entry.path());
   Bytes d = {1, 2};
   EXPECT_EQ(Encode(*alice, d, "bob"), 0);
   ASSERT_EQ(alice->IncludeCRL(revoking.c_str()), 0);
-  const std::string crlDir = box.Dir() + "/CRL/";
   std::vector<fs::path> kept;
   for (const auto& entry : fs::directory_iterator(crlDir)) kept.push_back(entry.path());
   ASSERT_EQ(kept.size(), 1u) << "the issuer's older CRL is gone";
   EXPECT_EQ(ReadText(kept[0].string()), ReadText(revoking));
+  EXPECT_NE(kept, before) << "the new CRL has a name of its own";
   d = {1, 2};
   EXPECT_EQ(Encode(*alice, d, "bob"), -208) << "revoked on the next operation";
 
@@ -410,6 +432,9 @@ TEST(MProX509, CmsInteroperatesWithOpenSsl) {
     Bytes sealed = data;
     ASSERT_EQ(Encode(*alice, sealed, "alice;bob"), 0);
     WriteBytes(d + "env", sealed);
+    // DER throughout: OpenSSL writing the envelope back in DER changes nothing (set order included).
+    ASSERT_EQ(Shell(cms + "-cmsout -outform DER -in " + d + "env -out " + d + "env.der"), "");
+    EXPECT_EQ(ReadBytes(d + "env.der"), sealed);
     for (const char* user : {"alice", "bob"}) {
       const std::string name = user;
       EXPECT_EQ(Shell(cms + "-decrypt -in " + d + "env -recip " + d + name + ".crt -inkey " + d + name + ".key -out " +

@@ -259,6 +259,43 @@ bool CertNameAndSerial(const std::string& der, std::string& subject, std::string
   return true;
 }
 
+bool IssuerAndSerialDer(const std::string& der, std::string& out) {
+  Node cert, issuer, number;
+  if (!Parse(reinterpret_cast<const uint8_t*>(der.data()), der.size(), cert) || !IssuerAndSerialOf(cert, issuer, number) ||
+      !issuer.Is(0x30) || !number.Is(0x02))
+    return false;
+  out = Tlv(0x30, std::string(reinterpret_cast<const char*>(issuer.raw), issuer.rawLength) +
+                      std::string(reinterpret_cast<const char*>(number.raw), number.rawLength));
+  return true;
+}
+
+bool EnvelopeContentAtEnd(const uint8_t* p, size_t len, size_t& offset, size_t& length) {
+  Node info;
+  std::vector<Node> f, wrapped, enveloped, content;
+  if (!Parse(p, len, info) || !Children(info, f) || f.size() != 2 || !f[1].Is(0xa0) || !Children(f[1], wrapped) ||
+      wrapped.size() != 1 || !Children(wrapped[0], enveloped) || enveloped.empty() || !enveloped.back().Is(0x30) ||
+      !Children(enveloped.back(), content) || content.size() != 3 || !content[2].Is(0x80))
+    return false;
+  offset = size_t(content[2].content - p);
+  length = content[2].length;
+  return offset + length == len;
+}
+
+std::string DerHeader(uint8_t tag, size_t n) {
+  std::string out(1, char(tag));
+  if (n < 0x80) {
+    out += char(n);
+  } else {
+    std::string digits;
+    for (size_t v = n; v != 0; v >>= 8) digits.insert(digits.begin(), char(v & 0xff));
+    out += char(0x80 | digits.size());
+    out += digits;
+  }
+  return out;
+}
+
+std::string Tlv(uint8_t tag, const std::string& content) { return DerHeader(tag, content.size()) + content; }
+
 bool ParseCrlDer(const uint8_t* p, size_t len, CrlParts& out) {
   Node crl;
   std::vector<Node> c, tbs;

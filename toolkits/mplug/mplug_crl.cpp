@@ -19,20 +19,6 @@ constexpr int64_t kCrlLifetime = 30 * 86400;
 const char kSha256WithRsa[] = "\x30\x0d\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x01\x0b\x05\x00";
 const char kCrlNumberOid[] = "\x06\x03\x55\x1d\x14";
 
-std::string Tlv(uint8_t tag, const std::string& content) {
-  std::string out(1, char(tag));
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out += char(n);
-  } else {
-    std::string digits;
-    for (size_t v = n; v != 0; v >>= 8) digits.insert(digits.begin(), char(v & 0xff));
-    out += char(0x80 | digits.size());
-    out += digits;
-  }
-  return out + content;
-}
-
 // A positive INTEGER, minimal.
 std::string Integer(uint64_t v) {
   std::string digits;

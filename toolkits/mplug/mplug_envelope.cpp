@@ -1,9 +1,11 @@
 // CMS (RFC 5652) EnvelopedData: a random AES-256 key and IV, the content in AES-256-CBC with
 // PKCS#7 padding, the key wrapped for every recipient with RSA PKCS#1 v1.5 key transport, each
-// recipient named by issuer and serial number. libksba writes and reads the structure; libgcrypt
-// does the cryptography. Envelopes of other writers in AES-128/192/256-CBC are read too.
+// recipient named by issuer and serial number. The envelope is written in DER by hand around the
+// content, encrypted in the caller's buffer (a megabyte copied costs as much as a tenth of its
+// encryption); libksba reads envelopes; libgcrypt does the cryptography. Envelopes of other writers in AES-128/192/256-CBC are read too.
 #include <ksba.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -14,6 +16,12 @@ namespace {
 
 constexpr const char* kAes256Cbc = "2.16.840.1.101.3.4.1.42";
 constexpr size_t kBlock = 16;
+constexpr size_t kChunk = 32768;  // a multiple of kBlock
+// Whole DER elements: the OIDs of envelopedData, data and aes256-CBC; rsaEncryption with NULL.
+const char kEnvelopedDataOid[] = "\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x07\x03";
+const char kDataOid[] = "\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x07\x01";
+const char kAes256CbcOid[] = "\x06\x09\x60\x86\x48\x01\x65\x03\x04\x01\x2a";
+const char kRsaEncryption[] = "\x30\x0d\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x01\x01\x05\x00";
 
 struct CipherOid {
   const char* oid;
@@ -52,12 +60,6 @@ bool AesCbc(bool encrypt, int algo, const Bytes& key, const uint8_t* iv, Bytes& 
                            : gcry_cipher_decrypt(h, buffer.data(), buffer.size(), nullptr, 0)) == 0;
   gcry_cipher_close(h);
   return ok;
-}
-
-// "(enc-val(rsa(a <wrapped key>)))" as libksba wants it, canonical.
-std::string EncVal(const Bytes& wrapped) {
-  return "(7:enc-val(3:rsa(1:a" + std::to_string(wrapped.size()) + ":" + std::string(wrapped.begin(), wrapped.end()) +
-         ")))";
 }
 
 Bytes WrappedKey(const unsigned char* encval) {
@@ -106,51 +108,116 @@ bool RemovePadding(Bytes& plain) {
   return true;
 }
 
+// Encrypts data[0, len) to data[shift, shift + len) in CBC order. Each chunk of the input is saved
+// before the output of the chunk ahead of it overwrites it: a cache-sized copy instead of moving
+// the whole content first.
+bool EncryptForward(EnvelopeBuffers& b, uint8_t* data, size_t len, size_t shift) {
+  const size_t chunk = std::max<size_t>(kChunk, (shift + kBlock - 1) / kBlock * kBlock);
+  b.chunks[0].resize(chunk);
+  b.chunks[1].resize(chunk);
+  uint8_t* current = b.chunks[0].data();
+  uint8_t* next = b.chunks[1].data();
+  std::memcpy(current, data, std::min(chunk, len));
+  for (size_t at = 0; at < len; at += chunk) {
+    const size_t n = std::min(chunk, len - at);
+    // The outputs so far end at shift + at <= at + chunk: the next chunk is still whole.
+    if (at + n < len) std::memcpy(next, data + at + n, std::min(chunk, len - at - n));
+    if (gcry_cipher_encrypt(b.cbc.h, data + shift + at, n, current, n) != 0) return false;
+    std::swap(current, next);
+  }
+  return true;
+}
+
+// The RecipientInfos SET: for each certificate { 0, issuerAndSerialNumber, rsaEncryption, the
+// wrapped key }, in DER order.
+int32_t RecipientInfos(const std::vector<Cert>& recipients, const Bytes& key, KeySource& random, std::string& out) {
+  std::vector<std::string> infos;
+  for (const Cert& cert : recipients) {
+    std::string rid;
+    Bytes wrapped;
+    if (!IssuerAndSerialDer(cert.Image, rid)) return kBadFormat;
+    if (!RsaEncrypt(cert.KeyText, key, random, wrapped)) return kCryptoFailure;
+    infos.push_back(Tlv(0x30, Tlv(0x02, std::string(1, '\0')) + rid + std::string(kRsaEncryption, sizeof kRsaEncryption - 1) +
+                                  Tlv(0x04, std::string(wrapped.begin(), wrapped.end()))));
+  }
+  std::sort(infos.begin(), infos.end());
+  std::string set;
+  for (const std::string& info : infos) set += info;
+  out = Tlv(0x31, set);
+  return kOk;
+}
+
+// ContentInfo { envelopedData, [0] EnvelopedData { 0, infos, { data, aes256-CBC iv, [0] content } } }
+// in DER up to the first byte of the encrypted content, whose length is known beforehand.
+std::string EnvelopeHeader(const std::string& infos, const Bytes& iv, size_t contentLength) {
+  std::string part = std::string(kDataOid, sizeof kDataOid - 1) +
+                     Tlv(0x30, std::string(kAes256CbcOid, sizeof kAes256CbcOid - 1) +
+                                   Tlv(0x04, std::string(iv.begin(), iv.end()))) +
+                     DerHeader(0x80, contentLength);
+  part = DerHeader(0x30, part.size() + contentLength) + part;
+  part = Tlv(0x02, std::string(1, '\0')) + infos + part;
+  part = DerHeader(0x30, part.size() + contentLength) + part;
+  part = DerHeader(0xa0, part.size() + contentLength) + part;
+  part = std::string(kEnvelopedDataOid, sizeof kEnvelopedDataOid - 1) + part;
+  return DerHeader(0x30, part.size() + contentLength) + part;
+}
+
+// The content at data[offset, offset + length) decrypted to data[0, ...), chunk by chunk through a
+// small buffer. The last block is decrypted first: a bad padding refuses the envelope before any
+// byte of it is overwritten.
+int32_t DecryptInPlace(int algo, const Bytes& key, const uint8_t* iv, uint8_t* data, size_t offset, size_t length,
+                       EnvelopeBuffers& b, size_t& plainLen) {
+  if (length == 0 || length % kBlock != 0) return kBadSignature;
+  const uint8_t* content = data + offset;
+  Bytes last(content + length - kBlock, content + length);
+  if (!AesCbc(false, algo, key, length > kBlock ? content + length - 2 * kBlock : iv, last) || !RemovePadding(last))
+    return kBadSignature;
+  gcry_cipher_hd_t h = nullptr;
+  bool ok = gcry_cipher_open(&h, algo, GCRY_CIPHER_MODE_CBC, 0) == 0 &&
+            gcry_cipher_setkey(h, key.data(), key.size()) == 0 && gcry_cipher_setiv(h, iv, kBlock) == 0;
+  b.chunks[0].resize(kChunk);
+  for (size_t at = 0; ok && at < length; at += kChunk) {
+    const size_t n = std::min(kChunk, length - at);
+    std::memcpy(b.chunks[0].data(), content + at, n);
+    ok = gcry_cipher_decrypt(h, data + at, n, b.chunks[0].data(), n) == 0;
+  }
+  gcry_cipher_close(h);
+  if (!ok) return kCryptoFailure;
+  plainLen = length - (kBlock - last.size());
+  return kOk;
+}
+
 }  // namespace
 
-int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b) {
+int32_t CmsEnvelope(const std::vector<Cert>& recipients, uint8_t* data, size_t len, size_t capacity,
+                    EnvelopeBuffers& b, size_t& outLen) {
   InitLibrary();
   Bytes key(32), iv(kBlock);
   if (!b.random.Fill(key.data(), key.size())) return kCryptoFailure;
   gcry_create_nonce(iv.data(), iv.size());
-  const uint8_t pad = uint8_t(kBlock - len % kBlock);
-  b.body.assign(data, data + len);
-  b.body.insert(b.body.end(), pad, pad);
   // The handle is kept: opening one polls the system under libgcrypt's random pool lock.
   if (b.cbc.h == nullptr && gcry_cipher_open(&b.cbc.h, GCRY_CIPHER_AES256, GCRY_CIPHER_MODE_CBC, 0) != 0) {
     b.cbc.h = nullptr;
     return kCryptoFailure;
   }
-  if (gcry_cipher_setkey(b.cbc.h, key.data(), key.size()) != 0 || gcry_cipher_setiv(b.cbc.h, iv.data(), kBlock) != 0 ||
-      gcry_cipher_encrypt(b.cbc.h, b.body.data(), b.body.size(), nullptr, 0) != 0)
+  if (gcry_cipher_setkey(b.cbc.h, key.data(), key.size()) != 0 || gcry_cipher_setiv(b.cbc.h, iv.data(), kBlock) != 0)
     return kCryptoFailure;
-
-  // libksba copies the encrypted content from the reader into the structure.
-  Ksba k;
-  b.out.clear();
-  b.out.reserve(b.body.size() + 1024 * recipients.size() + 1024);
-  bool ok = ksba_cms_new(&k.cms) == 0 && ksba_writer_new(&k.writer) == 0 &&
-            ksba_writer_set_cb(k.writer, AppendTo, &b.out) == 0 && ksba_reader_new(&k.reader) == 0 &&
-            ksba_reader_set_mem(k.reader, b.body.data(), b.body.size()) == 0 &&
-            ksba_cms_set_reader_writer(k.cms, k.reader, k.writer) == 0 &&
-            ksba_cms_set_content_type(k.cms, 0, KSBA_CT_ENVELOPED_DATA) == 0 &&
-            ksba_cms_set_content_type(k.cms, 1, KSBA_CT_DATA) == 0 &&
-            ksba_cms_set_content_enc_algo(k.cms, kAes256Cbc, iv.data(), iv.size()) == 0;
-  for (size_t i = 0; ok && i < recipients.size(); ++i) {
-    ksba_cert_t c = nullptr;
-    ok = ksba_cert_new(&c) == 0;
-    if (ok) k.certs.push_back(c);
-    Bytes wrapped;
-    ok = ok && ksba_cert_init_from_mem(c, recipients[i].Image.data(), recipients[i].Image.size()) == 0 &&
-         ksba_cms_add_recipient(k.cms, c) == 0 && RsaEncrypt(recipients[i].KeyText, key, b.random, wrapped);
-    ok = ok && ksba_cms_set_enc_val(k.cms, int(i), reinterpret_cast<const unsigned char*>(EncVal(wrapped).data())) == 0;
-  }
-  ksba_stop_reason_t reason = KSBA_SR_NONE;
-  while (ok && reason != KSBA_SR_READY) ok = ksba_cms_build(k.cms, &reason) == 0;
-  return ok ? kOk : kCryptoFailure;
+  std::string infos;
+  if (int32_t r = RecipientInfos(recipients, key, b.random, infos)) return r;
+  const size_t padded = len + kBlock - len % kBlock;
+  const std::string header = EnvelopeHeader(infos, iv, padded);
+  if (padded > capacity || header.size() > capacity - padded) return kTooLong;
+  // Everything that can fail is done: the content is encrypted behind the header, in the caller's buffer.
+  std::memset(data + len, int(padded - len), padded - len);
+  if (!EncryptForward(b, data, padded, header.size())) return kCryptoFailure;
+  std::memcpy(data, header.data(), header.size());
+  outLen = header.size() + padded;
+  return kOk;
 }
 
-int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain) {
+int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, size_t len, EnvelopeBuffers& b,
+                        size_t& plainLen) {
+  const uint8_t* in = data;
   InitLibrary();
   // Every byte belongs to the structure: a cut-short or extended envelope is not one.
   if (!IsOneBerElement(in, len)) return kBadFormat;
@@ -159,8 +226,8 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* 
   if (ksba_cert_new(&ownCert) != 0) return kCryptoFailure;
   k.certs.push_back(ownCert);
   if (ksba_cert_init_from_mem(ownCert, own.Image.data(), own.Image.size()) != 0) return kBadFormat;
+  Bytes& plain = b.body;
   plain.clear();
-  plain.reserve(len);
   bool ok = ksba_reader_new(&k.reader) == 0 && ksba_reader_set_mem(k.reader, in, len) == 0 &&
             ksba_writer_new(&k.writer) == 0 && ksba_writer_set_cb(k.writer, AppendTo, &plain) == 0 &&
             ksba_cms_new(&k.cms) == 0 && ksba_cms_set_reader_writer(k.cms, k.reader, k.writer) == 0;
@@ -191,10 +258,16 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* 
       if (!RsaDecrypt(privateKey, WrappedKey(encval.get()), key) || key.size() != cipher->keyLen) key.clear();
     }
     if (!addressed) return kNotRecipient;
+    // The usual layout is decrypted where it lies, without libksba copying the content out.
+    size_t offset = 0, length = 0;
+    if (!key.empty() && EnvelopeContentAtEnd(data, len, offset, length))
+      return DecryptInPlace(cipher->algo, key, iv, data, offset, length, b, plainLen);
   }
   if (cipher == nullptr) return kBadFormat;
   if (key.empty()) return kBadSignature;
   if (!AesCbc(false, cipher->algo, key, iv, plain) || !RemovePadding(plain)) return kBadSignature;
+  if (!plain.empty()) std::memcpy(data, plain.data(), plain.size());
+  plainLen = plain.size();
   return kOk;
 }
 

@@ -129,6 +129,14 @@ struct SignedParts {
 int32_t ReadSignedData(const uint8_t* sig, size_t len, SignedParts& out);
 // The subject Name element and the serial's content octets of a certificate.
 bool CertNameAndSerial(const std::string& der, std::string& subject, std::string& serial);
+// IssuerAndSerialNumber of a certificate, DER, as a recipient is named in an envelope.
+bool IssuerAndSerialDer(const std::string& der, std::string& out);
+// Where an envelope's encrypted content lies when it is one primitive element that ends the
+// envelope (definite lengths throughout, nothing after it); false for any other layout.
+bool EnvelopeContentAtEnd(const uint8_t* p, size_t len, size_t& offset, size_t& length);
+// A DER tag and length for n content bytes; a whole element.
+std::string DerHeader(uint8_t tag, size_t n);
+std::string Tlv(uint8_t tag, const std::string& content);
 // The parts of a DER CRL whose every field outside tbsCertList is as it must be (mplug_ber.cpp).
 struct CrlParts {
   const uint8_t* tbs = nullptr;
@@ -166,14 +174,19 @@ struct CbcHandle {
   ~CbcHandle() { gcry_cipher_close(h); }
 };
 struct EnvelopeBuffers {
-  Bytes body, out;
+  Bytes body;
+  Bytes chunks[2];  // the content's next chunks, saved while the envelope is written in place
   KeySource random;
   CbcHandle cbc;
 };
-// CMS EnvelopedData of the data for the certificates (AES-256-CBC, RSA key transport) in b.out.
-int32_t CmsEnvelope(const std::vector<Cert>& recipients, const uint8_t* data, size_t len, EnvelopeBuffers& b);
-// kOk with the content in plain, kNotRecipient, kBadFormat, or kBadSignature when it does not decrypt.
-int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, const uint8_t* in, size_t len, Bytes& plain);
+// CMS EnvelopedData (DER) of the data for the certificates (AES-256-CBC, RSA key transport), in
+// place of the data: kTooLong (the data untouched) when it would not fit in `capacity` bytes.
+int32_t CmsEnvelope(const std::vector<Cert>& recipients, uint8_t* data, size_t len, size_t capacity,
+                    EnvelopeBuffers& b, size_t& outLen);
+// kOk with the content in place of the envelope (plainLen bytes), kNotRecipient, kBadFormat, or
+// kBadSignature when it does not decrypt; on failure the envelope is left as it was.
+int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, size_t len, EnvelopeBuffers& b,
+                        size_t& plainLen);
 // RSA PKCS#1 v1.5 encryption, the padding's random bytes from `random`; `out` as long as the modulus.
 bool RsaEncrypt(const std::string& publicText, const Bytes& plain, KeySource& random, Bytes& out);
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain);

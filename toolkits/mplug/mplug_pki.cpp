@@ -6,6 +6,10 @@
 #include <system_error>
 #include <map>
 #include <mutex>
+#include <ctime>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "mplug_internal.h"
 #include "standin.h"
@@ -80,7 +84,28 @@ bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit) {
   return ok;
 }
 
-std::vector<std::string> CrlFiles(const std::string& dir) {
+namespace {
+
+#ifndef _WIN32
+// A directory's listing, kept while the directory's change times are as they were and were
+// already some seconds old when it was listed: every file system here marks a directory changed
+// when a name is added or removed, but some only to the second or two.
+struct Listing {
+  struct timespec mtime {}, ctime {};
+  std::vector<std::string> files;
+};
+struct Listings {
+  std::mutex lock;
+  std::map<std::string, Listing> byDir;
+};
+Listings& KeptListings() {
+  static standin::Immortal<Listings> all;
+  return all.get();
+}
+bool Same(const struct timespec& a, const struct timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+#endif
+
+std::vector<std::string> ListCrlFiles(const std::string& dir) {
   // The engine names them "crl<number>.pem"; only those present are read.
   std::vector<std::string> out;
   std::error_code ec;
@@ -90,6 +115,34 @@ std::vector<std::string> CrlFiles(const std::string& dir) {
       out.push_back(it->path().string());
   }
   return out;
+}
+
+}  // namespace
+
+std::vector<std::string> CrlFiles(const std::string& dir) {
+#ifdef _WIN32
+  return ListCrlFiles(dir);
+#else
+  constexpr time_t kSettled = 3;  // seconds
+  struct stat st;
+  if (::stat(FilePath(dir).c_str(), &st) != 0) return {};
+  Listings& kept = KeptListings();
+  {
+    std::lock_guard<std::mutex> hold(kept.lock);
+    auto it = kept.byDir.find(dir);
+    if (it != kept.byDir.end() && Same(it->second.mtime, st.st_mtim) && Same(it->second.ctime, st.st_ctim))
+      return it->second.files;
+  }
+  std::vector<std::string> files = ListCrlFiles(dir);
+  const time_t now = ::time(nullptr);
+  // A name added later then moves the time of change on to a value of its own.
+  if (now - st.st_mtim.tv_sec >= kSettled) {
+    std::lock_guard<std::mutex> hold(kept.lock);
+    if (kept.byDir.size() >= 64) kept.byDir.clear();
+    kept.byDir[dir] = Listing{st.st_mtim, st.st_ctim, files};
+  }
+  return files;
+#endif
 }
 
 bool WriteWhole(const std::string& path, const std::string& text) {

@@ -273,11 +273,9 @@ int32_t MP_CALL EncodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, const 
   }
   if (recipients.empty()) return kBadParameters;
   const size_t len = size_t(*DataLen);
-  if (int32_t r = CmsEnvelope(recipients, Data, len, c->buffers)) return r;
-  const Bytes& out = c->buffers.out;
-  if (out.size() > len + size_t(kMaxEncodeAddition)) return kTooLong;
-  std::memcpy(Data, out.data(), out.size());
-  *DataLen = int32_t(out.size());
+  size_t sealed = 0;
+  if (int32_t r = CmsEnvelope(recipients, Data, len, len + size_t(kMaxEncodeAddition), c->buffers, sealed)) return r;
+  *DataLen = int32_t(sealed);
   return kOk;
 }
 
@@ -288,10 +286,9 @@ int32_t MP_CALL DecodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, char* 
   if (Data == nullptr || DataLen == nullptr || *DataLen < 1) return kBadParameters;
   std::lock_guard<std::mutex> hold(c->lock);
   if (!c->hasKey) return kNoPrivateKey;
-  Bytes& plain = c->buffers.body;
-  if (int32_t r = CmsOpenEnvelope(c->own, c->key.get(), Data, size_t(*DataLen), plain)) return r;
-  if (!plain.empty()) std::memcpy(Data, plain.data(), plain.size());
-  *DataLen = int32_t(plain.size());
+  size_t plain = 0;
+  if (int32_t r = CmsOpenEnvelope(c->own, c->key.get(), Data, size_t(*DataLen), c->buffers, plain)) return r;
+  *DataLen = int32_t(plain);
   if (Sender != nullptr) Sender[0] = '\0';
   return kOk;
 }

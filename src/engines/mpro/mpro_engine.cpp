@@ -68,6 +68,16 @@ const std::map<int32_t, const char*>& Texts() {
   return texts;
 }
 
+// Equal names, "\\" and "/" taken as the same separator.
+bool SameButSeparators(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const bool separators = (a[i] == '/' || a[i] == '\\') && (b[i] == '/' || b[i] == '\\');
+    if (a[i] != b[i] && !separators) return false;
+  }
+  return true;
+}
+
 bool ExpandedPosition(size_t Position, int Kind) {
   switch (Position) {
     case 1: case 2: case 3: case 7: case 8: case 9: case 10: case 18: case 23: case 25: case 26: return true;
@@ -188,10 +198,25 @@ std::string TMPro1CryptoEngine::Location() const {
 
 // Paths reach the plug-in as this system names them (on Windows unchanged).
 std::vector<std::string> TMPro1CryptoEngine::Values() const {
+  {
+    std::lock_guard<std::mutex> hold(valuesCache_.lock);
+    if (!valuesCache_.values.empty() && valuesCache_.params == ParamValues_) return valuesCache_.values;
+  }
   std::vector<std::string> v;
+  bool exact = true;
   for (size_t i = 0; i < ParamCount(); ++i) {
     const std::string value = ParamValue(i);
-    v.push_back(ExpandedPosition(i + 1, kind_) && !value.empty() ? platform::NativePath(value) : value);
+    if (!ExpandedPosition(i + 1, kind_) || value.empty()) {
+      v.push_back(value);
+      continue;
+    }
+    v.push_back(platform::NativePath(value));
+    exact = exact && SameButSeparators(v.back(), value) && platform::PathExists(v.back());
+  }
+  if (exact) {
+    std::lock_guard<std::mutex> hold(valuesCache_.lock);
+    valuesCache_.params = ParamValues_;
+    valuesCache_.values = v;
   }
   return v;
 }

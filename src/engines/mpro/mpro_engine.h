@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,14 @@ class TMPro1CryptoEngine : public TCryptoEngine {
 
   int kind_;
   std::unique_ptr<mpro::TMProDLL> binding_;
+  // The plug-in's parameter list of the last call, kept while the parameters are unchanged and
+  // every path in it named an existing file or directory exactly: mapping those paths again would
+  // give the same names, at a file-system look-up each per call.
+  struct ValuesCache {
+    std::mutex lock;
+    std::vector<std::string> params, values;
+  };
+  mutable ValuesCache valuesCache_;
 };
 
 class TMProWinCryptoEngine : public TMPro1CryptoEngine {
