@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <new>
 #include <utility>
 
@@ -43,6 +44,17 @@ int Hook(const char* function);
 int Control(const char* command);
 // True when the key device is attached; counts as one presence query (see "detach <device> <n>").
 bool DeviceAttached(const char* device);
+
+// The UTC calendar fields of a time, on either system (gmtime is not thread-safe).
+inline std::tm UtcCalendar(std::time_t t) {
+  std::tm tm{};
+#if defined(_WIN32)
+  gmtime_s(&tm, &t);
+#else
+  gmtime_r(&t, &tm);
+#endif
+  return tm;
+}
 
 }  // namespace standin
 

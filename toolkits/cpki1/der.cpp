@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cpki1_internal.h"
+#include "standin.h"
 
 namespace cpki1::der {
 
@@ -122,12 +123,7 @@ Bytes Bits(const Bytes& value, int unusedBits) {
 }
 
 Bytes Time(std::time_t t) {
-  std::tm tm{};
-#if defined(_WIN32)
-  gmtime_s(&tm, &t);
-#else
-  gmtime_r(&t, &tm);
-#endif
+  const std::tm tm = standin::UtcCalendar(t);
   char buf[32];
   const int year = tm.tm_year + 1900;
   if (year >= 1950 && year < 2050) {

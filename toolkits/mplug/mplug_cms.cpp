@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "mplug_internal.h"
+#include "standin.h"
 
 namespace mplug {
 namespace {
@@ -59,12 +60,7 @@ int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t l
     if (ok && reason == KSBA_SR_BEGIN_DATA) {
       ksba_isotime_t now;
       const std::time_t t = std::time(nullptr);
-      std::tm tm{};
-#if defined(_WIN32)
-      gmtime_s(&tm, &t);
-#else
-      gmtime_r(&t, &tm);
-#endif
+      const std::tm tm = standin::UtcCalendar(t);
       std::strftime(now, sizeof now, "%Y%m%dT%H%M%S", &tm);
       ok = ksba_cms_set_message_digest(cms, 0, digest.data(), digest.size()) == 0 &&
            ksba_cms_set_signing_time(cms, 0, now) == 0;

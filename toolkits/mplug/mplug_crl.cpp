@@ -33,12 +33,7 @@ std::string Integer(uint64_t v) {
 // UTCTime through 2049, GeneralizedTime after, as RFC 5280 requires.
 std::string Time(int64_t seconds) {
   const std::time_t t = std::time_t(seconds);
-  std::tm tm{};
-#if defined(_WIN32)
-  gmtime_s(&tm, &t);
-#else
-  gmtime_r(&t, &tm);
-#endif
+  const std::tm tm = standin::UtcCalendar(t);
   char buf[20];
   const bool utc = tm.tm_year + 1900 < 2050;
   std::strftime(buf, sizeof buf, utc ? "%y%m%d%H%M%SZ" : "%Y%m%d%H%M%SZ", &tm);

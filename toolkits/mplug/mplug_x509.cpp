@@ -25,12 +25,7 @@ void HashInto(void* md, const void* data, size_t len) { gcry_md_write(static_cas
 
 std::string IsoTime(int64_t seconds) {
   const std::time_t t = std::time_t(seconds);
-  std::tm tm{};
-#if defined(_WIN32)
-  gmtime_s(&tm, &t);
-#else
-  gmtime_r(&t, &tm);
-#endif
+  const std::tm tm = standin::UtcCalendar(t);
   char buf[20];
   std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%S", &tm);
   return buf;
