@@ -230,6 +230,14 @@ int32_t TMPro1CryptoEngine::WorkSize() const {
   return size > 0 && size < (1 << 26) ? int32_t(size) + 1 : 1 << 16;
 }
 
+std::unique_ptr<char[]> TMPro1CryptoEngine::AnswerBuffer() const {
+  const size_t size = size_t(WorkSize());
+  std::unique_ptr<char[]> out(new char[size]);
+  out[0] = '\0';
+  out[size - 1] = '\0';
+  return out;
+}
+
 bool TMPro1CryptoEngine::SubjectAttribute(const std::string& Subject, const std::string& Name, std::string& Value) {
   int found = 0;
   size_t at = 0;
@@ -263,10 +271,10 @@ int32_t TMPro1CryptoEngine::ReadSubject(const std::string& File, std::string& Su
   std::vector<std::string> values(ParamCount());
   values[0] = File;
   values[kLocationPos - 1] = Value(kLocationPos);
-  std::string out(size_t(WorkSize()), '\0');
-  const int32_t r = binding_->Call(values, [&](MPHANDLE h) { return binding_->Api().GetCurrentUID(h, out.data()); });
+  const std::unique_ptr<char[]> out = AnswerBuffer();
+  const int32_t r = binding_->Call(values, [&](MPHANDLE h) { return binding_->Api().GetCurrentUID(h, out.get()); });
   if (r != kOk) return r;
-  Subject = out.c_str();
+  Subject = out.get();
   return kOk;
 }
 
@@ -291,10 +299,10 @@ int32_t TMPro1CryptoEngine::ResolveUID(const std::string& UID, std::string& File
 }
 
 int32_t TMPro1CryptoEngine::FetchCurrentUID(std::string& UID) {
-  std::string out(size_t(WorkSize()), '\0');
-  const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) { return binding_->Api().GetCurrentUID(h, out.data()); });
+  const std::unique_ptr<char[]> out = AnswerBuffer();
+  const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) { return binding_->Api().GetCurrentUID(h, out.get()); });
   if (r != kOk) return r;
-  return AnswerToUID(out.c_str(), UID);
+  return AnswerToUID(out.get(), UID);
 }
 
 int32_t TMPro1CryptoEngine::GetCurrentUID(char* UID) {
@@ -351,9 +359,9 @@ int32_t TMPro1CryptoEngine::DecodeData(uint8_t* Data, int32_t* DataLen, char* Se
   return Capture("TMProCryptoEngine.DecodeData:", kException, [&] {
     if (int32_t r = GetCryptoAPI()) return r;
     if (Data == nullptr || DataLen == nullptr || *DataLen < 1 || SenderUID == nullptr) return kBadArgument;
-    std::string sender(size_t(WorkSize()), '\0');
+    const std::unique_ptr<char[]> sender = AnswerBuffer();
     const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) {
-      return binding_->Api().DecodeData(h, Data, DataLen, sender.data());
+      return binding_->Api().DecodeData(h, Data, DataLen, sender.get());
     });
     // The sender is not known to the caller in this system: never leave the buffer undefined.
     SenderUID[0] = '\0';
@@ -383,13 +391,13 @@ int32_t TMPro1CryptoEngine::VerifyData(const uint8_t* Data, int32_t DataLen, con
     if (Data == nullptr || DataLen < 1 || Signature == nullptr || SignatureLen < 1 || SignerUID == nullptr)
       return kBadArgument;
     int32_t len = DataLen;
-    std::string signer(size_t(WorkSize()), '\0');
+    const std::unique_ptr<char[]> signer = AnswerBuffer();
     const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) {
-      return binding_->Api().VerifyData(h, Data, &len, Signature, SignatureLen, signer.data());
+      return binding_->Api().VerifyData(h, Data, &len, Signature, SignatureLen, signer.get());
     });
     if (r != kOk) return r;
     std::string uid;
-    if (int32_t u = AnswerToUID(signer.c_str(), uid)) return u;
+    if (int32_t u = AnswerToUID(signer.get(), uid)) return u;
     return CopyUID(uid, SignerUID);
   });
 }
@@ -492,11 +500,11 @@ int32_t TMPro1CryptoEngine::IncludeCRL(const char* FileName) {
     if (!platform::IsDirectory(dir)) platform::MakeDirectory(dir);
     if (!platform::IsDirectory(dir)) return kNoCrlDir;
     auto issuerOf = [&](const std::string& crl, std::string& issuer) {
-      std::string out(size_t(WorkSize()), '\0');
+      const std::unique_ptr<char[]> out = AnswerBuffer();
       const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) {
-        return binding_->Api().GetCRLIssuerName(h, platform::NativePath(crl).c_str(), out.data());
+        return binding_->Api().GetCRLIssuerName(h, platform::NativePath(crl).c_str(), out.get());
       });
-      issuer = out.c_str();
+      issuer = out.get();
       return r == kOk && !issuer.empty();
     };
     std::string issuer;
