@@ -219,6 +219,43 @@ TEST(MProFiles, IncludePublicKeyKeepsBackupsAndLosesNothing) {
   EXPECT_FALSE(fs::exists(box.CertDir() + "bob.pem"));
 }
 
+TEST(MProFiles, KeptFilesGiveWayToChanges) {
+  // Files long unchanged are read once and kept; a file rewritten in place is read again.
+  Sandbox box, other;
+  box.AddUser("alice");
+  box.AddUser("bob");
+  other.AddUser("bob");
+  auto alice = EngineFor("M-Pro v2.x", box, "alice");
+  auto bob = EngineFor("M-Pro v2.x", box, "bob");
+  const auto rewrite = [](const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  };
+  const std::string ownCa = ReadText(box.CaCert()), ownBob = ReadText(box.CertDir() + "bob.pem");
+  std::error_code ec;
+  for (const std::string& path : {box.CaCert(), box.CertDir() + "bob.pem"})
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::seconds(30), ec);
+  const Bytes data = {1, 2, 3};
+  const Signed s = Sign(*alice, data);
+  ASSERT_EQ(s.code, 0);
+  std::string signer;
+  Bytes d = data;
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(Verify(*bob, data, s.signature, signer), 0);
+    d = data;
+    ASSERT_EQ(Encode(*alice, d, "bob"), 0);
+  }
+  rewrite(box.CaCert(), ReadText(other.CaCert()));
+  EXPECT_EQ(Verify(*bob, data, s.signature, signer), -202) << "another authority now";
+  rewrite(box.CaCert(), ownCa);
+  EXPECT_EQ(Verify(*bob, data, s.signature, signer), 0);
+  rewrite(box.CertDir() + "bob.pem", ReadText(other.CertDir() + "bob.pem"));
+  d = data;
+  EXPECT_EQ(Encode(*alice, d, "bob"), -202) << "bob's certificate of another authority now";
+  rewrite(box.CertDir() + "bob.pem", ownBob);
+  d = data;
+  EXPECT_EQ(Encode(*alice, d, "bob"), 0);
+}
+
 TEST(MProFiles, CrlRevokesAndReplacesItsIssuersCrl) {
   Sandbox box;
   box.AddUser("alice");

@@ -5,6 +5,7 @@
 #include <gcrypt.h>
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,6 +61,19 @@ bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit);
 bool WriteWhole(const std::string& path, const std::string& text);
 // The CRL files of a CRL directory ("crl*.pem").
 std::vector<std::string> CrlFiles(const std::string& dir);
+#ifndef _WIN32
+// What tells one state of a file or directory from another: its identity, size and change times.
+// `settled` when the modification time was some seconds old already: a file system that keeps
+// times only to the second or two then still gives any later change a time of its own.
+struct FileState {
+  uint64_t device = 0, inode = 0;
+  int64_t size = 0;
+  struct timespec mtime {}, ctime {};
+  bool settled = false;
+  bool operator==(const FileState& o) const;
+};
+bool StateOf(const std::string& path, FileState& state);
+#endif
 std::string Canonical(gcry_sexp_t s);
 bool ParseCanonical(const std::string& text, Sexp& out);
 
@@ -120,7 +134,7 @@ bool CertificateShapeValid(const std::string& der);
 // The parts of a detached SignedData whose every field outside the signed parts is as it must be:
 // one SHA-256 signer named by issuer and serial of the one certificate carried, nothing else.
 struct SignedParts {
-  std::string certificate;  // the signer's, DER
+  std::string certificate;  // the signer's, DER, its own fields not yet checked (ParseCert does)
   Bytes signedAttributes;   // as hashed (a SET)
   Bytes messageDigest;      // the data's SHA-256, as the signed attributes carry it
   Bytes signature;

@@ -87,11 +87,10 @@ bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit) {
 namespace {
 
 #ifndef _WIN32
-// A directory's listing, kept while the directory's change times are as they were and were
-// already some seconds old when it was listed: every file system here marks a directory changed
-// when a name is added or removed, but some only to the second or two.
+// A directory's listing, kept while the directory's state is as it was (every file system here
+// marks a directory changed when a name is added or removed).
 struct Listing {
-  struct timespec mtime {}, ctime {};
+  FileState state;
   std::vector<std::string> files;
 };
 struct Listings {
@@ -119,27 +118,40 @@ std::vector<std::string> ListCrlFiles(const std::string& dir) {
 
 }  // namespace
 
+#ifndef _WIN32
+bool FileState::operator==(const FileState& o) const {
+  return device == o.device && inode == o.inode && size == o.size && Same(mtime, o.mtime) && Same(ctime, o.ctime);
+}
+
+bool StateOf(const std::string& path, FileState& state) {
+  constexpr time_t kSettled = 3;  // seconds
+  struct stat st;
+  if (::stat(FilePath(path).c_str(), &st) != 0) return false;
+  state = FileState{uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size), st.st_mtim, st.st_ctim, false};
+  const time_t now = ::time(nullptr);
+  state.settled = now - st.st_mtim.tv_sec >= kSettled;
+  return true;
+}
+#endif
+
 std::vector<std::string> CrlFiles(const std::string& dir) {
 #ifdef _WIN32
   return ListCrlFiles(dir);
 #else
-  constexpr time_t kSettled = 3;  // seconds
-  struct stat st;
-  if (::stat(FilePath(dir).c_str(), &st) != 0) return {};
+  FileState state;
+  if (!StateOf(dir, state)) return {};
   Listings& kept = KeptListings();
   {
     std::lock_guard<std::mutex> hold(kept.lock);
     auto it = kept.byDir.find(dir);
-    if (it != kept.byDir.end() && Same(it->second.mtime, st.st_mtim) && Same(it->second.ctime, st.st_ctim))
-      return it->second.files;
+    if (it != kept.byDir.end() && it->second.state == state) return it->second.files;
   }
   std::vector<std::string> files = ListCrlFiles(dir);
-  const time_t now = ::time(nullptr);
   // A name added later then moves the time of change on to a value of its own.
-  if (now - st.st_mtim.tv_sec >= kSettled) {
+  if (state.settled) {
     std::lock_guard<std::mutex> hold(kept.lock);
     if (kept.byDir.size() >= 64) kept.byDir.clear();
-    kept.byDir[dir] = Listing{st.st_mtim, st.st_ctim, files};
+    kept.byDir[dir] = Listing{state, files};
   }
   return files;
 #endif

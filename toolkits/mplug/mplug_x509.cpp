@@ -197,10 +197,59 @@ int32_t ParseCertOnce(const std::string& der, Cert& cert) {
 
 }  // namespace
 
-int32_t ReadCert(const std::string& path, Cert& cert) {
+namespace {
+
+#ifndef _WIN32
+// Certificate files read before, by path, while the file's state is as it was: every operation
+// reads the authority's and the correspondents' files again, at four system calls each.
+struct KeptCert {
+  FileState state;
+  Cert cert;
+};
+struct KeptCerts {
+  std::mutex lock;
+  std::map<std::string, KeptCert> byPath;
+};
+
+KeptCerts& Kept() {
+  static standin::Immortal<KeptCerts> kept;
+  return kept.get();
+}
+#endif
+
+int32_t ReadCertFile(const std::string& path, Cert& cert) {
   Bytes bytes;
   if (!ReadWholeFile(path, bytes, 64 * 1024)) return kFileNotFound;
-  return ParseCert(std::string(bytes.begin(), bytes.end()), cert);
+  return ParseCert(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), cert);
+}
+
+}  // namespace
+
+int32_t ReadCert(const std::string& path, Cert& cert) {
+#ifdef _WIN32
+  return ReadCertFile(path, cert);
+#else
+  constexpr size_t kKept = 512;
+  FileState state;
+  if (!StateOf(path, state)) return kFileNotFound;
+  KeptCerts& kept = Kept();
+  {
+    std::lock_guard<std::mutex> hold(kept.lock);
+    auto it = kept.byPath.find(path);
+    if (it != kept.byPath.end() && it->second.state == state) {
+      cert = it->second.cert;
+      return kOk;
+    }
+  }
+  if (int32_t r = ReadCertFile(path, cert)) return r;
+  // Changed since the state was taken: kept under the older state, so read again next time.
+  if (state.settled) {
+    std::lock_guard<std::mutex> hold(kept.lock);
+    if (kept.byPath.size() >= kKept) kept.byPath.clear();
+    kept.byPath[path] = KeptCert{state, cert};
+  }
+  return kOk;
+#endif
 }
 
 bool CertSignedBy(const Cert& cert, const Cert& issuer) {
