@@ -104,7 +104,11 @@ Cache& Contexts() {
 // The kind and every value, each ending with a zero: no two parameter sets and no two kinds
 // share a key, and values are compared exactly.
 std::string CacheKey(int kind, const std::vector<std::string>& values) {
-  std::string key(1, char('0' + kind));
+  size_t size = 2;
+  for (const std::string& v : values) size += v.size() + 1;
+  std::string key;
+  key.reserve(size);
+  key += char('0' + kind);
   key += '\0';
   for (const std::string& v : values) {
     key += v;
@@ -166,9 +170,15 @@ TMProDLL::TMProDLL(int Kind) : kind_(Kind) {
 bool TMProDLL::Serialised() const { return kind_ == 0 || !PluginOf(kind_).newer.load(); }
 
 int32_t TMProDLL::Call(const std::vector<std::string>& Values, const std::function<int32_t(MPHANDLE)>& Operation) {
-  const int32_t count = api_->GetCryptoParamNumber();
-  std::vector<std::string> values(count > 0 ? size_t(count) : 0);
-  for (size_t i = 0; i < values.size() && i < Values.size(); ++i) values[i] = Values[i];
+  const int32_t announced = api_->GetCryptoParamNumber();
+  const size_t count = announced > 0 ? size_t(announced) : 0;
+  // The list as the plug-in counts its values: the caller's own when it already is.
+  std::vector<std::string> padded;
+  if (Values.size() != count) {
+    padded.resize(count);
+    for (size_t i = 0; i < count && i < Values.size(); ++i) padded[i] = Values[i];
+  }
+  const std::vector<std::string>& values = Values.size() == count ? Values : padded;
   const std::string key = CacheKey(kind_, values);
   const int32_t timeout = TimeoutOf(values);
 

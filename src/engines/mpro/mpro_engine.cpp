@@ -197,21 +197,21 @@ std::string TMPro1CryptoEngine::Location() const {
 }
 
 // Paths reach the plug-in as this system names them (on Windows unchanged).
-std::vector<std::string> TMPro1CryptoEngine::Values() const {
+std::shared_ptr<const std::vector<std::string>> TMPro1CryptoEngine::Values() const {
   {
     std::lock_guard<std::mutex> hold(valuesCache_.lock);
-    if (!valuesCache_.values.empty() && valuesCache_.params == ParamValues_) return valuesCache_.values;
+    if (valuesCache_.values && valuesCache_.params == ParamValues_) return valuesCache_.values;
   }
-  std::vector<std::string> v;
+  auto v = std::make_shared<std::vector<std::string>>();
   bool exact = true;
   for (size_t i = 0; i < ParamCount(); ++i) {
     const std::string value = ParamValue(i);
     if (!ExpandedPosition(i + 1, kind_) || value.empty()) {
-      v.push_back(value);
+      v->push_back(value);
       continue;
     }
-    v.push_back(platform::NativePath(value));
-    exact = exact && SameButSeparators(v.back(), value) && platform::PathExists(v.back());
+    v->push_back(platform::NativePath(value));
+    exact = exact && SameButSeparators(v->back(), value) && platform::PathExists(v->back());
   }
   if (exact) {
     std::lock_guard<std::mutex> hold(valuesCache_.lock);
@@ -300,7 +300,7 @@ int32_t TMPro1CryptoEngine::ResolveUID(const std::string& UID, std::string& File
 
 int32_t TMPro1CryptoEngine::FetchCurrentUID(std::string& UID) {
   const std::unique_ptr<char[]> out = AnswerBuffer();
-  const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) { return binding_->Api().GetCurrentUID(h, out.get()); });
+  const int32_t r = binding_->Call(*Values(), [&](MPHANDLE h) { return binding_->Api().GetCurrentUID(h, out.get()); });
   if (r != kOk) return r;
   return AnswerToUID(out.get(), UID);
 }
@@ -349,7 +349,7 @@ int32_t TMPro1CryptoEngine::EncodeData(uint8_t* Data, int32_t* DataLen, const ch
       files += (count++ == 0 ? "" : ";") + file;
     }
     if (count == 0) return kNoRecipients;
-    return binding_->Call(Values(), [&](MPHANDLE h) {
+    return binding_->Call(*Values(), [&](MPHANDLE h) {
       return binding_->Api().EncodeData(h, Data, DataLen, files.c_str());
     });
   });
@@ -360,7 +360,7 @@ int32_t TMPro1CryptoEngine::DecodeData(uint8_t* Data, int32_t* DataLen, char* Se
     if (int32_t r = GetCryptoAPI()) return r;
     if (Data == nullptr || DataLen == nullptr || *DataLen < 1 || SenderUID == nullptr) return kBadArgument;
     const std::unique_ptr<char[]> sender = AnswerBuffer();
-    const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) {
+    const int32_t r = binding_->Call(*Values(), [&](MPHANDLE h) {
       return binding_->Api().DecodeData(h, Data, DataLen, sender.get());
     });
     // The sender is not known to the caller in this system: never leave the buffer undefined.
@@ -378,7 +378,7 @@ int32_t TMPro1CryptoEngine::SignData(const uint8_t* Data, int32_t DataLen, uint8
     if (SignUID != nullptr && SignUID[0] != '\0') {
       if (int32_t r = ResolveUID(SignUID, file)) return r;
     }
-    return binding_->Call(Values(), [&](MPHANDLE h) {
+    return binding_->Call(*Values(), [&](MPHANDLE h) {
       return binding_->Api().SignData(h, Data, DataLen, Signature, SignatureLen, file.c_str());
     });
   });
@@ -392,7 +392,7 @@ int32_t TMPro1CryptoEngine::VerifyData(const uint8_t* Data, int32_t DataLen, con
       return kBadArgument;
     int32_t len = DataLen;
     const std::unique_ptr<char[]> signer = AnswerBuffer();
-    const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) {
+    const int32_t r = binding_->Call(*Values(), [&](MPHANDLE h) {
       return binding_->Api().VerifyData(h, Data, &len, Signature, SignatureLen, signer.get());
     });
     if (r != kOk) return r;
@@ -408,7 +408,7 @@ int32_t TMPro1CryptoEngine::LoadCertificateFile(const std::string& File) {
   if (binding_->Api().LoadCertificate == nullptr) return kMissingFunctions;
   std::vector<uint8_t> image;
   if (!platform::ReadWholeFile(File, image, size_t(WorkSize()) - 1)) return kIOError;
-  return binding_->Call(Values(), [&](MPHANDLE h) {
+  return binding_->Call(*Values(), [&](MPHANDLE h) {
     return binding_->Api().LoadCertificate(h, image.data(), int32_t(image.size()));
   });
 }
@@ -501,7 +501,7 @@ int32_t TMPro1CryptoEngine::IncludeCRL(const char* FileName) {
     if (!platform::IsDirectory(dir)) return kNoCrlDir;
     auto issuerOf = [&](const std::string& crl, std::string& issuer) {
       const std::unique_ptr<char[]> out = AnswerBuffer();
-      const int32_t r = binding_->Call(Values(), [&](MPHANDLE h) {
+      const int32_t r = binding_->Call(*Values(), [&](MPHANDLE h) {
         return binding_->Api().GetCRLIssuerName(h, platform::NativePath(crl).c_str(), out.get());
       });
       issuer = out.get();

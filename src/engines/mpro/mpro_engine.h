@@ -56,7 +56,8 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   bool Bound() const { return binding_ && binding_->LibLoaded && binding_->FunctionsPresent; }
   std::string Value(size_t Position) const;  // 1-based, trimmed
   std::string Location() const;              // "CN" when empty
-  std::vector<std::string> Values() const;
+  // Shared rather than copied: every call hands the list over.
+  std::shared_ptr<const std::vector<std::string>> Values() const;
   std::string CertDir() const;
   int32_t WorkSize() const;  // bytes of a buffer for a subject line or a certificate image
   // A buffer of WorkSize() bytes for a plug-in's text answer. Not cleared (20 KiB cleared per call
@@ -78,7 +79,8 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   // give the same names, at a file-system look-up each per call.
   struct ValuesCache {
     std::mutex lock;
-    std::vector<std::string> params, values;
+    std::vector<std::string> params;
+    std::shared_ptr<const std::vector<std::string>> values;
   };
   mutable ValuesCache valuesCache_;
 };
