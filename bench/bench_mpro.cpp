@@ -1,8 +1,12 @@
-// The Message-PRO engine "M-Pro v2.x" (whose plug-in runs calls concurrently) over the stand-in
-// mplug2.dll, against libgcrypt doing the same work (bench_cms_engine.h). Besides the
+// A Message-PRO engine over its plug-in stand-in, against libgcrypt doing the same work
+// (bench_cms_engine.h): "M-Pro v2.x" (mplug2.dll, whose calls run concurrently) unless
+// --mpro_kind=0 ("Message-PRO 1.1", mplug.dll) or --mpro_kind=1 ("M-Pro v1.34 (GOST PSE)",
+// mplugf.dll) comes first on the command line. Besides the
 // cryptography, each operation of the plug-in builds CMS with libksba or reads it, reads the
 // certificates and the authority from their files and lists the CRL directory.
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -21,12 +25,22 @@ void Check(bool ok, const std::string& what) {
   if (!ok) throw std::runtime_error(what);
 }
 
+const char* const kFiles[3] = {"mplug.dll", "mplugf.dll", "mplug2.dll"};
+const char* const kTypes[3] = {"Message-PRO 1.1", "M-Pro v1.34 (GOST PSE)", "M-Pro v2.x"};
+int g_kind = 2;
+
+std::unique_ptr<zk::TCryptoEngine> MakeEngine() {
+  if (g_kind == 0) return std::make_unique<zk::TMPro1CryptoEngine>();
+  if (g_kind == 1) return std::make_unique<zk::TMProWinCryptoEngine>();
+  return std::make_unique<zk::TMPro2xCryptoEngine>();
+}
+
 // alice (1) and bob (2) of one authority, their certificates in one directory, an engine each.
 class MProWorld : public zkbench::CmsWorld {
  public:
   MProWorld() {
-    const zk::platform::ModuleHandle module = zk::LoadToolkitLibrary("mplug2.dll");
-    Check(module != nullptr, "mplug2.dll is not beside the benchmark");
+    const zk::platform::ModuleHandle module = zk::LoadToolkitLibrary(kFiles[g_kind]);
+    Check(module != nullptr, std::string(kFiles[g_kind]) + " is not beside the benchmark");
     using MakeCaFn = int (*)(const char*, const char*, const char*);
     using MakeUserFn = int (*)(const char*, const char*, const char*, int64_t, const char*, const char*);
     const auto makeCa = reinterpret_cast<MakeCaFn>(zk::platform::FindSymbol(module, "MPro_StandIn_MakeCa"));
@@ -40,7 +54,7 @@ class MProWorld : public zkbench::CmsWorld {
       Check(makeUser(Path("ca.key").c_str(), Path("ca.pem").c_str(), ("/C=RU/O=Bench/CN=" + Uid(n)).c_str(), 0,
                      Pse(n).c_str(), Cert(n).c_str()) == 0,
             "user");
-      auto engine = std::make_unique<zk::TMPro2xCryptoEngine>();
+      auto engine = MakeEngine();
       const std::pair<int32_t, std::string> params[] = {{1, Cert(n)}, {2, Path("certs")},  {3, Path("work")},
                                                         {7, Pse(n)},  {8, Path("ca.pem")}, {22, "600"}};
       for (const auto& [index, value] : params) Check(engine->SetCryptoParamValue(index, value.c_str()) == 0, "param");
@@ -75,7 +89,7 @@ class MProWorld : public zkbench::CmsWorld {
   std::string Cert(int n) const { return Path("certs/" + Uid(n) + ".pem"); }
 
   fs::path root_;
-  std::vector<std::unique_ptr<zk::TMPro2xCryptoEngine>> engines_;
+  std::vector<std::unique_ptr<zk::TCryptoEngine>> engines_;
   int filler_ = 0;
 };
 
@@ -86,4 +100,13 @@ zkbench::CmsWorld& TheWorld() {
 
 }  // namespace
 
-int main(int argc, char** argv) { return zkbench::RunCmsEngineBenchmarks(argc, argv, TheWorld, "M-Pro v2.x"); }
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strncmp(argv[1], "--mpro_kind=", 12) == 0) {
+    g_kind = std::atoi(argv[1] + 12);
+    if (g_kind < 0 || g_kind > 2) return 1;
+    argv[1] = argv[0];
+    --argc;
+    ++argv;
+  }
+  return zkbench::RunCmsEngineBenchmarks(argc, argv, TheWorld, kTypes[g_kind]);
+}
