@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -73,6 +75,31 @@ struct FileState {
   bool operator==(const FileState& o) const;
 };
 bool StateOf(const std::string& path, FileState& state);
+// What was made from a file or directory, by path, kept while its state is as it was. Only a
+// settled state is kept: a change made after the state was taken then gives a state of its own.
+template <typename T>
+class KeptByState {
+ public:
+  explicit KeptByState(size_t limit) : limit_(limit) {}
+  bool Find(const std::string& path, const FileState& state, T& out) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto it = byPath_.find(path);
+    if (it == byPath_.end() || !(it->second.first == state)) return false;
+    out = it->second.second;
+    return true;
+  }
+  void Keep(const std::string& path, const FileState& state, const T& value) {
+    if (!state.settled) return;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (byPath_.size() >= limit_) byPath_.clear();
+    byPath_[path] = {state, value};
+  }
+
+ private:
+  std::mutex lock_;
+  size_t limit_;
+  std::map<std::string, std::pair<FileState, T>> byPath_;
+};
 #endif
 std::string Canonical(gcry_sexp_t s);
 bool ParseCanonical(const std::string& text, Sexp& out);

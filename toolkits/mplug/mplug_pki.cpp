@@ -87,20 +87,6 @@ bool ReadWholeFile(const std::string& path, Bytes& out, size_t limit) {
 namespace {
 
 #ifndef _WIN32
-// A directory's listing, kept while the directory's state is as it was (every file system here
-// marks a directory changed when a name is added or removed).
-struct Listing {
-  FileState state;
-  std::vector<std::string> files;
-};
-struct Listings {
-  std::mutex lock;
-  std::map<std::string, Listing> byDir;
-};
-Listings& KeptListings() {
-  static standin::Immortal<Listings> all;
-  return all.get();
-}
 bool Same(const struct timespec& a, const struct timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 #endif
 
@@ -138,21 +124,14 @@ std::vector<std::string> CrlFiles(const std::string& dir) {
 #ifdef _WIN32
   return ListCrlFiles(dir);
 #else
+  // Every file system here marks a directory changed when a name is added or removed.
+  static standin::Immortal<KeptByState<std::vector<std::string>>> kept(64);
   FileState state;
-  if (!StateOf(dir, state)) return {};
-  Listings& kept = KeptListings();
-  {
-    std::lock_guard<std::mutex> hold(kept.lock);
-    auto it = kept.byDir.find(dir);
-    if (it != kept.byDir.end() && it->second.state == state) return it->second.files;
-  }
-  std::vector<std::string> files = ListCrlFiles(dir);
-  // A name added later then moves the time of change on to a value of its own.
-  if (state.settled) {
-    std::lock_guard<std::mutex> hold(kept.lock);
-    if (kept.byDir.size() >= 64) kept.byDir.clear();
-    kept.byDir[dir] = Listing{state, files};
-  }
+  std::vector<std::string> files;
+  if (!StateOf(dir, state)) return files;
+  if (kept.get().Find(dir, state, files)) return files;
+  files = ListCrlFiles(dir);
+  kept.get().Keep(dir, state, files);
   return files;
 #endif
 }

@@ -199,24 +199,6 @@ int32_t ParseCertOnce(const std::string& der, Cert& cert) {
 
 namespace {
 
-#ifndef _WIN32
-// Certificate files read before, by path, while the file's state is as it was: every operation
-// reads the authority's and the correspondents' files again, at four system calls each.
-struct KeptCert {
-  FileState state;
-  Cert cert;
-};
-struct KeptCerts {
-  std::mutex lock;
-  std::map<std::string, KeptCert> byPath;
-};
-
-KeptCerts& Kept() {
-  static standin::Immortal<KeptCerts> kept;
-  return kept.get();
-}
-#endif
-
 int32_t ReadCertFile(const std::string& path, Cert& cert) {
   Bytes bytes;
   if (!ReadWholeFile(path, bytes, 64 * 1024)) return kFileNotFound;
@@ -229,25 +211,14 @@ int32_t ReadCert(const std::string& path, Cert& cert) {
 #ifdef _WIN32
   return ReadCertFile(path, cert);
 #else
-  constexpr size_t kKept = 512;
+  // Every operation reads the authority's and the correspondents' files again, at four system
+  // calls each.
+  static standin::Immortal<KeptByState<Cert>> kept(512);
   FileState state;
   if (!StateOf(path, state)) return kFileNotFound;
-  KeptCerts& kept = Kept();
-  {
-    std::lock_guard<std::mutex> hold(kept.lock);
-    auto it = kept.byPath.find(path);
-    if (it != kept.byPath.end() && it->second.state == state) {
-      cert = it->second.cert;
-      return kOk;
-    }
-  }
+  if (kept.get().Find(path, state, cert)) return kOk;
   if (int32_t r = ReadCertFile(path, cert)) return r;
-  // Changed since the state was taken: kept under the older state, so read again next time.
-  if (state.settled) {
-    std::lock_guard<std::mutex> hold(kept.lock);
-    if (kept.byPath.size() >= kKept) kept.byPath.clear();
-    kept.byPath[path] = KeptCert{state, cert};
-  }
+  kept.get().Keep(path, state, cert);
   return kOk;
 #endif
 }
