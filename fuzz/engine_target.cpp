@@ -202,6 +202,7 @@ void VerifyOne(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   State& s = S();
   setenv("ZK_GOST_MEMO", "1", 0);
+  setenv("ZK_STANDIN_MEMO", "1", 0);
   s.provisioner = Find(kFuzzEngine);
   s.dir = std::make_unique<TempDir>("zk_fuzz");
   s.provisioner->Provision(s.dir->Dir());
