@@ -1,6 +1,7 @@
 #include "standin_memo.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace standin {
 
@@ -20,6 +21,14 @@ MemoKey& MemoKey::Add(const void* data, size_t size) {
   return *this;
 }
 
+MemoKey& MemoKey::Add(gcry_sexp_t s) {
+  std::string canonical(s != nullptr ? gcry_sexp_sprint(s, GCRYSEXP_FMT_CANON, nullptr, 0) : 0, '\0');
+  const size_t written = canonical.empty() ? 0 : gcry_sexp_sprint(s, GCRYSEXP_FMT_CANON, canonical.data(), canonical.size());
+  Add(canonical.data(), written);
+  WipeBytes(canonical.data(), canonical.size());
+  return *this;
+}
+
 Memo::~Memo() {
   std::lock_guard<std::mutex> hold(lock_);
   ForgetAll();
@@ -27,7 +36,10 @@ Memo::~Memo() {
 
 Memo* Memo::Process() {
   // Enough for every key and wrapped key a fuzzing run keeps meeting; kept to exit.
-  static Memo* memo = std::getenv("ZK_STANDIN_MEMO") != nullptr ? new Memo(4096) : nullptr;
+  static Memo* memo = [] {
+    const char* wanted = std::getenv("ZK_STANDIN_MEMO");
+    return wanted != nullptr && std::strcmp(wanted, "0") != 0 ? new Memo(4096) : nullptr;
+  }();
   return memo;
 }
 

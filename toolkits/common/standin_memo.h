@@ -9,6 +9,8 @@
 // of every part, so an input one bit away is another key and what a caller sees does not change.
 #pragma once
 
+#include <gcrypt.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -29,6 +31,8 @@ class MemoKey {
   MemoKey& Add(const Container& c) {
     return Add(c.data(), c.size() * sizeof(c[0]));
   }
+  // A libgcrypt key or value, by its canonical encoding.
+  MemoKey& Add(gcry_sexp_t s);
   const std::string& Text() const { return text_; }
 
  private:
@@ -45,7 +49,7 @@ class Memo {
   Memo(const Memo&) = delete;
   Memo& operator=(const Memo&) = delete;
 
-  // The process's memo when ZK_STANDIN_MEMO is set, else nullptr.
+  // The process's memo when ZK_STANDIN_MEMO is set (to anything but "0"), else nullptr.
   static Memo* Process();
 
   bool Find(const MemoKey& key, int& status, Result& result);

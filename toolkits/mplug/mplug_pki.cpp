@@ -292,7 +292,9 @@ bool VerifyWith(const Cert& cert, const Bytes& digest, const Bytes& sig) {
                         : RsaVerifyDigest(cert.KeyText, digest, sig);
 }
 
-bool RsaVerifyDigest(gcry_sexp_t pub, const Bytes& digest, const Bytes& sig) {
+namespace {
+
+bool RsaVerifyNow(gcry_sexp_t pub, const Bytes& digest, const Bytes& sig) {
   InitLibrary();
   Sexp in, s;
   if (digest.size() != 32) return false;
@@ -300,6 +302,19 @@ bool RsaVerifyDigest(gcry_sexp_t pub, const Bytes& digest, const Bytes& sig) {
     return false;
   if (gcry_sexp_build(s.out(), nullptr, "(sig-val(rsa(s %b)))", int(sig.size()), sig.data()) != 0) return false;
   return gcry_pk_verify(s.get(), in.get(), pub) == 0;
+}
+
+}  // namespace
+
+// With the stand-ins' memo on (fuzzing), a signature this key already checked over this digest
+// is not checked again; the library's code above this call runs in full either way.
+bool RsaVerifyDigest(gcry_sexp_t pub, const Bytes& digest, const Bytes& sig) {
+  standin::Memo* memo = standin::Memo::Process();
+  if (memo == nullptr) return RsaVerifyNow(pub, digest, sig);
+  const standin::MemoKey key = standin::MemoKey("RSA verify").Add(pub).Add(digest).Add(sig);
+  Bytes none;
+  const auto compute = [&](Bytes&) { return RsaVerifyNow(pub, digest, sig) ? 1 : 0; };
+  return standin::Remembered(*memo, key, none, compute) == 1;
 }
 
 namespace {
@@ -325,7 +340,7 @@ bool RsaDecryptNow(gcry_sexp_t priv, const Bytes& in, Bytes& plain) {
 bool RsaDecrypt(gcry_sexp_t priv, const Bytes& in, Bytes& plain) {
   standin::Memo* memo = standin::Memo::Process();
   if (memo == nullptr) return RsaDecryptNow(priv, in, plain);
-  const standin::MemoKey key = standin::MemoKey("RSA decrypt").Add(Canonical(priv)).Add(in);
+  const standin::MemoKey key = standin::MemoKey("RSA decrypt").Add(priv).Add(in);
   Bytes got;  // the caller's buffer changes only on success, as without the memo
   const auto compute = [&](Bytes& out) { return RsaDecryptNow(priv, in, out) ? 1 : 0; };
   if (standin::Remembered(*memo, key, got, compute) != 1) return false;
