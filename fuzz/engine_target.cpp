@@ -10,7 +10,8 @@
 // Every input runs through the exported DecodeData or VerifyData of one engine kept for the whole
 // run. What each input would otherwise pay again is kept too: the caller's buffers are mapped once
 // (each input still ends at an inaccessible page), the engine keeps its keys as a default engine
-// does, and the GOST stand-ins answer a repeated key agreement from memory (ZK_GOST_MEMO).
+// does, and the stand-ins answer a repeated key agreement (ZK_GOST_MEMO) or RSA private-key
+// operation or signature check (ZK_STANDIN_MEMO) from memory, by the exact bytes asked about.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
