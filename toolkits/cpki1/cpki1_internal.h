@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "standin_der.h"
+
 namespace cpki1 {
 
 using Bytes = std::vector<uint8_t>;
@@ -36,20 +38,8 @@ const char* CodeText(int32_t code);
 
 // ---- DER ----
 namespace der {
-Bytes Tlv(uint8_t tag, const Bytes& content);
-Bytes Header(uint8_t tag, size_t length);  // tag and length of content that follows
-Bytes Seq(const std::vector<Bytes>& items);
-Bytes Set(std::vector<Bytes> items);  // sorted, as DER wants a SET OF
-Bytes Int(const Bytes& magnitude);    // unsigned big-endian magnitude
-Bytes SmallInt(long value);
-Bytes Oid(const char* dotted);
-Bytes Null();
-Bytes Octets(const Bytes& value);
-Bytes Bits(const Bytes& value, int unusedBits = 0);
-Bytes Utf8(const std::string& text);
-Bytes Time(std::time_t t);  // UTCTime before 2050, else GeneralizedTime
-Bytes Bool(bool value);
-Bytes Concat(const std::vector<Bytes>& parts);
+// The writer (Tlv, Seq, Int, Time, ...) is the stand-ins' shared one.
+using namespace standin::der;
 
 struct Node {
   uint8_t tag = 0;

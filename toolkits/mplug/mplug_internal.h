@@ -130,13 +130,10 @@ int32_t ReadSignedData(const uint8_t* sig, size_t len, SignedParts& out);
 // The subject Name element and the serial's content octets of a certificate.
 bool CertNameAndSerial(const std::string& der, std::string& subject, std::string& serial);
 // IssuerAndSerialNumber of a certificate, DER, as a recipient is named in an envelope.
-bool IssuerAndSerialDer(const std::string& der, std::string& out);
+bool IssuerAndSerialDer(const std::string& der, Bytes& out);
 // Where an envelope's encrypted content lies when it is one primitive element that ends the
 // envelope (definite lengths throughout, nothing after it); false for any other layout.
 bool EnvelopeContentAtEnd(const uint8_t* p, size_t len, size_t& offset, size_t& length);
-// A DER tag and length for n content bytes; a whole element.
-std::string DerHeader(uint8_t tag, size_t n);
-std::string Tlv(uint8_t tag, const std::string& content);
 // The parts of a DER CRL whose every field outside tbsCertList is as it must be (mplug_ber.cpp).
 struct CrlParts {
   const uint8_t* tbs = nullptr;
