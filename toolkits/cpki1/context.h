@@ -49,7 +49,11 @@ bool LoadPse(const std::string& path, Context& ctx);
 bool LoadStore(Context& ctx);
 bool SaveStore(const Context& ctx);
 bool Current(const Certificate& cert);
+// How Trust checks an authority's signature on the certificate: with RSA on every call (the
+// signers of a message), or remembered by exact bytes (IssuedBy; an envelope's recipients).
+// Validity dates and CRLs are checked on every call either way.
+enum class IssuerCheck { kEveryCall, kRemembered };
 // 0, kUntrusted, kExpired or kRevoked.
-int32_t Trust(const Context& ctx, const Certificate& cert);
+int32_t Trust(const Context& ctx, const Certificate& cert, IssuerCheck check = IssuerCheck::kEveryCall);
 
 }  // namespace cpki1

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -111,6 +112,21 @@ bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, 
 bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out);
 
 // ---- certificates and CRLs ----
+// The exact bytes of the authority whose signature on one certificate has been verified. A copy
+// (a certificate parsed afresh) has verified nothing.
+class VerifiedIssuer {
+ public:
+  VerifiedIssuer() = default;
+  VerifiedIssuer(const VerifiedIssuer&) {}
+  VerifiedIssuer& operator=(const VerifiedIssuer&) { return *this; }
+  bool Is(const Bytes& authorityDer) const;
+  void Set(const Bytes& authorityDer) const;
+
+ private:
+  mutable std::mutex lock_;
+  mutable Bytes der_;
+};
+
 struct Certificate {
   Bytes der;
   Bytes tbs, signature;  // signed part and signature value
@@ -122,6 +138,7 @@ struct Certificate {
   uint32_t keyUsage = 0;
   bool isCa = false;
   std::shared_ptr<const Sexp> publicKey;  // n and e, built once
+  VerifiedIssuer verifiedIssuer;          // see IssuedBy
 };
 using CertPtr = std::shared_ptr<const Certificate>;
 // Parses DER (structure through libksba, fields through the DER reader); false when malformed.
@@ -142,6 +159,10 @@ class CertIndex {
   std::unordered_multimap<size_t, CertPtr> byHash_;
 };
 bool SignedBy(const Bytes& tbs, const Bytes& signature, const Certificate& issuer);
+// SignedBy for a certificate, remembered with it by the authority's exact bytes: a certificate
+// that differs in any bit is another object, an authority that differs in any bit is checked
+// afresh, and only a signature found good is remembered.
+bool IssuedBy(const Certificate& cert, const Certificate& authority);
 // Serial text "01:A2" of an INTEGER content.
 std::string SerialText(const Bytes& serial);
 // Serial compared by value: ":" and leading zeros ignored, any case.

@@ -297,7 +297,7 @@ CPKI1_EXPORT(int32_t, VCERT_EncryptMem, (uint32_t Ctx, const VCERT_CERT* const* 
   for (uint32_t i = 0; i < Count; ++i) {
     const CertPtr c = Certs[i] != nullptr ? ctx->Parsed(Certs[i]->Der, Certs[i]->DerLen) : nullptr;
     if (c == nullptr) return kBadArgs;
-    if (int32_t r = Trust(*ctx, *c)) return r;
+    if (int32_t r = Trust(*ctx, *c, IssuerCheck::kRemembered)) return r;
     parsed.push_back(c);
     recipients.push_back(c.get());
   }
