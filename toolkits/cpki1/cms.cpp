@@ -129,11 +129,12 @@ bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8
 }
 
 bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
-                  Bytes& head, size_t& bodyLen) {
+                  standin::RandomSource& random, Bytes& head, size_t& bodyLen) {
   std::vector<Bytes> infos;
   for (const Certificate* cert : recipients) {
     Bytes wrapped;
-    if (cert->publicKey == nullptr || !RsaEncrypt(*cert->publicKey, key, wrapped)) return false;
+    if (cert->publicKey == nullptr || !standin::RsaEncryptPkcs1(cert->publicKey->s, key.data(), key.size(), random, wrapped))
+      return false;
     infos.push_back(der::Seq({der::SmallInt(0), IssuerAndSerial(*cert), der::Seq({der::Oid(kRsaEncryption), der::Null()}),
                               der::Octets(wrapped)}));
   }

@@ -19,6 +19,7 @@ struct Context {
   std::vector<Crl> crls;
   std::string storePath;
   AesCbcHandle aes;
+  standin::RandomSource random;  // content keys, IVs and key-transport padding
 
   // A certificate by its exact bytes: the context's own, an anchor or the store's when known
   // (the same object whichever list holds it), else as parsed for the process; null when

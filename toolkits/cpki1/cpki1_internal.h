@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "standin_random.h"
+
 namespace cpki1 {
 
 using Bytes = std::vector<uint8_t>;
@@ -90,7 +92,6 @@ bool RsaSign(const Bytes& privateKey, const Bytes& digest, Bytes& signature);
 // The public key (n, e) as libgcrypt takes it; null when it cannot be built.
 std::shared_ptr<const Sexp> PublicKey(const Bytes& n, const Bytes& e);
 bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signature);
-bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain);
 // An AES-256-CBC handle kept for reuse: opening one per message takes libgcrypt's random-pool
 // lock (for a fast entropy poll), which threads working side by side then queue for.
@@ -199,9 +200,10 @@ struct SignerFound {
 bool ParseSignedData(const uint8_t* cms, size_t len, std::vector<der::Node>& certs, std::vector<SignerFound>& signers);
 bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8_t* data, size_t len);
 // The bytes of an envelope before its encrypted content (AES-256-CBC under key and iv), and the
-// content's length: the caller encrypts the content in place after them (AesCbcEncryptInto).
+// content's length: the caller encrypts the content in place after them (AesCbcEncryptInto). The
+// key-transport padding comes from `random`.
 bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
-                  Bytes& head, size_t& bodyLen);
+                  standin::RandomSource& random, Bytes& head, size_t& bodyLen);
 // 0, kNotRecipient (no RecipientInfo for cert) or kBadFormat.
 int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, AesCbcHandle& aes, Bytes& plain);
 

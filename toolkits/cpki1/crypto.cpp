@@ -120,23 +120,6 @@ bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signatur
   return gcry_pk_verify(sig, data.s, publicKey.s) == 0;
 }
 
-bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out) {
-  InitGcrypt();
-  gcry_sexp_t data = nullptr, enc = nullptr;
-  if (publicKey.s == nullptr || gcry_sexp_build(&data, nullptr, "(data (flags pkcs1) (value %b))",
-                                                static_cast<int>(plain.size()), plain.data()) != 0)
-    return false;
-  Sexp heldData(data);
-  if (gcry_pk_encrypt(&enc, data, publicKey.s) != 0) return false;
-  Sexp held(enc);
-  Bytes a = MpiOf(enc, "a");
-  const size_t modulus = ModulusBytes(publicKey);
-  if (a.empty() || a.size() > modulus) return false;
-  out.assign(modulus - a.size(), 0);
-  out.insert(out.end(), a.begin(), a.end());
-  return true;
-}
-
 bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain) {
   InitGcrypt();
   Sexp key = FromCanonical(privateKey);

@@ -303,12 +303,14 @@ CPKI1_EXPORT(int32_t, VCERT_EncryptMem, (uint32_t Ctx, const VCERT_CERT* const* 
   }
   if (In->Data == nullptr && In->Length != 0) return kBadArgs;
   // Written once into the block handed out: headers, then the content encrypted in place.
-  // Key and IV from one draw: each draw queues for libgcrypt's random pool.
-  const Bytes keyAndIv = RandomBytes(48);
+  // Key and IV from the context's own generator, not libgcrypt's process-wide pool.
+  InitGcrypt();
+  Bytes keyAndIv(48);
+  if (!ctx->random.Fill(keyAndIv.data(), keyAndIv.size())) return kCryptoError;
   const Bytes key(keyAndIv.begin(), keyAndIv.begin() + 32), iv(keyAndIv.begin() + 32, keyAndIv.end());
   Bytes head;
   size_t bodyLen = 0;
-  if (!EnvelopeHead(recipients, In->Length, key, iv, head, bodyLen)) return kCryptoError;
+  if (!EnvelopeHead(recipients, In->Length, key, iv, ctx->random, head, bodyLen)) return kCryptoError;
   auto* block = static_cast<uint8_t*>(std::malloc(head.size() + bodyLen));
   if (block == nullptr) return kCryptoError;
   std::memcpy(block, head.data(), head.size());
