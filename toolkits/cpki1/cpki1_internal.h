@@ -107,10 +107,12 @@ class AesCbcHandle {
  private:
   gcry_cipher_hd_t h_ = nullptr;
 };
-// AES-256-CBC with PKCS#7 padding.
-bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
 // AES-256-CBC with PKCS#7 padding of in[0, len) into out, which holds (len / 16 + 1) * 16 bytes.
 bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out);
+// AES-256-CBC decryption of in[0, len) into out, which holds len bytes, and the length without the
+// PKCS#7 padding; false when len is not a positive number of blocks or the padding is wrong.
+bool AesCbcDecryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out,
+                       size_t& plainLen);
 
 // ---- certificates and CRLs ----
 // The exact bytes of the authority whose signature on one certificate has been verified. A copy
@@ -204,8 +206,16 @@ bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8
 // key-transport padding comes from `random`.
 bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
                   standin::RandomSource& random, Bytes& head, size_t& bodyLen);
-// 0, kNotRecipient (no RecipientInfo for cert) or kBadFormat.
-int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, AesCbcHandle& aes, Bytes& plain);
+// An opened envelope: the content key, IV and encrypted content, which lies in the envelope itself
+// (`data`) or, written in pieces, gathered into `gathered` (and `data` points there).
+struct EnvelopeContent {
+  Bytes contentKey, iv, gathered;
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+};
+// kOk, kNotRecipient (no RecipientInfo for own), kBadFormat or kCryptoError (the key does not
+// unwrap); the content stays encrypted (AesCbcDecryptInto).
+int32_t OpenEnvelope(const uint8_t* cms, size_t len, const Certificate& own, const Bytes& key, EnvelopeContent& out);
 
 // ---- files ----
 // Records of a PSE or store file: magic, {type, length, bytes}*, SHA-256 of what precedes.

@@ -164,27 +164,17 @@ bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, con
          gcry_cipher_encrypt(h, out + whole, 16, last, 16) == 0;
 }
 
-bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out) {
-  Bytes buf = in;
-  if (encrypt) {
-    const uint8_t pad = static_cast<uint8_t>(16 - buf.size() % 16);
-    buf.insert(buf.end(), pad, pad);
-  } else if (buf.empty() || buf.size() % 16 != 0) {
-    return false;
-  }
+bool AesCbcDecryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out,
+                       size_t& plainLen) {
+  if (len == 0 || len % 16 != 0) return false;
   gcry_cipher_hd_t h = aes.Start(key, iv);
-  if (h == nullptr || (encrypt ? gcry_cipher_encrypt(h, buf.data(), buf.size(), nullptr, 0)
-                               : gcry_cipher_decrypt(h, buf.data(), buf.size(), nullptr, 0)) != 0)
-    return false;
-  if (!encrypt) {
-    const uint8_t pad = buf.back();
-    if (pad == 0 || pad > 16) return false;
-    for (size_t i = buf.size() - pad; i < buf.size(); ++i) {
-      if (buf[i] != pad) return false;
-    }
-    buf.resize(buf.size() - pad);
+  if (h == nullptr || gcry_cipher_decrypt(h, out, len, in, len) != 0) return false;
+  const uint8_t pad = out[len - 1];
+  if (pad == 0 || pad > 16) return false;
+  for (size_t i = len - pad; i < len; ++i) {
+    if (out[i] != pad) return false;
   }
-  out.swap(buf);
+  plainLen = len - pad;
   return true;
 }
 
