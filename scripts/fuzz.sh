@@ -58,7 +58,10 @@ for name in "${targets[@]}"; do
   log=$BUILD/fuzz-crashes/$name.log
   set +e
   TIMEFORMAT='%R %U %S'
-  { time (cd "$BUILD" && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp "./$name" "${limits[@]}" \
+  # What the target needs in its environment (the build writes it, one VAR=value a line).
+  extra=()
+  [[ -s $BUILD/fuzz-env/$name ]] && mapfile -t extra <"$BUILD/fuzz-env/$name"
+  { time (cd "$BUILD" && env "${extra[@]}" ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp "./$name" "${limits[@]}" \
      -print_final_stats=1 -artifact_prefix="$crashes/" "$corpus" "$BUILD/fuzz-seeds/$name" >"$log" 2>&1) ; } 2>"$log.time"
   status=$?
   set -e

@@ -137,23 +137,6 @@ bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signatur
   return standin::Remembered(*memo, key, none, compute) == 1;
 }
 
-bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out) {
-  InitGcrypt();
-  gcry_sexp_t data = nullptr, enc = nullptr;
-  if (publicKey.s == nullptr || gcry_sexp_build(&data, nullptr, "(data (flags pkcs1) (value %b))",
-                                                static_cast<int>(plain.size()), plain.data()) != 0)
-    return false;
-  Sexp heldData(data);
-  if (gcry_pk_encrypt(&enc, data, publicKey.s) != 0) return false;
-  Sexp held(enc);
-  Bytes a = MpiOf(enc, "a");
-  const size_t modulus = ModulusBytes(publicKey);
-  if (a.empty() || a.size() > modulus) return false;
-  out.assign(modulus - a.size(), 0);
-  out.insert(out.end(), a.begin(), a.end());
-  return true;
-}
-
 namespace {
 
 bool RsaDecryptNow(const Bytes& privateKey, const Bytes& in, Bytes& plain) {
@@ -215,27 +198,17 @@ bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, con
          gcry_cipher_encrypt(h, out + whole, 16, last, 16) == 0;
 }
 
-bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out) {
-  Bytes buf = in;
-  if (encrypt) {
-    const uint8_t pad = static_cast<uint8_t>(16 - buf.size() % 16);
-    buf.insert(buf.end(), pad, pad);
-  } else if (buf.empty() || buf.size() % 16 != 0) {
-    return false;
-  }
+bool AesCbcDecryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out,
+                       size_t& plainLen) {
+  if (len == 0 || len % 16 != 0) return false;
   gcry_cipher_hd_t h = aes.Start(key, iv);
-  if (h == nullptr || (encrypt ? gcry_cipher_encrypt(h, buf.data(), buf.size(), nullptr, 0)
-                               : gcry_cipher_decrypt(h, buf.data(), buf.size(), nullptr, 0)) != 0)
-    return false;
-  if (!encrypt) {
-    const uint8_t pad = buf.back();
-    if (pad == 0 || pad > 16) return false;
-    for (size_t i = buf.size() - pad; i < buf.size(); ++i) {
-      if (buf[i] != pad) return false;
-    }
-    buf.resize(buf.size() - pad);
+  if (h == nullptr || gcry_cipher_decrypt(h, out, len, in, len) != 0) return false;
+  const uint8_t pad = out[len - 1];
+  if (pad == 0 || pad > 16) return false;
+  for (size_t i = len - pad; i < len; ++i) {
+    if (out[i] != pad) return false;
   }
-  out.swap(buf);
+  plainLen = len - pad;
   return true;
 }
 

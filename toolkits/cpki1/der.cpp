@@ -1,28 +1,10 @@
-// A small DER writer and reader: what the stand-in builds by hand (certificates, CRLs and CMS,
-// which libksba cannot write) and reads back.
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
+// A small DER reader for what the stand-in builds by hand (certificates, CRLs and CMS, which
+// libksba cannot write; the writer is the stand-ins' shared one) and reads back.
 #include "cpki1_internal.h"
-#include "standin.h"
 
 namespace cpki1::der {
 
 namespace {
-
-void AppendLength(Bytes& out, size_t n) {
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-    return;
-  }
-  uint8_t buf[8];
-  int k = 0;
-  for (size_t v = n; v != 0; v >>= 8) buf[k++] = static_cast<uint8_t>(v);
-  out.push_back(static_cast<uint8_t>(0x80 | k));
-  while (k > 0) out.push_back(buf[--k]);
-}
 
 int Digits(const uint8_t* p, int n) {
   int v = 0;
@@ -44,97 +26,6 @@ long DaysFromCivil(int y, int m, int d) {
 }
 
 }  // namespace
-
-Bytes Header(uint8_t tag, size_t length) {
-  Bytes out{tag};
-  AppendLength(out, length);
-  return out;
-}
-
-Bytes Tlv(uint8_t tag, const Bytes& content) {
-  Bytes out{tag};
-  AppendLength(out, content.size());
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
-
-Bytes Concat(const std::vector<Bytes>& parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-Bytes Seq(const std::vector<Bytes>& items) { return Tlv(0x30, Concat(items)); }
-
-Bytes Set(std::vector<Bytes> items) {
-  std::sort(items.begin(), items.end());
-  return Tlv(0x31, Concat(items));
-}
-
-Bytes Int(const Bytes& magnitude) {
-  size_t i = 0;
-  while (i + 1 < magnitude.size() && magnitude[i] == 0) ++i;
-  Bytes v(magnitude.begin() + static_cast<long>(i), magnitude.end());
-  if (v.empty()) v.push_back(0);
-  if (v[0] & 0x80) v.insert(v.begin(), 0);
-  return Tlv(0x02, v);
-}
-
-Bytes SmallInt(long value) {
-  Bytes v;
-  for (long x = value; x != 0; x >>= 8) v.insert(v.begin(), static_cast<uint8_t>(x & 0xFF));
-  return Int(v);
-}
-
-Bytes Oid(const char* dotted) {
-  std::vector<unsigned long> arcs;
-  for (const char* p = dotted; *p != 0;) {
-    char* end = nullptr;
-    arcs.push_back(std::strtoul(p, &end, 10));
-    p = *end == '.' ? end + 1 : end;
-  }
-  Bytes v;
-  v.push_back(static_cast<uint8_t>(arcs[0] * 40 + arcs[1]));
-  for (size_t i = 2; i < arcs.size(); ++i) {
-    uint8_t buf[10];
-    int k = 0;
-    unsigned long a = arcs[i];
-    do {
-      buf[k++] = static_cast<uint8_t>(a & 0x7F);
-      a >>= 7;
-    } while (a != 0);
-    while (k > 0) {
-      --k;
-      v.push_back(static_cast<uint8_t>(buf[k] | (k > 0 ? 0x80 : 0)));
-    }
-  }
-  return Tlv(0x06, v);
-}
-
-Bytes Null() { return Bytes{0x05, 0x00}; }
-Bytes Octets(const Bytes& value) { return Tlv(0x04, value); }
-Bytes Utf8(const std::string& text) { return Tlv(0x0C, Bytes(text.begin(), text.end())); }
-Bytes Bool(bool value) { return Bytes{0x01, 0x01, static_cast<uint8_t>(value ? 0xFF : 0)}; }
-
-Bytes Bits(const Bytes& value, int unusedBits) {
-  Bytes v{static_cast<uint8_t>(unusedBits)};
-  v.insert(v.end(), value.begin(), value.end());
-  return Tlv(0x03, v);
-}
-
-Bytes Time(std::time_t t) {
-  const std::tm tm = standin::UtcCalendar(t);
-  char buf[32];
-  const int year = tm.tm_year + 1900;
-  if (year >= 1950 && year < 2050) {
-    std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d%02dZ", year % 100, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                  tm.tm_min, tm.tm_sec);
-    return Tlv(0x17, Bytes(buf, buf + std::strlen(buf)));
-  }
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02dZ", year, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                tm.tm_sec);
-  return Tlv(0x18, Bytes(buf, buf + std::strlen(buf)));
-}
 
 bool Read(const uint8_t* p, const uint8_t* end, Node& node) {
   if (p == nullptr || end - p < 2) return false;

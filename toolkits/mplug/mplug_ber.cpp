@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "mplug_internal.h"
+#include "standin_der.h"
 
 namespace mplug {
 namespace {
@@ -20,6 +21,7 @@ struct Node {
   size_t rawLength = 0;
   bool Is(uint8_t t) const { return tag == t; }
   bool RawEquals(const uint8_t* p, size_t n) const { return rawLength == n && std::memcmp(raw, p, n) == 0; }
+  Bytes Raw() const { return Bytes(raw, raw + rawLength); }
 };
 
 // deep: check the whole element, down to its innermost parts; else only as far as needed to find
@@ -259,13 +261,12 @@ bool CertNameAndSerial(const std::string& der, std::string& subject, std::string
   return true;
 }
 
-bool IssuerAndSerialDer(const std::string& der, std::string& out) {
+bool IssuerAndSerialDer(const std::string& der, Bytes& out) {
   Node cert, issuer, number;
   if (!Parse(reinterpret_cast<const uint8_t*>(der.data()), der.size(), cert) || !IssuerAndSerialOf(cert, issuer, number) ||
       !issuer.Is(0x30) || !number.Is(0x02))
     return false;
-  out = Tlv(0x30, std::string(reinterpret_cast<const char*>(issuer.raw), issuer.rawLength) +
-                      std::string(reinterpret_cast<const char*>(number.raw), number.rawLength));
+  out = standin::der::Seq({issuer.Raw(), number.Raw()});
   return true;
 }
 
@@ -280,21 +281,6 @@ bool EnvelopeContentAtEnd(const uint8_t* p, size_t len, size_t& offset, size_t& 
   length = content[2].length;
   return offset + length == len;
 }
-
-std::string DerHeader(uint8_t tag, size_t n) {
-  std::string out(1, char(tag));
-  if (n < 0x80) {
-    out += char(n);
-  } else {
-    std::string digits;
-    for (size_t v = n; v != 0; v >>= 8) digits.insert(digits.begin(), char(v & 0xff));
-    out += char(0x80 | digits.size());
-    out += digits;
-  }
-  return out;
-}
-
-std::string Tlv(uint8_t tag, const std::string& content) { return DerHeader(tag, content.size()) + content; }
 
 bool ParseCrlDer(const uint8_t* p, size_t len, CrlParts& out) {
   Node crl;

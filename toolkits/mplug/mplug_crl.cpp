@@ -10,35 +10,12 @@
 
 #include "mplug_internal.h"
 #include "standin.h"
+#include "standin_der.h"
 
 namespace mplug {
 namespace {
 
 constexpr int64_t kCrlLifetime = 30 * 86400;
-// sha256WithRSAEncryption with its NULL parameters; crlNumber.
-const char kSha256WithRsa[] = "\x30\x0d\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x01\x0b\x05\x00";
-const char kCrlNumberOid[] = "\x06\x03\x55\x1d\x14";
-
-// A positive INTEGER, minimal.
-std::string Integer(uint64_t v) {
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), char(v & 0xff));
-    v >>= 8;
-  } while (v != 0);
-  if (uint8_t(digits[0]) & 0x80) digits.insert(digits.begin(), '\0');
-  return Tlv(0x02, digits);
-}
-
-// UTCTime through 2049, GeneralizedTime after, as RFC 5280 requires.
-std::string Time(int64_t seconds) {
-  const std::time_t t = std::time_t(seconds);
-  const std::tm tm = standin::UtcCalendar(t);
-  char buf[20];
-  const bool utc = tm.tm_year + 1900 < 2050;
-  std::strftime(buf, sizeof buf, utc ? "%y%m%d%H%M%SZ" : "%Y%m%d%H%M%SZ", &tm);
-  return Tlv(utc ? 0x17 : 0x18, buf);
-}
 
 // CRLs checked before, by the authority and the CRL's image: every operation lists the CRL
 // directory again, and the signature check of each CRL would cost more than the operation.
@@ -104,23 +81,26 @@ bool CrlSignedBy(const Crl& crl, const Cert& issuer) {
 }
 
 std::string MakeCrlDer(const Cert& authority, gcry_sexp_t authorityKey, const std::vector<Cert>& revoked) {
+  namespace der = standin::der;
   if (authority.SubjectDer.empty()) return "";
-  const int64_t now = int64_t(std::time(nullptr));
-  std::string entries;
+  const std::time_t now = std::time(nullptr);
+  std::vector<Bytes> entries;
   for (const Cert& cert : revoked) {
     if (cert.SerialDer.empty()) return "";
-    entries += Tlv(0x30, Tlv(0x02, cert.SerialDer) + Time(now));
+    entries.push_back(der::Seq({der::Tlv(0x02, Bytes(cert.SerialDer.begin(), cert.SerialDer.end())), der::Time(now)}));
   }
+  const Bytes algorithm = der::Seq({der::Oid("1.2.840.113549.1.1.11"), der::Null()});  // sha256WithRSAEncryption
   // crlNumber: the issue time, so that a later CRL of the authority has a larger number.
-  const std::string number = Tlv(0x30, kCrlNumberOid + Tlv(0x04, Integer(uint64_t(now))));
-  std::string tbs = Integer(1) + std::string(kSha256WithRsa, sizeof kSha256WithRsa - 1) + authority.SubjectDer +
-                    Time(now) + Time(now + kCrlLifetime);
-  if (!entries.empty()) tbs += Tlv(0x30, entries);  // an empty list is left out
-  tbs = Tlv(0x30, tbs + Tlv(0xa0, Tlv(0x30, number)));
+  const Bytes number = der::Seq({der::Oid("2.5.29.20"), der::Octets(der::SmallInt(uint64_t(now)))});
+  std::vector<Bytes> tbs = {der::SmallInt(1), algorithm, Bytes(authority.SubjectDer.begin(), authority.SubjectDer.end()),
+                            der::Time(now), der::Time(now + kCrlLifetime)};
+  if (!entries.empty()) tbs.push_back(der::Seq(entries));  // an empty list is left out
+  tbs.push_back(der::Tlv(0xa0, der::Seq({number})));
+  const Bytes signedPart = der::Seq(tbs);
   Bytes sig;
-  if (!RsaSign(authorityKey, reinterpret_cast<const uint8_t*>(tbs.data()), tbs.size(), sig)) return "";
-  return Tlv(0x30, tbs + std::string(kSha256WithRsa, sizeof kSha256WithRsa - 1) +
-                       Tlv(0x03, '\0' + std::string(sig.begin(), sig.end())));
+  if (!RsaSign(authorityKey, signedPart.data(), signedPart.size(), sig)) return "";
+  const Bytes crl = der::Seq({signedPart, algorithm, der::Bits(sig)});
+  return std::string(crl.begin(), crl.end());
 }
 
 int32_t CheckRevocation(const std::string& dir, const Cert& authority, const Cert& cert) {

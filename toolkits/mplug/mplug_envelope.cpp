@@ -10,9 +10,12 @@
 #include <memory>
 
 #include "mplug_internal.h"
+#include "standin_der.h"
 
 namespace mplug {
 namespace {
+
+namespace der = standin::der;
 
 constexpr const char* kAes256Cbc = "2.16.840.1.101.3.4.1.42";
 constexpr size_t kBlock = 16;
@@ -22,6 +25,11 @@ const char kEnvelopedDataOid[] = "\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x07\x03";
 const char kDataOid[] = "\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x07\x01";
 const char kAes256CbcOid[] = "\x06\x09\x60\x86\x48\x01\x65\x03\x04\x01\x2a";
 const char kRsaEncryption[] = "\x30\x0d\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x01\x01\x05\x00";
+
+template <size_t N>
+Bytes Whole(const char (&element)[N]) {
+  return Bytes(element, element + N - 1);
+}
 
 struct CipherOid {
   const char* oid;
@@ -130,36 +138,29 @@ bool EncryptForward(EnvelopeBuffers& b, uint8_t* data, size_t len, size_t shift)
 
 // The RecipientInfos SET: for each certificate { 0, issuerAndSerialNumber, rsaEncryption, the
 // wrapped key }, in DER order.
-int32_t RecipientInfos(const std::vector<Cert>& recipients, const Bytes& key, KeySource& random, std::string& out) {
-  std::vector<std::string> infos;
+int32_t RecipientInfos(const std::vector<Cert>& recipients, const Bytes& key, KeySource& random, Bytes& out) {
+  std::vector<Bytes> infos;
   for (const Cert& cert : recipients) {
-    std::string rid;
-    Bytes wrapped;
+    Bytes rid, wrapped;
     if (!IssuerAndSerialDer(cert.Image, rid)) return kBadFormat;
     if (!RsaEncrypt(cert.KeyText, key, random, wrapped)) return kCryptoFailure;
-    infos.push_back(Tlv(0x30, Tlv(0x02, std::string(1, '\0')) + rid + std::string(kRsaEncryption, sizeof kRsaEncryption - 1) +
-                                  Tlv(0x04, std::string(wrapped.begin(), wrapped.end()))));
+    infos.push_back(der::Seq({der::SmallInt(0), rid, Whole(kRsaEncryption), der::Octets(wrapped)}));
   }
-  std::sort(infos.begin(), infos.end());
-  std::string set;
-  for (const std::string& info : infos) set += info;
-  out = Tlv(0x31, set);
+  out = der::Set(std::move(infos));
   return kOk;
 }
 
 // ContentInfo { envelopedData, [0] EnvelopedData { 0, infos, { data, aes256-CBC iv, [0] content } } }
 // in DER up to the first byte of the encrypted content, whose length is known beforehand.
-std::string EnvelopeHeader(const std::string& infos, const Bytes& iv, size_t contentLength) {
-  std::string part = std::string(kDataOid, sizeof kDataOid - 1) +
-                     Tlv(0x30, std::string(kAes256CbcOid, sizeof kAes256CbcOid - 1) +
-                                   Tlv(0x04, std::string(iv.begin(), iv.end()))) +
-                     DerHeader(0x80, contentLength);
-  part = DerHeader(0x30, part.size() + contentLength) + part;
-  part = Tlv(0x02, std::string(1, '\0')) + infos + part;
-  part = DerHeader(0x30, part.size() + contentLength) + part;
-  part = DerHeader(0xa0, part.size() + contentLength) + part;
-  part = std::string(kEnvelopedDataOid, sizeof kEnvelopedDataOid - 1) + part;
-  return DerHeader(0x30, part.size() + contentLength) + part;
+Bytes EnvelopeHeader(const Bytes& infos, const Bytes& iv, size_t contentLength) {
+  // Each level's length counts the content that follows the returned bytes.
+  const auto wrap = [contentLength](uint8_t tag, const Bytes& part) {
+    return der::Concat({der::Header(tag, part.size() + contentLength), part});
+  };
+  const Bytes algorithm = der::Seq({Whole(kAes256CbcOid), der::Octets(iv)});
+  const Bytes encrypted = wrap(0x30, der::Concat({Whole(kDataOid), algorithm, der::Header(0x80, contentLength)}));
+  const Bytes enveloped = wrap(0x30, der::Concat({der::SmallInt(0), infos, encrypted}));
+  return wrap(0x30, der::Concat({Whole(kEnvelopedDataOid), wrap(0xa0, enveloped)}));
 }
 
 // The content at data[offset, offset + length) decrypted to data[0, ...), chunk by chunk through a
@@ -202,10 +203,10 @@ int32_t CmsEnvelope(const std::vector<Cert>& recipients, uint8_t* data, size_t l
   }
   if (gcry_cipher_setkey(b.cbc.h, key.data(), key.size()) != 0 || gcry_cipher_setiv(b.cbc.h, iv.data(), kBlock) != 0)
     return kCryptoFailure;
-  std::string infos;
+  Bytes infos;
   if (int32_t r = RecipientInfos(recipients, key, b.random, infos)) return r;
   const size_t padded = len + kBlock - len % kBlock;
-  const std::string header = EnvelopeHeader(infos, iv, padded);
+  const Bytes header = EnvelopeHeader(infos, iv, padded);
   if (padded > capacity || header.size() > capacity - padded) return kTooLong;
   // Everything that can fail is done: the content is encrypted behind the header, in the caller's buffer.
   std::memset(data + len, int(padded - len), padded - len);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "standin_random.h"
+
 namespace mplug {
 
 using Bytes = std::vector<uint8_t>;
@@ -130,13 +132,10 @@ int32_t ReadSignedData(const uint8_t* sig, size_t len, SignedParts& out);
 // The subject Name element and the serial's content octets of a certificate.
 bool CertNameAndSerial(const std::string& der, std::string& subject, std::string& serial);
 // IssuerAndSerialNumber of a certificate, DER, as a recipient is named in an envelope.
-bool IssuerAndSerialDer(const std::string& der, std::string& out);
+bool IssuerAndSerialDer(const std::string& der, Bytes& out);
 // Where an envelope's encrypted content lies when it is one primitive element that ends the
 // envelope (definite lengths throughout, nothing after it); false for any other layout.
 bool EnvelopeContentAtEnd(const uint8_t* p, size_t len, size_t& offset, size_t& length);
-// A DER tag and length for n content bytes; a whole element.
-std::string DerHeader(uint8_t tag, size_t n);
-std::string Tlv(uint8_t tag, const std::string& content);
 // The parts of a DER CRL whose every field outside tbsCertList is as it must be (mplug_ber.cpp).
 struct CrlParts {
   const uint8_t* tbs = nullptr;
@@ -151,20 +150,8 @@ int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t l
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
 int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
 // Work buffers of the envelope calls, kept by a context so that their capacity is reused.
-// Random bytes for one context's envelopes (mplug_random.cpp); not for use by two threads at once.
-class KeySource {
- public:
-  KeySource() = default;
-  KeySource(const KeySource&) = delete;
-  KeySource& operator=(const KeySource&) = delete;
-  ~KeySource();
-  bool Fill(uint8_t* out, size_t len);
-
- private:
-  uint8_t key_[32] = {};
-  unsigned requests_ = 0;
-  gcry_cipher_hd_t ctr_ = nullptr;
-};
+// Random bytes for one context's envelopes; not for use by two threads at once.
+using KeySource = standin::RandomSource;
 // An AES-256-CBC handle kept open for a context's envelopes.
 struct CbcHandle {
   gcry_cipher_hd_t h = nullptr;
