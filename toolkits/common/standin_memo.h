@@ -1,8 +1,8 @@
-// Results a stand-in's expensive arithmetic (RSA private-key operations, curve products) already
+// Results a stand-in's expensive arithmetic (RSA private-key operations, signature checks) already
 // gave, remembered by the exact bytes they came from. Only when the process asks for it
 // (ZK_STANDIN_MEMO set, as the fuzz targets do): a fuzzer sends one recipient's key and one
 // wrapped content key with almost every input, and each private-key operation costs milliseconds
-// under its sanitizers. Tests, benchmarks and the demo compute every answer.
+// in libgcrypt. Tests, benchmarks and the demo compute every answer.
 //
 // Only the stand-in, which plays an outside toolkit, skips arithmetic it has already done for the
 // same bytes; the library's own code still runs in full for every input. A key holds every byte
