@@ -13,10 +13,8 @@
 #include <random>
 #include <string>
 
+#include "bench_compare.h"
 #include "bench_gcrypt_raw.h"
-#include "bench_report.h"
-#include "bench_scaling.h"
-#include "bench_timing.h"
 #include "frame/crypto_engine.h"
 
 namespace zkbench {
@@ -36,7 +34,6 @@ namespace cms {
 
 using Bytes = std::vector<uint8_t>;
 inline constexpr int64_t kSmall = 1024;
-inline constexpr int64_t kLarge = 1 << 20;
 inline constexpr int kFew = 10, kMany = 10000;
 
 inline CmsWorld* g_world = nullptr;
@@ -103,25 +100,27 @@ inline void Verify(benchmark::State& state, int signer, int verifier) {
   });
 }
 
-inline void EncodeEngine(benchmark::State& state) { Encode(state, 1, 2, kLarge); }
-inline void DecodeEngine(benchmark::State& state) { Decode(state, 1, 2, kLarge); }
-inline void SignEngine(benchmark::State& state) { Sign(state, 1); }
-inline void VerifyEngine(benchmark::State& state) { Verify(state, 1, 2); }
+// Each case as a function of its size: on one thread user 1's engine, on two threads one user's
+// engine each (user 1 sends to or signs for user 2, and the other way round).
+inline void EncodeEngine(benchmark::State& state, int64_t bytes) { Encode(state, User(state), 3 - User(state), bytes); }
+inline void DecodeEngine(benchmark::State& state, int64_t bytes) { Decode(state, 3 - User(state), User(state), bytes); }
+inline void SignEngine(benchmark::State& state, int64_t) { Sign(state, User(state)); }
+inline void VerifyEngine(benchmark::State& state, int64_t) { Verify(state, 3 - User(state), User(state)); }
 
-inline void EncodeRaw(benchmark::State& state) {
-  const Bytes plain = RandomBytes(kLarge);
+inline void EncodeRaw(benchmark::State& state, int64_t bytes) {
+  const Bytes plain = RandomBytes(static_cast<size_t>(bytes));
   GcryptRaw::Envelope envelope;
-  TimeEach(state, kLarge, NoPrepare, [&] { return Raw().Encode(plain, envelope); });
+  TimeEach(state, bytes, NoPrepare, [&] { return Raw().Encode(plain, envelope); });
 }
 
-inline void DecodeRaw(benchmark::State& state) {
+inline void DecodeRaw(benchmark::State& state, int64_t bytes) {
   GcryptRaw::Envelope envelope;
-  if (Raw().Encode(RandomBytes(kLarge), envelope) != 0) return state.SkipWithError("no raw envelope");
+  if (Raw().Encode(RandomBytes(static_cast<size_t>(bytes)), envelope) != 0) return state.SkipWithError("no raw envelope");
   Bytes plain;
-  TimeEach(state, kLarge, NoPrepare, [&] { return Raw().Decode(envelope, plain); });
+  TimeEach(state, bytes, NoPrepare, [&] { return Raw().Decode(envelope, plain); });
 }
 
-inline void SignRaw(benchmark::State& state) {
+inline void SignRaw(benchmark::State& state, int64_t) {
   const Bytes data = RandomBytes(kSmall);
   TimeEach(state, kSmall, NoPrepare, [&] {
     GcryptRaw::Sexp value;
@@ -129,7 +128,7 @@ inline void SignRaw(benchmark::State& state) {
   });
 }
 
-inline void VerifyRaw(benchmark::State& state) {
+inline void VerifyRaw(benchmark::State& state, int64_t) {
   const Bytes data = RandomBytes(kSmall);
   GcryptRaw::Signature s;
   Raw().SignWithCertificate(data, s);
@@ -146,30 +145,16 @@ inline void VerifySteady(benchmark::State& state) {
   Verify(state, 2, 1);
 }
 
-inline void ScaleSign(benchmark::State& state) { Sign(state, User(state)); }
-inline void ScaleVerify(benchmark::State& state) { Verify(state, 3 - User(state), User(state)); }
-inline void ScaleEncode(benchmark::State& state) { Encode(state, User(state), 3 - User(state), kSmall); }
-inline void ScaleDecode(benchmark::State& state) { Decode(state, 3 - User(state), User(state), kSmall); }
-inline void ScaleSignRaw(benchmark::State& state) { SignRaw(state); }
-inline void ScaleVerifyRaw(benchmark::State& state) { VerifyRaw(state); }
-
 inline void RegisterAll() {
-  const std::pair<const char*, void (*)(benchmark::State&)> timed[] = {
-      {"encode/engine", EncodeEngine}, {"encode/raw", EncodeRaw}, {"decode/engine", DecodeEngine},
-      {"decode/raw", DecodeRaw},       {"sign/engine", SignEngine}, {"sign/raw", SignRaw},
-      {"verify/engine", VerifyEngine}, {"verify/raw", VerifyRaw}};
-  for (const auto& [name, fn] : timed) benchmark::RegisterBenchmark(name, fn)->UseManualTime()->Unit(benchmark::kMicrosecond);
+  // The raw envelope cases stay on one thread: each draws from libgcrypt's process-wide random pool,
+  // which two threads queue for.
+  RegisterUsualOperations({SignEngine, SignRaw}, {VerifyEngine, VerifyRaw}, {EncodeEngine, EncodeRaw, Threads::kEngine},
+                          {DecodeEngine, DecodeRaw, Threads::kEngine}, 0.85);
   // Every case with kFew before any with kMany: a world only ever adds certificates.
   for (int count : {kFew, kMany}) {
     for (const auto& [name, fn] : {std::pair{"encode_steady/engine", EncodeSteady}, std::pair{"verify_steady/engine", VerifySteady}})
       benchmark::RegisterBenchmark(name, fn)->Arg(count)->UseManualTime()->Unit(benchmark::kMicrosecond);
   }
-  RegisterScaling("sign", ScaleSign);
-  RegisterScaling("sign", ScaleSignRaw, "raw");
-  RegisterScaling("verify", ScaleVerify);
-  RegisterScaling("verify", ScaleVerifyRaw, "raw");
-  RegisterScaling("encode", ScaleEncode);
-  RegisterScaling("decode", ScaleDecode);
 }
 
 // The rate with kMany certificates against the rate with kFew, and the CPU time per operation beside
@@ -186,46 +171,19 @@ inline void PrintSteady(const MedianReporter& r, const char* op) {
               many / few >= 0.9 ? "met" : "MISSED");
 }
 
-inline void PrintTables(const MedianReporter& r, const char* engine) {
-  struct Row {
-    const char* op;
-    const char* size;
-    double goal;
-  };
-  const Row rows[] = {{"encode", "1 MiB", 0.95}, {"decode", "1 MiB", 0.95}, {"sign", "1 KiB", 0.85}, {"verify", "1 KiB", 0.85}};
-  std::printf("\n%s engine against libgcrypt doing the same work:\n", engine);
-  std::printf("%-7s %6s %12s %12s %8s %8s   %s\n", "op", "size", "engine op/s", "raw op/s", "ratio", "cpu", "goal");
-  for (const Row& row : rows) {
-    const std::string e = std::string(row.op) + "/engine", raw = std::string(row.op) + "/raw";
-    const double ew = r.Median(e, "", "items_per_second"), rw = r.Median(raw, "", "items_per_second");
-    const double ec = r.Median(e, "", kCpuSecondsPerOp), rc = r.Median(raw, "", kCpuSecondsPerOp);
-    if (ew <= 0 || rw <= 0 || ec <= 0 || rc <= 0) continue;
-    std::printf("%-7s %6s %12.2f %12.2f %8.3f %8.3f   >=%.2f %s\n", row.op, row.size, ew, rw, ew / rw, rc / ec,
-                row.goal, ew / rw >= row.goal ? "met" : "MISSED");
-  }
+inline void PrintAllSteady(const MedianReporter& r) {
   for (const char* op : {"encode", "verify"}) PrintSteady(r, op);
-  PrintScalingTable(r, engine);
 }
+
+inline CmsWorld& (*g_makeWorld)() = nullptr;
 
 }  // namespace cms
 
 // Registers the cases, runs them with the command line's options and prints the tables.
 inline int RunCmsEngineBenchmarks(int argc, char** argv, CmsWorld& (*world)(), const char* engine) {
   cms::RegisterAll();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  int status = 0;
-  try {
-    cms::g_world = &world();
-    MedianReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    cms::PrintTables(reporter, engine);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "benchmark set-up failed: %s\n", e.what());
-    status = 1;
-  }
-  benchmark::Shutdown();
-  return status;
+  cms::g_makeWorld = world;
+  return RunComparison(argc, argv, engine, [] { cms::g_world = &cms::g_makeWorld(); }, cms::PrintAllSteady);
 }
 
 }  // namespace zkbench

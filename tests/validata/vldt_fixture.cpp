@@ -27,6 +27,7 @@ const StandIn& StandIn::Get() {
     Bind(module, "VCERT_StandIn_MakeCrl", s.MakeCrl);
     Bind(module, "VCERT_StandIn_ExportKey", s.ExportKey);
     Bind(module, "VCERT_StandIn_FillStore", s.FillStore);
+    Bind(module, "VCERT_StandIn_AddToStore", s.AddToStore);
     Bind(module, "StandIn_Control", s.Control);
     return s;
   }();

@@ -29,6 +29,7 @@ struct StandIn {
   int (*MakeCrl)(const char*, const char*, const char*, int32_t) = nullptr;
   int (*ExportKey)(const char*, const char*) = nullptr;
   int (*FillStore)(const char*, const char*, const char*, const char*, int32_t) = nullptr;
+  int (*AddToStore)(const char*, const char*) = nullptr;
   int (*Control)(const char*) = nullptr;
   static const StandIn& Get();
   int Calls(const std::string& function) const { return Control(("calls " + function).c_str()); }

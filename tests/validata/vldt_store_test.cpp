@@ -58,6 +58,34 @@ TEST_F(ValidataStore, RevocationTakesEffectAtOnce) {
 
 // A store write stopped halfway, or whose move into place fails, leaves the store file and the
 // context as they were, and nothing beside the store; the same change then succeeds.
+// A recipient's authority is checked on every encryption, whatever was checked before: after
+// alice used bob's certificate, a same-named impostor authority neither vouches for it (mallory,
+// who trusts only the impostor) nor has its own certificate with bob's name and serial taken.
+TEST_F(ValidataStore, ImpostorAuthorityRefusedAfterTheRealOne) {
+  const StandIn& s = StandIn::Get();
+  const std::string rogue = Stores() + "/rogue";
+  ASSERT_EQ(s.MakeCa(rogue.c_str(), "C=RU,O=Bank,CN=Root"), 0);
+  for (const char* user : {"bob", "mallory"}) {
+    const std::string subject = std::string("C=RU,O=Bank,CN=") + user, path = rogue + "/" + user;
+    ASSERT_EQ(s.MakePse(rogue.c_str(), subject.c_str(), "0A02", 0xA0, "", -86400, 86400, (path + ".pse").c_str(),
+                        (path + ".cer").c_str(), 0),
+              0);
+  }
+  auto alice = EngineFor("alice", Stores());
+  ASSERT_EQ(alice->IncludePublicKey(Pki::Get().Cert("bob").c_str()), 0);
+  for (int round = 0; round < 2; ++round) ASSERT_EQ(EncodeFor(*alice, "bob"), 0);
+
+  auto mallory = std::make_unique<zk::TValidataEngine>();
+  Configure(*mallory, kPse, rogue + "/mallory.pse");
+  Configure(*mallory, kStore, rogue + "/mallory.store");
+  ASSERT_EQ(s.AddToStore((rogue + "/mallory.store").c_str(), Pki::Get().Cert("bob").c_str()), 0);
+  EXPECT_EQ(EncodeFor(*mallory, "bob"), kUntrusted);
+
+  ASSERT_EQ(s.AddToStore((Stores() + "/alice.store").c_str(), (rogue + "/bob.cer").c_str()), 0);
+  alice->ClearCash();  // the store file is read again
+  EXPECT_EQ(EncodeFor(*alice, "bob"), kUntrusted);
+}
+
 TEST_F(ValidataStore, FailedStoreWriteLeavesTheStoreAsItWas) {
   const StandIn& s = StandIn::Get();
   const std::string crl = Stores() + "/bob.crl";

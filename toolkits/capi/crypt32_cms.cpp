@@ -1,4 +1,5 @@
 #include "crypt32_cms.h"
+#include "crypt32_signed.h"
 
 #include <openssl/err.h>
 
@@ -53,11 +54,26 @@ TCipher::TCipher(const char* oid) {
 }
 TCipher::~TCipher() { EVP_CIPHER_free(fetched); }
 
+namespace {
+
+// Checked on the bytes as sent; a BER envelope, which the reader does not follow, on OpenSSL's
+// own DER re-encoding of it.
+bool CipherSound(CMS_ContentInfo* cms, const BYTE* der, size_t len) {
+  TCipherCheck check = CheckEnvelopeCipher(der, len);
+  std::vector<BYTE> reencoded;
+  if (check == TCipherCheck::kUnreadable && EncodeCms(cms, reencoded))
+    check = CheckEnvelopeCipher(reencoded.data(), reencoded.size());
+  return check == TCipherCheck::kSound;
+}
+
+}  // namespace
+
 CMS_ContentInfo* DecodeCms(const BYTE* der, size_t len) {
   if (der == nullptr || len == 0) return nullptr;
   CMS_ContentInfo* cms = CMS_ContentInfo_new_ex(ZkCapiLibContext(), nullptr);
   const unsigned char* p = der;
-  if (cms == nullptr || d2i_CMS_ContentInfo(&cms, &p, static_cast<long>(len)) == nullptr || p != der + len) {
+  if (cms == nullptr || d2i_CMS_ContentInfo(&cms, &p, static_cast<long>(len)) == nullptr || p != der + len ||
+      !CipherSound(cms, der, len)) {
     CMS_ContentInfo_free(cms);
     ERR_clear_error();
     return nullptr;

@@ -213,6 +213,41 @@ std::string ContentTypeOf(const BYTE* der, size_t len) {
   return ReadOid(body, type) ? type : "";
 }
 
+TCipherCheck CheckEnvelopeCipher(const BYTE* der, size_t len) {
+  // ContentInfo { type, [0] EnvelopedData { version, [0] originator?, recipients, EncryptedContentInfo } }
+  TSpan all{der, len};
+  TItem info, wrapped, enveloped, item, content;
+  std::string type, cipher;
+  if (der == nullptr || !NextTagged(all, kSequence, info)) return TCipherCheck::kUnreadable;
+  TSpan body = info.content;
+  if (!ReadOid(body, type)) return TCipherCheck::kUnreadable;
+  if (type != kEnvelopedDataOid) return TCipherCheck::kSound;
+  if (!NextTagged(body, kContext0, wrapped)) return TCipherCheck::kUnreadable;
+  TSpan inner = wrapped.content;
+  if (!NextTagged(inner, kSequence, enveloped)) return TCipherCheck::kUnreadable;
+  TSpan fields = enveloped.content;
+  if (!NextTagged(fields, kInteger, item) || !Next(fields, item)) return TCipherCheck::kUnreadable;
+  if (item.tag == kContext0 && !Next(fields, item)) return TCipherCheck::kUnreadable;  // originator
+  if (item.tag != kSet || !NextTagged(fields, kSequence, content)) return TCipherCheck::kUnreadable;
+  TSpan encrypted = content.content;
+  TItem algorithm, params, iv;
+  if (!ReadOid(encrypted, type) || !NextTagged(encrypted, kSequence, algorithm)) return TCipherCheck::kUnreadable;
+  TSpan alg = algorithm.content;
+  if (!ReadOid(alg, cipher)) return TCipherCheck::kUnreadable;
+  if (cipher != kGost28147Oid) return TCipherCheck::kSound;
+  // Gost28147-89-Parameters: SEQUENCE { iv OCTET STRING (8 bytes), encryptionParamSet OID }.
+  std::string set;
+  if (!NextTagged(alg, kSequence, params) || alg.size != 0) return TCipherCheck::kDamaged;
+  TSpan p = params.content;
+  if (!NextTagged(p, kOctetString, iv) || iv.content.size != 8 || !ReadOid(p, set) || p.size != 0)
+    return TCipherCheck::kDamaged;
+  static const char* const kParamSets[] = {"1.2.643.2.2.31.0", "1.2.643.2.2.31.1", "1.2.643.2.2.31.2",
+                                           "1.2.643.2.2.31.3", "1.2.643.2.2.31.4", "1.2.643.7.1.2.5.1.1"};
+  for (const char* known : kParamSets)
+    if (set == known) return TCipherCheck::kSound;
+  return TCipherCheck::kDamaged;
+}
+
 bool ReadSignedMessage(const BYTE* der, size_t len, TSignedMessage& out) {
   out = TSignedMessage{};
   TSpan all{der, len};

@@ -46,6 +46,14 @@ std::string ContentTypeOf(const BYTE* der, size_t len);
 // DER. The views point into `der`, which must outlive `out`.
 bool ReadSignedMessage(const BYTE* der, size_t len, TSignedMessage& out);
 
+constexpr char kEnvelopedDataOid[] = "1.2.840.113549.1.7.3";
+constexpr char kGost28147Oid[] = "1.2.643.2.2.21";
+enum class TCipherCheck { kSound, kDamaged, kUnreadable };
+// An envelope whose content cipher is GOST 28147-89 is damaged unless its parameters are an
+// 8-byte IV and one of the known parameter sets: OpenSSL's GOST engine reads them unchecked and
+// crashes on a damaged or unknown set. Anything else is sound; kUnreadable when `der` is not DER this reader follows.
+TCipherCheck CheckEnvelopeCipher(const BYTE* der, size_t len);
+
 // The digest with this OID, fetched once for the process (null when unknown).
 const EVP_MD* DigestByOid(const std::string& oid);
 // The digest of `data` under `oid`.

@@ -129,11 +129,12 @@ bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8
 }
 
 bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
-                  Bytes& head, size_t& bodyLen) {
+                  standin::RandomSource& random, Bytes& head, size_t& bodyLen) {
   std::vector<Bytes> infos;
   for (const Certificate* cert : recipients) {
     Bytes wrapped;
-    if (cert->publicKey == nullptr || !RsaEncrypt(*cert->publicKey, key, wrapped)) return false;
+    if (cert->publicKey == nullptr || !standin::RsaEncryptPkcs1(cert->publicKey->s, key.data(), key.size(), random, wrapped))
+      return false;
     infos.push_back(der::Seq({der::SmallInt(0), IssuerAndSerial(*cert), der::Seq({der::Oid(kRsaEncryption), der::Null()}),
                               der::Octets(wrapped)}));
   }
@@ -152,14 +153,13 @@ bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len,
   return true;
 }
 
-int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, AesCbcHandle& aes, Bytes& plain) {
+int32_t OpenEnvelope(const uint8_t* cms, size_t len, const Certificate& own, const Bytes& key, EnvelopeContent& out) {
   std::vector<der::Node> f, infos, ri, eci, alg;
-  if (!OpenContentInfo(cms.data(), cms.size(), kEnvelopedData, f) || f.size() < 3) return kBadFormat;
+  if (!OpenContentInfo(cms, len, kEnvelopedData, f) || f.size() < 3) return kBadFormat;
   const size_t at = f[1].tag == 0xA0 ? 2 : 1;  // optional originatorInfo
   if (f.size() < at + 2 || !der::Children(f[at], infos) || !der::Children(f[at + 1], eci) || eci.size() < 3 ||
       !der::Children(eci[1], alg) || alg.size() != 2 || der::OidText(alg[0]) != kAes256Cbc || alg[1].tag != 0x04)
     return kBadFormat;
-  Bytes contentKey;
   bool mine = false;
   for (const der::Node& info : infos) {
     Bytes issuer, serial;
@@ -167,21 +167,23 @@ int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key,
       continue;
     if (issuer != own.issuerDer || serial != own.serial) continue;
     mine = true;
-    if (!RsaDecrypt(key, ri[3].Content(), contentKey)) return kCryptoError;
+    if (!RsaDecrypt(key, ri[3].Content(), out.contentKey)) return kCryptoError;
     break;
   }
   if (!mine) return kNotRecipient;
-  Bytes body;
+  out.iv = alg[1].Content();
   if (eci[2].tag == 0x80) {
-    body = eci[2].Content();
-  } else if (eci[2].tag == 0xA0) {  // constructed: a run of OCTET STRINGs
-    std::vector<der::Node> chunks;
-    if (!der::Children(eci[2], chunks)) return kBadFormat;
-    for (const der::Node& c : chunks) body.insert(body.end(), c.content, c.content + c.length);
-  } else {
-    return kBadFormat;
+    out.data = eci[2].content;
+    out.length = eci[2].length;
+    return kOk;
   }
-  return AesCbc(aes, false, contentKey, alg[1].Content(), body, plain) ? kOk : kCryptoError;
+  if (eci[2].tag != 0xA0) return kBadFormat;
+  std::vector<der::Node> chunks;  // constructed: a run of OCTET STRINGs
+  if (!der::Children(eci[2], chunks)) return kBadFormat;
+  for (const der::Node& c : chunks) out.gathered.insert(out.gathered.end(), c.content, c.content + c.length);
+  out.data = out.gathered.data();
+  out.length = out.gathered.size();
+  return kOk;
 }
 
 }  // namespace cpki1

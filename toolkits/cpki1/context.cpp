@@ -116,10 +116,11 @@ bool Current(const Certificate& cert) {
   return cert.notBefore <= now && now <= cert.notAfter;
 }
 
-int32_t Trust(const Context& ctx, const Certificate& cert) {
+int32_t Trust(const Context& ctx, const Certificate& cert, IssuerCheck check) {
   const Certificate* issuer = nullptr;
   for (const CertPtr& a : ctx.anchors) {
-    if (a->subjectDer == cert.issuerDer && SignedBy(cert.tbs, cert.signature, *a)) issuer = a.get();
+    if (a->subjectDer != cert.issuerDer) continue;
+    if (check == IssuerCheck::kRemembered ? IssuedBy(cert, *a) : SignedBy(cert.tbs, cert.signature, *a)) issuer = a.get();
   }
   if (issuer == nullptr) return kUntrusted;
   if (!Current(cert)) return kExpired;

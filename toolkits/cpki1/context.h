@@ -19,6 +19,7 @@ struct Context {
   std::vector<Crl> crls;
   std::string storePath;
   AesCbcHandle aes;
+  standin::RandomSource random;  // content keys, IVs and key-transport padding
 
   // A certificate by its exact bytes: the context's own, an anchor or the store's when known
   // (the same object whichever list holds it), else as parsed for the process; null when
@@ -49,7 +50,11 @@ bool LoadPse(const std::string& path, Context& ctx);
 bool LoadStore(Context& ctx);
 bool SaveStore(const Context& ctx);
 bool Current(const Certificate& cert);
+// How Trust checks an authority's signature on the certificate: with RSA on every call (the
+// signers of a message), or remembered by exact bytes (IssuedBy; an envelope's recipients).
+// Validity dates and CRLs are checked on every call either way.
+enum class IssuerCheck { kEveryCall, kRemembered };
 // 0, kUntrusted, kExpired or kRevoked.
-int32_t Trust(const Context& ctx, const Certificate& cert);
+int32_t Trust(const Context& ctx, const Certificate& cert, IssuerCheck check = IssuerCheck::kEveryCall);
 
 }  // namespace cpki1

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "standin_der.h"
+#include "standin_random.h"
 
 namespace cpki1 {
 
@@ -79,7 +81,6 @@ bool RsaSign(const Bytes& privateKey, const Bytes& digest, Bytes& signature);
 // The public key (n, e) as libgcrypt takes it; null when it cannot be built.
 std::shared_ptr<const Sexp> PublicKey(const Bytes& n, const Bytes& e);
 bool RsaVerify(const Sexp& publicKey, const Bytes& digest, const Bytes& signature);
-bool RsaEncrypt(const Sexp& publicKey, const Bytes& plain, Bytes& out);
 bool RsaDecrypt(const Bytes& privateKey, const Bytes& in, Bytes& plain);
 // An AES-256-CBC handle kept for reuse: opening one per message takes libgcrypt's random-pool
 // lock (for a fast entropy poll), which threads working side by side then queue for.
@@ -95,12 +96,29 @@ class AesCbcHandle {
  private:
   gcry_cipher_hd_t h_ = nullptr;
 };
-// AES-256-CBC with PKCS#7 padding.
-bool AesCbc(AesCbcHandle& aes, bool encrypt, const Bytes& key, const Bytes& iv, const Bytes& in, Bytes& out);
 // AES-256-CBC with PKCS#7 padding of in[0, len) into out, which holds (len / 16 + 1) * 16 bytes.
 bool AesCbcEncryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out);
+// AES-256-CBC decryption of in[0, len) into out, which holds len bytes, and the length without the
+// PKCS#7 padding; false when len is not a positive number of blocks or the padding is wrong.
+bool AesCbcDecryptInto(AesCbcHandle& aes, const Bytes& key, const Bytes& iv, const uint8_t* in, size_t len, uint8_t* out,
+                       size_t& plainLen);
 
 // ---- certificates and CRLs ----
+// The exact bytes of the authority whose signature on one certificate has been verified. A copy
+// (a certificate parsed afresh) has verified nothing.
+class VerifiedIssuer {
+ public:
+  VerifiedIssuer() = default;
+  VerifiedIssuer(const VerifiedIssuer&) {}
+  VerifiedIssuer& operator=(const VerifiedIssuer&) { return *this; }
+  bool Is(const Bytes& authorityDer) const;
+  void Set(const Bytes& authorityDer) const;
+
+ private:
+  mutable std::mutex lock_;
+  mutable Bytes der_;
+};
+
 struct Certificate {
   Bytes der;
   Bytes tbs, signature;  // signed part and signature value
@@ -112,6 +130,7 @@ struct Certificate {
   uint32_t keyUsage = 0;
   bool isCa = false;
   std::shared_ptr<const Sexp> publicKey;  // n and e, built once
+  VerifiedIssuer verifiedIssuer;          // see IssuedBy
 };
 using CertPtr = std::shared_ptr<const Certificate>;
 // Parses DER (structure through libksba, fields through the DER reader); false when malformed.
@@ -132,6 +151,10 @@ class CertIndex {
   std::unordered_multimap<size_t, CertPtr> byHash_;
 };
 bool SignedBy(const Bytes& tbs, const Bytes& signature, const Certificate& issuer);
+// SignedBy for a certificate, remembered with it by the authority's exact bytes: a certificate
+// that differs in any bit is another object, an authority that differs in any bit is checked
+// afresh, and only a signature found good is remembered.
+bool IssuedBy(const Certificate& cert, const Certificate& authority);
 // Serial text "01:A2" of an INTEGER content.
 std::string SerialText(const Bytes& serial);
 // Serial compared by value: ":" and leading zeros ignored, any case.
@@ -168,11 +191,20 @@ struct SignerFound {
 bool ParseSignedData(const uint8_t* cms, size_t len, std::vector<der::Node>& certs, std::vector<SignerFound>& signers);
 bool CheckSigner(const SignerFound& signer, const Certificate& cert, const uint8_t* data, size_t len);
 // The bytes of an envelope before its encrypted content (AES-256-CBC under key and iv), and the
-// content's length: the caller encrypts the content in place after them (AesCbcEncryptInto).
+// content's length: the caller encrypts the content in place after them (AesCbcEncryptInto). The
+// key-transport padding comes from `random`.
 bool EnvelopeHead(const std::vector<const Certificate*>& recipients, size_t len, const Bytes& key, const Bytes& iv,
-                  Bytes& head, size_t& bodyLen);
-// 0, kNotRecipient (no RecipientInfo for cert) or kBadFormat.
-int32_t OpenEnvelope(const Bytes& cms, const Certificate& own, const Bytes& key, AesCbcHandle& aes, Bytes& plain);
+                  standin::RandomSource& random, Bytes& head, size_t& bodyLen);
+// An opened envelope: the content key, IV and encrypted content, which lies in the envelope itself
+// (`data`) or, written in pieces, gathered into `gathered` (and `data` points there).
+struct EnvelopeContent {
+  Bytes contentKey, iv, gathered;
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+};
+// kOk, kNotRecipient (no RecipientInfo for own), kBadFormat or kCryptoError (the key does not
+// unwrap); the content stays encrypted (AesCbcDecryptInto).
+int32_t OpenEnvelope(const uint8_t* cms, size_t len, const Certificate& own, const Bytes& key, EnvelopeContent& out);
 
 // ---- files ----
 // Records of a PSE or store file: magic, {type, length, bytes}*, SHA-256 of what precedes.

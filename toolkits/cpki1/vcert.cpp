@@ -297,18 +297,20 @@ CPKI1_EXPORT(int32_t, VCERT_EncryptMem, (uint32_t Ctx, const VCERT_CERT* const* 
   for (uint32_t i = 0; i < Count; ++i) {
     const CertPtr c = Certs[i] != nullptr ? ctx->Parsed(Certs[i]->Der, Certs[i]->DerLen) : nullptr;
     if (c == nullptr) return kBadArgs;
-    if (int32_t r = Trust(*ctx, *c)) return r;
+    if (int32_t r = Trust(*ctx, *c, IssuerCheck::kRemembered)) return r;
     parsed.push_back(c);
     recipients.push_back(c.get());
   }
   if (In->Data == nullptr && In->Length != 0) return kBadArgs;
   // Written once into the block handed out: headers, then the content encrypted in place.
-  // Key and IV from one draw: each draw queues for libgcrypt's random pool.
-  const Bytes keyAndIv = RandomBytes(48);
+  // Key and IV from the context's own generator, not libgcrypt's process-wide pool.
+  InitGcrypt();
+  Bytes keyAndIv(48);
+  if (!ctx->random.Fill(keyAndIv.data(), keyAndIv.size())) return kCryptoError;
   const Bytes key(keyAndIv.begin(), keyAndIv.begin() + 32), iv(keyAndIv.begin() + 32, keyAndIv.end());
   Bytes head;
   size_t bodyLen = 0;
-  if (!EnvelopeHead(recipients, In->Length, key, iv, head, bodyLen)) return kCryptoError;
+  if (!EnvelopeHead(recipients, In->Length, key, iv, ctx->random, head, bodyLen)) return kCryptoError;
   auto* block = static_cast<uint8_t*>(std::malloc(head.size() + bodyLen));
   if (block == nullptr) return kCryptoError;
   std::memcpy(block, head.data(), head.size());
@@ -328,24 +330,34 @@ CPKI1_EXPORT(int32_t, VCERT_DecryptMem, (uint32_t Ctx, const VCERT_BLOB* In, con
   if (ctx == nullptr) return kBadContext;
   if (In == nullptr || In->Data == nullptr || Result == nullptr) return kBadArgs;
   std::lock_guard<std::mutex> hold(ctx->lock);
-  const Bytes cms(In->Data, In->Data + In->Length);
-  Bytes plain;
+  EnvelopeContent content;
   int32_t r = kNotRecipient;
   if (Own != nullptr) {
     const CertPtr cert = OwnKeyCert(*ctx, Own);
     if (cert == nullptr) return kNotFound;
-    r = OpenEnvelope(cms, *cert, ctx->key, ctx->aes, plain);
+    r = OpenEnvelope(In->Data, In->Length, *cert, ctx->key, content);
   } else {
     for (const CertPtr& cert : ctx->own) {
-      r = OpenEnvelope(cms, *cert, ctx->key, ctx->aes, plain);
+      r = OpenEnvelope(In->Data, In->Length, *cert, ctx->key, content);
       if (r != kNotRecipient) break;
     }
   }
   if (r != kOk) return r;
+  // Decrypted straight into the block handed out.
+  auto* plain = static_cast<uint8_t*>(std::malloc(content.length == 0 ? 1 : content.length));
+  size_t plainLen = 0;
+  if (plain == nullptr || !AesCbcDecryptInto(ctx->aes, content.contentKey, content.iv, content.data, content.length,
+                                             plain, plainLen)) {
+    std::free(plain);
+    return kCryptoError;
+  }
   auto* result = static_cast<VCERT_DECRYPT_RESULT*>(std::calloc(1, sizeof(VCERT_DECRYPT_RESULT)));
-  if (result == nullptr) return kCryptoError;
-  result->Data = Copy(plain);
-  result->Length = static_cast<uint32_t>(plain.size());
+  if (result == nullptr) {
+    std::free(plain);
+    return kCryptoError;
+  }
+  result->Data = plain;
+  result->Length = static_cast<uint32_t>(plainLen);
   *Result = result;
   return kOk;
 }

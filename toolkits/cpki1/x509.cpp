@@ -215,6 +215,23 @@ bool SignedBy(const Bytes& tbs, const Bytes& signature, const Certificate& issue
   return issuer.publicKey != nullptr && RsaVerify(*issuer.publicKey, Sha256(tbs), signature);
 }
 
+bool VerifiedIssuer::Is(const Bytes& authorityDer) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return !der_.empty() && der_ == authorityDer;
+}
+
+void VerifiedIssuer::Set(const Bytes& authorityDer) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  der_ = authorityDer;
+}
+
+bool IssuedBy(const Certificate& cert, const Certificate& authority) {
+  if (cert.verifiedIssuer.Is(authority.der)) return true;
+  if (!SignedBy(cert.tbs, cert.signature, authority)) return false;
+  cert.verifiedIssuer.Set(authority.der);
+  return true;
+}
+
 namespace {
 size_t HashOf(const uint8_t* der, size_t len) {
   return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(der), len));

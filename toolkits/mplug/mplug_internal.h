@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "standin_random.h"
+
 namespace mplug {
 
 using Bytes = std::vector<uint8_t>;
@@ -189,20 +191,8 @@ int32_t CmsSign(const Cert& cert, gcry_sexp_t key, const uint8_t* data, size_t l
 // kOk with the signer's certificate, kNoSignature, kBadFormat or kBadSignature.
 int32_t CmsVerify(const uint8_t* sig, size_t sigLen, const uint8_t* data, size_t len, Cert& signer);
 // Work buffers of the envelope calls, kept by a context so that their capacity is reused.
-// Random bytes for one context's envelopes (mplug_random.cpp); not for use by two threads at once.
-class KeySource {
- public:
-  KeySource() = default;
-  KeySource(const KeySource&) = delete;
-  KeySource& operator=(const KeySource&) = delete;
-  ~KeySource();
-  bool Fill(uint8_t* out, size_t len);
-
- private:
-  uint8_t key_[32] = {};
-  unsigned requests_ = 0;
-  gcry_cipher_hd_t ctr_ = nullptr;
-};
+// Random bytes for one context's envelopes; not for use by two threads at once.
+using KeySource = standin::RandomSource;
 // An AES-256-CBC handle kept open for a context's envelopes.
 struct CbcHandle {
   gcry_cipher_hd_t h = nullptr;

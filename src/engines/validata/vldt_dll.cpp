@@ -338,8 +338,7 @@ int32_t TValidata::EncryptForRecipients(const TValidataSettings& S, const std::s
   });
 }
 
-int32_t TValidata::DecryptMessage(const TValidataSettings& S, const uint8_t* Data, size_t Len,
-                                  std::vector<uint8_t>& Out) {
+int32_t TValidata::DecryptMessage(const TValidataSettings& S, uint8_t* Data, size_t Len, size_t& OutLen) {
   return Run(S, [&] {
     FindHolder own{api_};
     if (S.Server) {
@@ -348,8 +347,11 @@ int32_t TValidata::DecryptMessage(const TValidataSettings& S, const uint8_t* Dat
     }
     const VCERT_BLOB in{Data, static_cast<uint32_t>(Len)};
     VCERT_DECRYPT_RESULT* result = nullptr;
-    const int32_t r = api_->VCERT_DecryptMem(ctx_, &in, own.r != nullptr ? own.r->Certs[0] : nullptr, &result);
-    if (r == 0 && result != nullptr) Out.assign(result->Data, result->Data + result->Length);
+    int32_t r = api_->VCERT_DecryptMem(ctx_, &in, own.r != nullptr ? own.r->Certs[0] : nullptr, &result);
+    OutLen = 0;
+    if (r == 0 && result != nullptr && result->Length > Len) r = kErrTooLarge;
+    // Straight from the toolkit's block into the caller's buffer, once the toolkit is done reading it.
+    if (r == 0 && result != nullptr && result->Length > 0) std::memcpy(Data, result->Data, result->Length), OutLen = result->Length;
     if (result != nullptr) api_->VCERT_FreeDecryptResult(result);
     return r;
   });

@@ -82,7 +82,9 @@ class TValidata : public TCrypto_DLL {
   // (else kErrTooLarge, Data untouched), and OutLen receives its length.
   int32_t EncryptForRecipients(const TValidataSettings& S, const std::string& Recipients, uint8_t* Data, size_t Len,
                                size_t Capacity, size_t& OutLen);
-  int32_t DecryptMessage(const TValidataSettings& S, const uint8_t* Data, size_t Len, std::vector<uint8_t>& Out);
+  // The envelope Data[0, Len) decrypted; the plain data replace it in Data (they are never longer:
+  // else kErrTooLarge, Data untouched), and OutLen receives their length.
+  int32_t DecryptMessage(const TValidataSettings& S, uint8_t* Data, size_t Len, size_t& OutLen);
   int32_t StoreCertificate(const TValidataSettings& S, const uint8_t* Bytes, size_t Len);
   int32_t StoreCRL(const TValidataSettings& S, const uint8_t* Bytes, size_t Len);
   int32_t ImportEnvironment(const TValidataSettings& S, const std::string& File);

@@ -171,14 +171,11 @@ int32_t TValidataEngine::EncodeData(uint8_t* Data, int32_t* DataLen, const char*
 int32_t TValidataEngine::DecodeData(uint8_t* Data, int32_t* DataLen, char* SenderUID) {
   if (Data == nullptr || DataLen == nullptr || SenderUID == nullptr || *DataLen < 1) return kErrArguments;
   return Operation("DecodeData", [&](const TValidataSettings& S, Binding& B) {
-    std::vector<uint8_t> plain;
+    size_t plain = 0;
     const int32_t r = B->DecryptMessage(S, Data, static_cast<size_t>(*DataLen), plain);
     if (r != 0) return r;
-    // The envelope names no sender; the plain data are never longer than the envelope.
-    if (plain.size() > static_cast<size_t>(*DataLen)) return kErrTooLarge;
-    std::memcpy(Data, plain.data(), plain.size());
-    *DataLen = static_cast<int32_t>(plain.size());
-    SenderUID[0] = '\0';
+    *DataLen = static_cast<int32_t>(plain);
+    SenderUID[0] = '\0';  // the envelope names no sender
     return 0;
   });
 }
