@@ -18,6 +18,7 @@ class TStringPairList {
  public:
   int Count() const { return static_cast<int>(items_.size()); }
   TStringPair& Items(int index) { return *items_.at(static_cast<size_t>(index)); }
+  const TStringPair& Items(int index) const { return *items_.at(static_cast<size_t>(index)); }
   // Appends a pair with both strings empty; the caller fills it.
   TStringPair& Add();
   // First pair whose Second equals key exactly, or -1.

@@ -78,6 +78,26 @@ TEST(CapiEngine, SettingsTranslation) {
   EXPECT_EQ(Get(pro, "Include signer cert in sign"), "NO");
 }
 
+// The system's names are matched as the OID information spells them, the first of equal names
+// winning; a display text's OID in parentheses needs no list.
+TEST(CapiEngine, NamesInTheSystemsOidInformation) {
+  TStringPairList info;
+  for (const auto& pair : {std::make_pair("1.3.14.3.2.26", "sha1"), std::make_pair("1.2.3", "sha1"),
+                           std::make_pair("1.2.840.113549.2.5", "md5")}) {
+    TStringPair& added = info.Add();
+    added.First = pair.first;
+    added.Second = pair.second;
+  }
+  const struct {
+    const char* name;
+    const char* oid;
+  } cases[] = {{"sha1", "1.3.14.3.2.26"}, {"SHA-1", "SHA-1"}, {"Sha1", "Sha1"}, {"md5", "1.2.840.113549.2.5"},
+               {"Hash (1.2.9)", "1.2.9"}, {"sha1 (1.2.9)", "1.2.9"}, {"()", ""},   {")", ")"},
+               {"a(b(c)", "c"},           {"", ""}};
+  for (const auto& c : cases) EXPECT_EQ(capi::NamedOID(info, c.name), c.oid) << c.name;
+  EXPECT_EQ(capi::NamedOID(TStringPairList(), "sha1"), "sha1");
+}
+
 TEST(CapiEngine, ChainStatusMapping) {
   struct Case {
     uint32_t status;

@@ -74,34 +74,33 @@ std::vector<uint8_t> FromPem(const std::vector<uint8_t>& File, const std::string
   return der;
 }
 
-using TOidList = std::vector<std::pair<std::string, std::string>>;
-
 BOOL ZK_CAPI_CALL CollectOidInfo(const CRYPT_OID_INFO* Info, void* List) {
-  std::string name;
-  for (const char16_t* c = Info->pwszName; c != nullptr && *c != 0; ++c) name += *c < 0x80 ? static_cast<char>(*c) : '?';
-  if (Info->pszOID != nullptr) static_cast<TOidList*>(List)->emplace_back(name, Info->pszOID);
+  if (Info->pszOID == nullptr) return 1;
+  TStringPair& pair = static_cast<TStringPairList*>(List)->Add();
+  pair.First = Info->pszOID;
+  for (const char16_t* c = Info->pwszName; c != nullptr && *c != 0; ++c)
+    pair.Second += *c < 0x80 ? static_cast<char>(*c) : '?';
   return 1;
 }
 
 }  // namespace
 
-bool TCryptoAPI20_DLL::OIDByName(DWORD Group, const std::string& Name, std::string& Oid) {
-  // Filled once for the process under its lock; the system's OID information does not change.
+std::string NamedOID(const TStringPairList& Info, const std::string& Name) {
+  if (!Name.empty() && Name.back() == ')') {
+    const size_t open = Name.rfind('(');
+    if (open != std::string::npos) return Name.substr(open + 1, Name.size() - open - 2);
+  }
+  const int index = Info.IndexOf(Name);
+  return index < 0 ? Name : Info.Items(index).First;
+}
+
+std::string TCryptoAPI20_DLL::NamedOID(DWORD Group, const std::string& Name) {
   static std::mutex lock;
-  static std::map<DWORD, TOidList>* lists = KeepForProcess(new std::map<DWORD, TOidList>);
+  static std::map<DWORD, TStringPairList>* lists = KeepForProcess(new std::map<DWORD, TStringPairList>);
   std::lock_guard<std::mutex> hold(lock);
-  auto found = lists->find(Group);
-  if (found == lists->end()) {
-    TOidList list;
-    if (api_.CryptEnumOIDInfo != nullptr) api_.CryptEnumOIDInfo(Group, 0, &list, CollectOidInfo);
-    found = lists->emplace(Group, std::move(list)).first;
-  }
-  for (const auto& entry : found->second) {
-    if (!SameText(entry.first, Name)) continue;
-    Oid = entry.second;
-    return true;
-  }
-  return false;
+  TStringPairList& info = (*lists)[Group];
+  if (info.Count() == 0 && api_.CryptEnumOIDInfo != nullptr) api_.CryptEnumOIDInfo(Group, 0, &info, CollectOidInfo);
+  return capi::NamedOID(info, Name);
 }
 
 TCertRef& TCertRef::operator=(TCertRef&& other) noexcept {

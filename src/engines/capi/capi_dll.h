@@ -12,6 +12,7 @@
 
 #include "engines/capi/capi_api.h"
 #include "frame/keytimeouts.h"
+#include "frame/strpair.h"
 #include "frame/zexroot.h"
 
 namespace zk::capi {
@@ -137,6 +138,11 @@ class TCertRef {
   PCCERT_CONTEXT cert_ = nullptr;
 };
 
+// The lookup the OID information lists serve: a name ending in ")" gives the text between the last
+// "(" and it (a display name followed by its OID); else the OID paired with exactly that name in
+// Info; else the name itself.
+std::string NamedOID(const TStringPairList& Info, const std::string& Name);
+
 class TCryptoAPI20_DLL : public TCrypto_DLL {
  public:
   explicit TCryptoAPI20_DLL(const std::string& ProviderName);
@@ -176,9 +182,9 @@ class TCryptoAPI20_DLL : public TCrypto_DLL {
   // The text of the certificate report (capi_report.cpp).
   std::string CertificateReport(PCCERT_CONTEXT Cert, const TVerificationSettings& S);
 
-  // The OID the system's OID information gives the algorithm Name (any case) in Group (hash or
-  // encryption); false when it has none. The lists are read once per process.
-  bool OIDByName(DWORD Group, const std::string& Name, std::string& Oid);
+  // NamedOID over the system's OID information of Group (hash or encryption algorithms), read
+  // once per process (again while the system gave none).
+  std::string NamedOID(DWORD Group, const std::string& Name);
 
   // Certificates and CRLs from files or bytes, DER or PEM. The Read forms tell a file that is
   // unreadable or no certificate (kErrReadCertificate; kErrCRLFile for CRLs), which is skipped

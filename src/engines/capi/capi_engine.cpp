@@ -85,11 +85,8 @@ TBindingRegistry& Registry() {
 std::string FixedOID(const std::string& Name, const std::pair<const char*, const char*> (&Fixed)[4]) {
   for (const auto& entry : Fixed)
     if (Name == entry.first) return entry.second;
-  if (!Name.empty() && Name.back() == ')') {
-    const size_t open = Name.rfind('(');
-    if (open != std::string::npos) return Name.substr(open + 1, Name.size() - open - 2);
-  }
-  return Name;
+  static const TStringPairList kNoSystemNames;
+  return NamedOID(kNoSystemNames, Name);
 }
 
 int32_t ParseSeconds(const std::string& Text, int32_t Default) {
@@ -142,9 +139,8 @@ std::string TCryptoAPI20Engine::EncryptOID(const std::string& Name) {
 
 std::string TCryptoAPI20Engine::AlgorithmOID(TCryptoAPI20_DLL& Binding, const std::string& Name, bool Hash) {
   const std::string oid = Hash ? HashOID(Name) : EncryptOID(Name);
-  std::string known;
-  if (oid == Name && Binding.OIDByName(Hash ? kOidHashGroup : kOidEncryptGroup, Name, known)) return known;
-  return oid;
+  if (oid != Name) return oid;
+  return Binding.NamedOID(Hash ? kOidHashGroup : kOidEncryptGroup, Name);
 }
 
 TVerificationSettings TCryptoAPI20Engine::Settings() const {
