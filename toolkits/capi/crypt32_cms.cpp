@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "standin_der.h"
+
 namespace capistandin {
 namespace {
 
@@ -15,24 +17,7 @@ std::string AlgorithmName(const char* oid) {
   return nid != NID_undef ? OBJ_nid2sn(nid) : "";
 }
 
-void AppendLength(std::vector<BYTE>& out, size_t len) {
-  if (len < 0x80) {
-    out.push_back(static_cast<BYTE>(len));
-    return;
-  }
-  BYTE bytes[sizeof(size_t)];
-  int n = 0;
-  for (size_t v = len; v != 0; v >>= 8) bytes[n++] = static_cast<BYTE>(v);
-  out.push_back(static_cast<BYTE>(0x80 | n));
-  while (n > 0) out.push_back(bytes[--n]);
-}
-
-std::vector<BYTE> Tlv(BYTE tag, const std::vector<BYTE>& content) {
-  std::vector<BYTE> out{tag};
-  AppendLength(out, content.size());
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
+using standin::der::Tlv;
 
 }  // namespace
 
