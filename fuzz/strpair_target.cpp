@@ -3,6 +3,8 @@
 // "OID<TAB>name" pair of the system's OID information. The answer must be the name itself, the
 // text of its last parentheses, or the OID of the first pair with exactly that name.
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "engines/capi/capi_dll.h"
@@ -16,6 +18,23 @@ void Check(bool ok) {
 }
 
 }  // namespace
+
+// Seeds: names as a host sets them, against a list as the system's OID information fills it.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  const char* const kSeeds[] = {
+      "sha1\n1.3.14.3.2.26\tsha1\n1.2.840.113549.2.5\tmd5\n1.2.3\tsha1",
+      "Secure Hash (1.3.14.3.2.26)\n1.3.14.3.2.26\tsha1",
+      "GOST_R3411\n1.2.643.2.2.9\tGOST R 34.11-94",
+  };
+  for (int i = 1; i < *argc; ++i) {
+    const std::filesystem::path dir = (*argv)[i];
+    if ((*argv)[i][0] == '-' || !std::filesystem::is_directory(dir)) continue;
+    for (size_t n = 0; n < sizeof kSeeds / sizeof kSeeds[0]; ++n)
+      std::ofstream(dir / ("valid_" + std::to_string(n)), std::ios::binary) << kSeeds[n];
+    break;
+  }
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
