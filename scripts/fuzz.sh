@@ -15,6 +15,7 @@
 # target reports (provisioning, key generation): the fuzzing loop's own rate.
 # Each target starts from its build-time seeds plus the valid outputs of its own run; what it
 # finds stays in <build-dir>/fuzz-corpus/<target>, crashes in <build-dir>/fuzz-crashes/<target>.
+# Sandboxes go to TMPDIR (default /dev/shm).
 set -euo pipefail
 shopt -s extglob
 
@@ -31,6 +32,9 @@ if [[ ${FUZZ_BUILD:-1} != 0 ]]; then
   ninja -C "$BUILD" -j "$JOBS" zk_fuzz_seeds >/dev/null
 fi
 BUILD=$(cd "$BUILD" && pwd)
+# The engine targets rewrite files in their sandboxes for every input: in memory where the machine
+# has it, unless the caller chose a directory.
+if [[ -z ${TMPDIR:-} && -d /dev/shm && -w /dev/shm ]]; then export TMPDIR=/dev/shm; fi
 
 targets=()
 for exe in "$BUILD"/zk_fuzz_*; do
