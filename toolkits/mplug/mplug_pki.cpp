@@ -16,6 +16,7 @@
 #include "standin.h"
 #include "standin_files.h"
 #include "standin_memo.h"
+#include "standin_rsa.h"
 
 namespace mplug {
 
@@ -234,7 +235,7 @@ bool WritePrivateKey(const std::string& path, gcry_sexp_t key) {
 bool GenerateKey(Sexp& priv, std::string& publicText) {
   InitLibrary();
   Sexp params, pair;
-  if (gcry_sexp_build(params.out(), nullptr, "(genkey(rsa(nbits 4:2048)))") != 0) return false;
+  if (gcry_sexp_build(params.out(), nullptr, "(genkey(rsa(nbits %d)))", static_cast<int>(standin::RsaKeyBits())) != 0) return false;
   if (gcry_pk_genkey(pair.out(), params.get()) != 0) return false;
   Sexp pub(gcry_sexp_find_token(pair.get(), "public-key", 0));
   priv = Sexp(gcry_sexp_find_token(pair.get(), "private-key", 0));
