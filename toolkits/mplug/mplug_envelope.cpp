@@ -10,7 +10,9 @@
 #include <memory>
 
 #include "mplug_internal.h"
+#include "standin.h"
 #include "standin_der.h"
+#include "standin_memo.h"
 
 namespace mplug {
 namespace {
@@ -39,6 +41,18 @@ struct CipherOid {
 const CipherOid kCiphers[] = {{"2.16.840.1.101.3.4.1.2", GCRY_CIPHER_AES128, 16},
                               {"2.16.840.1.101.3.4.1.22", GCRY_CIPHER_AES192, 24},
                               {kAes256Cbc, GCRY_CIPHER_AES256, 32}};
+
+// Envelopes libksba refused before it reached their recipients, by their exact bytes: what it
+// refused then it refuses again, and libksba 1.6.3 keeps part of its parse tree with some such
+// refusals, so an envelope sent again is refused without being handed to it. Up to that point
+// nothing depends on the reader's certificate or key. Bounded by count and by size.
+constexpr size_t kRefusedKept = 256;
+constexpr size_t kRefusedLargest = 64 * 1024;
+
+standin::Memo& Refused() {
+  static standin::Immortal<standin::Memo> refused(kRefusedKept);
+  return refused.get();
+}
 
 struct KsbaFree {
   void operator()(void* p) const { ksba_free(p); }
@@ -222,6 +236,13 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, 
   InitLibrary();
   // Every byte belongs to the structure: a cut-short or extended envelope is not one.
   if (!IsOneBerElement(in, len)) return kBadFormat;
+  const bool rememberable = len <= kRefusedLargest;
+  const standin::MemoKey refusal = standin::MemoKey("envelope").Add(in, rememberable ? len : 0);
+  {
+    int status = 0;
+    standin::Memo::Result none;
+    if (rememberable && Refused().Find(refusal, status, none)) return status;
+  }
   Ksba k;
   ksba_cert_t ownCert = nullptr;
   if (ksba_cert_new(&ownCert) != 0) return kCryptoFailure;
@@ -239,7 +260,10 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, 
   Bytes key;
   bool addressed = false;
   while (reason != KSBA_SR_READY) {
-    if (ksba_cms_parse(k.cms, &reason) != 0) return kBadFormat;
+    if (ksba_cms_parse(k.cms, &reason) != 0) {
+      if (rememberable && !addressed) Refused().Add(refusal, kBadFormat, {});
+      return kBadFormat;
+    }
     if (reason == KSBA_SR_GOT_CONTENT && ksba_cms_get_content_type(k.cms, 0) != KSBA_CT_ENVELOPED_DATA)
       return kBadFormat;
     if (reason != KSBA_SR_BEGIN_DATA && reason != KSBA_SR_DETACHED_DATA) continue;
