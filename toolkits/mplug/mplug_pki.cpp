@@ -205,11 +205,11 @@ bool Unseal(const std::string& text, std::string& canonical) {
 
 }  // namespace
 
-int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
+namespace {
+
+// The key of a PSE file's text: kOk or kNoPrivateKey.
+int32_t KeyFromText(const std::string& text, Sexp& key) {
   constexpr size_t kKept = 64;
-  Bytes bytes;
-  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
-  const std::string text(bytes.begin(), bytes.end());
   ReadKeys& keys = Keys();
   std::string canonical;
   {
@@ -224,6 +224,59 @@ int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
     keys.canonicalByFile.emplace(text, canonical);
   }
   return ParseCanonical(canonical, key) ? kOk : kNoPrivateKey;
+}
+
+// PSE keys with the answer whether they pair with a certificate's public key, by the file's
+// exact bytes and the public key's: a context made for one call (a time-out of 0) reads its PSE
+// again, and parsing the key and comparing key grips cost more than most such calls' own work.
+struct PairedKeys {
+  std::mutex lock;
+  std::map<std::string, SharedKey> byText;  // null: the key does not pair
+};
+
+PairedKeys& Paired() {
+  static standin::Immortal<PairedKeys> paired;
+  return paired.get();
+}
+
+}  // namespace
+
+int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
+  Bytes bytes;
+  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
+  return KeyFromText(std::string(bytes.begin(), bytes.end()), key);
+}
+
+int32_t ReadPairedKey(const std::string& path, const std::string& publicText, SharedKey& key) {
+  constexpr size_t kKept = 64;
+  key.reset();
+  Bytes bytes;
+  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
+  const std::string text(bytes.begin(), bytes.end());
+  const standin::MemoKey id = standin::MemoKey("paired key").Add(text).Add(publicText);
+  PairedKeys& paired = Paired();
+  {
+    std::lock_guard<std::mutex> hold(paired.lock);
+    auto it = paired.byText.find(id.Text());
+    if (it != paired.byText.end()) {
+      key = it->second;
+      return key ? kOk : kNoPrivateKey;
+    }
+  }
+  auto parsed = std::make_shared<Sexp>();
+  if (KeyFromText(text, *parsed) != kOk) return kNoPrivateKey;  // an unreadable file is not kept
+  SharedKey found;
+  if (SameKey(parsed->get(), publicText)) found = std::move(parsed);
+  {
+    std::lock_guard<std::mutex> hold(paired.lock);
+    if (paired.byText.size() >= kKept) {
+      for (auto& entry : paired.byText) standin::WipeBytes(const_cast<char*>(entry.first.data()), entry.first.size());
+      paired.byText.clear();
+    }
+    paired.byText.emplace(id.Text(), found);
+  }
+  key = found;
+  return key ? kOk : kNoPrivateKey;
 }
 
 bool WritePrivateKey(const std::string& path, gcry_sexp_t key) {
