@@ -250,24 +250,30 @@ int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
 int32_t ReadPairedKey(const std::string& path, const std::string& publicText, SharedKey& key) {
   constexpr size_t kKept = 64;
   key.reset();
+#ifndef _WIN32
+  // A file in the state it had (settled, see KeptByState) is not read again, as with certificates.
+  static standin::Immortal<KeptByState<SharedKey>> kept(kKept);
+  FileState state;
+  if (!StateOf(path, state)) return kNoPrivateKey;
+  const std::string keptAs = path + '\0' + publicText;
+  if (kept.get().Find(keptAs, state, key)) return key ? kOk : kNoPrivateKey;
+#endif
   Bytes bytes;
   if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
   const std::string text(bytes.begin(), bytes.end());
   const standin::MemoKey id = standin::MemoKey("paired key").Add(text).Add(publicText);
   PairedKeys& paired = Paired();
+  SharedKey found;
+  bool known = false;
   {
     std::lock_guard<std::mutex> hold(paired.lock);
     auto it = paired.byText.find(id.Text());
-    if (it != paired.byText.end()) {
-      key = it->second;
-      return key ? kOk : kNoPrivateKey;
-    }
+    if (it != paired.byText.end()) found = it->second, known = true;
   }
-  auto parsed = std::make_shared<Sexp>();
-  if (KeyFromText(text, *parsed) != kOk) return kNoPrivateKey;  // an unreadable file is not kept
-  SharedKey found;
-  if (SameKey(parsed->get(), publicText)) found = std::move(parsed);
-  {
+  if (!known) {
+    auto parsed = std::make_shared<Sexp>();
+    if (KeyFromText(text, *parsed) != kOk) return kNoPrivateKey;  // an unreadable file is not kept
+    if (SameKey(parsed->get(), publicText)) found = std::move(parsed);
     std::lock_guard<std::mutex> hold(paired.lock);
     if (paired.byText.size() >= kKept) {
       for (auto& entry : paired.byText) standin::WipeBytes(const_cast<char*>(entry.first.data()), entry.first.size());
@@ -275,6 +281,9 @@ int32_t ReadPairedKey(const std::string& path, const std::string& publicText, Sh
     }
     paired.byText.emplace(id.Text(), found);
   }
+#ifndef _WIN32
+  kept.get().Keep(keptAs, state, found);
+#endif
   key = found;
   return key ? kOk : kNoPrivateKey;
 }
