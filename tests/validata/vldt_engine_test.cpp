@@ -241,6 +241,25 @@ TEST_F(ValidataEngine, SerialLocationAndServerMode) {
   EXPECT_FALSE(Sign(*alice, data).empty());
 }
 
+// The settings follow the root of the moment: a PSE under %ZEXRoot% is looked for there.
+TEST_F(ValidataEngine, SettingsFollowTheRoot) {
+  char own[4096], uid[4096];
+  ASSERT_EQ(EngineFor("alice", Stores())->GetCurrentUID(own), 0);
+  zk::TValidataEngine engine;
+  Configure(engine, kPse, "%ZEXRoot%alice.pse");
+  Configure(engine, kStore, Stores() + "/alice.store");
+  for (const std::string& root : {Stores(), Pki::Get().Dir(), Stores()}) {
+    engine.SetEngineRootPath(root);
+    const int32_t r = engine.GetCurrentUID(uid);
+    if (root == Stores()) {
+      EXPECT_NE(r, 0) << "no PSE under " << root;
+    } else {
+      ASSERT_EQ(r, 0);
+      EXPECT_STREQ(uid, own);
+    }
+  }
+}
+
 TEST_F(ValidataEngine, ArgumentsAndTexts) {
   zk::TValidataEngine engine;
   char uid[4096];

@@ -11,8 +11,6 @@
 namespace cpki1 {
 namespace {
 
-const unsigned kKeyBits = 2048;
-
 std::string Join(const std::string& dir, const char* name) {
   std::string d = dir;
   if (!d.empty() && d.back() != '/' && d.back() != '\\') d += '/';
@@ -90,7 +88,7 @@ STANDIN_EXPORT int VCERT_StandIn_MakeCa(const char* dir, const char* subject) {
   req.notAfter = req.notBefore + 3650L * 86400;
   req.keyUsage = 0x06;  // keyCertSign, cRLSign
   req.isCa = true;
-  if (!GenerateRsa(kKeyBits, key) || !PublicFromPrivate(key, n, e) ||
+  if (!GenerateRsa(standin::RsaKeyBits(), key) || !PublicFromPrivate(key, n, e) ||
       !IssueCertificate(req, n, e, EncodeName(subject), key, der))
     return kCryptoError;
   return WriteRecords(Join(dir, "ca.key"), kPseMagic, {{kPrivateKey, key}, {kOwnCert, der}}) &&
@@ -114,7 +112,7 @@ STANDIN_EXPORT int VCERT_StandIn_MakePse(const char* caDir, const char* subject,
   req.notAfter = now + notAfterOffset;
   req.keyUsage = keyUsage;
   req.ekus = ekus != nullptr ? ekus : "";
-  if (!GenerateRsa(kKeyBits, key) || !PublicFromPrivate(key, n, e) ||
+  if (!GenerateRsa(standin::RsaKeyBits(), key) || !PublicFromPrivate(key, n, e) ||
       !IssueCertificate(req, n, e, ca.subjectDer, caKey, der))
     return kCryptoError;
   if (!WriteRecords(psePath, kPseMagic, {{kPrivateKey, key}, {kOwnCert, der}, {kAnchor, ca.der}})) return kFileError;

@@ -11,6 +11,7 @@
 
 #include "cpki1_internal.h"
 #include "standin.h"
+#include "standin_memo.h"
 
 namespace cpki1 {
 
@@ -193,6 +194,17 @@ ParsedCertificates& Parsed() {
   return parsed.get();
 }
 
+// Certificates refused, by their exact bytes: refused again without being parsed, since
+// libksba 1.6.3 keeps part of its parse tree when it refuses some malformed ones. Bounded by
+// count and by size.
+constexpr size_t kRefusedKept = 256;
+constexpr size_t kRefusedLargest = 64 * 1024;
+
+standin::Memo& Refused() {
+  static standin::Immortal<standin::Memo> refused(kRefusedKept);
+  return refused.get();
+}
+
 }  // namespace
 
 CertPtr ParseCertificate(const uint8_t* der, size_t len) {
@@ -202,8 +214,16 @@ CertPtr ParseCertificate(const uint8_t* der, size_t len) {
     std::shared_lock<std::shared_mutex> hold(parsed.lock);
     if (CertPtr known = parsed.index.Find(der, len)) return known;
   }
+  const bool rememberable = len <= kRefusedLargest;
+  const standin::MemoKey refusal = standin::MemoKey("certificate").Add(der, rememberable ? len : 0);
+  int status = 0;
+  standin::Memo::Result none;
+  if (rememberable && Refused().Find(refusal, status, none)) return nullptr;
   auto cert = std::make_shared<Certificate>();
-  if (!ParseCertificate(Bytes(der, der + len), *cert)) return nullptr;
+  if (!ParseCertificate(Bytes(der, der + len), *cert)) {
+    if (rememberable) Refused().Add(refusal, 0, none);
+    return nullptr;
+  }
   std::unique_lock<std::shared_mutex> hold(parsed.lock);
   if (CertPtr known = parsed.index.Find(der, len)) return known;  // parsed meanwhile by another thread
   if (parsed.index.Size() >= kParsedLimit) parsed.index.Clear();

@@ -7,10 +7,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <string>
 
 #include "mplug_internal.h"
+#include "standin.h"
 #include "standin_der.h"
+#include "standin_memo.h"
 
 namespace mplug {
 namespace {
@@ -40,6 +45,18 @@ const CipherOid kCiphers[] = {{"2.16.840.1.101.3.4.1.2", GCRY_CIPHER_AES128, 16}
                               {"2.16.840.1.101.3.4.1.22", GCRY_CIPHER_AES192, 24},
                               {kAes256Cbc, GCRY_CIPHER_AES256, 32}};
 
+// Envelopes libksba refused before it reached their recipients, by their exact bytes: what it
+// refused then it refuses again, and libksba 1.6.3 keeps part of its parse tree with some such
+// refusals, so an envelope sent again is refused without being handed to it. Up to that point
+// nothing depends on the reader's certificate or key. Bounded by count and by size.
+constexpr size_t kRefusedKept = 256;
+constexpr size_t kRefusedLargest = 64 * 1024;
+
+standin::Memo& Refused() {
+  static standin::Immortal<standin::Memo> refused(kRefusedKept);
+  return refused.get();
+}
+
 struct KsbaFree {
   void operator()(void* p) const { ksba_free(p); }
 };
@@ -51,12 +68,10 @@ struct Ksba {
   ksba_cms_t cms = nullptr;
   ksba_reader_t reader = nullptr;
   ksba_writer_t writer = nullptr;
-  std::vector<ksba_cert_t> certs;
   ~Ksba() {
     ksba_cms_release(cms);
     ksba_reader_release(reader);
     ksba_writer_release(writer);
-    for (ksba_cert_t c : certs) ksba_cert_release(c);
   }
 };
 
@@ -81,19 +96,66 @@ Bytes WrappedKey(const unsigned char* encval) {
   return p ? Bytes(p, p + n) : Bytes();
 }
 
+// What the reader's own certificate gives to find its RecipientInfo, as libksba reads it: its
+// issuer's name and its serial number (canonical S-expression), each absent when libksba gives
+// none. Read once per certificate, by its exact bytes: libksba parsing the certificate again
+// for every envelope cost more than the rest of most envelopes.
+struct OwnName {
+  bool hasIssuer = false;
+  std::string issuer;
+  Bytes serial;  // empty: none
+};
+using OwnNamePtr = std::shared_ptr<const OwnName>;
+
+struct OwnNames {
+  std::mutex lock;
+  std::map<std::string, OwnNamePtr> byImage;
+};
+constexpr size_t kOwnNamesKept = 64;
+
+// kOk, kBadFormat when libksba refuses the certificate, or kCryptoFailure.
+int32_t OwnNameOf(const std::string& image, OwnNamePtr& out) {
+  static standin::Immortal<OwnNames> kept;
+  OwnNames& names = kept.get();
+  {
+    std::lock_guard<std::mutex> hold(names.lock);
+    const auto it = names.byImage.find(image);
+    if (it != names.byImage.end()) {
+      out = it->second;
+      return kOk;
+    }
+  }
+  ksba_cert_t cert = nullptr;
+  if (ksba_cert_new(&cert) != 0) return kCryptoFailure;
+  struct Release {
+    ksba_cert_t c;
+    ~Release() { ksba_cert_release(c); }
+  } release{cert};
+  if (ksba_cert_init_from_mem(cert, image.data(), image.size()) != 0) return kBadFormat;
+  auto name = std::make_shared<OwnName>();
+  KsbaPtr<char> issuer(ksba_cert_get_issuer(cert, 0));
+  KsbaPtr<unsigned char> serial(ksba_cert_get_serial(cert));
+  if (issuer) name->hasIssuer = true, name->issuer = issuer.get();
+  const size_t serialLen = serial ? gcry_sexp_canon_len(serial.get(), 0, nullptr, nullptr) : 0;
+  name->serial.assign(serial.get(), serial.get() + serialLen);
+  std::lock_guard<std::mutex> hold(names.lock);
+  if (names.byImage.size() >= kOwnNamesKept) names.byImage.clear();
+  names.byImage[image] = name;
+  out = name;
+  return kOk;
+}
+
 // The RecipientInfo of our certificate: its issuer's name and serial number.
-bool IsOwnRecipient(ksba_cms_t cms, int idx, ksba_cert_t own) {
+bool IsOwnRecipient(ksba_cms_t cms, int idx, const OwnName& own) {
   char* issuer = nullptr;
   ksba_sexp_t serial = nullptr;
   if (ksba_cms_get_issuer_serial(cms, idx, &issuer, &serial) != 0) return false;
   KsbaPtr<char> issuerHold(issuer);
   KsbaPtr<unsigned char> serialHold(serial);
-  KsbaPtr<char> ownIssuer(ksba_cert_get_issuer(own, 0));
-  KsbaPtr<unsigned char> ownSerial(ksba_cert_get_serial(own));
-  if (!issuer || !serial || !ownIssuer || !ownSerial || std::strcmp(issuer, ownIssuer.get()) != 0) return false;
+  if (!issuer || !serial || !own.hasIssuer || own.serial.empty() || std::strcmp(issuer, own.issuer.c_str()) != 0)
+    return false;
   const size_t a = gcry_sexp_canon_len(serial, 0, nullptr, nullptr);
-  return a != 0 && a == gcry_sexp_canon_len(ownSerial.get(), 0, nullptr, nullptr) &&
-         std::memcmp(serial, ownSerial.get(), a) == 0;
+  return a != 0 && a == own.serial.size() && std::memcmp(serial, own.serial.data(), a) == 0;
 }
 
 // libksba's output appended to a buffer that keeps its capacity from call to call: a megabyte
@@ -222,11 +284,16 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, 
   InitLibrary();
   // Every byte belongs to the structure: a cut-short or extended envelope is not one.
   if (!IsOneBerElement(in, len)) return kBadFormat;
+  const bool rememberable = len <= kRefusedLargest;
+  const standin::MemoKey refusal = standin::MemoKey("envelope").Add(in, rememberable ? len : 0);
+  {
+    int status = 0;
+    standin::Memo::Result none;
+    if (rememberable && Refused().Find(refusal, status, none)) return status;
+  }
+  OwnNamePtr ownName;
+  if (int32_t r = OwnNameOf(own.Image, ownName)) return r;
   Ksba k;
-  ksba_cert_t ownCert = nullptr;
-  if (ksba_cert_new(&ownCert) != 0) return kCryptoFailure;
-  k.certs.push_back(ownCert);
-  if (ksba_cert_init_from_mem(ownCert, own.Image.data(), own.Image.size()) != 0) return kBadFormat;
   Bytes& plain = b.body;
   plain.clear();
   bool ok = ksba_reader_new(&k.reader) == 0 && ksba_reader_set_mem(k.reader, in, len) == 0 &&
@@ -239,7 +306,10 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, 
   Bytes key;
   bool addressed = false;
   while (reason != KSBA_SR_READY) {
-    if (ksba_cms_parse(k.cms, &reason) != 0) return kBadFormat;
+    if (ksba_cms_parse(k.cms, &reason) != 0) {
+      if (rememberable && !addressed) Refused().Add(refusal, kBadFormat, {});
+      return kBadFormat;
+    }
     if (reason == KSBA_SR_GOT_CONTENT && ksba_cms_get_content_type(k.cms, 0) != KSBA_CT_ENVELOPED_DATA)
       return kBadFormat;
     if (reason != KSBA_SR_BEGIN_DATA && reason != KSBA_SR_DETACHED_DATA) continue;
@@ -253,7 +323,7 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, 
     for (int idx = 0; !addressed; ++idx) {
       KsbaPtr<unsigned char> encval(ksba_cms_get_enc_val(k.cms, idx));
       if (!encval) break;
-      if (!IsOwnRecipient(k.cms, idx, ownCert)) continue;
+      if (!IsOwnRecipient(k.cms, idx, *ownName)) continue;
       addressed = true;
       // A key of the wrong length reads as a damaged envelope, like a wrong key would.
       if (!RsaDecrypt(privateKey, WrappedKey(encval.get()), key) || key.size() != cipher->keyLen) key.clear();

@@ -133,6 +133,10 @@ std::string Rfc2253FromOneLine(const std::string& line);
 
 // A private key file: "ZKMPPSE 1", Key=<hex>, Check=<SHA-256 hex of the key>.
 int32_t ReadPrivateKey(const std::string& path, Sexp& key);
+// The key of a PSE file when it pairs with the public key (a certificate's KeyText), else
+// kNoPrivateKey. The key is shared between the contexts that read the same file, read-only.
+using SharedKey = std::shared_ptr<const Sexp>;
+int32_t ReadPairedKey(const std::string& path, const std::string& publicText, SharedKey& key);
 bool WritePrivateKey(const std::string& path, gcry_sexp_t key);
 bool GenerateKey(Sexp& priv, std::string& publicText);
 bool SameKey(gcry_sexp_t priv, const std::string& publicText);

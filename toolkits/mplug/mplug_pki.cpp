@@ -16,6 +16,7 @@
 #include "standin.h"
 #include "standin_files.h"
 #include "standin_memo.h"
+#include "standin_rsa.h"
 
 namespace mplug {
 
@@ -204,11 +205,11 @@ bool Unseal(const std::string& text, std::string& canonical) {
 
 }  // namespace
 
-int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
+namespace {
+
+// The key of a PSE file's text: kOk or kNoPrivateKey.
+int32_t KeyFromText(const std::string& text, Sexp& key) {
   constexpr size_t kKept = 64;
-  Bytes bytes;
-  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
-  const std::string text(bytes.begin(), bytes.end());
   ReadKeys& keys = Keys();
   std::string canonical;
   {
@@ -225,6 +226,68 @@ int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
   return ParseCanonical(canonical, key) ? kOk : kNoPrivateKey;
 }
 
+// PSE keys with the answer whether they pair with a certificate's public key, by the file's
+// exact bytes and the public key's: a context made for one call (a time-out of 0) reads its PSE
+// again, and parsing the key and comparing key grips cost more than most such calls' own work.
+struct PairedKeys {
+  std::mutex lock;
+  std::map<std::string, SharedKey> byText;  // null: the key does not pair
+};
+
+PairedKeys& Paired() {
+  static standin::Immortal<PairedKeys> paired;
+  return paired.get();
+}
+
+}  // namespace
+
+int32_t ReadPrivateKey(const std::string& path, Sexp& key) {
+  Bytes bytes;
+  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
+  return KeyFromText(std::string(bytes.begin(), bytes.end()), key);
+}
+
+int32_t ReadPairedKey(const std::string& path, const std::string& publicText, SharedKey& key) {
+  constexpr size_t kKept = 64;
+  key.reset();
+#ifndef _WIN32
+  // A file in the state it had (settled, see KeptByState) is not read again, as with certificates.
+  static standin::Immortal<KeptByState<SharedKey>> kept(kKept);
+  FileState state;
+  if (!StateOf(path, state)) return kNoPrivateKey;
+  const std::string keptAs = path + '\0' + publicText;
+  if (kept.get().Find(keptAs, state, key)) return key ? kOk : kNoPrivateKey;
+#endif
+  Bytes bytes;
+  if (!ReadWholeFile(path, bytes, 64 * 1024)) return kNoPrivateKey;
+  const std::string text(bytes.begin(), bytes.end());
+  const standin::MemoKey id = standin::MemoKey("paired key").Add(text).Add(publicText);
+  PairedKeys& paired = Paired();
+  SharedKey found;
+  bool known = false;
+  {
+    std::lock_guard<std::mutex> hold(paired.lock);
+    auto it = paired.byText.find(id.Text());
+    if (it != paired.byText.end()) found = it->second, known = true;
+  }
+  if (!known) {
+    auto parsed = std::make_shared<Sexp>();
+    if (KeyFromText(text, *parsed) != kOk) return kNoPrivateKey;  // an unreadable file is not kept
+    if (SameKey(parsed->get(), publicText)) found = std::move(parsed);
+    std::lock_guard<std::mutex> hold(paired.lock);
+    if (paired.byText.size() >= kKept) {
+      for (auto& entry : paired.byText) standin::WipeBytes(const_cast<char*>(entry.first.data()), entry.first.size());
+      paired.byText.clear();
+    }
+    paired.byText.emplace(id.Text(), found);
+  }
+#ifndef _WIN32
+  kept.get().Keep(keptAs, state, found);
+#endif
+  key = found;
+  return key ? kOk : kNoPrivateKey;
+}
+
 bool WritePrivateKey(const std::string& path, gcry_sexp_t key) {
   const std::string canon = Canonical(key);
   const Bytes bytes(canon.begin(), canon.end());
@@ -234,7 +297,7 @@ bool WritePrivateKey(const std::string& path, gcry_sexp_t key) {
 bool GenerateKey(Sexp& priv, std::string& publicText) {
   InitLibrary();
   Sexp params, pair;
-  if (gcry_sexp_build(params.out(), nullptr, "(genkey(rsa(nbits 4:2048)))") != 0) return false;
+  if (gcry_sexp_build(params.out(), nullptr, "(genkey(rsa(nbits %d)))", static_cast<int>(standin::RsaKeyBits())) != 0) return false;
   if (gcry_pk_genkey(pair.out(), params.get()) != 0) return false;
   Sexp pub(gcry_sexp_find_token(pair.get(), "public-key", 0));
   priv = Sexp(gcry_sexp_find_token(pair.get(), "private-key", 0));

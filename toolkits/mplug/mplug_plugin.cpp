@@ -44,7 +44,8 @@ const char* const kParamNames[27] = {
 struct Context {
   std::mutex lock;
   std::vector<std::string> params = std::vector<std::string>(kParamCount);
-  Sexp key;  // loaded by KeysRenewal
+  SharedKey key;  // loaded by KeysRenewal
+  gcry_sexp_t Key() const { return key ? key->get() : nullptr; }
   EnvelopeBuffers buffers;
   Cert own;
   bool hasKey = false;
@@ -200,7 +201,7 @@ int32_t MP_CALL KeysRenewal(MPHANDLE Ctx) {
   std::lock_guard<std::mutex> hold(c->lock);
   c->hasKey = false;
   if (ReadCert(c->params[kOwnCert], c->own) != kOk) return kNoPrivateKey;
-  if (ReadPrivateKey(c->params[kPse], c->key) != kOk || !SameKey(c->key.get(), c->own.KeyText)) return kNoPrivateKey;
+  if (ReadPairedKey(c->params[kPse], c->own.KeyText, c->key) != kOk) return kNoPrivateKey;
   c->hasKey = true;
   return kOk;
 }
@@ -227,10 +228,10 @@ int32_t MP_CALL SignData(MPHANDLE Ctx, const uint8_t* Data, int32_t DataLen, uin
   Cert cert = c->own;
   if (CertFile != nullptr && CertFile[0] != '\0') {
     if (ReadCert(CertFile, cert) != kOk) return kNoSignContext;
-    if (!SameKey(c->key.get(), cert.KeyText)) return kNoSignContext;
+    if (!SameKey(c->Key(), cert.KeyText)) return kNoSignContext;
   }
   Bytes out;
-  if (int32_t r = CmsSign(cert, c->key.get(), Data, size_t(DataLen), out)) return r;
+  if (int32_t r = CmsSign(cert, c->Key(), Data, size_t(DataLen), out)) return r;
   if (out.size() > size_t(kMaxSignature)) return kTooLong;
   std::memcpy(Signature, out.data(), out.size());
   *SignatureLen = int32_t(out.size());
@@ -287,7 +288,7 @@ int32_t MP_CALL DecodeData(MPHANDLE Ctx, uint8_t* Data, int32_t* DataLen, char* 
   std::lock_guard<std::mutex> hold(c->lock);
   if (!c->hasKey) return kNoPrivateKey;
   size_t plain = 0;
-  if (int32_t r = CmsOpenEnvelope(c->own, c->key.get(), Data, size_t(*DataLen), c->buffers, plain)) return r;
+  if (int32_t r = CmsOpenEnvelope(c->own, c->Key(), Data, size_t(*DataLen), c->buffers, plain)) return r;
   *DataLen = int32_t(plain);
   if (Sender != nullptr) Sender[0] = '\0';
   return kOk;

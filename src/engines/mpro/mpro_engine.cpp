@@ -230,9 +230,29 @@ int32_t TMPro1CryptoEngine::WorkSize() const {
   return size > 0 && size < (1 << 26) ? int32_t(size) + 1 : 1 << 16;
 }
 
-std::unique_ptr<char[]> TMPro1CryptoEngine::AnswerBuffer() const {
+void TMPro1CryptoEngine::AnswerReturn::operator()(char* buffer) const {
+  std::unique_ptr<char[]> owned(buffer);
+  constexpr size_t kKept = 4;
+  std::lock_guard<std::mutex> hold(pool->lock);
+  if (size == pool->size && pool->free.size() < kKept) pool->free.push_back(std::move(owned));
+}
+
+TMPro1CryptoEngine::Answer TMPro1CryptoEngine::AnswerBuffer() const {
   const size_t size = size_t(WorkSize());
-  std::unique_ptr<char[]> out(new char[size]);
+  std::unique_ptr<char[]> buffer;
+  {
+    std::lock_guard<std::mutex> hold(answers_.lock);
+    if (answers_.size != size) {
+      answers_.free.clear();
+      answers_.size = size;
+    }
+    if (!answers_.free.empty()) {
+      buffer = std::move(answers_.free.back());
+      answers_.free.pop_back();
+    }
+  }
+  if (!buffer) buffer.reset(new char[size]);
+  Answer out(buffer.release(), AnswerReturn{&answers_, size});
   out[0] = '\0';
   out[size - 1] = '\0';
   return out;
@@ -271,7 +291,7 @@ int32_t TMPro1CryptoEngine::ReadSubject(const std::string& File, std::string& Su
   std::vector<std::string> values(ParamCount());
   values[0] = File;
   values[kLocationPos - 1] = Value(kLocationPos);
-  const std::unique_ptr<char[]> out = AnswerBuffer();
+  const Answer out = AnswerBuffer();
   const int32_t r = binding_->Call(values, [&](MPHANDLE h) { return binding_->Api().GetCurrentUID(h, out.get()); });
   if (r != kOk) return r;
   Subject = out.get();
@@ -299,7 +319,7 @@ int32_t TMPro1CryptoEngine::ResolveUID(const std::string& UID, std::string& File
 }
 
 int32_t TMPro1CryptoEngine::FetchCurrentUID(std::string& UID) {
-  const std::unique_ptr<char[]> out = AnswerBuffer();
+  const Answer out = AnswerBuffer();
   const int32_t r = binding_->Call(*Values(), [&](MPHANDLE h) { return binding_->Api().GetCurrentUID(h, out.get()); });
   if (r != kOk) return r;
   return AnswerToUID(out.get(), UID);
@@ -359,7 +379,7 @@ int32_t TMPro1CryptoEngine::DecodeData(uint8_t* Data, int32_t* DataLen, char* Se
   return Capture("TMProCryptoEngine.DecodeData:", kException, [&] {
     if (int32_t r = GetCryptoAPI()) return r;
     if (Data == nullptr || DataLen == nullptr || *DataLen < 1 || SenderUID == nullptr) return kBadArgument;
-    const std::unique_ptr<char[]> sender = AnswerBuffer();
+    const Answer sender = AnswerBuffer();
     const int32_t r = binding_->Call(*Values(), [&](MPHANDLE h) {
       return binding_->Api().DecodeData(h, Data, DataLen, sender.get());
     });
@@ -391,7 +411,7 @@ int32_t TMPro1CryptoEngine::VerifyData(const uint8_t* Data, int32_t DataLen, con
     if (Data == nullptr || DataLen < 1 || Signature == nullptr || SignatureLen < 1 || SignerUID == nullptr)
       return kBadArgument;
     int32_t len = DataLen;
-    const std::unique_ptr<char[]> signer = AnswerBuffer();
+    const Answer signer = AnswerBuffer();
     const int32_t r = binding_->Call(*Values(), [&](MPHANDLE h) {
       return binding_->Api().VerifyData(h, Data, &len, Signature, SignatureLen, signer.get());
     });
@@ -500,7 +520,7 @@ int32_t TMPro1CryptoEngine::IncludeCRL(const char* FileName) {
     if (!platform::IsDirectory(dir)) platform::MakeDirectory(dir);
     if (!platform::IsDirectory(dir)) return kNoCrlDir;
     auto issuerOf = [&](const std::string& crl, std::string& issuer) {
-      const std::unique_ptr<char[]> out = AnswerBuffer();
+      const Answer out = AnswerBuffer();
       const int32_t r = binding_->Call(*Values(), [&](MPHANDLE h) {
         return binding_->Api().GetCRLIssuerName(h, platform::NativePath(crl).c_str(), out.get());
       });

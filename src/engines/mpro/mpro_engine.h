@@ -60,9 +60,23 @@ class TMPro1CryptoEngine : public TCryptoEngine {
   std::shared_ptr<const std::vector<std::string>> Values() const;
   std::string CertDir() const;
   int32_t WorkSize() const;  // bytes of a buffer for a subject line or a certificate image
+  // Buffers for the plug-in's answers, handed back when a call is done and given to the next:
+  // 20 KiB allocated and released for every call cost more than a decoding's own work. A few
+  // are kept, all of the size last asked for.
+  struct AnswerPool {
+    std::mutex lock;
+    size_t size = 0;
+    std::vector<std::unique_ptr<char[]>> free;
+  };
+  struct AnswerReturn {
+    AnswerPool* pool;
+    size_t size;
+    void operator()(char* buffer) const;
+  };
+  using Answer = std::unique_ptr<char[], AnswerReturn>;
   // A buffer of WorkSize() bytes for a plug-in's text answer. Not cleared (20 KiB cleared per call
   // cost 2% of a verify): a zero at each end keeps an unwritten or unterminated answer inside it.
-  std::unique_ptr<char[]> AnswerBuffer() const;
+  Answer AnswerBuffer() const;
   // The plug-in's identity answer reduced to the UID (the location attribute unless "SN").
   int32_t AnswerToUID(const std::string& Answer, std::string& UID) const;
   int32_t ReadSubject(const std::string& File, std::string& Subject);
@@ -83,6 +97,7 @@ class TMPro1CryptoEngine : public TCryptoEngine {
     std::shared_ptr<const std::vector<std::string>> values;
   };
   mutable ValuesCache valuesCache_;
+  mutable AnswerPool answers_;
 };
 
 class TMProWinCryptoEngine : public TMPro1CryptoEngine {

@@ -111,9 +111,41 @@ int32_t TValidataEngine::ReadSettings(TValidataSettings& S) {
   return 0;
 }
 
+int32_t TValidataEngine::SetCryptoParamValue(int32_t Index, const char* Value) {
+  const int32_t r = TCryptoEngine::SetCryptoParamValue(Index, Value);
+  std::lock_guard<std::mutex> hold(settingsLock_);
+  ++paramChanges_;
+  return r;
+}
+
 int32_t TValidataEngine::Obtain(TValidataSettings& S, Binding& B) {
-  ReadSettings(S);
-  return Bindings().Fetch(SettingsKey(S), [this](Binding& created) {
+  std::string key;
+  bool kept = false;
+  uint64_t changes = 0;
+  {
+    std::lock_guard<std::mutex> hold(settingsLock_);
+    changes = paramChanges_;
+    if (settingsKept_ && settingsChanges_ == changes && settingsRoot_ == RootPath()) {
+      S = settings_;
+      key = settingsKey_;
+      kept = true;
+    }
+  }
+  if (!kept) {
+    const std::string root = RootPath();
+    ReadSettings(S);  // settings that do not read (a bad number) throw and are not kept
+    key = SettingsKey(S);
+    std::lock_guard<std::mutex> hold(settingsLock_);
+    // Kept only if no parameter changed while they were read.
+    if (paramChanges_ == changes) {
+      settings_ = S;
+      settingsKey_ = key;
+      settingsRoot_ = root;
+      settingsChanges_ = changes;
+      settingsKept_ = true;
+    }
+  }
+  return Bindings().Fetch(key, [this](Binding& created) {
     created = std::make_shared<TValidata>();
     if (!created->LibLoaded) return kErrNoLibrary;
     if (!created->FunctionsPresent) return kErrMissing;

@@ -3,7 +3,9 @@
 // binding to "cpki1.dll" shared by every engine with the same settings.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "engines/validata/vldt_dll.h"
@@ -21,6 +23,7 @@ class TValidataEngine : public TCryptoEngine {
   int32_t GetMaxErrorStringLength() override { return 300; }
   // Verification reports (description, PEM) are up to 4096 bytes with their NUL.
   int32_t GetMaxUIDLength() override { return 4096; }
+  int32_t SetCryptoParamValue(int32_t Index, const char* Value) override;
   int32_t GetEncodeUIDBySignUID(const char* SignUID, char* EncodeUID) override;
   int32_t GetCurrentUID(char* UID) override;
   void GetCryptoErrorString(int32_t ErrorCode, char* ErrorText) override;
@@ -42,6 +45,16 @@ class TValidataEngine : public TCryptoEngine {
   // Settings and the shared binding: 0, -21, -22 or the settings' code.
   int32_t Obtain(validata::TValidataSettings& S, Binding& B);
   int32_t Operation(const char* Name, const std::function<int32_t(const validata::TValidataSettings&, Binding&)>& Body);
+
+  // The settings as last read, with their binding key, kept until a parameter or the root
+  // changes: reading them again for every operation cost more than most decodings.
+  std::mutex settingsLock_;
+  uint64_t paramChanges_ = 0;  // counts SetCryptoParamValue calls
+  bool settingsKept_ = false;
+  uint64_t settingsChanges_ = 0;  // paramChanges_ when they were read
+  std::string settingsRoot_;
+  validata::TValidataSettings settings_;
+  std::string settingsKey_;
 };
 
 }  // namespace zk
