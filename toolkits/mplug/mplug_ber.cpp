@@ -284,6 +284,35 @@ bool EnvelopeContentAtEnd(const uint8_t* p, size_t len, size_t& offset, size_t& 
   return offset + length == len;
 }
 
+bool ReadUsualEnvelope(const uint8_t* p, size_t len, UsualEnvelope& out) {
+  static const uint8_t kEnveloped[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x03};
+  Node info;
+  std::vector<Node> f, wrapped, enveloped, infos, content, algorithm;
+  if (!Parse(p, len, info) || !info.Is(0x30) || !Children(info, f) || f.size() != 2 ||
+      !IsOid(f[0], kEnveloped, sizeof kEnveloped) || !f[1].Is(0xa0) || !Children(f[1], wrapped) ||
+      wrapped.size() != 1 || !wrapped[0].Is(0x30) || !Children(wrapped[0], enveloped) || enveloped.size() != 3 ||
+      !IsSmallInt(enveloped[0], 0) || !enveloped[1].Is(0x31) || !Children(enveloped[1], infos) || infos.empty() ||
+      !enveloped[2].Is(0x30) || !Children(enveloped[2], content) || content.size() != 3 ||
+      !IsOid(content[0], kData, sizeof kData) || !content[1].Is(0x30) || !Children(content[1], algorithm) ||
+      algorithm.size() != 2 || !algorithm[0].Is(0x06) || !algorithm[1].Is(0x04) || algorithm[1].length != 16 ||
+      !content[2].Is(0x80))
+    return false;
+  out.recipients.clear();
+  std::vector<Node> r;
+  for (const Node& recipient : infos) {
+    if (!recipient.Is(0x30) || !Children(recipient, r) || r.size() != 4 || !IsSmallInt(r[0], 0) || !r[1].Is(0x30) ||
+        !IsAlgorithm(r[2], kRsa, sizeof kRsa) || !r[3].Is(0x04) || r[3].length == 0)
+      return false;
+    out.recipients.push_back({r[1].raw, r[1].rawLength, r[3].content, r[3].length});
+  }
+  out.cipherOid = algorithm[0].content;
+  out.cipherOidLength = algorithm[0].length;
+  out.iv = algorithm[1].content;
+  out.contentOffset = size_t(content[2].content - p);
+  out.contentLength = content[2].length;
+  return out.contentOffset + out.contentLength == len;
+}
+
 bool ParseCrlDer(const uint8_t* p, size_t len, CrlParts& out) {
   Node crl;
   std::vector<Node> c, tbs;

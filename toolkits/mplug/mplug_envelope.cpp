@@ -2,7 +2,9 @@
 // PKCS#7 padding, the key wrapped for every recipient with RSA PKCS#1 v1.5 key transport, each
 // recipient named by issuer and serial number. The envelope is written in DER by hand around the
 // content, encrypted in the caller's buffer (a megabyte copied costs as much as a tenth of its
-// encryption); libksba reads envelopes; libgcrypt does the cryptography. Envelopes of other writers in AES-128/192/256-CBC are read too.
+// encryption). Envelopes in that layout that name our certificate by its exact bytes are read
+// here; libksba reads every other one. libgcrypt does the cryptography. Envelopes of other
+// writers in AES-128/192/256-CBC are read too.
 #include <ksba.h>
 
 #include <algorithm>
@@ -38,12 +40,15 @@ Bytes Whole(const char (&element)[N]) {
 
 struct CipherOid {
   const char* oid;
+  const char* content;  // the OID's content octets
   int algo;
   size_t keyLen;
 };
-const CipherOid kCiphers[] = {{"2.16.840.1.101.3.4.1.2", GCRY_CIPHER_AES128, 16},
-                              {"2.16.840.1.101.3.4.1.22", GCRY_CIPHER_AES192, 24},
-                              {kAes256Cbc, GCRY_CIPHER_AES256, 32}};
+const CipherOid kCiphers[] = {
+    {"2.16.840.1.101.3.4.1.2", "\x60\x86\x48\x01\x65\x03\x04\x01\x02", GCRY_CIPHER_AES128, 16},
+    {"2.16.840.1.101.3.4.1.22", "\x60\x86\x48\x01\x65\x03\x04\x01\x16", GCRY_CIPHER_AES192, 24},
+    {kAes256Cbc, "\x60\x86\x48\x01\x65\x03\x04\x01\x2a", GCRY_CIPHER_AES256, 32}};
+constexpr size_t kCipherOidLength = 9;
 
 // Envelopes libksba refused before it reached their recipients, by their exact bytes: what it
 // refused then it refuses again, and libksba 1.6.3 keeps part of its parse tree with some such
@@ -104,6 +109,7 @@ struct OwnName {
   bool hasIssuer = false;
   std::string issuer;
   Bytes serial;  // empty: none
+  Bytes rid;     // IssuerAndSerialNumber as this stand-in names a recipient; empty: none
 };
 using OwnNamePtr = std::shared_ptr<const OwnName>;
 
@@ -138,6 +144,7 @@ int32_t OwnNameOf(const std::string& image, OwnNamePtr& out) {
   if (issuer) name->hasIssuer = true, name->issuer = issuer.get();
   const size_t serialLen = serial ? gcry_sexp_canon_len(serial.get(), 0, nullptr, nullptr) : 0;
   name->serial.assign(serial.get(), serial.get() + serialLen);
+  if (!IssuerAndSerialDer(image, name->rid)) name->rid.clear();
   std::lock_guard<std::mutex> hold(names.lock);
   if (names.byImage.size() >= kOwnNamesKept) names.byImage.clear();
   names.byImage[image] = name;
@@ -250,6 +257,32 @@ int32_t DecryptInPlace(int algo, const Bytes& key, const uint8_t* iv, uint8_t* d
   return kOk;
 }
 
+// An envelope in the usual layout that names our certificate by its exact bytes, opened without
+// libksba, whose parse costs more than the rest of a small envelope. false, with nothing done,
+// for any other envelope: libksba reads it, and also finds us named in another encoding.
+bool OpenUsualEnvelope(const OwnName& own, gcry_sexp_t privateKey, uint8_t* data, size_t len, EnvelopeBuffers& b,
+                       size_t& plainLen, int32_t& result) {
+  UsualEnvelope e;
+  if (own.rid.empty() || !ReadUsualEnvelope(data, len, e)) return false;
+  const CipherOid* cipher = nullptr;
+  for (const CipherOid& c : kCiphers) {
+    if (e.cipherOidLength == kCipherOidLength && std::memcmp(e.cipherOid, c.content, kCipherOidLength) == 0)
+      cipher = &c;
+  }
+  if (cipher == nullptr) return false;
+  for (const UsualEnvelope::Recipient& r : e.recipients) {
+    if (r.ridLength != own.rid.size() || std::memcmp(r.rid, own.rid.data(), r.ridLength) != 0) continue;
+    Bytes key;
+    // A key of the wrong length reads as a damaged envelope, like a wrong key would.
+    if (!RsaDecrypt(privateKey, Bytes(r.wrapped, r.wrapped + r.wrappedLength), key) || key.size() != cipher->keyLen)
+      result = kBadSignature;
+    else
+      result = DecryptInPlace(cipher->algo, key, e.iv, data, e.contentOffset, e.contentLength, b, plainLen);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int32_t CmsEnvelope(const std::vector<Cert>& recipients, uint8_t* data, size_t len, size_t capacity,
@@ -293,6 +326,8 @@ int32_t CmsOpenEnvelope(const Cert& own, gcry_sexp_t privateKey, uint8_t* data, 
   }
   OwnNamePtr ownName;
   if (int32_t r = OwnNameOf(own.Image, ownName)) return r;
+  int32_t opened = kOk;
+  if (OpenUsualEnvelope(*ownName, privateKey, data, len, b, plainLen, opened)) return opened;
   Ksba k;
   Bytes& plain = b.body;
   plain.clear();

@@ -181,6 +181,26 @@ bool IssuerAndSerialDer(const std::string& der, Bytes& out);
 // Where an envelope's encrypted content lies when it is one primitive element that ends the
 // envelope (definite lengths throughout, nothing after it); false for any other layout.
 bool EnvelopeContentAtEnd(const uint8_t* p, size_t len, size_t& offset, size_t& length);
+// An envelope in the usual layout, as this stand-in writes it: DER, version 0, no originator or
+// unprotected attributes, every recipient { 0, issuerAndSerialNumber, rsaEncryption, a wrapped
+// key }, data in a CBC cipher with a 16-byte IV, the content one primitive element at the end.
+// Pointers into the envelope read.
+struct UsualEnvelope {
+  struct Recipient {
+    const uint8_t* rid;  // the whole IssuerAndSerialNumber element
+    size_t ridLength;
+    const uint8_t* wrapped;
+    size_t wrappedLength;
+  };
+  std::vector<Recipient> recipients;
+  const uint8_t* cipherOid = nullptr;  // content octets
+  size_t cipherOidLength = 0;
+  const uint8_t* iv = nullptr;
+  size_t contentOffset = 0;
+  size_t contentLength = 0;
+};
+// false for every other layout (which libksba then reads).
+bool ReadUsualEnvelope(const uint8_t* p, size_t len, UsualEnvelope& out);
 // The parts of a DER CRL whose every field outside tbsCertList is as it must be (mplug_ber.cpp).
 struct CrlParts {
   const uint8_t* tbs = nullptr;
