@@ -489,7 +489,8 @@ TEST(MProX509, CmsInteroperatesWithOpenSsl) {
     std::string signer;
     EXPECT_EQ(Verify(*bob, data, ReadBytes(d + "osig"), signer), 0);
     EXPECT_EQ(signer, "alice");
-    for (const char* cipher : {"-aes256", "-aes128"}) {
+    // Streamed, the envelope is BER with indefinite lengths: read by libksba, not in place.
+    for (const char* cipher : {"-aes256", "-aes128", "-aes192 -stream"}) {
       ASSERT_EQ(Shell("openssl cms -encrypt -binary -outform DER " + std::string(cipher) + " -in " + d + "data -out " +
                       d + "oenv " + d + "bob.crt"),
                 "");
