@@ -1,5 +1,6 @@
 // The three Message-PRO engines against their plug-in stand-ins: operations end to end, the UID
 // rules, the context cache, and the certificate and CRL directories on disk.
+#include <algorithm>
 #include <cstring>
 #include <atomic>
 #include <cstdio>
@@ -436,6 +437,25 @@ Bytes ReadBytes(const std::string& path) {
 
 // Each engine's signatures and envelopes are plain CMS, and OpenSSL's CMS with the same keys is
 // accepted by each engine.
+// libksba reads a name whose attribute value is not a string (here a NULL with content) but
+// aborts when it writes that name into a signature: such a certificate is refused when read.
+TEST(MProX509, NameValuesThatAreNoStringsRefused) {
+  Sandbox box;
+  box.AddUser("alice");
+  const std::string file = box.CertDir() + "alice.pem";
+  Bytes cert = ReadBytes(file);
+  const uint8_t country[] = {0x06, 0x03, 0x55, 0x04, 0x06, 0x13};  // countryName, PrintableString
+  const auto at = std::search(cert.begin(), cert.end(), std::begin(country), std::end(country));
+  ASSERT_NE(at, cert.end());
+  at[4] = 0x7d;
+  at[5] = 0x05;
+  WriteBytes(file, cert);
+  for (const char* type : {"Message-PRO 1.1", "M-Pro v2.x"}) {
+    auto alice = EngineFor(type, box, "alice");
+    EXPECT_NE(Sign(*alice, {1, 2, 3}).code, 0) << type;
+  }
+}
+
 TEST(MProX509, CmsInteroperatesWithOpenSsl) {
 #if defined(_WIN32)
   GTEST_SKIP() << "OpenSSL's command line is checked on Linux";

@@ -2,6 +2,7 @@
 // envelope belongs to one well-formed element, and that every field of a signature outside the
 // signed attributes and the certificate's signed part has exactly the value it must have. A
 // change anywhere in a signature then makes it fail.
+#include <algorithm>
 #include <cstring>
 
 #include "mplug_internal.h"
@@ -141,6 +142,28 @@ bool IsOneBerElement(const uint8_t* data, size_t len) {
   return Parse(data, len, n);
 }
 
+namespace {
+
+// A Name whose every attribute value is a primitive string, as names in certificates carry them.
+// libksba reads other values, a NULL with content say, but then aborts when it writes the name
+// into a signature's signer.
+bool NameOfStrings(const Node& name) {
+  static const uint8_t kStrings[] = {0x0c, 0x12, 0x13, 0x14, 0x16, 0x1a, 0x1c, 0x1e};
+  std::vector<Node> rdns, attributes, pair;
+  if (!name.Is(0x30) || !Children(name, rdns)) return false;
+  for (const Node& rdn : rdns) {
+    if (!rdn.Is(0x31) || !Children(rdn, attributes) || attributes.empty()) return false;
+    for (const Node& attribute : attributes) {
+      if (!attribute.Is(0x30) || !Children(attribute, pair) || pair.size() != 2 || !pair[0].Is(0x06) ||
+          std::find(std::begin(kStrings), std::end(kStrings), pair[1].tag) == std::end(kStrings))
+        return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CertificateShapeValid(const std::string& der) {
   // DER: the outer algorithm is the signed one and the signature has no unused bits.
   Node cert;
@@ -150,7 +173,8 @@ bool CertificateShapeValid(const std::string& der) {
       !Children(c[0], tbs))
     return false;
   const size_t at = !tbs.empty() && tbs[0].Is(0xa0) ? 1 : 0;
-  return tbs.size() > at + 1 && IsAlgorithm(c[1], kSha256WithRsa, sizeof kSha256WithRsa) &&
+  return tbs.size() > at + 4 && NameOfStrings(tbs[at + 2]) && NameOfStrings(tbs[at + 4]) &&
+         IsAlgorithm(c[1], kSha256WithRsa, sizeof kSha256WithRsa) &&
          c[1].RawEquals(tbs[at + 1].raw, tbs[at + 1].rawLength) && c[2].Is(0x03) && c[2].length > 1 &&
          c[2].content[0] == 0;
 }
