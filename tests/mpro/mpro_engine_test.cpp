@@ -443,13 +443,13 @@ TEST(MProX509, NameValuesThatAreNoStringsRefused) {
   Sandbox box;
   box.AddUser("alice");
   const std::string file = box.CertDir() + "alice.pem";
-  Bytes cert = ReadBytes(file);
+  Bytes cert = zk::suite::ReadFileBytes(file);
   const uint8_t country[] = {0x06, 0x03, 0x55, 0x04, 0x06, 0x13};  // countryName, PrintableString
   const auto at = std::search(cert.begin(), cert.end(), std::begin(country), std::end(country));
   ASSERT_NE(at, cert.end());
   at[4] = 0x7d;
   at[5] = 0x05;
-  WriteBytes(file, cert);
+  zk::suite::WriteFileBytes(file, cert);
   for (const char* type : {"Message-PRO 1.1", "M-Pro v2.x"}) {
     auto alice = EngineFor(type, box, "alice");
     EXPECT_NE(Sign(*alice, {1, 2, 3}).code, 0) << type;
