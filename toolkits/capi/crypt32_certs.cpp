@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "crypt32_internal.h"
+#include "standin.h"
 
 namespace capistandin {
 namespace {
@@ -186,8 +187,24 @@ TStore* StoreOf(HCERTSTORE store) {
   return it != Registry().end() ? static_cast<TStore*>(it->second) : nullptr;
 }
 
-TCertElem* NewCert(const BYTE* der, DWORD len, TStore* store) {
-  if (der == nullptr || len == 0) return nullptr;
+namespace {
+
+// The latest decodings by their exact bytes; bounded, emptied when full.
+struct TDecodedCerts {
+  std::mutex lock;
+  std::map<std::string, std::shared_ptr<const TDecodedCert>> byDer;
+};
+constexpr size_t kDecodedKept = 64;
+
+std::shared_ptr<const TDecodedCert> Decoded(const BYTE* der, DWORD len) {
+  static standin::Immortal<TDecodedCerts> kept;
+  TDecodedCerts& certs = kept.get();
+  std::string bytes(reinterpret_cast<const char*>(der), len);
+  {
+    std::lock_guard<std::mutex> hold(certs.lock);
+    const auto it = certs.byDer.find(bytes);
+    if (it != certs.byDer.end()) return it->second;
+  }
   ZkCapiLibContext();  // the GOST engine first, so that a GOST public key is decoded with the certificate
   const unsigned char* p = der;
   X509* x = d2i_X509(nullptr, &p, static_cast<long>(len));
@@ -195,17 +212,35 @@ TCertElem* NewCert(const BYTE* der, DWORD len, TStore* store) {
     X509_free(x);
     return nullptr;
   }
-  auto* c = new TCertElem;
-  c->x509 = x;
-  c->der.assign(der, der + len);
-  FillCertInfo(x, c->info, c->data);
-  c->ctx = {1, c->der.data(), len, &c->info, store};  // X509_ASN_ENCODING
+  auto d = std::make_shared<TDecodedCert>();
+  d->x509 = x;
+  d->der.assign(der, der + len);
+  FillCertInfo(x, d->info, d->data);
+  std::lock_guard<std::mutex> hold(certs.lock);
+  if (certs.byDer.size() >= kDecodedKept) certs.byDer.clear();
+  certs.byDer.emplace(std::move(bytes), d);
+  return d;
+}
+
+// A new context (one reference) over a decoding, belonging to `store` (may be null).
+TCertElem* NewCertOver(std::shared_ptr<const TDecodedCert> decoded, TStore* store) {
+  auto* c = new TCertElem(std::move(decoded));
+  // X509_ASN_ENCODING; the encoded bytes are shared, and read-only to callers as on Windows.
+  c->ctx = {1, const_cast<BYTE*>(c->der.data()), static_cast<DWORD>(c->der.size()), &c->info, store};
   std::lock_guard<std::recursive_mutex> hold(GraphLock());
   c->store = store;
   if (store != nullptr) ++store->live;
   Registry()[&c->ctx] = c;
   InfoRegistry()[&c->info] = c;
   return c;
+}
+
+}  // namespace
+
+TCertElem* NewCert(const BYTE* der, DWORD len, TStore* store) {
+  if (der == nullptr || len == 0) return nullptr;
+  std::shared_ptr<const TDecodedCert> decoded = Decoded(der, len);
+  return decoded ? NewCertOver(std::move(decoded), store) : nullptr;
 }
 
 EVP_PKEY* KnownPublicKey(const CERT_INFO* info) {
@@ -257,7 +292,6 @@ void ReleaseCert(TCertElem* c) {
   Registry().erase(&c->ctx);
   InfoRegistry().erase(&c->info);
   if (c->hasKeyContext && c->releaseKeyContext) CryptReleaseContext(c->keyContext.hCryptProv, 0);
-  X509_free(c->x509);
   TStore* store = c->store;
   delete c;
   StoreGone(store);
@@ -318,8 +352,7 @@ void DropMember(TStore* store, TCertElem* cert) {
 }
 
 TCertElem* AddCopy(TStore* store, TCertElem* cert) {
-  TCertElem* copy = NewCert(cert->der.data(), static_cast<DWORD>(cert->der.size()), store);
-  if (copy == nullptr) return nullptr;
+  TCertElem* copy = NewCertOver(cert->decoded, store);
   std::lock_guard<std::recursive_mutex> hold(GraphLock());
   copy->props = cert->props;
   if (cert->hasKeyContext) {

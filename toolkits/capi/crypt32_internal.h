@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -26,12 +27,28 @@ struct TCertInfoData {
   std::vector<CERT_EXTENSION> extensions;
 };
 
-struct TCertElem {
-  CERT_CONTEXT ctx{};
-  CERT_INFO info{};
-  TCertInfoData data;
+// A certificate's decoding, shared by every context made from the same bytes: decoding again
+// for each copy into a store or each context made from a file read again cost more than the
+// calls themselves.
+struct TDecodedCert {
   std::vector<BYTE> der;
   X509* x509 = nullptr;
+  CERT_INFO info{};  // points into data
+  TCertInfoData data;
+  TDecodedCert() = default;
+  TDecodedCert(const TDecodedCert&) = delete;
+  TDecodedCert& operator=(const TDecodedCert&) = delete;
+  ~TDecodedCert() { X509_free(x509); }
+};
+
+struct TCertElem {
+  explicit TCertElem(std::shared_ptr<const TDecodedCert> d)
+      : decoded(std::move(d)), info(decoded->info), der(decoded->der), x509(decoded->x509) {}
+  std::shared_ptr<const TDecodedCert> decoded;  // first: the members below refer into it
+  CERT_CONTEXT ctx{};
+  CERT_INFO info;  // this context's own, as each context has one
+  const std::vector<BYTE>& der;
+  X509* const x509;
   std::map<DWORD, std::vector<BYTE>> props;  // KEY_PROV_INFO kept flat (see crypt32_certs.cpp)
   CERT_KEY_CONTEXT keyContext{};
   bool hasKeyContext = false;
